@@ -3,6 +3,7 @@
 #include <vantor/handles.h>
 
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -21,6 +22,7 @@ struct Table {
     std::mutex lock;
     std::vector<Slot> slots{1};  // slot 0 is never used, so no handle is 0
     std::vector<uint32_t> free;
+    std::unordered_map<const void*, std::vector<uint32_t>> by_object;  // reverse lookup
     uint32_t live = 0;
 };
 
@@ -59,7 +61,9 @@ uint32_t HandleCreate(uint16_t type, void* object) {
     s.object = object;
     s.type = type;
     ++t.live;
-    return (static_cast<uint32_t>(s.generation) << kIndexBits) | index;
+    uint32_t h = (static_cast<uint32_t>(s.generation) << kIndexBits) | index;
+    t.by_object[object].push_back(h);
+    return h;
 }
 
 void* HandleResolve(uint32_t h, uint16_t type) {
@@ -67,6 +71,16 @@ void* HandleResolve(uint32_t h, uint16_t type) {
     std::lock_guard<std::mutex> g(t.lock);
     Slot* s = find(t, h);
     return (s && s->type == type) ? s->object : nullptr;
+}
+
+uint32_t HandleOf(uint16_t type, const void* object) {
+    Table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.by_object.find(object);
+    if (it == t.by_object.end()) return 0;
+    for (uint32_t h : it->second)
+        if (Slot* s = find(t, h); s && s->type == type) return h;
+    return 0;
 }
 
 uint16_t HandleTypeOf(uint32_t h) {
@@ -81,6 +95,11 @@ void HandleClose(uint32_t h) {
     std::lock_guard<std::mutex> g(t.lock);
     Slot* s = find(t, h);
     if (!s) return;
+    auto it = t.by_object.find(s->object);
+    if (it != t.by_object.end()) {
+        std::erase(it->second, h);
+        if (it->second.empty()) t.by_object.erase(it);
+    }
     s->object = nullptr;
     s->type = kHandleNone;
     s->generation = static_cast<uint16_t>(((s->generation) % kGenerationMask) + 1);

@@ -26,6 +26,13 @@ struct uuid_of;  // specialised for every interface: uuid_of<IDispatch>::value
     struct uuid_of<T> {                                           \
         static const IID& value() { return NAME; }                \
     };
+// Header-only identifiers (for interfaces defined outside the runtime).
+#define VANTOR_DEFINE_UUID(T, NAME, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+    inline constexpr IID NAME = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};   \
+    template <>                                                                 \
+    struct uuid_of<T> {                                                         \
+        static const IID& value() { return NAME; }                              \
+    };
 #define __uuidof(T) (uuid_of<T>::value())
 
 struct IUnknown;

@@ -35,6 +35,8 @@ extern "C" {
 VANTOR_API uint32_t HandleCreate(uint16_t type, void* object);
 // The object behind `h` if it is live and of `type`; nullptr otherwise (never a stale object).
 VANTOR_API void* HandleResolve(uint32_t h, uint16_t type);
+// The live handle of `object` with `type`, or 0 when it has none.
+VANTOR_API uint32_t HandleOf(uint16_t type, const void* object);
 // The type of a live handle, kHandleNone otherwise.
 VANTOR_API uint16_t HandleTypeOf(uint32_t h);
 // Ends the handle; later resolves of it give nullptr. Unknown or stale handles are ignored.
