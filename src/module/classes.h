@@ -1,0 +1,16 @@
+// module/classes.h — the creators of the component's classes, listed in module/classes.cpp.
+#pragma once
+
+#include <vantor/com.h>
+
+namespace vantor {
+
+HRESULT create_colour(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_flare(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_flares(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_part(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_position(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_texture_format(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_texture_formats(IUnknown* outer, REFIID riid, void** ppv);
+
+}  // namespace vantor

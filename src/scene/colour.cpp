@@ -1,0 +1,95 @@
+// Colour and Position: the value objects through which scripts read and change colours and
+// points. A put only stores; owners read the values back when they apply them.
+#include "module/classes.h"
+#include "module/object.h"
+#include "module/trace.h"
+#include "world/record.h"
+
+#include <vantor/vantor.h>
+
+namespace vantor {
+
+class CColour final : public CoClass<CColour, IColour> {
+public:
+    static constexpr const CLSID& kClsid = CLSID_Colour;
+
+    HRESULT get_Red(FLOAT* v) override { return get(red_, v); }
+    HRESULT put_Red(FLOAT v) override { return put(red_, v); }
+    HRESULT get_Green(FLOAT* v) override { return get(green_, v); }
+    HRESULT put_Green(FLOAT v) override { return put(green_, v); }
+    HRESULT get_Blue(FLOAT* v) override { return get(blue_, v); }
+    HRESULT put_Blue(FLOAT v) override { return put(blue_, v); }
+    HRESULT get_Alpha(FLOAT* v) override { return get(alpha_, v); }
+    HRESULT put_Alpha(FLOAT v) override { return put(alpha_, v); }
+
+    HRESULT Save(LONG f) override {
+        return guard([&] {
+            trace("Saving Colour.\n");
+            RecordWriter out(f);
+            out.line("// Colour\n");
+            out.real(red_);
+            out.real(green_);
+            out.real(blue_);
+            out.real(alpha_);
+            return S_OK;
+        });
+    }
+
+    HRESULT Load(LONG f) override {
+        return guard([&] {
+            trace("Loading Colour.\n");
+            RecordReader in(f);
+            in.skip();
+            red_ = in.real();
+            green_ = in.real();
+            blue_ = in.real();
+            alpha_ = in.real();
+            return S_OK;
+        });
+    }
+
+private:
+    // The accessors cannot fail. A null out-pointer, which the Automation path never passes,
+    // is refused rather than written through.
+    static HRESULT get(FLOAT value, FLOAT* out) {
+        if (!out) return E_POINTER;
+        *out = value;
+        return S_OK;
+    }
+    static HRESULT put(FLOAT& field, FLOAT value) {
+        field = value;
+        return S_OK;
+    }
+
+    FLOAT red_ = 0.0f, green_ = 0.0f, blue_ = 0.0f, alpha_ = 0.0f;
+};
+
+class CPosition final : public CoClass<CPosition, IPosition> {
+public:
+    static constexpr const CLSID& kClsid = CLSID_Position;
+
+    HRESULT get_X(FLOAT* v) override { return get(x_, v); }
+    HRESULT put_X(FLOAT v) override { return put(x_, v); }
+    HRESULT get_Y(FLOAT* v) override { return get(y_, v); }
+    HRESULT put_Y(FLOAT v) override { return put(y_, v); }
+    HRESULT get_Z(FLOAT* v) override { return get(z_, v); }
+    HRESULT put_Z(FLOAT v) override { return put(z_, v); }
+
+private:
+    static HRESULT get(FLOAT value, FLOAT* out) {
+        if (!out) return E_POINTER;
+        *out = value;
+        return S_OK;
+    }
+    static HRESULT put(FLOAT& field, FLOAT value) {
+        field = value;
+        return S_OK;
+    }
+
+    FLOAT x_ = 0.0f, y_ = 0.0f, z_ = 0.0f;
+};
+
+HRESULT create_colour(IUnknown* outer, REFIID riid, void** ppv) { return CColour::create(outer, riid, ppv); }
+HRESULT create_position(IUnknown* outer, REFIID riid, void** ppv) { return CPosition::create(outer, riid, ppv); }
+
+}  // namespace vantor
