@@ -1,0 +1,771 @@
+// _vantor: the Python script host. Late binding only: every call goes through GetIDsOfNames
+// (names cached per type) and Invoke; failures become vantor.COMError.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <vantor/com.h>
+#include <vantor/debug.h>
+#include <vantor/registry.h>
+#include <vantor/system.h>
+#include <vantor/text.h>
+
+#include <cmath>
+#include <climits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+
+namespace py = pybind11;
+
+namespace vantor::host {
+
+// ---- errors -------------------------------------------------------------------------------------
+
+std::string system_text(HRESULT hr) {
+    char buf[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(hr), 0, buf, sizeof buf, nullptr);
+    std::string s(buf, n);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+}
+
+[[noreturn]] void raise_com(HRESULT hr, const std::string& description, const std::string& source,
+                            const char* kind = "COMError") {
+    py::object cls = py::module_::import("vantor._errors").attr(kind);
+    PyErr_SetObject(cls.ptr(), cls(static_cast<int32_t>(hr), description, source).ptr());
+    throw py::error_already_set();
+}
+
+[[noreturn]] void raise_hr(HRESULT hr, const std::string& detail = "") {
+    std::string text = system_text(hr);
+    if (!detail.empty()) text = text.empty() ? detail : text + " " + detail;
+    raise_com(hr, text, "");
+}
+
+// Raises for a failed Invoke, with the error information the member set.
+[[noreturn]] void raise_invoke(HRESULT hr, EXCEPINFO& ei, UINT argErr, UINT argCount, const std::string& member) {
+    if (hr == DISP_E_EXCEPTION) {
+        if (ei.pfnDeferredFillIn) ei.pfnDeferredFillIn(&ei);
+        HRESULT code = ei.scode ? ei.scode : static_cast<HRESULT>(0x80040200 + ei.wCode);
+        std::string description = text::utf8(ei.bstrDescription);
+        std::string source = text::utf8(ei.bstrSource);
+        SysFreeString(ei.bstrDescription);
+        SysFreeString(ei.bstrSource);
+        SysFreeString(ei.bstrHelpFile);
+        if (description.empty()) description = system_text(code);
+        raise_com(code, description, source);
+    }
+    std::string detail;
+    if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) && argErr < argCount)
+        detail = "(" + member + ", argument " + std::to_string(argCount - argErr) + ")";
+    else if (hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL || hr == DISP_E_MEMBERNOTFOUND)
+        detail = "(" + member + ")";
+    raise_hr(hr, detail);
+}
+
+// ---- conversions ------------------------------------------------------------------------------------
+
+class Dispatch;
+py::object from_variant(const VARIANT& v);
+
+struct ArgError {
+    size_t position;
+    std::string type;
+};
+
+// Python value -> VARIANT (owned by the caller, cleared with VariantClear).
+void to_variant(py::handle value, VARIANT& v, size_t position);
+
+// ---- type cache -------------------------------------------------------------------------------------
+
+struct MemberInfo {
+    DISPID id = DISPID_UNKNOWN;
+    bool has_get = false;          // a property get
+    bool get_needs_arguments = false;
+    bool has_method = false;
+    bool has_put = false;
+    std::string name;              // as the type library spells it
+};
+
+struct TypeCache {
+    std::string name;  // interface name
+    ITypeInfo* info = nullptr;
+    std::unordered_map<std::string, MemberInfo> members;  // by lower-case name
+};
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::map<std::string, std::unique_ptr<TypeCache>>& type_caches() {
+    static auto* caches = new std::map<std::string, std::unique_ptr<TypeCache>>;
+    return *caches;
+}
+
+std::string guid_key(REFGUID g) {
+    OLECHAR w[40];
+    StringFromGUID2(g, w, 40);
+    return text::utf8z(w);
+}
+
+// ---- Dispatch -----------------------------------------------------------------------------------------
+
+class Dispatch : public std::enable_shared_from_this<Dispatch> {
+public:
+    explicit Dispatch(IDispatch* d) : d_(d) { cache_ = cache_for(d); }  // takes the reference
+    Dispatch(const Dispatch&) = delete;
+    ~Dispatch() {
+        if (d_) d_->Release();
+    }
+
+    IDispatch* get() const { return d_; }
+    const std::string& type_name() const { return cache_->name; }
+
+    // Looks a member up by name (GetIDsOfNames once per type and name).
+    const MemberInfo& member(const std::string& name) {
+        std::string key = lower(name);
+        auto it = cache_->members.find(key);
+        if (it != cache_->members.end()) return it->second;
+        std::u16string w = text::utf16(name);
+        LPOLESTR names[1] = {w.data()};
+        DISPID id = DISPID_UNKNOWN;
+        HRESULT hr = d_->GetIDsOfNames(GUID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) {
+            raise_com(DISP_E_MEMBERNOTFOUND,
+                      system_text(DISP_E_MEMBERNOTFOUND) + " '" + name + "' is not a member of " + cache_->name + ".",
+                      "", "MemberNotFoundError");
+        }
+        MemberInfo info;
+        info.id = id;
+        info.name = name;
+        describe(info);
+        return cache_->members.emplace(key, info).first->second;
+    }
+
+    py::object invoke(DISPID id, WORD flags, const py::args& args, const py::kwargs& kwargs, const std::string& name,
+                      bool put = false) {
+        const size_t positional = args.size();
+        const size_t named = kwargs ? kwargs.size() : 0;
+        const size_t count = positional + named + (put ? 0 : 0);
+        std::vector<VARIANT> vars(count);
+        for (VARIANT& v : vars) VariantInit(&v);
+        std::vector<DISPID> named_ids;
+        struct Clear {
+            std::vector<VARIANT>& v;
+            ~Clear() {
+                for (VARIANT& x : v) VariantClear(&x);
+            }
+        } clear{vars};
+        // Named arguments come first in rgvarg; positional ones follow in reverse order.
+        if (named) {
+            std::vector<std::u16string> wide;
+            wide.push_back(text::utf16(name));
+            for (auto item : kwargs) wide.push_back(text::utf16(py::str(item.first).cast<std::string>()));
+            std::vector<LPOLESTR> names;
+            for (auto& w : wide) names.push_back(w.data());
+            std::vector<DISPID> ids(names.size());
+            HRESULT hr = d_->GetIDsOfNames(GUID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
+                                           ids.data());
+            if (FAILED(hr)) {
+                std::string unknown;
+                size_t i = 1;
+                for (auto item : kwargs) {
+                    if (ids[i++] == DISPID_UNKNOWN) unknown = py::str(item.first).cast<std::string>();
+                }
+                raise_com(DISP_E_PARAMNOTFOUND,
+                          system_text(DISP_E_PARAMNOTFOUND) + " '" + unknown + "' is not a parameter of " + name + ".",
+                          "");
+            }
+            size_t i = 0;
+            for (auto item : kwargs) {
+                to_variant(item.second, vars[i], positional + i + 1);
+                named_ids.push_back(ids[i + 1]);
+                ++i;
+            }
+        }
+        for (size_t k = 0; k < positional; ++k) to_variant(args[k], vars[count - 1 - k], k + 1);
+        DISPID put_id = DISPID_PROPERTYPUT;
+        DISPPARAMS dp{vars.empty() ? nullptr : vars.data(), nullptr, static_cast<UINT>(count), 0};
+        if (put) {
+            dp.rgdispidNamedArgs = &put_id;
+            dp.cNamedArgs = 1;
+        } else if (named) {
+            dp.rgdispidNamedArgs = named_ids.data();
+            dp.cNamedArgs = static_cast<UINT>(named);
+        }
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO ei{};
+        UINT argErr = UINT_MAX;
+        HRESULT hr = d_->Invoke(id, GUID_NULL, LOCALE_USER_DEFAULT, flags, &dp, put ? nullptr : &result, &ei, &argErr);
+        if (FAILED(hr)) {
+            VariantClear(&result);
+            raise_invoke(hr, ei, argErr, static_cast<UINT>(count), cache_->name + "." + name);
+        }
+        py::object out = from_variant(result);
+        VariantClear(&result);
+        return out;
+    }
+
+    // A property without required parameters reads as its value; a method or a parameterised
+    // property as a callable; a write-only property fails as Automation says (member not found).
+    py::object getattr(const std::string& name) {
+        const MemberInfo& m = member(name);
+        if ((m.has_get && !m.get_needs_arguments) || (!m.has_get && !m.has_method))
+            return invoke(m.id, DISPATCH_PROPERTYGET, py::args(), py::kwargs(), m.name);
+        return bound(m);
+    }
+
+    void setattr(const std::string& name, py::handle value) {
+        const MemberInfo& m = member(name);
+        py::args args = py::make_tuple(value);
+        invoke(m.id, DISPATCH_PROPERTYPUT, args, py::kwargs(), m.name, true);
+    }
+
+    py::object bound(const MemberInfo& m);
+
+    std::vector<std::string> member_names() {
+        std::vector<std::string> names;
+        ITypeInfo* info = cache_->info;
+        if (!info) return names;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) return names;
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* f = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &f))) continue;
+            BSTR n = nullptr;
+            UINT got = 0;
+            if (SUCCEEDED(info->GetNames(f->memid, &n, 1, &got)) && got) {
+                std::string s = text::utf8(n);
+                if (names.empty() || names.back() != s) names.push_back(s);
+                SysFreeString(n);
+            }
+            info->ReleaseFuncDesc(f);
+        }
+        info->ReleaseTypeAttr(attr);
+        return names;
+    }
+
+    // The identity of the object (its IUnknown), for comparisons.
+    uintptr_t identity() const {
+        IUnknown* u = nullptr;
+        if (FAILED(d_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&u))) || !u)
+            return reinterpret_cast<uintptr_t>(d_);
+        u->Release();
+        return reinterpret_cast<uintptr_t>(u);
+    }
+
+private:
+    static TypeCache* cache_for(IDispatch* d) {
+        ITypeInfo* info = nullptr;
+        std::string key = "(no type information)";
+        std::string name = "IDispatch";
+        if (SUCCEEDED(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) && info) {
+            TYPEATTR* attr = nullptr;
+            if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+                key = guid_key(attr->guid);
+                info->ReleaseTypeAttr(attr);
+            }
+            BSTR n = nullptr;
+            if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &n, nullptr, nullptr, nullptr))) name = text::utf8(n);
+            SysFreeString(n);
+        }
+        auto& caches = type_caches();
+        auto it = caches.find(key);
+        if (it != caches.end()) {
+            if (info) info->Release();
+            return it->second.get();
+        }
+        auto cache = std::make_unique<TypeCache>();
+        cache->name = name;
+        cache->info = info;  // kept for the life of the process
+        return caches.emplace(key, std::move(cache)).first->second.get();
+    }
+
+    void describe(MemberInfo& m) {
+        ITypeInfo* info = cache_->info;
+        if (!info) {
+            m.has_method = true;  // unknown shape: a call decides
+            return;
+        }
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) return;
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* f = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &f))) continue;
+            if (f->memid == m.id) {
+                int required = 0;  // inputs a caller must pass ([out] values it may leave out)
+                for (SHORT p = 0; p < f->cParams; ++p) {
+                    USHORT flags = f->lprgelemdescParam[p].paramdesc.wParamFlags;
+                    if (!(flags & (PARAMFLAG_FOPT | PARAMFLAG_FRETVAL | PARAMFLAG_FOUT))) ++required;
+                }
+                BSTR n = nullptr;
+                UINT got = 0;
+                if (SUCCEEDED(info->GetNames(f->memid, &n, 1, &got)) && got) m.name = text::utf8(n);
+                SysFreeString(n);
+                if (f->invkind == INVOKE_PROPERTYGET) {
+                    m.has_get = true;
+                    m.get_needs_arguments = required > 0;
+                } else if (f->invkind == INVOKE_FUNC) {
+                    m.has_method = true;
+                } else {
+                    m.has_put = true;
+                }
+            }
+            info->ReleaseFuncDesc(f);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+
+    IDispatch* d_;
+    TypeCache* cache_;
+};
+
+// A member bound to its object, for methods and parameterised properties.
+class BoundMember {
+public:
+    BoundMember(std::shared_ptr<Dispatch> owner, MemberInfo m) : owner_(std::move(owner)), m_(std::move(m)) {}
+    py::object call(const py::args& args, const py::kwargs& kwargs) {
+        return owner_->invoke(m_.id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, m_.name);
+    }
+    std::string repr() const { return "<bound member " + owner_->type_name() + "." + m_.name + ">"; }
+
+private:
+    std::shared_ptr<Dispatch> owner_;
+    MemberInfo m_;
+};
+
+py::object Dispatch::bound(const MemberInfo& m) { return py::cast(BoundMember(shared_from_this(), m)); }
+
+py::object wrap(IDispatch* d) {  // takes the reference
+    if (!d) return py::none();
+    return py::cast(std::make_shared<Dispatch>(d));
+}
+
+py::object from_variant(const VARIANT& v) {
+    if (v.vt & VT_BYREF) {
+        VARIANT copy;
+        VariantInit(&copy);
+        if (FAILED(VariantCopyInd(&copy, &v))) return py::none();
+        py::object o = from_variant(copy);
+        VariantClear(&copy);
+        return o;
+    }
+    switch (v.vt) {
+        case VT_EMPTY: case VT_NULL: return py::none();
+        case VT_I1: return py::int_(v.cVal);
+        case VT_I2: return py::int_(v.iVal);
+        case VT_I4: case VT_INT: return py::int_(v.lVal);
+        case VT_I8: return py::int_(v.llVal);
+        case VT_UI1: return py::int_(v.bVal);
+        case VT_UI2: return py::int_(v.uiVal);
+        case VT_UI4: case VT_UINT: return py::int_(v.ulVal);
+        case VT_UI8: return py::int_(v.ullVal);
+        case VT_R4: return py::float_(static_cast<double>(v.fltVal));
+        case VT_R8: return py::float_(v.dblVal);
+        case VT_BOOL: return py::bool_(v.boolVal != VARIANT_FALSE);
+        case VT_ERROR: return py::int_(v.scode);
+        case VT_BSTR: {
+            std::string s = text::utf8(v.bstrVal);
+            return py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
+        }
+        case VT_DISPATCH:
+            if (v.pdispVal) v.pdispVal->AddRef();
+            return wrap(v.pdispVal);
+        case VT_UNKNOWN: {
+            if (!v.punkVal) return py::none();
+            IDispatch* d = nullptr;
+            if (SUCCEEDED(v.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) return wrap(d);
+            return py::none();
+        }
+        default:
+            raise_hr(DISP_E_BADVARTYPE, "(result of type " + std::to_string(v.vt) + ")");
+    }
+}
+
+void to_variant(py::handle value, VARIANT& v, size_t position) {
+    VariantInit(&v);
+    if (value.is_none()) {
+        v.vt = VT_NULL;  // a null string or a null object where the parameter takes one
+    } else if (py::isinstance<py::bool_>(value)) {
+        v.vt = VT_BOOL;
+        v.boolVal = value.cast<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (py::isinstance<py::int_>(value)) {
+        long long n;
+        try {
+            n = value.cast<long long>();
+        } catch (const py::cast_error&) {
+            n = LLONG_MAX;
+        }
+        if (n >= INT32_MIN && n <= INT32_MAX) {
+            v.vt = VT_I4;
+            v.lVal = static_cast<LONG>(n);
+        } else {
+            v.vt = VT_R8;  // too large for a long: the member's own range check decides
+            v.dblVal = value.cast<double>();
+        }
+    } else if (py::isinstance<py::float_>(value)) {
+        v.vt = VT_R8;
+        v.dblVal = value.cast<double>();
+    } else if (py::isinstance<py::str>(value)) {
+        v.vt = VT_BSTR;
+        v.bstrVal = text::bstr(value.cast<std::string>());
+    } else if (py::isinstance<Dispatch>(value)) {
+        v.vt = VT_DISPATCH;
+        v.pdispVal = value.cast<Dispatch&>().get();
+        v.pdispVal->AddRef();
+    } else {
+        std::string type = py::str(py::type::of(value).attr("__name__")).cast<std::string>();
+        raise_com(DISP_E_TYPEMISMATCH,
+                  system_text(DISP_E_TYPEMISMATCH) + " (argument " + std::to_string(position) + ": a " + type +
+                      " cannot be passed to a COM member)",
+                  "");
+    }
+}
+
+// ---- enumeration -----------------------------------------------------------------------------------
+
+class Enumerator {
+public:
+    explicit Enumerator(IEnumVARIANT* e) : e_(e) {}
+    ~Enumerator() {
+        if (e_) e_->Release();
+    }
+    py::object next() {
+        if (!e_) throw py::stop_iteration();
+        VARIANT v;
+        VariantInit(&v);
+        ULONG fetched = 0;
+        HRESULT hr = e_->Next(1, &v, &fetched);
+        if (FAILED(hr)) raise_hr(hr);
+        if (hr != S_OK || fetched == 0) throw py::stop_iteration();
+        py::object o = from_variant(v);
+        VariantClear(&v);
+        return o;
+    }
+
+private:
+    IEnumVARIANT* e_;
+};
+
+Enumerator* iterate(Dispatch& d) {
+    VARIANT r;
+    VariantInit(&r);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXCEPINFO ei{};
+    UINT argErr = 0;
+    HRESULT hr = d.get()->Invoke(DISPID_NEWENUM, GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                 &none, &r, &ei, &argErr);
+    if (FAILED(hr)) raise_invoke(hr, ei, argErr, 0, d.type_name() + "._NewEnum");
+    IUnknown* u = (r.vt == VT_UNKNOWN) ? r.punkVal : (r.vt == VT_DISPATCH ? r.pdispVal : nullptr);
+    IEnumVARIANT* e = nullptr;
+    if (u) u->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e));
+    VariantClear(&r);
+    if (!e && u) raise_hr(E_NOINTERFACE, "(" + d.type_name() + " does not enumerate)");
+    return new Enumerator(e);
+}
+
+// ---- creation and registration ----------------------------------------------------------------
+
+std::shared_ptr<Dispatch> create(const std::string& name) {
+    CoInitialize(nullptr);
+    std::u16string w = text::utf16(name);
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(w.c_str(), &clsid);
+    if (FAILED(hr)) raise_com(hr, system_text(hr) + " '" + name + "' is not a registered class.", "");
+    IDispatch* d = nullptr;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d));
+    if (FAILED(hr)) {
+        // Creation may have set error information (a class that reports during construction).
+        IErrorInfo* info = nullptr;
+        std::string description = system_text(hr) + " (creating '" + name + "')";
+        std::string source;
+        if (GetErrorInfo(0, &info) == S_OK && info) {
+            BSTR s = nullptr, t = nullptr;
+            info->GetSource(&s);
+            info->GetDescription(&t);
+            if (t && SysStringLen(t)) description = text::utf8(t);
+            source = text::utf8(s);
+            SysFreeString(s);
+            SysFreeString(t);
+            info->Release();
+        }
+        raise_com(hr, description, source);
+    }
+    return std::make_shared<Dispatch>(d);
+}
+
+HRESULT call_component(const std::string& path, const char* entry) {
+    HMODULE m = LoadLibraryA(path.c_str());
+    if (!m) raise_com(CO_E_DLLNOTFOUND, system_text(CO_E_DLLNOTFOUND) + " (" + path + ")", "");
+    auto fn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(m, entry));
+    if (!fn) raise_com(CO_E_ERRORINDLL, system_text(CO_E_ERRORINDLL) + " (" + entry + " in " + path + ")", "");
+    return fn();
+}
+
+bool key_exists(const std::string& key) {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    RegCloseKey(k);
+    return true;
+}
+
+// The enumerations of a component's type library: {enum name: {member: value}}.
+py::dict type_library_enums(const std::string& path) {
+    std::u16string w = text::utf16(path);
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadTypeLib(w.c_str(), &lib);
+    if (FAILED(hr)) raise_hr(hr, "(" + path + ")");
+    py::dict out;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_ENUM) continue;
+        ITypeInfo* info = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info))) continue;
+        BSTR name = nullptr;
+        info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+        TYPEATTR* attr = nullptr;
+        info->GetTypeAttr(&attr);
+        py::dict members;
+        for (UINT k = 0; attr && k < attr->cVars; ++k) {
+            VARDESC* vd = nullptr;
+            if (FAILED(info->GetVarDesc(k, &vd))) continue;
+            BSTR member = nullptr;
+            UINT got = 0;
+            info->GetNames(vd->memid, &member, 1, &got);
+            if (got && vd->lpvarValue) members[py::str(text::utf8(member))] = py::int_(vd->lpvarValue->lVal);
+            SysFreeString(member);
+            info->ReleaseVarDesc(vd);
+        }
+        if (attr) info->ReleaseTypeAttr(attr);
+        out[py::str(text::utf8(name))] = members;
+        SysFreeString(name);
+        info->Release();
+    }
+    lib->Release();
+    return out;
+}
+
+// The co-classes of a component's type library: {name: "{clsid}"}.
+py::dict type_library_classes(const std::string& path) {
+    std::u16string w = text::utf16(path);
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadTypeLib(w.c_str(), &lib);
+    if (FAILED(hr)) raise_hr(hr, "(" + path + ")");
+    py::dict out;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS) continue;
+        ITypeInfo* info = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info))) continue;
+        BSTR name = nullptr;
+        info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+        TYPEATTR* attr = nullptr;
+        info->GetTypeAttr(&attr);
+        out[py::str(text::utf8(name))] = guid_key(attr->guid);
+        info->ReleaseTypeAttr(attr);
+        SysFreeString(name);
+        info->Release();
+    }
+    lib->Release();
+    return out;
+}
+
+// ---- debug output capture ----------------------------------------------------------------------
+
+class DebugCapture {
+public:
+    void start() {
+        if (!cookie_) cookie_ = DebugOutputAddListener(&DebugCapture::listen, this);
+    }
+    void stop() {
+        if (cookie_) DebugOutputRemoveListener(cookie_);
+        cookie_ = 0;
+    }
+    ~DebugCapture() { stop(); }
+    std::string text() {
+        std::lock_guard<std::mutex> g(lock_);
+        return text_;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> g(lock_);
+        text_.clear();
+    }
+
+private:
+    static void listen(const char* s, void* self) {
+        auto* c = static_cast<DebugCapture*>(self);
+        std::lock_guard<std::mutex> g(c->lock_);
+        c->text_ += s;
+    }
+    int cookie_ = 0;
+    std::mutex lock_;
+    std::string text_;
+};
+
+// ---- registry ----------------------------------------------------------------------------------
+
+HKEY root_of(const std::string& name) {
+    if (name == "HKEY_CLASSES_ROOT" || name == "HKCR") return HKEY_CLASSES_ROOT;
+    if (name == "HKEY_LOCAL_MACHINE" || name == "HKLM") return HKEY_LOCAL_MACHINE;
+    if (name == "HKEY_CURRENT_USER" || name == "HKCU") return HKEY_CURRENT_USER;
+    throw py::value_error("unknown registry root '" + name +
+                          "' (use HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)");
+}
+
+[[noreturn]] void raise_registry(LONG e, const std::string& what) {
+    char problem[512];
+    VantorRegistryProblem(problem, sizeof problem);
+    std::string text = system_text(HRESULT_FROM_WIN32(e)) + " (" + what + ")";
+    if (e == ERROR_BADDB && problem[0]) text += ": " + std::string(problem);
+    raise_com(HRESULT_FROM_WIN32(e), text, "");
+}
+
+py::object registry_get(const std::string& root, const std::string& key, const std::string& name) {
+    HKEY k;
+    if (RegOpenKeyExA(root_of(root), key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return py::none();
+    DWORD type = 0, size = 0;
+    LONG e = RegQueryValueExA(k, name.c_str(), nullptr, &type, nullptr, &size);
+    if (e != ERROR_SUCCESS) {
+        RegCloseKey(k);
+        return py::none();
+    }
+    std::string data(size, '\0');
+    e = RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(k);
+    if (e != ERROR_SUCCESS) return py::none();
+    if (type == REG_DWORD) {
+        DWORD n;
+        std::memcpy(&n, data.data(), 4);
+        return py::int_(n);
+    }
+    return py::str(std::string(data.c_str()));
+}
+
+void registry_set(const std::string& root, const std::string& key, const std::string& name, py::handle value) {
+    HKEY k;
+    LONG e = RegCreateKeyExA(root_of(root), key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+    if (e != ERROR_SUCCESS) raise_registry(e, "creating " + key);
+    if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value)) {
+        long long n = value.cast<long long>();
+        if (n < 0 || n > 0xFFFFFFFFLL) {
+            RegCloseKey(k);
+            throw py::value_error("registry numbers are 32-bit unsigned values");
+        }
+        DWORD d = static_cast<DWORD>(n);
+        e = RegSetValueExA(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&d), 4);
+    } else if (py::isinstance<py::str>(value)) {
+        std::string s = value.cast<std::string>();
+        e = RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(s.c_str()),
+                           static_cast<DWORD>(s.size() + 1));
+    } else {
+        RegCloseKey(k);
+        throw py::type_error("registry values are str or int");
+    }
+    RegCloseKey(k);
+    if (e != ERROR_SUCCESS) raise_registry(e, "setting " + key + "\\" + name);
+}
+
+bool registry_delete(const std::string& root, const std::string& key) {
+    LONG e = RegDeleteTreeA(root_of(root), key.c_str());
+    if (e == ERROR_FILE_NOT_FOUND) return false;
+    if (e != ERROR_SUCCESS) raise_registry(e, "deleting " + key);
+    return true;
+}
+
+std::vector<std::string> registry_subkeys(const std::string& root, const std::string& key) {
+    std::vector<std::string> names;
+    HKEY k;
+    if (RegOpenKeyExA(root_of(root), key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
+    for (DWORD i = 0;; ++i) {
+        char name[1024];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(k, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, size);
+    }
+    RegCloseKey(k);
+    return names;
+}
+
+}  // namespace vantor::host
+
+using namespace vantor::host;
+
+PYBIND11_MODULE(_vantor, m) {
+    m.doc() = "Vantor's script host: late-bound calls into COM-style objects.";
+    CoInitialize(nullptr);
+
+    py::class_<Dispatch, std::shared_ptr<Dispatch>>(m, "Dispatch")
+        .def(py::init(&create), py::arg("progid"))
+        .def("__getattr__", &Dispatch::getattr)
+        .def("__setattr__", &Dispatch::setattr)
+        .def("__call__",
+             [](Dispatch& d, const py::args& args, const py::kwargs& kwargs) {
+                 return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, "(default)");
+             })
+        .def("__getitem__",
+             [](Dispatch& d, py::object key) {
+                 return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, py::make_tuple(key), py::kwargs(),
+                                 "Item");
+             })
+        .def("__len__", [](Dispatch& d) { return d.getattr("Count").cast<long long>(); })
+        .def("__iter__", &iterate, py::return_value_policy::take_ownership)
+        .def("__bool__", [](Dispatch&) { return true; })
+        .def("__eq__",
+             [](Dispatch& a, py::object b) {
+                 return py::isinstance<Dispatch>(b) && a.identity() == b.cast<Dispatch&>().identity();
+             })
+        .def("__hash__", [](Dispatch& d) { return static_cast<py::ssize_t>(d.identity() >> 4); })
+        .def("__dir__", &Dispatch::member_names)
+        .def("__repr__", [](Dispatch& d) { return "<vantor.Dispatch " + d.type_name() + ">"; })
+        .def_property_readonly("_type_name", &Dispatch::type_name);
+
+    py::class_<BoundMember>(m, "BoundMember")
+        .def("__call__", &BoundMember::call)
+        .def("__repr__", &BoundMember::repr);
+
+    py::class_<Enumerator>(m, "Enumerator")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &Enumerator::next);
+
+    py::class_<DebugCapture>(m, "DebugCapture")
+        .def(py::init<>())
+        .def("start", &DebugCapture::start)
+        .def("stop", &DebugCapture::stop)
+        .def("clear", &DebugCapture::clear)
+        .def_property_readonly("text", &DebugCapture::text);
+
+    m.def("call_component", &call_component, "Calls a component's entry point (DllRegisterServer, ...) by name.");
+    m.def("key_exists", &key_exists, "Whether HKEY_CLASSES_ROOT has the key.");
+    m.def("type_library_enums", &type_library_enums);
+    m.def("type_library_classes", &type_library_classes);
+    m.def("system_text", &system_text);
+    m.def("registry_get", &registry_get);
+    m.def("registry_set", &registry_set);
+    m.def("registry_delete", &registry_delete);
+    m.def("registry_subkeys", &registry_subkeys);
+    m.def("registry_path", [] {
+        char buf[4096];
+        VantorRegistryPath(buf, sizeof buf);
+        return std::string(buf);
+    });
+    m.def("registry_problem", [] {
+        char buf[1024];
+        VantorRegistryProblem(buf, sizeof buf);
+        return std::string(buf);
+    });
+    m.def("add_bitmap_resource", [](const std::string& name, py::bytes data) {
+        std::string bytes = data;
+        return VantorAddResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str(), bytes.data(), bytes.size(), FALSE) != 0;
+    });
+    m.def("remove_bitmap_resource", [](const std::string& name) {
+        return VantorRemoveResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str()) != 0;
+    });
+}
