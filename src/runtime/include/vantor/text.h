@@ -93,6 +93,8 @@ inline std::string utf8z(const OLECHAR* s) {
     return utf8(s, n);
 }
 
+inline std::string utf8(const std::u16string& s) { return utf8(s.data(), s.size()); }
+
 inline BSTR bstr(std::string_view s) {
     std::u16string w = utf16(s);
     return SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
