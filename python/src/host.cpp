@@ -578,6 +578,152 @@ py::dict type_library_classes(const std::string& path) {
     return out;
 }
 
+// A plain description of a component's type library, for scripts that browse it:
+// {"name", "help", "version", "enumerations": {name: {"help", "members": {..}}},
+//  "interfaces": {name: {"help", "iid", "members": [{"name", "id", "kind", "help", "params": [..]}]}},
+//  "classes": {name: {"clsid", "interface", "events"}}}
+py::object default_of(const ELEMDESC& e) {
+    if (!(e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) || !e.paramdesc.pparamdescex) return py::none();
+    return from_variant(e.paramdesc.pparamdescex->varDefaultValue);
+}
+
+std::string type_text(ITypeInfo* info, const TYPEDESC& t) {
+    if (t.vt == VT_PTR && t.lptdesc) return type_text(info, *t.lptdesc) + "*";
+    if (t.vt == VT_USERDEFINED) {
+        ITypeInfo* ref = nullptr;
+        std::string name = "enum";
+        if (SUCCEEDED(info->GetRefTypeInfo(t.hreftype, &ref))) {
+            BSTR n = nullptr;
+            ref->GetDocumentation(MEMBERID_NIL, &n, nullptr, nullptr, nullptr);
+            name = text::utf8(n);
+            SysFreeString(n);
+            ref->Release();
+        }
+        return name;
+    }
+    switch (t.vt) {
+        case VT_I2: return "short";
+        case VT_I4: return "long";
+        case VT_R4: return "float";
+        case VT_R8: return "double";
+        case VT_BOOL: return "VARIANT_BOOL";
+        case VT_BSTR: return "BSTR";
+        case VT_VARIANT: return "VARIANT";
+        case VT_DISPATCH: return "IDispatch*";
+        case VT_UNKNOWN: return "IUnknown*";
+        case VT_HRESULT: return "HRESULT";
+        default: return "vt" + std::to_string(t.vt);
+    }
+}
+
+py::dict type_library_description(const std::string& path) {
+    std::u16string w = text::utf16(path);
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadTypeLib(w.c_str(), &lib);
+    if (FAILED(hr)) raise_hr(hr, "(" + path + ")");
+    py::dict out, enums, interfaces, classes;
+    BSTR lname = nullptr, lhelp = nullptr;
+    lib->GetDocumentation(-1, &lname, &lhelp, nullptr, nullptr);
+    out["name"] = text::utf8(lname);
+    out["help"] = text::utf8(lhelp);
+    SysFreeString(lname);
+    SysFreeString(lhelp);
+    TLIBATTR* la = nullptr;
+    lib->GetLibAttr(&la);
+    out["version"] = py::make_tuple(la->wMajorVerNum, la->wMinorVerNum);
+    out["libid"] = guid_key(la->guid);
+    lib->ReleaseTLibAttr(la);
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        ITypeInfo* info = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info))) continue;
+        TYPEATTR* attr = nullptr;
+        info->GetTypeAttr(&attr);
+        BSTR name = nullptr, help = nullptr;
+        info->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr);
+        std::string n = text::utf8(name);
+        py::dict entry;
+        entry["help"] = text::utf8(help);
+        SysFreeString(name);
+        SysFreeString(help);
+        if (attr->typekind == TKIND_ENUM) {
+            py::dict members;
+            for (UINT k = 0; k < attr->cVars; ++k) {
+                VARDESC* vd = nullptr;
+                if (FAILED(info->GetVarDesc(k, &vd))) continue;
+                BSTR m = nullptr;
+                UINT got = 0;
+                info->GetNames(vd->memid, &m, 1, &got);
+                members[py::str(text::utf8(m))] = vd->lpvarValue->lVal;
+                SysFreeString(m);
+                info->ReleaseVarDesc(vd);
+            }
+            entry["members"] = members;
+            enums[py::str(n)] = entry;
+        } else if (attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH) {
+            py::list members;
+            for (UINT k = 0; k < attr->cFuncs; ++k) {
+                FUNCDESC* f = nullptr;
+                if (FAILED(info->GetFuncDesc(k, &f))) continue;
+                std::vector<BSTR> names(f->cParams + 1, nullptr);
+                UINT got = 0;
+                info->GetNames(f->memid, names.data(), static_cast<UINT>(names.size()), &got);
+                BSTR mhelp = nullptr;
+                info->GetDocumentation(f->memid, nullptr, &mhelp, nullptr, nullptr);
+                py::dict member;
+                member["name"] = text::utf8(names[0]);
+                member["id"] = f->memid;
+                member["kind"] = f->invkind == INVOKE_PROPERTYGET ? "propget" : f->invkind == INVOKE_PROPERTYPUT ? "propput" : "method";
+                member["help"] = text::utf8(mhelp);
+                SysFreeString(mhelp);
+                py::list params;
+                for (SHORT p = 0; p < f->cParams; ++p) {
+                    const ELEMDESC& e = f->lprgelemdescParam[p];
+                    USHORT flags = e.paramdesc.wParamFlags;
+                    py::dict param;
+                    param["name"] = p + 1 < static_cast<SHORT>(got) ? text::utf8(names[p + 1]) : std::string();
+                    param["type"] = type_text(info, e.tdesc);
+                    param["in"] = (flags & PARAMFLAG_FIN) != 0;
+                    param["out"] = (flags & PARAMFLAG_FOUT) != 0;
+                    param["retval"] = (flags & PARAMFLAG_FRETVAL) != 0;
+                    param["optional"] = (flags & PARAMFLAG_FOPT) != 0;
+                    param["default"] = default_of(e);
+                    params.append(param);
+                }
+                member["params"] = params;
+                for (BSTR b : names) SysFreeString(b);
+                members.append(member);
+                info->ReleaseFuncDesc(f);
+            }
+            entry["iid"] = guid_key(attr->guid);
+            entry["dispinterface"] = attr->typekind == TKIND_DISPATCH;
+            entry["members"] = members;
+            interfaces[py::str(n)] = entry;
+        } else if (attr->typekind == TKIND_COCLASS) {
+            entry["clsid"] = guid_key(attr->guid);
+            for (UINT k = 0; k < attr->cImplTypes; ++k) {
+                HREFTYPE ref;
+                INT flags = 0;
+                ITypeInfo* ri = nullptr;
+                if (FAILED(info->GetRefTypeOfImplType(k, &ref)) || FAILED(info->GetRefTypeInfo(ref, &ri))) continue;
+                info->GetImplTypeFlags(k, &flags);
+                BSTR rn = nullptr;
+                ri->GetDocumentation(MEMBERID_NIL, &rn, nullptr, nullptr, nullptr);
+                entry[(flags & IMPLTYPEFLAG_FSOURCE) ? "events" : "interface"] = text::utf8(rn);
+                SysFreeString(rn);
+                ri->Release();
+            }
+            classes[py::str(n)] = entry;
+        }
+        info->ReleaseTypeAttr(attr);
+        info->Release();
+    }
+    lib->Release();
+    out["enumerations"] = enums;
+    out["interfaces"] = interfaces;
+    out["classes"] = classes;
+    return out;
+}
+
 // ---- debug output capture ----------------------------------------------------------------------
 
 class DebugCapture {
@@ -746,6 +892,7 @@ PYBIND11_MODULE(_vantor, m) {
     m.def("key_exists", &key_exists, "Whether HKEY_CLASSES_ROOT has the key.");
     m.def("type_library_enums", &type_library_enums);
     m.def("type_library_classes", &type_library_classes);
+    m.def("type_library_description", &type_library_description);
     m.def("system_text", &system_text);
     m.def("registry_get", &registry_get);
     m.def("registry_set", &registry_set);

@@ -15,7 +15,7 @@ from . import registry, resources
 from ._errors import COMError, MemberNotFoundError
 
 __all__ = ["Dispatch", "COMError", "MemberNotFoundError", "constants", "debug_output", "register",
-           "unregister", "can_unload_now", "registry", "resources", "component_path"]
+           "unregister", "can_unload_now", "registry", "resources", "component_path", "type_library"]
 
 
 def component_path():
@@ -86,6 +86,12 @@ def Dispatch(progid):
     if not _registered_at_all(progid):
         register()
     return _vantor.Dispatch(progid)
+
+
+def type_library():
+    """The component's type library as plain data: its enumerations (with help strings and
+    members), interfaces (members with dispatch ids, kinds, parameters and defaults) and classes."""
+    return _vantor.type_library_description(component_path())
 
 
 class _Constants:

@@ -1,0 +1,112 @@
+"""The IDL generator: what it accepts, what it refuses (with the line), and what it emits."""
+import os
+import sys
+
+import pytest
+
+TOOLS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(TOOLS)
+sys.path.insert(0, TOOLS)
+
+import idlgen  # noqa: E402
+
+HEAD = """
+[uuid(00000000-0000-0000-0000-000000000001), version(1.2), helpstring("Test Library")]
+library TestLib
+{
+    typedef [uuid(00000000-0000-0000-0000-000000000002), helpstring("Modes.")]
+    enum Modes { md_A = 1, md_B, md_C = -7, md_D = 0x10 } Modes;
+"""
+ITF = """
+    [object, uuid(00000000-0000-0000-0000-000000000003), dual, helpstring("IThing Interface")]
+    interface IThing : IDispatch
+    {{
+{members}
+    }};
+"""
+TAIL = """
+    [uuid(00000000-0000-0000-0000-000000000004)] dispinterface _IThingEvents {{ properties: methods: }};
+    [uuid(00000000-0000-0000-0000-000000000005), helpstring("Thing Class")]
+    coclass Thing {{ [default] interface IThing; [default, source] dispinterface _IThingEvents; }};
+}};
+"""
+
+
+def idl(members):
+    return HEAD + ITF.format(members=members) + TAIL.format()
+
+
+def test_parses_enums_members_parameters_and_defaults():
+    lib = idlgen.parse(idl("""
+        [propget, id(1), helpstring("Value")] HRESULT Value([out, retval] float* pVal);
+        [propput, id(1)] HRESULT Value([in] float newVal);
+        [propget, id(DISPID_NEWENUM)] HRESULT _NewEnum([out, retval] IUnknown** pVal);
+        [id(0x2)] HRESULT Add([in] BSTR Name, [in, optional, defaultvalue(-1)] VARIANT_BOOL Visible,
+                              [in, optional, defaultvalue(md_C)] Modes Mode, [out, retval] IDispatch** pVal);
+        [id(3)] HRESULT Nothing(void);
+    """))
+    assert lib.name == "TestLib" and lib.version == (1, 2)
+    assert lib.enums[0].members == [("md_A", 1), ("md_B", 2), ("md_C", -7), ("md_D", 16)]
+    members = lib.interfaces[0].members
+    assert [(m.name, m.kind, m.dispid) for m in members] == [
+        ("Value", "propget", 1), ("Value", "propput", 1), ("_NewEnum", "propget", -4), ("Add", "method", 2),
+        ("Nothing", "method", 3)]
+    add = members[3]
+    assert [p.name for p in add.params] == ["Name", "Visible", "Mode", "pVal"]
+    assert add.params[1].default == -1 and add.params[2].default == -7
+    assert add.params[3].retval and add.params[3].type == "IDispatch*"
+    assert lib.coclasses[0].default == "IThing" and lib.coclasses[0].source == "_IThingEvents"
+
+
+@pytest.mark.parametrize("members, message", [
+    ('[id(1)] HRESULT A([in] widget w);', "unknown type 'widget'"),
+    ('[id(1)] HRESULT A(); [id(1)] HRESULT B();', "dispatch id 1 is used by A, B"),
+    ('[id(1)] HRESULT A([out, retval] long* a, [in] long b);', "the retval must be the one last parameter"),
+    ('[propget, id(1)] HRESULT A([in] long a);', "a property get needs an out parameter"),
+    ('[propput, id(1)] HRESULT A([out] long* a);', "a property put takes in parameters only"),
+    ('[id(1)] HRESULT A([in, optional] long a, [in] long b);', "b follows an optional parameter"),
+    ('[id(1)] HRESULT A([in, defaultvalue(md_Z)] Modes m);', "md_Z is not a member of Modes"),
+    ('[id(1)] HRESULT A([in, defaultvalue("x")] float f);', "must be a number"),
+    ('[id(1)] HRESULT A([in] long* a);', "must not be a pointer"),
+    ('HRESULT A();', "A has no id"),
+    ('[id(1)] long A();', "members must return HRESULT"),
+])
+def test_refuses_bad_declarations_naming_the_line(members, message):
+    with pytest.raises(idlgen.IdlError) as e:
+        idlgen.parse(idl(members), "test.idl")
+    assert message in str(e.value)
+    assert str(e.value).startswith("test.idl:")
+
+
+def test_refuses_reused_guids_and_unknown_interfaces():
+    text = idl("").replace("00000000-0000-0000-0000-000000000005", "00000000-0000-0000-0000-000000000003")
+    with pytest.raises(idlgen.IdlError, match="reuses the GUID of IThing"):
+        idlgen.parse(text)
+    text = idl("").replace("[default] interface IThing;", "[default] interface IOther;")
+    with pytest.raises(idlgen.IdlError, match="unknown interface IOther"):
+        idlgen.parse(text)
+
+
+def test_emits_vtable_order_stubs_and_defaults():
+    lib = idlgen.parse(idl("""
+        [propget, id(1)] HRESULT Mode([out, retval] Modes* pVal);
+        [id(2)] HRESULT Take([in] Modes m, [in] VARIANT v, [in, optional, defaultvalue(0.5)] float f, [out] VARIANT* o);
+    """))
+    header = idlgen.header(lib, "t.idl")
+    assert "virtual HRESULT get_Mode(Modes* pVal) = 0;" in header
+    assert "virtual HRESULT Take(Modes m, VARIANT v, FLOAT f, VARIANT* o) = 0;" in header
+    assert "enum Modes : int32_t {" in header
+    source = idlgen.source(lib, "t.idl")
+    assert "r->vt = VT_I4; r->lVal = static_cast<LONG>(v);" in source
+    assert "->Take(static_cast<Modes>(a[0].lVal), a[1], a[2].fltVal, a[3].pvarVal)" in source
+    assert '{"f", VT_R4, PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT, -1, VT_R4, 0.5, nullptr}' in source
+    assert '{"m", VT_I4, PARAMFLAG_FIN, 0, VT_EMPTY' in source
+
+
+def test_the_component_idl_is_valid_and_its_reference_is_current():
+    with open(os.path.join(ROOT, "idl", "vantor.idl"), encoding="utf-8") as f:
+        text = f.read()
+    lib = idlgen.parse(text, "vantor.idl")
+    assert len(lib.coclasses) == 28 and len(lib.enums) == 20
+    with open(os.path.join(ROOT, "docs", "api.md"), encoding="utf-8") as f:
+        assert f.read() == idlgen.docs(lib, "vantor.idl"), "docs/api.md is stale: run `make docs`"
