@@ -88,8 +88,9 @@ struct DIBSECTION {
 struct VantorPixelLayout {
     DWORD bitCount;     // 8 (palettised), 16, 24 or 32
     DWORD redMask, greenMask, blueMask, alphaMask;
-    const RGBQUAD* palette;  // 256 entries for 8 bits, else NULL
+    const RGBQUAD* palette;  // 256 entries for 8 bits ({B,G,R,x}, copied by VantorCreateMemoryDC), else NULL
 };
+// Masks all zero mean 5-5-5 at 16 bits and 8-8-8 at 24 and 32 bits, as for BI_RGB.
 
 extern "C" {
 VANTOR_API HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, INT cx, INT cy, UINT flags);
