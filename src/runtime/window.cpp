@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -111,6 +112,18 @@ BOOL ReadInto(Window& w, void* rgba, int width, int height, INT pitch) {
     return TRUE;
 }
 
+// An opaque black RGBA image; empty when memory runs out (the caller then fails).
+std::vector<uint8_t> BlackImage(int width, int height) {
+    std::vector<uint8_t> image;
+    try {
+        image.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    for (size_t i = 3; i < image.size(); i += 4) image[i] = 255;
+    return image;
+}
+
 bool SizedBuffer(const void* pixels, int64_t width, int64_t height, int64_t pitch) {
     return pixels && width > 0 && height > 0 && pitch >= width * 4;
 }
@@ -126,8 +139,8 @@ HWND VantorCreateVirtualWindow(INT width, INT height, LPCSTR title) {
     w->width = width;
     w->height = height;
     w->title = title ? title : "";
-    w->image.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
-    for (size_t i = 3; i < w->image.size(); i += 4) w->image[i] = 255;  // opaque black
+    w->image = BlackImage(width, height);
+    if (w->image.empty()) return 0;
     Windows& t = Table();
     std::lock_guard<std::mutex> g(t.lock);
     return Enter(t, std::move(w));
@@ -260,8 +273,8 @@ BOOL VantorResizeWindow(HWND window, INT width, INT height) {
     if (w->kind == kWindowKindX11)
         return !w->gone && X11Size(width, height) && vantor::x11::Resize(w->xid, width, height) ? TRUE : FALSE;
     if (!VirtualSize(width, height)) return FALSE;
-    std::vector<uint8_t> image(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
-    for (size_t i = 3; i < image.size(); i += 4) image[i] = 255;
+    std::vector<uint8_t> image = BlackImage(width, height);
+    if (image.empty()) return FALSE;
     w->image = std::move(image);
     w->width = width;
     w->height = height;
