@@ -3,6 +3,8 @@
 #include <vantor/text.h>
 #include <vantor/vantor.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
