@@ -23,6 +23,8 @@ namespace py = pybind11;
 
 namespace vantor::host {
 
+void bind_windows(py::module_& m);
+
 // ---- errors -------------------------------------------------------------------------------------
 
 std::string system_text(HRESULT hr) {
@@ -912,6 +914,7 @@ PYBIND11_MODULE(_vantor, m) {
         std::string bytes = data;
         return VantorAddResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str(), bytes.data(), bytes.size(), FALSE) != 0;
     });
+    bind_windows(m);
     m.def("remove_bitmap_resource", [](const std::string& name) {
         return VantorRemoveResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str()) != 0;
     });

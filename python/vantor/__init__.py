@@ -13,8 +13,9 @@ import os as _os
 from . import _vantor
 from . import registry, resources
 from ._errors import COMError, MemberNotFoundError
+from .window import Window
 
-__all__ = ["Dispatch", "COMError", "MemberNotFoundError", "constants", "debug_output", "register",
+__all__ = ["Window", "Dispatch", "COMError", "MemberNotFoundError", "constants", "debug_output", "register",
            "unregister", "can_unload_now", "registry", "resources", "component_path", "type_library"]
 
 
