@@ -29,3 +29,37 @@ Backend* install(Backend* b) {
 void set_default(Backend* b) { g_default = b; }
 
 }  // namespace vantor::backend
+
+// ---- "ddraw.dll": DirectDraw creation through the back end in use ------------------------------
+
+#include <vantor/system.h>
+
+#ifdef VANTOR_HAVE_OPENGL
+#include <vantor/render/opengl.h>
+#endif
+
+namespace vantor::backend {
+
+namespace {
+HRESULT direct_draw_create_ex(GUID* guid, void** dd, REFIID iid, IUnknown* outer) {
+    return backend().DirectDrawCreateEx(guid, dd, iid, outer);
+}
+HRESULT direct_draw_create(GUID* guid, IUnknown** dd, IUnknown* outer) {
+    return backend().DirectDrawCreate(guid, dd, outer);
+}
+}  // namespace
+
+// Called when the component loads: DirectDraw's entry points become the built-in "ddraw.dll",
+// and the OpenGL back end the default.
+void attach_component() {
+    static const VantorExport exports[] = {
+        {"DirectDrawCreateEx", reinterpret_cast<void*>(&direct_draw_create_ex)},
+        {"DirectDrawCreate", reinterpret_cast<void*>(&direct_draw_create)},
+    };
+    VantorRegisterBuiltinLibrary("ddraw.dll", exports, sizeof exports / sizeof exports[0]);
+#ifdef VANTOR_HAVE_OPENGL
+    set_default(&vantor::render::opengl_backend());
+#endif
+}
+
+}  // namespace vantor::backend

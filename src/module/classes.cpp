@@ -11,6 +11,9 @@ namespace vantor {
 namespace {
 const ClassEntry kClasses[] = {
     {&CLSID_Colour, "Colour", 102, true, create_colour},
+    {&CLSID_Device3D, "Device3D", 201, true, create_device3d},
+    {&CLSID_DeviceCaps, "DeviceCaps", 104, true, create_device_caps},
+    {&CLSID_Devices, "Devices", 105, false, create_devices},
     {&CLSID_Flare, "Flare", 166, true, create_flare},
     {&CLSID_Flares, "Flares", 125, true, create_flares},
     {&CLSID_Part, "Part", 169, true, create_part},

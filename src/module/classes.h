@@ -6,6 +6,9 @@
 namespace vantor {
 
 HRESULT create_colour(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_device3d(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_device_caps(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT create_devices(IUnknown* outer, REFIID riid, void** ppv);
 HRESULT create_flare(IUnknown* outer, REFIID riid, void** ppv);
 HRESULT create_flares(IUnknown* outer, REFIID riid, void** ppv);
 HRESULT create_part(IUnknown* outer, REFIID riid, void** ppv);

@@ -17,6 +17,9 @@
 namespace vantor::generated {
 extern const vantor::typedesc::TypeLibDesc kTypeLib;
 }
+namespace vantor::backend {
+void attach_component();
+}
 
 namespace vantor {
 
@@ -247,6 +250,7 @@ VANTOR_API BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         // There are no thread attach/detach notifications on this platform to switch off.
         vantor::module().attach(instance);
+        vantor::backend::attach_component();
     } else if (reason == DLL_PROCESS_DETACH) {
         vantor::module().detach();
     }

@@ -285,6 +285,7 @@ const Message kMessages[] = {
     {0x80004005, "Unspecified error\n"},
     {0x8000FFFF, "Catastrophic failure\n"},
     {0x80070002, "The system cannot find the file specified.\n"},
+    {0x80070003, "The system cannot find the path specified.\n"},
     {0x80070005, "Access is denied.\n"},
     {0x80070006, "The handle is invalid.\n"},
     {0x80070008, "Not enough memory resources are available to process this command.\n"},
