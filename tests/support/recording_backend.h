@@ -193,7 +193,7 @@ private:
     vantor::backend::Backend* previous_;
 };
 
-class RecordingBackend : public vantor::backend::Backend {
+class RecordingBackend final : public vantor::backend::Backend {
 public:
     static constexpr unsigned kForever = UINT_MAX;
 
