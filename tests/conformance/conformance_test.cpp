@@ -111,7 +111,9 @@ protected:
         started_ = true;
     }
     void TearDown() override {
-        if (started_) EXPECT_EQ(backend().D3DXUninitialize(), S_OK);
+        if (started_) {
+            EXPECT_EQ(backend().D3DXUninitialize(), S_OK);
+        }
         Conformance::TearDown();
     }
 

@@ -82,7 +82,7 @@ std::string opt(const DWORD* p) { return p ? u(*p) : "null"; }
 
 std::string rect(const RECT* r) {
     if (!r) return "null";
-    return "{" + i(r->left) + ", " + i(r->top) + ", " + i(r->right) + ", " + i(r->bottom) + "}";
+    return cat("{", i(r->left), ", ", i(r->top), ", ", i(r->right), ", ", i(r->bottom), "}");
 }
 
 std::string rects(const D3DRECT* r, DWORD count) {
@@ -90,7 +90,7 @@ std::string rects(const D3DRECT* r, DWORD count) {
     std::string out = "[";
     for (DWORD k = 0; k < count && k < 8; ++k) {
         if (k) out += " ";
-        out += "{" + i(r[k].x1) + ", " + i(r[k].y1) + ", " + i(r[k].x2) + ", " + i(r[k].y2) + "}";
+        out += cat("{", i(r[k].x1), ", ", i(r[k].y1), ", ", i(r[k].x2), ", ", i(r[k].y2), "}");
     }
     if (count > 8) out += " ...";
     return out + "]";
@@ -109,57 +109,57 @@ std::string matrix(const D3DMATRIX* m) {
 
 std::string viewport(const D3DVIEWPORT7* v) {
     if (!v) return "null";
-    return "{" + u(v->dwX) + ", " + u(v->dwY) + ", " + u(v->dwWidth) + ", " + u(v->dwHeight) + ", " +
-           f(v->dvMinZ) + ", " + f(v->dvMaxZ) + "}";
+    return cat("{", u(v->dwX), ", ", u(v->dwY), ", ", u(v->dwWidth), ", ", u(v->dwHeight), ", ", f(v->dvMinZ), ", ",
+               f(v->dvMaxZ), "}");
 }
 
-static std::string rgba(const D3DCOLORVALUE& c) { return f(c.r) + " " + f(c.g) + " " + f(c.b) + " " + f(c.a); }
-static std::string xyz(const D3DVECTOR& v) { return f(v.x) + " " + f(v.y) + " " + f(v.z); }
+static std::string rgba(const D3DCOLORVALUE& c) { return cat(f(c.r), " ", f(c.g), " ", f(c.b), " ", f(c.a)); }
+static std::string xyz(const D3DVECTOR& v) { return cat(f(v.x), " ", f(v.y), " ", f(v.z)); }
 
 std::string material(const D3DMATERIAL7* m) {
     if (!m) return "null";
-    return "{diffuse " + rgba(m->diffuse) + ", ambient " + rgba(m->ambient) + ", specular " + rgba(m->specular) +
-           ", emissive " + rgba(m->emissive) + ", power " + f(m->power) + "}";
+    return cat("{diffuse ", rgba(m->diffuse), ", ambient ", rgba(m->ambient), ", specular ", rgba(m->specular),
+               ", emissive ", rgba(m->emissive), ", power ", f(m->power), "}");
 }
 
 std::string light(const D3DLIGHT7* l) {
     if (!l) return "null";
-    return "{type " + i(l->dltType) + ", diffuse " + rgba(l->dcvDiffuse) + ", specular " + rgba(l->dcvSpecular) +
-           ", ambient " + rgba(l->dcvAmbient) + ", position " + xyz(l->dvPosition) + ", direction " +
-           xyz(l->dvDirection) + ", range " + f(l->dvRange) + ", falloff " + f(l->dvFalloff) + ", attenuation " +
-           f(l->dvAttenuation0) + " " + f(l->dvAttenuation1) + " " + f(l->dvAttenuation2) + ", theta " +
-           f(l->dvTheta) + ", phi " + f(l->dvPhi) + "}";
+    return cat("{type ", i(l->dltType), ", diffuse ", rgba(l->dcvDiffuse), ", specular ", rgba(l->dcvSpecular),
+               ", ambient ", rgba(l->dcvAmbient), ", position ", xyz(l->dvPosition), ", direction ",
+               xyz(l->dvDirection), ", range ", f(l->dvRange), ", falloff ", f(l->dvFalloff), ", attenuation ",
+               f(l->dvAttenuation0), " ", f(l->dvAttenuation1), " ", f(l->dvAttenuation2), ", theta ", f(l->dvTheta),
+               ", phi ", f(l->dvPhi), "}");
 }
 
 std::string surface_desc(const DDSURFACEDESC2* d) {
     if (!d) return "null";
-    std::string out = "{flags " + hex(d->dwFlags);
-    if (d->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) out += ", " + u(d->dwWidth) + "x" + u(d->dwHeight);
-    if (d->dwFlags & DDSD_CAPS) out += ", caps " + hex(d->ddsCaps.dwCaps) + ", caps2 " + hex(d->ddsCaps.dwCaps2);
-    if (d->dwFlags & DDSD_PIXELFORMAT) out += ", " + formats::name(d->ddpfPixelFormat);
-    if (d->dwFlags & DDSD_MIPMAPCOUNT) out += ", mipmaps " + u(d->dwMipMapCount);
-    if (d->dwFlags & DDSD_TEXTURESTAGE) out += ", stage " + u(d->dwTextureStage);
+    std::string out = cat("{flags ", hex(d->dwFlags));
+    if (d->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) out += cat(", ", u(d->dwWidth), "x", u(d->dwHeight));
+    if (d->dwFlags & DDSD_CAPS) out += cat(", caps ", hex(d->ddsCaps.dwCaps), ", caps2 ", hex(d->ddsCaps.dwCaps2));
+    if (d->dwFlags & DDSD_PIXELFORMAT) out += cat(", ", formats::name(d->ddpfPixelFormat));
+    if (d->dwFlags & DDSD_MIPMAPCOUNT) out += cat(", mipmaps ", u(d->dwMipMapCount));
+    if (d->dwFlags & DDSD_TEXTURESTAGE) out += cat(", stage ", u(d->dwTextureStage));
     return out + "}";
 }
 
 std::string vb_desc(const D3DVERTEXBUFFERDESC* d) {
     if (!d) return "null";
-    return "{caps " + hex(d->dwCaps) + ", fvf " + hex(d->dwFVF) + ", " + u(d->dwNumVertices) + " vertices}";
+    return cat("{caps ", hex(d->dwCaps), ", fvf ", hex(d->dwFVF), ", ", u(d->dwNumVertices), " vertices}");
 }
 
 std::string vec2(const D3DXVECTOR2* v) {
     if (!v) return "null";
-    return "(" + f(v->x) + ", " + f(v->y) + ")";
+    return cat("(", f(v->x), ", ", f(v->y), ")");
 }
 
 std::string vec3(const D3DXVECTOR3* v) {
     if (!v) return "null";
-    return "(" + f(v->x) + ", " + f(v->y) + ", " + f(v->z) + ")";
+    return cat("(", f(v->x), ", ", f(v->y), ", ", f(v->z), ")");
 }
 
 std::string vertices(const void* data, DWORD count) {
     if (!data) return "null";
-    return "<" + u(count) + (count == 1 ? " vertex>" : " vertices>");
+    return cat("<", u(count), count == 1 ? " vertex>" : " vertices>");
 }
 
 std::string indices(const WORD* data, DWORD count) {
@@ -175,7 +175,7 @@ std::string indices(const WORD* data, DWORD count) {
 
 std::string blt_fx(const DDBLTFX* fx, DWORD flags) {
     if (!fx) return "null";
-    if (flags & DDBLT_COLORFILL) return "{fill " + hex(fx->dwFillColor) + "}";
+    if (flags & DDBLT_COLORFILL) return cat("{fill ", hex(fx->dwFillColor), "}");
     return "{...}";
 }
 
@@ -185,8 +185,8 @@ std::string blt_fx(const DDBLTFX* fx, DWORD flags) {
 
 CallScope Recorder::begin(std::string name, std::vector<std::string> args) {
     Call call{std::move(name), std::move(args), {}};
-    call.text = call.name + "(";
-    for (size_t k = 0; k < call.args.size(); ++k) call.text += (k ? ", " : "") + call.args[k];
+    call.text = cat(call.name, "(");
+    for (size_t k = 0; k < call.args.size(); ++k) call.text += cat(k ? ", " : "", call.args[k]);
     call.text += ")";
     std::optional<HRESULT> injected = injected_result(call);
     texts.push_back(call.text);
@@ -219,12 +219,12 @@ HRESULT CallScope::done(HRESULT hr) {
     return hr;
 }
 
-std::string Recorder::new_name(const std::string& kind) { return kind + std::to_string(++counters[kind]); }
+std::string Recorder::new_name(const std::string& kind) { return cat(kind, std::to_string(++counters[kind])); }
 
 std::string Recorder::describe(const void* iface) const {
     if (!iface) return "null";
     auto it = names.find(iface);
-    return it == names.end() ? "<foreign>" : "<" + it->second + ">";
+    return it == names.end() ? "<foreign>" : cat("<", it->second, ">");
 }
 
 const DeviceInfo* Recorder::device_info(DWORD index) const {
@@ -254,8 +254,8 @@ void RecObject::expose(const void* iface, const std::string& name) {
 }
 
 CallScope RecObject::begin(const char* method, std::vector<std::string> args) {
-    if (receiver_) args.insert(args.begin(), "<" + name_ + ">");
-    return rec_->begin(std::string(log_kind_) + "." + method, std::move(args));
+    if (receiver_) args.insert(args.begin(), cat("<", name_, ">"));
+    return rec_->begin(cat(log_kind_, ".", method), std::move(args));
 }
 
 HRESULT RecObject::query(REFIID iid, void** out, std::initializer_list<std::pair<const IID*, void*>> answers) {

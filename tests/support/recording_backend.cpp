@@ -145,7 +145,7 @@ std::vector<std::string> RecordingBackend::slice(size_t from, size_t to) const {
 
 std::string RecordingBackend::log_text() const {
     std::string out;
-    for (const auto& t : rec_->texts) out += t + "\n";
+    for (const auto& t : rec_->texts) out += cat(t, "\n");
     return out;
 }
 
@@ -181,15 +181,15 @@ size_t RecordingBackend::live_objects() const { return rec_->live.size(); }
 std::vector<std::string> RecordingBackend::live_object_names() const {
     std::vector<std::string> out;
     for (RecObject* o : rec_->live)
-        out.push_back("<" + o->name() + "> (" + std::to_string(o->references()) +
-                      (o->references() == 1 ? " reference)" : " references)"));
+        out.push_back(cat("<", o->name(), "> (", std::to_string(o->references()),
+                          o->references() == 1 ? " reference)" : " references)"));
     std::sort(out.begin(), out.end());
     return out;
 }
 
 std::string RecordingBackend::live_object_names_text() const {
     std::string out;
-    for (const auto& n : live_object_names()) out += (out.empty() ? "" : ", ") + n;
+    for (const auto& n : live_object_names()) out += cat(out.empty() ? "" : ", ", n);
     return out.empty() ? "no live objects" : out;
 }
 
@@ -296,8 +296,8 @@ HRESULT RecordingBackend::D3DXGetCurrentVideoMode(DWORD index, D3DX_VIDMODEDESC*
 
 HRESULT RecordingBackend::D3DXGetSurfaceFormat(DWORD index, D3DX_VIDMODEDESC* mode, DWORD surfaceClass, DWORD which,
                                                D3DX_SURFACEFORMAT* format) {
-    std::string m = mode ? "{" + fmt::u(mode->width) + ", " + fmt::u(mode->height) + ", " + fmt::u(mode->bpp) + ", " +
-                               fmt::u(mode->refreshRate) + "}"
+    std::string m = mode ? cat("{", fmt::u(mode->width), ", ", fmt::u(mode->height), ", ", fmt::u(mode->bpp), ", ",
+                               fmt::u(mode->refreshRate), "}")
                          : "null";
     auto call = rec_->begin("D3DXGetSurfaceFormat",
                             out_args({fmt::u(index), m, fmt::u(surfaceClass), fmt::u(which)}, format));

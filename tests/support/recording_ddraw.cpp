@@ -26,7 +26,7 @@ bool usable_format(const DDPIXELFORMAT& f) {
 }
 
 std::string entries_arg(const PALETTEENTRY* entries, DWORD count) {
-    return entries ? "<" + fmt::u(count) + " entries>" : "null";
+    return entries ? cat("<", fmt::u(count), " entries>") : "null";
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ std::string entries_arg(const PALETTEENTRY* entries, DWORD count) {
 RecDirectDraw::RecDirectDraw(std::shared_ptr<Recorder> rec, DWORD device_index)
     : RecObject(std::move(rec), "ddraw", "DirectDraw", false), device_index_(device_index) {
     expose(dd(), name_);
-    expose(d3d(), "d3d" + name_.substr(5));
+    expose(d3d(), cat("d3d", name_.substr(5)));
     dd_handle_ = vantor::backend::enter_handle(dd());
     d3d_handle_ = vantor::backend::enter_handle(d3d());
     rec_->last_dd = this;
@@ -452,8 +452,8 @@ HRESULT RecSurface::GetPalette(IDirectDrawPalette** palette) {
 }
 
 HRESULT RecSurface::SetColorKey(DWORD flags, DDCOLORKEY* key) {
-    std::string k = key ? "{" + fmt::hex(key->dwColorSpaceLowValue) + ", " + fmt::hex(key->dwColorSpaceHighValue) + "}"
-                        : "null";
+    std::string k =
+        key ? cat("{", fmt::hex(key->dwColorSpaceLowValue), ", ", fmt::hex(key->dwColorSpaceHighValue), "}") : "null";
     auto call = begin("SetColorKey", {fmt::u(flags), k});
     if (call.failed()) return call.injected();
     if (flags != DDCKEY_SRCBLT) return call.done(DDERR_INVALIDPARAMS);  // the one key the back ends keep

@@ -46,15 +46,15 @@ std::string name(const DDPIXELFORMAT& f) {
                  {P8, "P8"},             {L8, "L8"},             {A8L8, "A8L8"},         {V8U8, "V8U8"}};
     for (const auto& k : known)
         if (detail::pixels::same_format(f, k.make())) return k.name;
-    if (f.dwFlags & DDPF_ZBUFFER) return "Z" + std::to_string(std::popcount(f.dwZBitMask));
+    if (f.dwFlags & DDPF_ZBUFFER) return detail::cat("Z", std::to_string(std::popcount(f.dwZBitMask)));
     if (f.dwFlags & DDPF_FOURCC) {
         std::string cc;
         for (int k = 0; k < 4; ++k) cc += char((f.dwFourCC >> (8 * k)) & 0xFF);
-        return "FOURCC " + cc;
+        return detail::cat("FOURCC ", cc);
     }
-    return "format{flags " + detail::fmt::hex(f.dwFlags) + ", bits " + std::to_string(f.dwRGBBitCount) + ", " +
-           detail::fmt::hex(f.dwRBitMask) + "/" + detail::fmt::hex(f.dwGBitMask) + "/" +
-           detail::fmt::hex(f.dwBBitMask) + "/" + detail::fmt::hex(f.dwRGBAlphaBitMask) + "}";
+    using detail::fmt::hex;
+    return detail::cat("format{flags ", hex(f.dwFlags), ", bits ", std::to_string(f.dwRGBBitCount), ", ", hex(f.dwRBitMask),
+                       "/", hex(f.dwGBitMask), "/", hex(f.dwBBitMask), "/", hex(f.dwRGBAlphaBitMask), "}");
 }
 
 }  // namespace formats
