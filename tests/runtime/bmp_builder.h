@@ -10,7 +10,7 @@
 
 namespace bmptest {
 
-struct BmpSpec {
+struct BmpFields {
     uint32_t headerSize = 40;  // 12 (core), 40, 52, 56, 108 or 124
     int32_t width = 1;
     int32_t height = 1;        // negative: top-down
@@ -33,7 +33,7 @@ inline void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
     for (int k = 0; k < 4; ++k) out[at + k] = static_cast<uint8_t>(v >> (8 * k));
 }
 
-inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> MakeBmp(const BmpFields& s) {
     std::vector<uint8_t> out(14 + s.headerSize, 0);
     out[0] = 'B';
     out[1] = 'M';

@@ -69,8 +69,8 @@ void ExpectSameAsStb(const std::vector<uint8_t>& file) {
 }
 
 // A small valid file of each depth, for the tests that break files.
-BmpSpec Valid(int bitCount) {
-    BmpSpec s;
+BmpFields Valid(int bitCount) {
+    BmpFields s;
     s.width = 5;
     s.height = 3;
     s.bitCount = static_cast<uint16_t>(bitCount);
@@ -125,10 +125,10 @@ TEST(BmpFiles, EveryAssimpBitmapMatchesStbImage) {
 TEST(BmpFormats, UncompressedLayoutsMatchStbImage) {
     struct Case {
         const char* name;
-        BmpSpec spec;
+        BmpFields fields;
     };
     auto make = [](int width, int height, int bitCount, auto value) {
-        BmpSpec s;
+        BmpFields s;
         s.width = width;
         s.height = height;
         s.bitCount = static_cast<uint16_t>(bitCount);
@@ -140,7 +140,7 @@ TEST(BmpFormats, UncompressedLayoutsMatchStbImage) {
     cases.push_back({"1 bit, 13 wide", make(13, 4, 1, [](int x, int y) { return (x * 3 + y) % 2; })});
     cases.push_back({"4 bits, 7 wide", make(7, 5, 4, [](int x, int y) { return (x + 2 * y) % 16; })});
     {
-        BmpSpec s = make(6, 3, 4, [](int x, int y) { return (x + y) % 12; });
+        BmpFields s = make(6, 3, 4, [](int x, int y) { return (x + y) % 12; });
         s.clrUsed = 12;
         s.colours = Ramp(12);
         cases.push_back({"4 bits, 12 colours used", s});
@@ -149,13 +149,13 @@ TEST(BmpFormats, UncompressedLayoutsMatchStbImage) {
     cases.push_back({"8 bits, top-down", make(5, -6, 8, [](int x, int y) { return (x * 37 + y * 11) % 256; })});
     cases.push_back({"16 bits 5-5-5", make(5, 4, 16, [](int x, int y) { return (x * 1234 + y * 567) & 0x7FFF; })});
     {
-        BmpSpec s = make(5, 4, 16, [](int x, int y) { return (x * 4321 + y * 765) & 0xFFFF; });
+        BmpFields s = make(5, 4, 16, [](int x, int y) { return (x * 4321 + y * 765) & 0xFFFF; });
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0xF800, s.masks[1] = 0x07E0, s.masks[2] = 0x001F;
         cases.push_back({"16 bits 5-6-5 bit fields", s});
     }
     {
-        BmpSpec s = make(4, 4, 16, [](int x, int y) { return (x * 9001 + y * 313) & 0xFFFF; });
+        BmpFields s = make(4, 4, 16, [](int x, int y) { return (x * 9001 + y * 313) & 0xFFFF; });
         s.headerSize = 124;
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0x0F00, s.masks[1] = 0x00F0, s.masks[2] = 0x000F, s.masks[3] = 0xF000;
@@ -165,43 +165,43 @@ TEST(BmpFormats, UncompressedLayoutsMatchStbImage) {
     cases.push_back({"24 bits, top-down", make(3, -5, 24, [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; })});
     cases.push_back({"32 bits BI_RGB", make(4, 3, 32, [](int x, int y) { return 0xFF000000u | ((x * 0x123456u + y * 0x0F0F0Fu) & 0xFFFFFF); })});
     {
-        BmpSpec s = make(4, 3, 32, [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; });
+        BmpFields s = make(4, 3, 32, [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; });
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0x000000FF, s.masks[1] = 0x0000FF00, s.masks[2] = 0x00FF0000;
         cases.push_back({"32 bits, red in the low byte, 40-byte header", s});
     }
     {
-        BmpSpec s = make(4, 3, 32, [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; });
+        BmpFields s = make(4, 3, 32, [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; });
         s.headerSize = 108;
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0x00FF0000, s.masks[1] = 0x0000FF00, s.masks[2] = 0x000000FF, s.masks[3] = 0xFF000000;
         cases.push_back({"32 bits with alpha, V4 header", s});
     }
     {
-        BmpSpec s = make(5, 3, 8, [](int x, int y) { return (x * 50 + y) % 256; });
+        BmpFields s = make(5, 3, 8, [](int x, int y) { return (x * 50 + y) % 256; });
         s.headerSize = 12;
         cases.push_back({"8 bits, core header", s});
     }
     {
-        BmpSpec s = make(5, 3, 24, [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; });
+        BmpFields s = make(5, 3, 24, [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; });
         s.headerSize = 12;
         cases.push_back({"24 bits, core header", s});
     }
     {
-        BmpSpec s = make(5, 3, 8, [](int x, int y) { return (x * 50 + y) % 256; });
+        BmpFields s = make(5, 3, 8, [](int x, int y) { return (x * 50 + y) % 256; });
         s.headerSize = 124;
         cases.push_back({"8 bits, V5 header", s});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectSameAsStb(MakeBmp(c.spec));
+        ExpectSameAsStb(MakeBmp(c.fields));
     }
 }
 
 TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
     {
         SCOPED_TRACE("24-bit top-down, 3 wide");
-        BmpSpec s;
+        BmpFields s;
         s.width = 3;
         s.height = -2;
         s.pixels = PackRows(3, 2, 24, true, [](int x, int y) { return y == 0 ? 0x112233u : 0x445566u; });
@@ -219,7 +219,7 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
     }
     {
         SCOPED_TRACE("8-bit with 20 colours");
-        BmpSpec s = Valid(8);
+        BmpFields s = Valid(8);
         s.clrUsed = 20;
         s.colours = Ramp(20);
         s.pixels = PackRows(5, 3, 8, false, [](int x, int y) { return static_cast<uint32_t>(x + y); });
@@ -240,7 +240,7 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
     }
     {
         SCOPED_TRACE("16-bit 5-6-5 bit fields");
-        BmpSpec s = Valid(16);
+        BmpFields s = Valid(16);
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0xF800, s.masks[1] = 0x07E0, s.masks[2] = 0x001F;
         const HBITMAP b = Load(MakeBmp(s));
@@ -254,7 +254,7 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
     }
     {
         SCOPED_TRACE("10-10-10 bit fields keep the top 8 bits of each channel");
-        BmpSpec s;
+        BmpFields s;
         s.width = 1;
         s.bitCount = 32;
         s.compression = BI_BITFIELDS;
@@ -272,7 +272,7 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
 }
 
 TEST(BmpRunLength, Rle8EncodedAbsoluteDeltaAndEscapes) {
-    BmpSpec s;
+    BmpFields s;
     s.width = 6;
     s.height = 4;
     s.bitCount = 8;
@@ -311,7 +311,7 @@ TEST(BmpRunLength, Rle8EncodedAbsoluteDeltaAndEscapes) {
 }
 
 TEST(BmpRunLength, Rle4NibblesAlternateAndAbsoluteRunsPad) {
-    BmpSpec s;
+    BmpFields s;
     s.width = 5;
     s.height = 3;
     s.bitCount = 4;
@@ -341,7 +341,7 @@ TEST(BmpRunLength, Rle4NibblesAlternateAndAbsoluteRunsPad) {
 
 TEST(BmpRunLength, PacketsPastTheImageAreClipped) {
     auto rle8 = [](int width, int height, std::vector<uint8_t> stream, uint32_t sizeImage = 0) {
-        BmpSpec s;
+        BmpFields s;
         s.width = width;
         s.height = height;
         s.bitCount = 8;
@@ -384,7 +384,7 @@ TEST(BmpRunLength, PacketsPastTheImageAreClipped) {
         DeleteObject(b);
     }
     // RLE4 runs that start on an odd pixel and run past the row end.
-    BmpSpec s;
+    BmpFields s;
     s.width = 3;
     s.height = 1;
     s.bitCount = 4;
@@ -402,7 +402,7 @@ TEST(BmpRefusals, BrokenHeadersAreRefusedForTheirReason) {
     std::vector<uint8_t> good = MakeBmp(Valid(24));
     ASSERT_NE(Load(good), 0u) << "the base file must be valid";
 
-    auto with = [](BmpSpec s, auto edit) {
+    auto with = [](BmpFields s, auto edit) {
         edit(s);
         return MakeBmp(s);
     };
@@ -413,33 +413,33 @@ TEST(BmpRefusals, BrokenHeadersAreRefusedForTheirReason) {
         f[0] = 'X';
         ExpectRefused(f, "not a BMP file");
     }
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.headerSize = 64; }), "unsupported header size");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.headerSize = 64; }), "unsupported header size");
     {
-        std::vector<uint8_t> f = with(Valid(24), [](BmpSpec& s) { s.headerSize = 124; });
+        std::vector<uint8_t> f = with(Valid(24), [](BmpFields& s) { s.headerSize = 124; });
         f.resize(14 + 100);
         ExpectRefused(f, "header runs past the end of the data");
     }
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.width = 0; }), "width is not positive");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.width = -5; }), "width is not positive");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.height = 0; }), "height is zero");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.width = 40000; }), "image too large");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.width = 20000, s.height = 20000; }), "image too large");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.height = INT_MIN; }), "image too large");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.planes = 0; }), "planes is not 1");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.bitCount = 2; }), "unsupported bit count");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.bitCount = 0; }), "unsupported bit count");
-    ExpectRefused(with(Valid(16), [](BmpSpec& s) { s.headerSize = 12; }), "unsupported bit count");
-    ExpectRefused(with(Valid(4), [](BmpSpec& s) { s.compression = BI_RLE8; }), "BI_RLE8 needs 8 bits");
-    ExpectRefused(with(Valid(8), [](BmpSpec& s) { s.compression = BI_RLE4; }), "BI_RLE4 needs 4 bits");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.compression = BI_BITFIELDS; }), "BI_BITFIELDS needs 16 or 32");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.compression = 4; }), "unsupported compression");  // BI_JPEG
-    ExpectRefused(with(Valid(32), [](BmpSpec& s) { s.compression = 6; }), "unsupported compression");
-    ExpectRefused(with(Valid(8), [](BmpSpec& s) { s.compression = BI_RLE8, s.height = -3; }), "must be bottom-up");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.width = 0; }), "width is not positive");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.width = -5; }), "width is not positive");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.height = 0; }), "height is zero");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.width = 40000; }), "image too large");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.width = 20000, s.height = 20000; }), "image too large");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.height = INT_MIN; }), "image too large");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.planes = 0; }), "planes is not 1");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.bitCount = 2; }), "unsupported bit count");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.bitCount = 0; }), "unsupported bit count");
+    ExpectRefused(with(Valid(16), [](BmpFields& s) { s.headerSize = 12; }), "unsupported bit count");
+    ExpectRefused(with(Valid(4), [](BmpFields& s) { s.compression = BI_RLE8; }), "BI_RLE8 needs 8 bits");
+    ExpectRefused(with(Valid(8), [](BmpFields& s) { s.compression = BI_RLE4; }), "BI_RLE4 needs 4 bits");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.compression = BI_BITFIELDS; }), "BI_BITFIELDS needs 16 or 32");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.compression = 4; }), "unsupported compression");  // BI_JPEG
+    ExpectRefused(with(Valid(32), [](BmpFields& s) { s.compression = 6; }), "unsupported compression");
+    ExpectRefused(with(Valid(8), [](BmpFields& s) { s.compression = BI_RLE8, s.height = -3; }), "must be bottom-up");
 }
 
 TEST(BmpRefusals, BogusMasksAreRefused) {
     auto fields = [](int bitCount, uint32_t r, uint32_t g, uint32_t b, uint32_t a = 0, uint32_t header = 40) {
-        BmpSpec s = Valid(bitCount);
+        BmpFields s = Valid(bitCount);
         s.headerSize = header;
         s.compression = BI_BITFIELDS;
         s.masks[0] = r, s.masks[1] = g, s.masks[2] = b, s.masks[3] = a;
@@ -459,22 +459,22 @@ TEST(BmpRefusals, BogusMasksAreRefused) {
 }
 
 TEST(BmpRefusals, OffsetsAndSizesMustLieInsideTheData) {
-    auto with = [](BmpSpec s, auto edit) {
+    auto with = [](BmpFields s, auto edit) {
         edit(s);
         return MakeBmp(s);
     };
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.offBits = 1 << 20; }), "pixel data offset outside the file");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.offBits = 20; }), "pixel data offset outside the file");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.offBits = 0xFFFFFFFFll; }), "pixel data offset outside the file");
-    ExpectRefused(with(Valid(24), [](BmpSpec& s) { s.pixels.resize(s.pixels.size() - 5); }),
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.offBits = 1 << 20; }), "pixel data offset outside the file");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.offBits = 20; }), "pixel data offset outside the file");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.offBits = 0xFFFFFFFFll; }), "pixel data offset outside the file");
+    ExpectRefused(with(Valid(24), [](BmpFields& s) { s.pixels.resize(s.pixels.size() - 5); }),
                   "pixel data runs past the end of the data");
-    ExpectRefused(with(Valid(8), [](BmpSpec& s) { s.colours.clear(); }), "no colour table");
+    ExpectRefused(with(Valid(8), [](BmpFields& s) { s.colours.clear(); }), "no colour table");
     // Sizes whose byte count would not fit: a plausible header over a few bytes of data.
-    ExpectRefused(with(Valid(32), [](BmpSpec& s) { s.width = 16384, s.height = 16384; }),
+    ExpectRefused(with(Valid(32), [](BmpFields& s) { s.width = 16384, s.height = 16384; }),
                   "pixel data runs past the end of the data");
     // A colour table cut short by the end of the file.
     {
-        std::vector<uint8_t> f = with(Valid(8), [](BmpSpec& s) { s.pixels.clear(); s.offBits = 14 + 40 + 1024; });
+        std::vector<uint8_t> f = with(Valid(8), [](BmpFields& s) { s.pixels.clear(); s.offBits = 14 + 40 + 1024; });
         f.resize(14 + 40 + 100);
         ExpectRefused(f, "pixel data offset outside the file");
     }
@@ -483,7 +483,7 @@ TEST(BmpRefusals, OffsetsAndSizesMustLieInsideTheData) {
 TEST(BmpTolerance, CommonWriterSlipsAreAccepted) {
     {
         SCOPED_TRACE("last row without its padding");
-        BmpSpec s;
+        BmpFields s;
         s.width = 1;
         s.height = 2;
         s.pixels = {0x01, 0x02, 0x03, 0x00, 0x04, 0x05, 0x06};  // 4 + 3 bytes
@@ -496,7 +496,7 @@ TEST(BmpTolerance, CommonWriterSlipsAreAccepted) {
     }
     {
         SCOPED_TRACE("colour table cut at the pixel data; indices past it are black");
-        BmpSpec s = Valid(8);
+        BmpFields s = Valid(8);
         s.colours = Ramp(4);
         s.pixels = PackRows(5, 3, 8, false, [](int x, int) { return x == 4 ? 200u : static_cast<uint32_t>(x); });
         const HBITMAP b = Load(MakeBmp(s));
@@ -512,7 +512,7 @@ TEST(BmpTolerance, CommonWriterSlipsAreAccepted) {
     }
     {
         SCOPED_TRACE("biClrUsed beyond 2^bits");
-        BmpSpec s = Valid(4);
+        BmpFields s = Valid(4);
         s.clrUsed = 300;
         const HBITMAP b = Load(MakeBmp(s));
         ASSERT_NE(b, 0u);
@@ -527,7 +527,7 @@ TEST(BmpRobustness, TruncationsAndCorruptionsNeverCrash) {
     std::vector<std::vector<uint8_t>> files;
     for (int bits : {1, 4, 8, 16, 24, 32}) files.push_back(MakeBmp(Valid(bits)));
     {
-        BmpSpec s = Valid(8);
+        BmpFields s = Valid(8);
         s.compression = BI_RLE8;
         s.pixels = {0x03, 0x01, 0x00, 0x03, 0x02, 0x03, 0x04, 0x00, 0x00, 0x02, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01};
         files.push_back(MakeBmp(s));

@@ -620,12 +620,12 @@ TEST_F(MemoryDC, LayoutsAreValidated) {
 }
 
 TEST_F(LoadImage, FilesAndModuleResources) {
-    BmpSpec red;
+    BmpFields red;
     red.width = 2;
     red.height = 1;
     red.pixels = {0, 0, 255, 0, 0, 255, 0, 0};
     const std::vector<uint8_t> redFile = MakeBmp(red);
-    BmpSpec blue = red;
+    BmpFields blue = red;
     blue.pixels = {255, 0, 0, 255, 0, 0, 0, 0};
     const std::vector<uint8_t> blueFile = MakeBmp(blue);
     auto firstPixel = [](HANDLE b) {

@@ -1,0 +1,495 @@
+// Recording DirectDraw 7 (with its Direct3D 7 interface), surfaces and palettes.
+#include "recording_internal.h"
+
+#include <algorithm>
+
+namespace vantor::testing::detail {
+
+namespace {
+
+constexpr uint64_t kMaxSurfaceBytes = 256u << 20;  // refuse absurd sizes rather than exhaust memory
+
+bool rect_inside(const RECT& r, DWORD width, DWORD height) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && DWORD(r.right) <= width &&
+           DWORD(r.bottom) <= height;
+}
+
+RECT whole(DWORD width, DWORD height) { return RECT{0, 0, LONG(width), LONG(height)}; }
+
+// A pixel format a surface can hold: a size the memory layout knows and a kind it converts.
+bool usable_format(const DDPIXELFORMAT& f) {
+    if (f.dwSize != sizeof(DDPIXELFORMAT)) return false;
+    if (f.dwFlags & (DDPF_FOURCC | DDPF_PALETTEINDEXED4)) return false;
+    if (f.dwFlags & DDPF_PALETTEINDEXED8) return f.dwRGBBitCount == 8;
+    if (!(f.dwFlags & (DDPF_RGB | DDPF_LUMINANCE | DDPF_BUMPDUDV | DDPF_BUMPLUMINANCE | DDPF_ZBUFFER))) return false;
+    return pixels::bytes_per_pixel(f) != 0;
+}
+
+std::string entries_arg(const PALETTEENTRY* entries, DWORD count) {
+    return entries ? cat("<", fmt::u(count), " entries>") : "null";
+}
+
+}  // namespace
+
+// --- DirectDraw ---------------------------------------------------------------------------
+
+RecDirectDraw::RecDirectDraw(std::shared_ptr<Recorder> rec, DWORD device_index)
+    : RecObject(std::move(rec), "ddraw", "DirectDraw", false), device_index_(device_index) {
+    expose(dd(), name_);
+    expose(d3d(), cat("d3d", name_.substr(5)));
+    dd_handle_ = vantor::backend::enter_handle(dd());
+    d3d_handle_ = vantor::backend::enter_handle(d3d());
+    rec_->last_dd = this;
+}
+
+RecDirectDraw::~RecDirectDraw() {
+    if (changed_mode) rec_->mode_set.reset();
+    HandleClose(dd_handle_);
+    HandleClose(d3d_handle_);
+    if (rec_->last_dd == this) rec_->last_dd = nullptr;
+}
+
+HRESULT RecDirectDraw::QueryInterface(REFIID iid, void** out) {
+    return query(iid, out, {{&IID_IUnknown, dd()}, {&IID_IDirectDraw7, dd()}, {&IID_IDirect3D7, d3d()}});
+}
+
+HRESULT RecDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
+    auto call = begin("SetCooperativeLevel", {fmt::window(window), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    bool exclusive = flags & DDSCL_EXCLUSIVE, fullscreen = flags & DDSCL_FULLSCREEN, normal = flags & DDSCL_NORMAL;
+    // DirectDraw 7: EXCLUSIVE and FULLSCREEN only together, and either they or NORMAL.
+    if (exclusive != fullscreen || normal == exclusive) return call.done(DDERR_INVALIDPARAMS);
+    if ((exclusive || window != 0) && !is_window(window)) return call.done(DDERR_INVALIDPARAMS);
+    set_level(window, flags);
+    return call.done(DD_OK);
+}
+
+HRESULT RecDirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refresh, DWORD flags) {
+    auto call = begin("SetDisplayMode", {fmt::u(width), fmt::u(height), fmt::u(bpp), fmt::u(refresh), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    if (width == 0 || height == 0) return call.done(DDERR_INVALIDPARAMS);
+    if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return call.done(DDERR_INVALIDMODE);
+    rec_->mode_set = D3DX_VIDMODEDESC{width, height, bpp, refresh};
+    changed_mode = true;
+    return call.done(DD_OK);
+}
+
+HRESULT RecDirectDraw::GetDisplayMode(DDSURFACEDESC2* desc) {
+    auto call = begin("GetDisplayMode", {});
+    if (call.failed()) return call.injected();
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
+    D3DX_VIDMODEDESC mode = rec_->display_mode();
+    *desc = DDSURFACEDESC2{};
+    desc->dwSize = sizeof(DDSURFACEDESC2);
+    desc->dwFlags = DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT | 0x40000 /* DDSD_REFRESHRATE */;
+    desc->dwWidth = mode.width;
+    desc->dwHeight = mode.height;
+    desc->ddpfPixelFormat = pixels::display_format(mode.bpp);
+    desc->lPitch = LONG(mode.width * pixels::bytes_per_pixel(desc->ddpfPixelFormat));
+    desc->dwMipMapCount = mode.refreshRate;  // DirectDraw's union of the mip-map count and the refresh rate
+    return call.done(DD_OK);
+}
+
+HRESULT RecDirectDraw::RestoreDisplayMode() {
+    auto call = begin("RestoreDisplayMode", {});
+    if (call.failed()) return call.injected();
+    rec_->mode_set.reset();
+    changed_mode = false;
+    return call.done(DD_OK);
+}
+
+HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7** surface, IUnknown* outer) {
+    if (surface) *surface = nullptr;
+    std::vector<std::string> args{fmt::surface_desc(desc)};
+    if (!surface) args.push_back("null");
+    if (outer) args.push_back(rec_->describe(outer));
+    auto call = begin("CreateSurface", std::move(args));
+    if (call.failed()) return call.injected();
+    if (!desc || !surface || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
+    if (outer) return call.done(CLASS_E_NOAGGREGATION);
+    if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
+    if (!(desc->dwFlags & DDSD_CAPS)) return call.done(DDERR_INVALIDPARAMS);
+    const DDSCAPS2& caps = desc->ddsCaps;
+    bool managed = caps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
+    if (managed && ((caps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)) || !(caps.dwCaps & DDSCAPS_TEXTURE)))
+        return call.done(DDERR_INVALIDCAPS);
+    if ((caps.dwCaps & DDSCAPS_SYSTEMMEMORY) && (caps.dwCaps & DDSCAPS_VIDEOMEMORY)) return call.done(DDERR_INVALIDCAPS);
+    DDSURFACEDESC2 d = *desc;
+    if (caps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
+        if (primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
+        if (desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT)) return call.done(DDERR_INVALIDPARAMS);
+        D3DX_VIDMODEDESC mode = rec_->display_mode();
+        d.dwWidth = mode.width;
+        d.dwHeight = mode.height;
+    } else if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) || desc->dwWidth == 0 ||
+               desc->dwHeight == 0) {
+        return call.done(DDERR_INVALIDPARAMS);
+    }
+    if ((desc->dwFlags & DDSD_PIXELFORMAT) && !usable_format(desc->ddpfPixelFormat))
+        return call.done(DDERR_INVALIDPIXELFORMAT);
+    RecSurface* made = nullptr;
+    HRESULT hr = make_surface(d, caps.dwCaps & DDSCAPS_PRIMARYSURFACE ? "primary" : "surface", &made);
+    if (FAILED(hr)) return call.done(hr);
+    *surface = made->iface();
+    return call.done(DD_OK);
+}
+
+HRESULT RecDirectDraw::make_surface(const DDSURFACEDESC2& request, const std::string& kind, RecSurface** out) {
+    *out = nullptr;
+    DDSURFACEDESC2 d{};
+    d.dwSize = sizeof(DDSURFACEDESC2);
+    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
+    d.dwWidth = request.dwWidth;
+    d.dwHeight = request.dwHeight;
+    d.ddsCaps = request.ddsCaps;
+    if (request.dwFlags & DDSD_PIXELFORMAT)
+        d.ddpfPixelFormat = request.ddpfPixelFormat;
+    else if (request.ddsCaps.dwCaps & DDSCAPS_ZBUFFER)
+        d.ddpfPixelFormat = formats::Z(16);
+    else
+        d.ddpfPixelFormat = pixels::display_format(rec_->display_mode().bpp);
+    if (d.ddpfPixelFormat.dwFlags & DDPF_ZBUFFER) d.dwFlags |= DDSD_ZBUFFERBITDEPTH;
+    if (request.dwFlags & DDSD_TEXTURESTAGE) {
+        d.dwFlags |= DDSD_TEXTURESTAGE;
+        d.dwTextureStage = request.dwTextureStage;
+    }
+    if (request.dwFlags & DDSD_MIPMAPCOUNT) {
+        d.dwFlags |= DDSD_MIPMAPCOUNT;
+        d.dwMipMapCount = request.dwMipMapCount;
+    }
+    if (request.dwFlags & DDSD_CKSRCBLT) {
+        d.dwFlags |= DDSD_CKSRCBLT;
+        d.ddckCKSrcBlt = request.ddckCKSrcBlt;
+    }
+    // Like DirectDraw, a surface asked for without a memory class lands in video memory,
+    // except managed textures, whose placement is the texture manager's.
+    bool managed = d.ddsCaps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
+    if (!managed && !(d.ddsCaps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)))
+        d.ddsCaps.dwCaps |= DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
+    DWORD bpp = pixels::bytes_per_pixel(d.ddpfPixelFormat);
+    uint64_t align = uint64_t(std::max<LONG>(1, rec_->config.pitch_alignment));
+    uint64_t pitch = (uint64_t(d.dwWidth) * bpp + align - 1) / align * align;
+    if (pitch * d.dwHeight > kMaxSurfaceBytes) return DDERR_OUTOFMEMORY;
+    d.lPitch = LONG(pitch);
+    auto* s = new RecSurface(rec_, kind, this, d);
+    if (d.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) primary = s;
+    *out = s;
+    return DD_OK;
+}
+
+HRESULT RecDirectDraw::CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirectDrawPalette** palette, IUnknown* outer) {
+    if (palette) *palette = nullptr;
+    DWORD size = (flags & DDPCAPS_8BIT) ? 256 : 16;
+    std::vector<std::string> args{fmt::u(flags), entries_arg(entries, size)};
+    if (!palette) args.push_back("null");
+    if (outer) args.push_back(rec_->describe(outer));
+    auto call = begin("CreatePalette", std::move(args));
+    if (call.failed()) return call.injected();
+    if (!palette || !entries) return call.done(DDERR_INVALIDPARAMS);
+    if (outer) return call.done(CLASS_E_NOAGGREGATION);
+    if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
+    if (bool(flags & DDPCAPS_8BIT) == bool(flags & DDPCAPS_4BIT)) return call.done(DDERR_INVALIDPARAMS);
+    *palette = new RecPalette(rec_, this, flags, entries);
+    return call.done(DD_OK);
+}
+
+HRESULT RecDirectDraw::CreateVertexBuffer(D3DVERTEXBUFFERDESC* desc, IDirect3DVertexBuffer7** vb, DWORD flags) {
+    if (vb) *vb = nullptr;
+    std::vector<std::string> args{fmt::vb_desc(desc)};
+    if (!vb) args.push_back("null");
+    args.push_back(fmt::u(flags));
+    auto call = rec_->begin("D3D.CreateVertexBuffer", std::move(args));
+    if (call.failed()) return call.injected();
+    if (!desc || !vb || desc->dwSize != sizeof(D3DVERTEXBUFFERDESC)) return call.done(DDERR_INVALIDPARAMS);
+    if (!fvf_valid(desc->dwFVF)) return call.done(D3DERR_INVALIDVERTEXFORMAT);
+    if (desc->dwNumVertices == 0 || desc->dwNumVertices > D3DMAXNUMVERTICES) return call.done(DDERR_INVALIDPARAMS);
+    *vb = new RecVertexBuffer(rec_, this, *desc);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) {
+    auto call = rec_->begin("D3D.EnumZBufferFormats", {fmt::guid(device), callback ? "<callback>" : "null"});
+    if (call.failed()) return call.injected();
+    if (!callback) return call.done(DDERR_INVALIDPARAMS);
+    if (device != IID_IDirect3DHALDevice && device != IID_IDirect3DTnLHalDevice && device != IID_IDirect3DRGBDevice &&
+        device != IID_IDirect3DRefDevice)
+        return call.done(DDERR_INVALIDPARAMS);
+    const DeviceInfo* info = rec_->device_info(device_index_);
+    DWORD depths = info ? info->caps.dwDeviceZBufferBitDepth : 0;
+    static const struct {
+        DWORD flag, bits;
+    } kDepths[] = {{DDBD_16, 16}, {DDBD_24, 24}, {DDBD_32, 32}};
+    for (const auto& d : kDepths) {
+        if (!(depths & d.flag)) continue;
+        DDPIXELFORMAT f = formats::Z(d.bits);
+        if (callback(&f, context) != D3DENUMRET_OK) break;
+    }
+    return call.done(D3D_OK);
+}
+
+// --- Palettes -----------------------------------------------------------------------------
+
+RecPalette::RecPalette(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, DWORD caps, const PALETTEENTRY* entries)
+    : RecUnknown(std::move(rec), "palette", "Palette", true), dd_(dd->dd()), caps_(caps) {
+    std::copy(entries, entries + size(), entries_);
+    handle_ = vantor::backend::enter_handle(static_cast<IDirectDrawPalette*>(this));
+}
+
+RecPalette::~RecPalette() { HandleClose(handle_); }
+
+HRESULT RecPalette::GetCaps(DWORD* caps) {
+    if (caps) *caps = 0;
+    auto call = begin("GetCaps", caps ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    if (call.failed()) return call.injected();
+    if (!caps) return call.done(DDERR_INVALIDPARAMS);
+    *caps = caps_;
+    return call.done(DD_OK);
+}
+
+HRESULT RecPalette::GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTRY* entries) {
+    std::vector<std::string> args{fmt::u(flags), fmt::u(base), fmt::u(count)};
+    if (!entries) args.push_back("null");
+    auto call = begin("GetEntries", std::move(args));
+    if (call.failed()) return call.injected();
+    if (!entries || base > size() || count > size() - base) return call.done(DDERR_INVALIDPARAMS);
+    std::copy(entries_ + base, entries_ + base + count, entries);
+    return call.done(DD_OK);
+}
+
+HRESULT RecPalette::SetEntries(DWORD flags, DWORD start, DWORD count, const PALETTEENTRY* entries) {
+    auto call = begin("SetEntries", {fmt::u(flags), fmt::u(start), fmt::u(count), entries_arg(entries, count)});
+    if (call.failed()) return call.injected();
+    if (!entries || start > size() || count > size() - start) return call.done(DDERR_INVALIDPARAMS);
+    std::copy(entries, entries + count, entries_ + start);
+    return call.done(DD_OK);
+}
+
+// --- Surfaces -----------------------------------------------------------------------------
+
+RecSurface::RecSurface(std::shared_ptr<Recorder> rec, const std::string& kind, RecDirectDraw* dd,
+                       const DDSURFACEDESC2& desc)
+    : RecUnknown(std::move(rec), kind, "Surface", true), dd_(dd), dd_ref_(dd->dd()), desc_(desc) {
+    desc_.lpSurface = nullptr;
+    if (desc_.dwFlags & DDSD_CKSRCBLT) {
+        keyed_ = true;
+        key_ = desc_.ddckCKSrcBlt;
+    }
+    allocate();
+    handle_ = vantor::backend::enter_handle(iface());
+}
+
+RecSurface::~RecSurface() {
+    if (dc_) delete_surface_dc(dc_);
+    if (dd_->primary == this) dd_->primary = nullptr;
+    HandleClose(handle_);
+}
+
+void RecSurface::allocate() {
+    bpp_ = pixels::bytes_per_pixel(desc_.ddpfPixelFormat);
+    pixels_.assign(size_t(desc_.lPitch) * desc_.dwHeight, 0);
+}
+
+void RecSurface::resize(DWORD width, DWORD height) {
+    uint64_t align = uint64_t(std::max<LONG>(1, rec_->config.pitch_alignment));
+    desc_.dwWidth = width;
+    desc_.dwHeight = height;
+    desc_.lPitch = LONG((uint64_t(width) * bpp_ + align - 1) / align * align);
+    allocate();
+}
+
+uint32_t RecSurface::argb_of(uint32_t raw) const {
+    if (pixels::is_palettised(desc_.ddpfPixelFormat)) {
+        auto* pal = static_cast<RecPalette*>(palette_.get());
+        const PALETTEENTRY& e = pal->entries()[raw & 0xFF];
+        return 0xFF000000u | (uint32_t(e.peRed) << 16) | (uint32_t(e.peGreen) << 8) | e.peBlue;
+    }
+    return pixels::to_argb(desc_.ddpfPixelFormat, raw);
+}
+
+void RecSurface::fill_argb(const RECT& r, D3DCOLOR colour) {
+    if (!pixels::has_colour(desc_.ddpfPixelFormat)) return;
+    uint32_t raw = pixels::from_argb(desc_.ddpfPixelFormat, colour);
+    LONG x0 = std::max<LONG>(r.left, 0), y0 = std::max<LONG>(r.top, 0);
+    LONG x1 = std::min<LONG>(r.right, LONG(width())), y1 = std::min<LONG>(r.bottom, LONG(height()));
+    for (LONG y = y0; y < y1; ++y)
+        for (LONG x = x0; x < x1; ++x) pixels::store(at(DWORD(x), DWORD(y)), bpp_, raw);
+}
+
+HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
+    auto call = begin("Blt", {fmt::rect(dst), rec_->describe(src), fmt::rect(srcRect), fmt::u(flags), fmt::blt_fx(fx, flags)});
+    if (call.failed()) return call.injected();
+    RECT d = dst ? *dst : whole(width(), height());
+    if (flags & DDBLT_COLORFILL) {
+        if (!fx || fx->dwSize != sizeof(DDBLTFX)) return call.done(DDERR_INVALIDPARAMS);
+        if (lost) return call.done(DDERR_SURFACELOST);
+        if (busy()) return call.done(DDERR_SURFACEBUSY);
+        if (!rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
+        for (LONG y = d.top; y < d.bottom; ++y)
+            for (LONG x = d.left; x < d.right; ++x) pixels::store(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
+        return call.done(DD_OK);
+    }
+    RecSurface* s = rec_->find<RecSurface>(src);
+    if (!s) return call.done(DDERR_INVALIDPARAMS);
+    if (lost || s->lost) return call.done(DDERR_SURFACELOST);
+    if (busy() || s->busy()) return call.done(DDERR_SURFACEBUSY);
+    RECT r = srcRect ? *srcRect : whole(s->width(), s->height());
+    if (!rect_inside(d, width(), height()) || !rect_inside(r, s->width(), s->height())) return call.done(DDERR_INVALIDRECT);
+    if ((flags & DDBLT_KEYSRC) && !s->keyed_) return call.done(DDERR_INVALIDPARAMS);
+    const DDPIXELFORMAT& sf = s->desc_.ddpfPixelFormat;
+    const DDPIXELFORMAT& df = desc_.ddpfPixelFormat;
+    bool raw_copy = pixels::same_format(sf, df);
+    bool src_colour = pixels::has_colour(sf) || (pixels::is_palettised(sf) && s->palette_);
+    if (!raw_copy && !(src_colour && pixels::has_colour(df))) return call.done(DDERR_UNSUPPORTED);
+    // A blit within one surface reads what was there before it started.
+    std::vector<uint8_t> before;
+    const uint8_t* sp = s->pixels_.data();
+    if (s == this) {
+        before = pixels_;
+        sp = before.data();
+    }
+    LONG dw = d.right - d.left, dh = d.bottom - d.top, sw = r.right - r.left, sh = r.bottom - r.top;
+    for (LONG y = 0; y < dh; ++y) {
+        LONG sy = r.top + LONG((2 * int64_t(y) + 1) * sh / (2 * int64_t(dh)));  // nearest source row
+        for (LONG x = 0; x < dw; ++x) {
+            LONG sx = r.left + LONG((2 * int64_t(x) + 1) * sw / (2 * int64_t(dw)));
+            uint32_t raw = pixels::load(sp + size_t(sy) * s->desc_.lPitch + size_t(sx) * s->bpp_, s->bpp_);
+            if ((flags & DDBLT_KEYSRC) && raw >= s->key_.dwColorSpaceLowValue && raw <= s->key_.dwColorSpaceHighValue)
+                continue;
+            uint32_t out = raw_copy ? raw : pixels::from_argb(df, s->argb_of(raw));
+            pixels::store(at(DWORD(d.left + x), DWORD(d.top + y)), bpp_, out);
+        }
+    }
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::GetSurfaceDesc(DDSURFACEDESC2* desc) {
+    auto call = begin("GetSurfaceDesc", desc ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    if (call.failed()) return call.injected();
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
+    *desc = desc_;
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::GetPixelFormat(DDPIXELFORMAT* format) {
+    auto call = begin("GetPixelFormat", format ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    if (call.failed()) return call.injected();
+    if (!format) return call.done(DDERR_INVALIDPARAMS);
+    *format = desc_.ddpfPixelFormat;
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE event) {
+    std::vector<std::string> args{fmt::rect(rect)};
+    if (!desc) args.push_back("null");
+    args.push_back(fmt::u(flags));
+    auto call = begin("Lock", std::move(args));
+    if (call.failed()) return call.injected();
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
+    if (lost) return call.done(DDERR_SURFACELOST);
+    if (busy()) return call.done(DDERR_SURFACEBUSY);
+    RECT r = rect ? *rect : whole(width(), height());
+    if (!rect_inside(r, width(), height())) return call.done(DDERR_INVALIDPARAMS);
+    locked_ = true;
+    *desc = desc_;
+    desc->dwFlags |= DDSD_LPSURFACE;
+    desc->lpSurface = at(DWORD(r.left), DWORD(r.top));
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::Unlock(RECT* rect) {
+    auto call = begin("Unlock", {fmt::rect(rect)});
+    if (call.failed()) return call.injected();
+    if (!locked_) return call.done(DDERR_NOTLOCKED);
+    locked_ = false;
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::GetDC(HDC* dc) {
+    if (dc) *dc = 0;
+    auto call = begin("GetDC", dc ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    if (call.failed()) return call.injected();
+    if (!dc) return call.done(DDERR_INVALIDPARAMS);
+    if (lost) return call.done(DDERR_SURFACELOST);
+    if (dc_) return call.done(DDERR_DCALREADYCREATED);
+    if (locked_) return call.done(DDERR_SURFACEBUSY);
+    const PALETTEENTRY* pal = palette_ ? static_cast<RecPalette*>(palette_.get())->entries() : nullptr;
+    if (pixels::is_palettised(desc_.ddpfPixelFormat) && !pal) return call.done(DDERR_NOPALETTEATTACHED);
+    HDC made = create_surface_dc(pixels_.data(), width(), height(), desc_.lPitch, desc_.ddpfPixelFormat, pal);
+    if (!made) return call.done(DDERR_CANTCREATEDC);
+    dc_ = made;
+    *dc = made;
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::ReleaseDC(HDC dc) {
+    auto call = begin("ReleaseDC", {dc == 0 ? "0" : dc == dc_ ? "<dc>" : fmt::u(dc)});
+    if (call.failed()) return call.injected();
+    if (!dc_) return call.done(DDERR_NODC);
+    if (dc != dc_) return call.done(DDERR_INVALIDPARAMS);
+    delete_surface_dc(dc_);
+    dc_ = 0;
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::SetPalette(IDirectDrawPalette* palette) {
+    auto call = begin("SetPalette", {rec_->describe(palette)});
+    if (call.failed()) return call.injected();
+    if (palette && !rec_->find<RecPalette>(palette)) return call.done(DDERR_INVALIDPARAMS);
+    if (palette && !pixels::is_palettised(desc_.ddpfPixelFormat)) return call.done(DDERR_INVALIDPIXELFORMAT);
+    palette_.reset(palette);
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::GetPalette(IDirectDrawPalette** palette) {
+    if (palette) *palette = nullptr;
+    auto call = begin("GetPalette", palette ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    if (call.failed()) return call.injected();
+    if (!palette) return call.done(DDERR_INVALIDPARAMS);
+    if (!palette_) return call.done(DDERR_NOPALETTEATTACHED);
+    *palette = palette_.get();
+    (*palette)->AddRef();
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::SetColorKey(DWORD flags, DDCOLORKEY* key) {
+    std::string k =
+        key ? cat("{", fmt::hex(key->dwColorSpaceLowValue), ", ", fmt::hex(key->dwColorSpaceHighValue), "}") : "null";
+    auto call = begin("SetColorKey", {fmt::u(flags), k});
+    if (call.failed()) return call.injected();
+    if (flags != DDCKEY_SRCBLT) return call.done(DDERR_INVALIDPARAMS);  // the one key the back ends keep
+    keyed_ = key != nullptr;
+    key_ = key ? *key : DDCOLORKEY{};
+    if (keyed_) {
+        desc_.dwFlags |= DDSD_CKSRCBLT;
+        desc_.ddckCKSrcBlt = key_;
+    } else {
+        desc_.dwFlags &= ~DWORD(DDSD_CKSRCBLT);
+        desc_.ddckCKSrcBlt = DDCOLORKEY{};
+    }
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::GetDDInterface(void** dd) {
+    if (dd) *dd = nullptr;
+    auto call = begin("GetDDInterface", dd ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    if (call.failed()) return call.injected();
+    if (!dd) return call.done(DDERR_INVALIDPARAMS);
+    dd_->AddRef();
+    *dd = dd_->dd();
+    return call.done(DD_OK);
+}
+
+HRESULT RecSurface::IsLost() {
+    auto call = begin("IsLost", {});
+    if (call.failed()) return call.injected();
+    return call.done(lost ? DDERR_SURFACELOST : DD_OK);
+}
+
+HRESULT RecSurface::Restore() {
+    auto call = begin("Restore", {});
+    if (call.failed()) return call.injected();
+    lost = false;
+    return call.done(DD_OK);
+}
+
+}  // namespace vantor::testing::detail

@@ -1,0 +1,599 @@
+// The recording Direct3D 7 device and vertex buffers.
+#include "recording_internal.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+namespace vantor::testing::detail {
+
+namespace {
+
+struct StateInfo {
+    bool known = false;
+    bool rejected = false;  // ids of earlier interfaces that the version 7 device refuses
+    DWORD initial = 0;
+};
+
+DWORD bits(float v) { return std::bit_cast<DWORD>(v); }
+
+// Render states and their Direct3D 7 defaults. Where Direct3D 7 gives none, the choice is
+// listed in recording_backend.h (ZENABLE, TEXTUREFACTOR, CLIPPING, AMBIENTMATERIALSOURCE, ...).
+const std::array<StateInfo, D3DRENDERSTATE_MAX>& render_states() {
+    static const std::array<StateInfo, D3DRENDERSTATE_MAX> table = [] {
+        std::array<StateInfo, D3DRENDERSTATE_MAX> t{};
+        auto set = [&](DWORD id, DWORD initial) { t[id] = StateInfo{true, false, initial}; };
+        const DWORD kTrue = TRUE, kFalse = FALSE;
+        set(D3DRENDERSTATE_ANTIALIAS, D3DANTIALIAS_NONE);
+        set(D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_WRAP);
+        set(D3DRENDERSTATE_TEXTUREPERSPECTIVE, kTrue);
+        set(D3DRENDERSTATE_WRAPU, kFalse);
+        set(D3DRENDERSTATE_WRAPV, kFalse);
+        set(D3DRENDERSTATE_ZENABLE, D3DZB_TRUE);  // a context always attaches a depth buffer
+        set(D3DRENDERSTATE_FILLMODE, D3DFILL_SOLID);
+        set(D3DRENDERSTATE_SHADEMODE, D3DSHADE_GOURAUD);
+        set(D3DRENDERSTATE_LINEPATTERN, 0);
+        set(D3DRENDERSTATE_MONOENABLE, kFalse);
+        set(D3DRENDERSTATE_ROP2, 0);
+        set(D3DRENDERSTATE_PLANEMASK, 0);
+        set(D3DRENDERSTATE_ZWRITEENABLE, kTrue);
+        set(D3DRENDERSTATE_ALPHATESTENABLE, kFalse);
+        set(D3DRENDERSTATE_LASTPIXEL, kTrue);
+        set(D3DRENDERSTATE_TEXTUREMAG, 1);  // D3DFILTER_NEAREST
+        set(D3DRENDERSTATE_TEXTUREMIN, 1);
+        set(D3DRENDERSTATE_SRCBLEND, D3DBLEND_ONE);
+        set(D3DRENDERSTATE_DESTBLEND, D3DBLEND_ZERO);
+        set(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
+        set(D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL);
+        set(D3DRENDERSTATE_ALPHAREF, 0);
+        set(D3DRENDERSTATE_ALPHAFUNC, D3DCMP_ALWAYS);
+        set(D3DRENDERSTATE_DITHERENABLE, kFalse);
+        set(D3DRENDERSTATE_ALPHABLENDENABLE, kFalse);
+        set(D3DRENDERSTATE_FOGENABLE, kFalse);
+        set(D3DRENDERSTATE_SPECULARENABLE, kFalse);
+        for (DWORD id = D3DRENDERSTATE_ZVISIBLE; id <= D3DRENDERSTATE_STIPPLEDALPHA; ++id) set(id, 0);
+        set(D3DRENDERSTATE_FOGCOLOR, 0);
+        set(D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE);
+        set(D3DRENDERSTATE_FOGSTART, bits(0.0f));
+        set(D3DRENDERSTATE_FOGEND, bits(1.0f));
+        set(D3DRENDERSTATE_FOGDENSITY, bits(1.0f));
+        set(D3DRENDERSTATE_STIPPLEENABLE, kFalse);
+        set(D3DRENDERSTATE_EDGEANTIALIAS, kFalse);
+        set(D3DRENDERSTATE_COLORKEYENABLE, kFalse);
+        set(D3DRENDERSTATE_BORDERCOLOR, 0);
+        set(D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_WRAP);
+        set(D3DRENDERSTATE_TEXTUREADDRESSV, D3DTADDRESS_WRAP);
+        set(D3DRENDERSTATE_MIPMAPLODBIAS, 0);
+        set(D3DRENDERSTATE_ZBIAS, 0);
+        set(D3DRENDERSTATE_RANGEFOGENABLE, kFalse);
+        set(D3DRENDERSTATE_ANISOTROPY, 1);
+        set(D3DRENDERSTATE_FLUSHBATCH, 0);
+        set(D3DRENDERSTATE_TRANSLUCENTSORTINDEPENDENT, 0);
+        set(D3DRENDERSTATE_STENCILENABLE, kFalse);
+        set(D3DRENDERSTATE_STENCILFAIL, D3DSTENCILOP_KEEP);
+        set(D3DRENDERSTATE_STENCILZFAIL, D3DSTENCILOP_KEEP);
+        set(D3DRENDERSTATE_STENCILPASS, D3DSTENCILOP_KEEP);
+        set(D3DRENDERSTATE_STENCILFUNC, D3DCMP_ALWAYS);
+        set(D3DRENDERSTATE_STENCILREF, 0);
+        set(D3DRENDERSTATE_STENCILMASK, 0xFFFFFFFF);
+        set(D3DRENDERSTATE_STENCILWRITEMASK, 0xFFFFFFFF);
+        set(D3DRENDERSTATE_TEXTUREFACTOR, 0xFFFFFFFF);
+        for (DWORD id = D3DRENDERSTATE_STIPPLEPATTERN00; id <= D3DRENDERSTATE_STIPPLEPATTERN31; ++id) set(id, 0);
+        for (DWORD id = D3DRENDERSTATE_WRAP0; id <= D3DRENDERSTATE_WRAP7; ++id) set(id, 0);
+        set(D3DRENDERSTATE_CLIPPING, kTrue);
+        set(D3DRENDERSTATE_LIGHTING, kTrue);
+        set(D3DRENDERSTATE_EXTENTS, kFalse);
+        set(D3DRENDERSTATE_AMBIENT, 0);
+        set(D3DRENDERSTATE_FOGVERTEXMODE, D3DFOG_NONE);
+        set(D3DRENDERSTATE_COLORVERTEX, kTrue);
+        set(D3DRENDERSTATE_LOCALVIEWER, kTrue);
+        set(D3DRENDERSTATE_NORMALIZENORMALS, kFalse);
+        set(D3DRENDERSTATE_COLORKEYBLENDENABLE, kFalse);
+        set(D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1);
+        set(D3DRENDERSTATE_SPECULARMATERIALSOURCE, D3DMCS_COLOR2);
+        set(D3DRENDERSTATE_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
+        set(D3DRENDERSTATE_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL);
+        set(D3DRENDERSTATE_VERTEXBLEND, 0);
+        set(D3DRENDERSTATE_CLIPPLANEENABLE, 0);
+        t[D3DRENDERSTATE_TEXTUREHANDLE] = StateInfo{true, true, 0};
+        t[D3DRENDERSTATE_TEXTUREMAPBLEND] = StateInfo{true, true, 0};
+        return t;
+    }();
+    return table;
+}
+
+bool usable_render_state(D3DRENDERSTATETYPE state) {
+    return state >= 0 && state < D3DRENDERSTATE_MAX && render_states()[state].known && !render_states()[state].rejected;
+}
+
+DWORD stage_default(DWORD stage, DWORD state) {
+    switch (state) {
+        case D3DTSS_COLOROP: return stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        case D3DTSS_ALPHAOP: return stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        case D3DTSS_COLORARG1:
+        case D3DTSS_ALPHAARG1: return D3DTA_TEXTURE;
+        case D3DTSS_COLORARG2:
+        case D3DTSS_ALPHAARG2: return D3DTA_CURRENT;
+        case D3DTSS_TEXCOORDINDEX: return stage;
+        case D3DTSS_ADDRESS:
+        case D3DTSS_ADDRESSU:
+        case D3DTSS_ADDRESSV: return D3DTADDRESS_WRAP;
+        case D3DTSS_MAGFILTER: return D3DTFG_POINT;
+        case D3DTSS_MINFILTER: return D3DTFN_POINT;
+        case D3DTSS_MIPFILTER: return D3DTFP_NONE;
+        case D3DTSS_MAXANISOTROPY: return 1;
+        default: return 0;  // bump matrix and luminance floats 0.0f, border colour, LOD bias, ...
+    }
+}
+
+// Slot of a transform id (WORLD..WORLD3, TEXTURE0..7), -1 for an unknown id.
+int transform_slot(D3DTRANSFORMSTATETYPE state) {
+    if (state >= D3DTRANSFORMSTATE_WORLD && state <= D3DTRANSFORMSTATE_WORLD3) return state - 1;
+    if (state >= D3DTRANSFORMSTATE_TEXTURE0 && state <= D3DTRANSFORMSTATE_TEXTURE7) return state - 10;
+    return -1;
+}
+
+D3DMATRIX identity() {
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1.0f;
+    return m;
+}
+
+// Row-vector convention: (a * b) applies a first.
+D3DMATRIX multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
+    D3DMATRIX r{};
+    const float* pa = &a._11;
+    const float* pb = &b._11;
+    float* pr = &r._11;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            float s = 0;
+            for (int k = 0; k < 4; ++k) s += pa[i * 4 + k] * pb[k * 4 + j];
+            pr[i * 4 + j] = s;
+        }
+    return r;
+}
+
+bool valid_primitive(D3DPRIMITIVETYPE type) { return type >= D3DPT_POINTLIST && type <= D3DPT_TRIANGLEFAN; }
+
+std::string callback_arg(const void* cb) { return cb ? "<callback>" : "null"; }
+
+std::vector<std::string> out_args(std::vector<std::string> in, const void* out) {
+    if (!out) in.push_back("null");
+    return in;
+}
+
+}  // namespace
+
+// --- Device -------------------------------------------------------------------------------
+
+RecDevice::RecDevice(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, RecSurface* target, DWORD device_index)
+    : RecUnknown(std::move(rec), "device", "Device", false),
+      dd_(dd->dd()),
+      ddraw_(dd),
+      target_(target),
+      target_ref_(target->iface()),
+      device_index_(device_index) {
+    for (DWORD id = 0; id < D3DRENDERSTATE_MAX; ++id) rs_[id] = render_states()[id].initial;
+    for (DWORD s = 0; s < D3DMAXTEXTURESTAGES; ++s)
+        for (DWORD id = 0; id < D3DTSS_MAX; ++id) tss_[s][id] = stage_default(s, id);
+    for (auto& m : transforms_) m = identity();
+    reset_viewport();
+    handle_ = vantor::backend::enter_handle(static_cast<IDirect3DDevice7*>(this));
+    rec_->last_device = this;
+}
+
+RecDevice::~RecDevice() {
+    HandleClose(handle_);
+    if (rec_->last_device == this) rec_->last_device = nullptr;
+}
+
+void RecDevice::reset_viewport() { viewport_ = D3DVIEWPORT7{0, 0, target_->width(), target_->height(), 0.0f, 1.0f}; }
+
+void RecDevice::set_stage_state(DWORD stage, DWORD state, DWORD value) {
+    tss_[stage][state] = value;
+    if (state == D3DTSS_ADDRESS) tss_[stage][D3DTSS_ADDRESSU] = tss_[stage][D3DTSS_ADDRESSV] = value;
+}
+
+void RecDevice::clear_target(const RECT* rect, D3DCOLOR colour) {
+    RECT vp{LONG(viewport_.dwX), LONG(viewport_.dwY), LONG(viewport_.dwX + viewport_.dwWidth),
+            LONG(viewport_.dwY + viewport_.dwHeight)};
+    if (rect) {
+        vp.left = std::max(vp.left, rect->left);
+        vp.top = std::max(vp.top, rect->top);
+        vp.right = std::min(vp.right, rect->right);
+        vp.bottom = std::min(vp.bottom, rect->bottom);
+    }
+    target_->fill_argb(vp, colour);
+}
+
+void RecDevice::record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices, DWORD count,
+                            const WORD* indices, DWORD index_count) {
+    DrawRecord d;
+    d.call = call;
+    d.type = type;
+    d.fvf = fvf;
+    d.stride = fvf_stride(fvf);
+    d.vertex_count = count;
+    d.vertices.assign(vertices, vertices + size_t(count) * d.stride);
+    if (indices) d.indices.assign(indices, indices + index_count);
+    d.world = transforms_[transform_slot(D3DTRANSFORMSTATE_WORLD)];
+    d.view = transforms_[transform_slot(D3DTRANSFORMSTATE_VIEW)];
+    d.projection = transforms_[transform_slot(D3DTRANSFORMSTATE_PROJECTION)];
+    d.material = material_;
+    d.texture0 = rec_->describe(textures_[0].get());
+    d.in_scene = in_scene_;
+    rec_->draws.push_back(std::move(d));
+}
+
+HRESULT RecDevice::GetCaps(D3DDEVICEDESC7* desc) {
+    auto call = begin("GetCaps", out_args({}, desc));
+    if (call.failed()) return call.injected();
+    if (!desc) return call.done(DDERR_INVALIDPARAMS);
+    const DeviceInfo* i = info();
+    if (!i) return call.done(DDERR_INVALIDOBJECT);  // the device's entry was removed from the configuration
+    *desc = i->caps;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) {
+    auto call = begin("EnumTextureFormats", {callback_arg(reinterpret_cast<const void*>(callback))});
+    if (call.failed()) return call.injected();
+    if (!callback) return call.done(DDERR_INVALIDPARAMS);
+    std::vector<DDPIXELFORMAT> offered = rec_->config.texture_formats;  // the callback may change the configuration
+    for (DDPIXELFORMAT& f : offered)
+        if (callback(&f, context) != D3DENUMRET_OK) break;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::BeginScene() {
+    auto call = begin("BeginScene", {});
+    if (call.failed()) return call.injected();
+    if (in_scene_) return call.done(D3DERR_SCENE_IN_SCENE);
+    in_scene_ = true;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::EndScene() {
+    auto call = begin("EndScene", {});
+    if (call.failed()) return call.injected();
+    if (!in_scene_) return call.done(D3DERR_SCENE_NOT_IN_SCENE);
+    in_scene_ = false;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetDirect3D(IDirect3D7** d3d) {
+    if (d3d) *d3d = nullptr;
+    auto call = begin("GetDirect3D", out_args({}, d3d));
+    if (call.failed()) return call.injected();
+    if (!d3d) return call.done(DDERR_INVALIDPARAMS);
+    ddraw_->AddRef();
+    *d3d = ddraw_->d3d();
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetRenderTarget(IDirectDrawSurface7* surface, DWORD flags) {
+    auto call = begin("SetRenderTarget", {rec_->describe(surface), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    RecSurface* s = rec_->find<RecSurface>(surface);
+    if (!s) return call.done(DDERR_INVALIDPARAMS);
+    if (!(s->desc().ddsCaps.dwCaps & DDSCAPS_3DDEVICE)) return call.done(DDERR_INVALIDCAPS);
+    target_ref_.reset(surface);
+    target_ = s;
+    reset_viewport();
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetRenderTarget(IDirectDrawSurface7** surface) {
+    if (surface) *surface = nullptr;
+    auto call = begin("GetRenderTarget", out_args({}, surface));
+    if (call.failed()) return call.injected();
+    if (!surface) return call.done(DDERR_INVALIDPARAMS);
+    *surface = target_->iface();
+    (*surface)->AddRef();
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour, D3DVALUE z, DWORD stencil) {
+    auto call = begin("Clear", {fmt::u(count), fmt::rects(rects, count), fmt::u(flags), fmt::colour(colour), fmt::f(z),
+                                fmt::u(stencil)});
+    if (call.failed()) return call.injected();
+    if ((count > 0 && !rects) || (flags & ~DWORD(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)))
+        return call.done(DDERR_INVALIDPARAMS);
+    if (flags & D3DCLEAR_STENCIL) return call.done(D3DERR_STENCILBUFFER_NOTPRESENT);  // depth buffers have no stencil
+    if (flags & D3DCLEAR_TARGET) {
+        if (count == 0) clear_target(nullptr, colour);
+        for (DWORD k = 0; k < count; ++k) {
+            RECT r{rects[k].x1, rects[k].y1, rects[k].x2, rects[k].y2};
+            clear_target(&r, colour);
+        }
+    }
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
+    auto call = begin("SetTransform", {fmt::i(state), fmt::matrix(matrix)});
+    if (call.failed()) return call.injected();
+    int slot = transform_slot(state);
+    if (slot < 0 || !matrix) return call.done(DDERR_INVALIDPARAMS);
+    transforms_[slot] = *matrix;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
+    auto call = begin("GetTransform", out_args({fmt::i(state)}, matrix));
+    if (call.failed()) return call.injected();
+    int slot = transform_slot(state);
+    if (slot < 0 || !matrix) return call.done(DDERR_INVALIDPARAMS);
+    *matrix = transforms_[slot];
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::MultiplyTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
+    auto call = begin("MultiplyTransform", {fmt::i(state), fmt::matrix(matrix)});
+    if (call.failed()) return call.injected();
+    int slot = transform_slot(state);
+    if (slot < 0 || !matrix) return call.done(DDERR_INVALIDPARAMS);
+    transforms_[slot] = multiply(*matrix, transforms_[slot]);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetViewport(D3DVIEWPORT7* viewport) {
+    auto call = begin("SetViewport", {fmt::viewport(viewport)});
+    if (call.failed()) return call.injected();
+    if (!viewport) return call.done(DDERR_INVALIDPARAMS);
+    DWORD w = target_->width(), h = target_->height();
+    if (viewport->dwX > w || viewport->dwWidth > w - viewport->dwX || viewport->dwY > h ||
+        viewport->dwHeight > h - viewport->dwY)
+        return call.done(E_INVALIDARG);
+    viewport_ = *viewport;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetViewport(D3DVIEWPORT7* viewport) {
+    auto call = begin("GetViewport", out_args({}, viewport));
+    if (call.failed()) return call.injected();
+    if (!viewport) return call.done(DDERR_INVALIDPARAMS);
+    *viewport = viewport_;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetMaterial(D3DMATERIAL7* material) {
+    auto call = begin("SetMaterial", {fmt::material(material)});
+    if (call.failed()) return call.injected();
+    if (!material) return call.done(DDERR_INVALIDPARAMS);
+    material_ = *material;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetMaterial(D3DMATERIAL7* material) {
+    auto call = begin("GetMaterial", out_args({}, material));
+    if (call.failed()) return call.injected();
+    if (!material) return call.done(DDERR_INVALIDPARAMS);
+    *material = material_;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetLight(DWORD index, D3DLIGHT7* light) {
+    auto call = begin("SetLight", {fmt::u(index), fmt::light(light)});
+    if (call.failed()) return call.injected();
+    if (!light || light->dltType < D3DLIGHT_POINT || light->dltType > D3DLIGHT_DIRECTIONAL)
+        return call.done(DDERR_INVALIDPARAMS);
+    auto [slot, added] = lights_.try_emplace(index, LightSlot{*light, false});
+    if (!added) slot->second.light = *light;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetLight(DWORD index, D3DLIGHT7* light) {
+    auto call = begin("GetLight", out_args({fmt::u(index)}, light));
+    if (call.failed()) return call.injected();
+    auto it = lights_.find(index);
+    if (!light || it == lights_.end()) return call.done(DDERR_INVALIDPARAMS);
+    *light = it->second.light;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::LightEnable(DWORD index, BOOL enable) {
+    auto call = begin("LightEnable", {fmt::u(index), fmt::i(enable)});
+    if (call.failed()) return call.injected();
+    auto it = lights_.find(index);
+    if (it == lights_.end()) {
+        // Enabling a light never set creates Direct3D's default light first.
+        D3DLIGHT7 d{};
+        d.dltType = D3DLIGHT_DIRECTIONAL;
+        d.dcvDiffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 0.0f};
+        d.dvDirection = D3DVECTOR{0.0f, 0.0f, 1.0f};
+        it = lights_.emplace(index, LightSlot{d, false}).first;
+    }
+    it->second.enabled = enable != FALSE;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetLightEnable(DWORD index, BOOL* enable) {
+    auto call = begin("GetLightEnable", out_args({fmt::u(index)}, enable));
+    if (call.failed()) return call.injected();
+    auto it = lights_.find(index);
+    if (!enable || it == lights_.end()) return call.done(DDERR_INVALIDPARAMS);
+    *enable = it->second.enabled ? TRUE : FALSE;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+    auto call = begin("SetRenderState", {fmt::i(state), fmt::u(value)});
+    if (call.failed()) return call.injected();
+    if (!usable_render_state(state)) return call.done(DDERR_INVALIDPARAMS);
+    rs_[state] = value;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
+    auto call = begin("GetRenderState", out_args({fmt::i(state)}, value));
+    if (call.failed()) return call.injected();
+    if (!value || !usable_render_state(state)) return call.done(DDERR_INVALIDPARAMS);
+    *value = rs_[state];
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD count, DWORD flags) {
+    auto call = begin("DrawPrimitive",
+                      {fmt::i(type), fmt::u(fvf), fmt::vertices(vertices, count), fmt::u(count), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
+    if (!fvf_valid(fvf)) return call.done(D3DERR_INVALIDVERTEXTYPE);
+    if (count == 0) return call.done(D3D_OK);
+    if (!vertices) return call.done(DDERR_INVALIDPARAMS);
+    record_draw("Device.DrawPrimitive", type, fvf, static_cast<const uint8_t*>(vertices), count, nullptr, 0);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertexCount,
+                                        WORD* indices, DWORD indexCount, DWORD flags) {
+    auto call = begin("DrawIndexedPrimitive", {fmt::i(type), fmt::u(fvf), fmt::vertices(vertices, vertexCount),
+                                               fmt::u(vertexCount), fmt::indices(indices, indexCount),
+                                               fmt::u(indexCount), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
+    if (!fvf_valid(fvf)) return call.done(D3DERR_INVALIDVERTEXTYPE);
+    if (indexCount == 0) return call.done(D3D_OK);
+    if (!vertices || !indices || vertexCount == 0) return call.done(DDERR_INVALIDPARAMS);
+    if (std::any_of(indices, indices + indexCount, [&](WORD i) { return i >= vertexCount; }))
+        return call.done(DDERR_INVALIDPARAMS);
+    record_draw("Device.DrawIndexedPrimitive", type, fvf, static_cast<const uint8_t*>(vertices), vertexCount, indices,
+                indexCount);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start, DWORD count,
+                                   DWORD flags) {
+    auto call = begin("DrawPrimitiveVB", {fmt::i(type), rec_->describe(vb), fmt::u(start), fmt::u(count), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
+    RecVertexBuffer* b = rec_->find<RecVertexBuffer>(vb);
+    if (!b) return call.done(DDERR_INVALIDPARAMS);
+    if (b->locked()) return call.done(D3DERR_VERTEXBUFFERLOCKED);
+    DWORD n = b->desc().dwNumVertices;
+    if (start > n || count > n - start) return call.done(DDERR_INVALIDPARAMS);
+    if (count == 0) return call.done(D3D_OK);
+    record_draw("Device.DrawPrimitiveVB", type, b->desc().dwFVF, b->data() + size_t(start) * b->stride(), count,
+                nullptr, 0);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start,
+                                          DWORD vertexCount, WORD* indices, DWORD indexCount, DWORD flags) {
+    auto call = begin("DrawIndexedPrimitiveVB", {fmt::i(type), rec_->describe(vb), fmt::u(start), fmt::u(vertexCount),
+                                                 fmt::indices(indices, indexCount), fmt::u(indexCount), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
+    RecVertexBuffer* b = rec_->find<RecVertexBuffer>(vb);
+    if (!b) return call.done(DDERR_INVALIDPARAMS);
+    if (b->locked()) return call.done(D3DERR_VERTEXBUFFERLOCKED);
+    DWORD n = b->desc().dwNumVertices;
+    if (start > n || vertexCount > n - start) return call.done(DDERR_INVALIDPARAMS);
+    if (indexCount == 0) return call.done(D3D_OK);
+    if (!indices || std::any_of(indices, indices + indexCount, [&](WORD i) { return i >= vertexCount; }))
+        return call.done(DDERR_INVALIDPARAMS);
+    record_draw("Device.DrawIndexedPrimitiveVB", type, b->desc().dwFVF, b->data() + size_t(start) * b->stride(),
+                vertexCount, indices, indexCount);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetTexture(DWORD stage, IDirectDrawSurface7** texture) {
+    if (texture) *texture = nullptr;
+    auto call = begin("GetTexture", out_args({fmt::u(stage)}, texture));
+    if (call.failed()) return call.injected();
+    if (!texture || stage >= D3DMAXTEXTURESTAGES) return call.done(DDERR_INVALIDPARAMS);
+    *texture = textures_[stage].get();
+    if (*texture) (*texture)->AddRef();
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
+    auto call = begin("SetTexture", {fmt::u(stage), rec_->describe(texture)});
+    if (call.failed()) return call.injected();
+    if (stage >= D3DMAXTEXTURESTAGES) return call.done(DDERR_INVALIDPARAMS);
+    if (texture && !rec_->find<RecSurface>(texture)) return call.done(DDERR_INVALIDOBJECT);
+    textures_[stage].reset(texture);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) {
+    auto call = begin("GetTextureStageState", out_args({fmt::u(stage), fmt::i(state)}, value));
+    if (call.failed()) return call.injected();
+    if (!value || stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX) return call.done(DDERR_INVALIDPARAMS);
+    // ADDRESS sets both directions; reading it answers the U direction.
+    *value = tss_[stage][state == D3DTSS_ADDRESS ? D3DTSS_ADDRESSU : state];
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) {
+    auto call = begin("SetTextureStageState", {fmt::u(stage), fmt::i(state), fmt::u(value)});
+    if (call.failed()) return call.injected();
+    if (stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX) return call.done(DDERR_INVALIDPARAMS);
+    set_stage_state(stage, DWORD(state), value);
+    return call.done(D3D_OK);
+}
+
+HRESULT RecDevice::GetInfo(DWORD id, void* info, DWORD size) {
+    auto call = begin("GetInfo", {fmt::u(id), info ? "<buffer>" : "null", fmt::u(size)});
+    if (call.failed()) return call.injected();
+    if (!info || id < D3DDEVINFOID_TEXTUREMANAGER || id > D3DDEVINFOID_TEXTURING) return call.done(DDERR_INVALIDPARAMS);
+    return call.done(S_FALSE);  // like the retail runtime: statistics are not kept
+}
+
+// --- Vertex buffers -----------------------------------------------------------------------
+
+namespace {
+constexpr HRESULT kVertexBufferUnlockFailed = MAKE_DDHRESULT(2063);  // D3DERR_VERTEXBUFFERUNLOCKFAILED
+}
+
+RecVertexBuffer::RecVertexBuffer(std::shared_ptr<Recorder> rec, RecDirectDraw* d3d, const D3DVERTEXBUFFERDESC& desc)
+    : RecUnknown(std::move(rec), "vb", "VertexBuffer", true),
+      d3d_(d3d->d3d()),
+      desc_(desc),
+      stride_(fvf_stride(desc.dwFVF)),
+      data_(size_t(stride_) * desc.dwNumVertices, 0) {}
+
+HRESULT RecVertexBuffer::Lock(DWORD flags, void** data, DWORD* size) {
+    if (data) *data = nullptr;
+    if (size) *size = 0;
+    std::vector<std::string> args{fmt::u(flags)};
+    if (!data) args.push_back("null");
+    auto call = begin("Lock", std::move(args));
+    if (call.failed()) return call.injected();
+    if (!data) return call.done(DDERR_INVALIDPARAMS);
+    if (desc_.dwCaps & D3DVBCAPS_OPTIMIZED) return call.done(D3DERR_VERTEXBUFFEROPTIMIZED);
+    if (locked_) return call.done(D3DERR_VERTEXBUFFERLOCKED);
+    locked_ = true;
+    *data = data_.data();
+    if (size) *size = DWORD(data_.size());
+    return call.done(D3D_OK);
+}
+
+HRESULT RecVertexBuffer::Unlock() {
+    auto call = begin("Unlock", {});
+    if (call.failed()) return call.injected();
+    if (!locked_) return call.done(kVertexBufferUnlockFailed);
+    locked_ = false;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecVertexBuffer::GetVertexBufferDesc(D3DVERTEXBUFFERDESC* desc) {
+    auto call = begin("GetVertexBufferDesc", out_args({}, desc));
+    if (call.failed()) return call.injected();
+    if (!desc || desc->dwSize != sizeof(D3DVERTEXBUFFERDESC)) return call.done(DDERR_INVALIDPARAMS);
+    *desc = desc_;
+    return call.done(D3D_OK);
+}
+
+HRESULT RecVertexBuffer::Optimize(IDirect3DDevice7* device, DWORD flags) {
+    auto call = begin("Optimize", {rec_->describe(device), fmt::u(flags)});
+    if (call.failed()) return call.injected();
+    if (!rec_->find<RecDevice>(device)) return call.done(DDERR_INVALIDPARAMS);
+    if (locked_) return call.done(D3DERR_VERTEXBUFFERLOCKED);
+    if (desc_.dwCaps & D3DVBCAPS_OPTIMIZED) return call.done(D3DERR_VERTEXBUFFEROPTIMIZED);
+    desc_.dwCaps |= D3DVBCAPS_OPTIMIZED;
+    return call.done(D3D_OK);
+}
+
+}  // namespace vantor::testing::detail
