@@ -851,6 +851,77 @@ def docs(lib: Library, source_name: str) -> str:
 
 
 # --------------------------------------------------------------------------------------------
+# Test spies: every interface implemented by an object that logs each call and answers S_OK
+# (or a failure the test chose), for tests of what an object asks of its collaborators.
+# --------------------------------------------------------------------------------------------
+
+def spy_argument(p: Param, enums) -> str:
+    if p.out:
+        return '"out"'
+    if p.type in ("long", "short") or p.type in enums:
+        return f"spy::number(static_cast<long long>({p.name}))"
+    if p.type in ("float", "double"):
+        return f"spy::real({p.name})"
+    if p.type == "VARIANT_BOOL":
+        return f"spy::number({p.name})"
+    if p.type == "BSTR":
+        return f"spy::text({p.name})"
+    if p.type == "VARIANT":
+        return f"spy::variant({p.name})"
+    return f"spy::object({p.name})"
+
+
+def spies(lib: Library, source_name: str) -> str:
+    enums = {e.name: e for e in lib.enums}
+    itfs = {i.name: i for i in lib.interfaces}
+    out: list[str] = []
+    w = out.append
+    w(f"// Generated from {source_name} by tools/idlgen.py; do not edit.")
+    w("// Spies: every class of the type library as an object that logs its calls (tests only).")
+    w('#include "spy.h"')
+    w("")
+    w("namespace vantor::spy {")
+    w("")
+    for itf in lib.interfaces:
+        if itf.dispinterface:
+            continue
+        w(f"class Spy_{itf.name} final : public SpyObject<{itf.name}> {{")
+        w("public:")
+        w(f"    using SpyObject<{itf.name}>::SpyObject;")
+        for m in itf.members:
+            params = ", ".join(f"{cpp_type(p, enums)} {p.name}" for p in m.params)
+            args = ", ".join(spy_argument(p, enums) for p in m.params if not p.out)
+            w(f"    HRESULT {method_name(m)}({params}) override {{")
+            for p in m.params:
+                if p.out:
+                    if p.type == "VARIANT":
+                        w(f"        if ({p.name}) VariantInit({p.name});")
+                    else:
+                        w(f"        if ({p.name}) *{p.name} = {{}};")
+            w(f'        return call("{method_name(m)}", {{{args}}});')
+            w("    }")
+        w("};")
+        w("")
+    w("Creator creator_for(REFCLSID clsid) {")
+    for c in lib.coclasses:
+        w(f"    if (clsid == CLSID_{c.name}) return [](const char* name) -> IUnknown* "
+          f"{{ return static_cast<{c.default}*>(new Spy_{c.default}(name)); }};")
+    w("    return nullptr;")
+    w("}")
+    w("")
+    w("const char* class_name(REFCLSID clsid) {")
+    for c in lib.coclasses:
+        w(f'    if (clsid == CLSID_{c.name}) return "{c.name}";')
+    w("    return nullptr;")
+    w("}")
+    w("")
+    w("}  // namespace vantor::spy")
+    w("")
+    del itfs
+    return "\n".join(out)
+
+
+# --------------------------------------------------------------------------------------------
 
 def write_if_changed(path: str, text: str) -> None:
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
@@ -870,6 +941,7 @@ def main(argv=None) -> int:
     ap.add_argument("--header")
     ap.add_argument("--source")
     ap.add_argument("--docs")
+    ap.add_argument("--spies")
     args = ap.parse_args(argv)
     with open(args.idl, encoding="utf-8") as f:
         text = f.read()
@@ -885,6 +957,8 @@ def main(argv=None) -> int:
         write_if_changed(args.source, source(lib, name))
     if args.docs:
         write_if_changed(args.docs, docs(lib, name))
+    if args.spies:
+        write_if_changed(args.spies, spies(lib, name))
     return 0
 
 

@@ -1,14 +1,14 @@
 #include "test_window.h"
 
-#include <vantor/handles.h>
+#include <vantor/window.h>
 
 namespace vantor::testing {
 
-// A window-typed entry in the handle table: what the back ends check a window handle against.
+// A real virtual window of the runtime: what back ends and the engine check window handles against.
 TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
-    handle_ = HandleCreate(kHandleWindow, this);
+    handle_ = VantorCreateVirtualWindow(width, height, "Test Window");
 }
 
-TestWindow::~TestWindow() { HandleClose(handle_); }
+TestWindow::~TestWindow() { DestroyWindow(handle_); }
 
 }  // namespace vantor::testing
