@@ -1,14 +1,13 @@
 #include "test_window.h"
 
-#include <vantor/handles.h>
+#include <vantor/window.h>
 
 namespace vantor::testing {
 
-// A window-typed entry in the handle table: what the back ends check a window handle against.
 TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
-    handle_ = HandleCreate(kHandleWindow, this);
+    handle_ = VantorCreateVirtualWindow(width, height, "test");
 }
 
-TestWindow::~TestWindow() { HandleClose(handle_); }
+TestWindow::~TestWindow() { DestroyWindow(handle_); }
 
 }  // namespace vantor::testing
