@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include <vantor/gdi.h>
+#include <vantor/window.h>
+
 #include "backend_factory.h"
 
 namespace {
@@ -83,6 +86,10 @@ std::string param_name(const ::testing::TestParamInfo<const BackendFactory*>& in
 class Conformance : public ::testing::TestWithParam<const BackendFactory*> {
 protected:
     void SetUp() override {
+        // The runtime's stock bitmap (in every new memory DC) lives for the process: make it
+        // before counting, so a test that uses GDI is not taken for a leak.
+        static const bool gdi_ready = [] { return DeleteDC(CreateCompatibleDC(0)); }();
+        (void)gdi_ready;
         handles_ = HandleCount();
         backend_ = &GetParam()->open();
         window_ = GetParam()->make_window(kWidth, kHeight);
@@ -252,7 +259,9 @@ TEST_P(Started, ContextNeedsAWindowAnOutPointerAndAKnownDevice) {
     Com<ID3DXContext> context;
     EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, 0, kWidth, kHeight, context.out())));
     EXPECT_FALSE(context);
-    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, 0x7FFFFFF0, kWidth, kHeight, context.out())));
+    HWND gone = VantorCreateVirtualWindow(8, 8, "gone");
+    DestroyWindow(gone);
+    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, gone, kWidth, kHeight, context.out())));
     EXPECT_FALSE(context);
     EXPECT_EQ(backend().D3DXCreateContext(backend().D3DXGetDeviceCount(), 0, window(), kWidth, kHeight, context.out()),
               D3DXERR_INVALIDD3DXDEVICEINDEX);
@@ -260,6 +269,19 @@ TEST_P(Started, ContextNeedsAWindowAnOutPointerAndAKnownDevice) {
     EXPECT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, nullptr), D3DXERR_NULLPOINTER);
     EXPECT_EQ(backend().D3DXCreateContext(0, 0, window(), kWidth, kHeight, context.out()), S_OK);
     EXPECT_TRUE(context);
+}
+
+TEST_P(Started, AWindowedContextOfDefaultSizeTakesTheClientArea) {
+    Com<ID3DXContext> context;
+    ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), D3DX_DEFAULT, D3DX_DEFAULT, context.out()), S_OK);
+    EXPECT_EQ(context->GetWidth(), DWORD(kWidth));
+    EXPECT_EQ(context->GetHeight(), DWORD(kHeight));
+    Com<IDirect3DDevice7> device;
+    ASSERT_EQ(context->GetD3DDevice(device.out()), S_OK);
+    D3DVIEWPORT7 vp{};
+    ASSERT_EQ(device->GetViewport(&vp), D3D_OK);
+    EXPECT_EQ(vp.dwWidth, DWORD(kWidth));
+    EXPECT_EQ(vp.dwHeight, DWORD(kHeight));
 }
 
 TEST_P(Started, FullScreenAndOffScreenContextsCannotResize) {
@@ -1152,6 +1174,53 @@ TEST_P(WithDevice, PalettesHoldTheirEntriesAndAttachToPalettisedSurfaces) {
 
     Com<IDirectDrawSurface7> direct = surface(kSystemSurface, 4, 4, kR5G6B5);
     EXPECT_TRUE(FAILED(direct->SetPalette(attached.get()))) << "a 16-bit surface takes no palette";
+}
+
+// The engine's bitmap path: GDI copies a DIB section into a surface through the surface's DC.
+TEST_P(WithDevice, DeviceContextsDrawIntoTheSurfaceBytes) {
+    Com<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 2, kX8R8G8B8);
+    ASSERT_TRUE(s);
+    ASSERT_EQ(fill(s.get(), nullptr, 0), DD_OK);
+
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD none[1];
+    } info{};
+    info.h.biSize = sizeof(BITMAPINFOHEADER);
+    info.h.biWidth = 2;
+    info.h.biHeight = -2;  // top-down
+    info.h.biPlanes = 1;
+    info.h.biBitCount = 32;
+    info.h.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(0, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, 0, 0);
+    ASSERT_NE(bitmap, 0u);
+    const uint32_t colours[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0x00FFFFFF};
+    std::memcpy(bits, colours, sizeof colours);
+    HDC memory = CreateCompatibleDC(0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+
+    HDC dc = 0;
+    ASSERT_EQ(s->GetDC(&dc), DD_OK);
+    ASSERT_NE(dc, 0u);
+    HDC second = 0;
+    EXPECT_EQ(s->GetDC(&second), DDERR_DCALREADYCREATED);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    EXPECT_TRUE(FAILED(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0))) << "the DC holds the surface";
+    EXPECT_TRUE(BitBlt(dc, 1, 0, 2, 2, memory, 0, 0, SRCCOPY));
+    ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
+    EXPECT_TRUE(FAILED(s->ReleaseDC(dc)));
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+
+    EXPECT_EQ(pixel(s.get(), 0, 0) & 0xFFFFFF, 0u);
+    EXPECT_EQ(pixel(s.get(), 1, 0) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(pixel(s.get(), 2, 0) & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(pixel(s.get(), 1, 1) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(pixel(s.get(), 2, 1) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(s->GetDC(nullptr), DDERR_INVALIDPARAMS);
 }
 
 TEST_P(WithDevice, SurfaceHandlesResolveWhileTheSurfaceLives) {
