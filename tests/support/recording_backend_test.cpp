@@ -1,10 +1,11 @@
 // The recording back end's own features: the call log, fault injection, configuration and the
 // bookkeeping tests rely on. What it shares with the OpenGL back end (defaults, read-back,
 // results for invalid arguments) is in tests/conformance.
+#include "recording_backend.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "recording_backend.h"
 #include "test_window.h"
 
 namespace {
@@ -102,9 +103,10 @@ TEST_F(Recording, NamesObjectsByKindAndOrderOfMaking) {
     EXPECT_EQ(rec.name_of(nullptr), "null");
     int not_ours = 0;
     EXPECT_EQ(rec.name_of(&not_ours), "<foreign>");
-    EXPECT_THAT(rec.calls_matching("DirectDraw.CreateSurface"),
-                ElementsAre("DirectDraw.CreateSurface({flags 0x1007, 8x8, caps 0x1000, caps2 0x0, R5G6B5})",
-                            "DirectDraw.CreateSurface({flags 0x1007, 4x2, caps 0x1000, caps2 0x0, A8R8G8B8})"));
+    EXPECT_THAT(
+        rec.calls_matching("DirectDraw.CreateSurface"),
+        ElementsAre("DirectDraw.CreateSurface({flags 0x1007, 8x8, caps 0x1000, caps2 0x0, R5G6B5})",
+                    "DirectDraw.CreateSurface({flags 0x1007, 4x2, caps 0x1000, caps2 0x0, A8R8G8B8})"));
     EXPECT_GE(rec.index_of("Device.SetTexture(0, <surface2>)"), 0);
     EXPECT_GE(rec.index_of("Surface.Blt(<surface1>, {0, 0, 2, 1}, <surface2>, null, 16777216, null)"), 0);
     back->Release();
@@ -167,7 +169,8 @@ TEST_F(Recording, FailsByArgumentsThroughAPrefixOrAPredicate) {
     EXPECT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &c), S_OK);
     c->Release();
 
-    rec.fail_if([](const Call& call) { return call.name == "Device.SetLight" && call.args[0] == "2"; }, E_OUTOFMEMORY, 1);
+    rec.fail_if([](const Call& call) { return call.name == "Device.SetLight" && call.args[0] == "2"; },
+                E_OUTOFMEMORY, 1);
     D3DLIGHT7 light{};
     light.dltType = D3DLIGHT_POINT;
     EXPECT_EQ(device->SetLight(1, &light), D3D_OK);
@@ -282,8 +285,9 @@ TEST_F(Recording, FitsTexturesFromFilesToTheDevice) {
         EXPECT_EQ(sd.ddsCaps.dwCaps2, c.caps2);
         t->Release();
     }
-    EXPECT_EQ(rec.calls()[0], "D3DXCreateTextureFromFile(<device1>, 256, 4294967295, 4294967295, 0, null, null, "
-                              "\"no-such-image.bmp\", 2)");
+    EXPECT_EQ(rec.calls()[0],
+              "D3DXCreateTextureFromFile(<device1>, 256, 4294967295, 4294967295, 0, null, null, "
+              "\"no-such-image.bmp\", 2)");
 }
 
 TEST_F(Recording, KeepsEachDrawWithTheStateItWasDrawnWith) {

@@ -7,7 +7,9 @@
 
 namespace vantor::testing::detail {
 
-bool is_window(HWND w) { return w != 0 && IsWindow(w); }
+bool is_window(HWND w) {
+    return w != 0 && IsWindow(w);
+}
 
 bool window_client_size(HWND w, DWORD* width, DWORD* height) {
     RECT r{};
@@ -25,7 +27,8 @@ HDC create_surface_dc(void* bits, DWORD width, DWORD height, LONG pitch, const D
     RGBQUAD colours[256]{};
     if (pixels::is_palettised(format)) {
         if (!(format.dwFlags & DDPF_PALETTEINDEXED8) || !palette) return 0;
-        for (int k = 0; k < 256; ++k) colours[k] = RGBQUAD{palette[k].peBlue, palette[k].peGreen, palette[k].peRed, 0};
+        for (int k = 0; k < 256; ++k)
+            colours[k] = RGBQUAD{palette[k].peBlue, palette[k].peGreen, palette[k].peRed, 0};
         layout.bitCount = 8;
         layout.palette = colours;  // the context keeps its own copy
     } else if ((format.dwFlags & DDPF_RGB) && pixels::has_colour(format) && format.dwRGBBitCount >= 16) {
@@ -40,6 +43,8 @@ HDC create_surface_dc(void* bits, DWORD width, DWORD height, LONG pitch, const D
     return VantorCreateMemoryDC(bits, INT(width), INT(height), INT(pitch), &layout);
 }
 
-void delete_surface_dc(HDC dc) { DeleteDC(dc); }
+void delete_surface_dc(HDC dc) {
+    DeleteDC(dc);
+}
 
 }  // namespace vantor::testing::detail

@@ -8,6 +8,8 @@ TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
     handle_ = VantorCreateVirtualWindow(width, height, "test");
 }
 
-TestWindow::~TestWindow() { DestroyWindow(handle_); }
+TestWindow::~TestWindow() {
+    DestroyWindow(handle_);
+}
 
 }  // namespace vantor::testing
