@@ -76,7 +76,9 @@
 //   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
 //   ADDRESS sets ADDRESSU and ADDRESSV and reads back as ADDRESSU; D3DXUninitialize beyond the
 //   last D3DXInitialize gives D3DXERR_D3DXNOTSTARTEDYET and changes nothing; context clear
-//   colour 0xFF000000, clear depth 1.0, clear stencil 0.
+//   colour 0xFF000000, clear depth 1.0, clear stencil 0; D3DXGetDeviceCount answers 0 before
+//   D3DXInitialize. SetCooperativeLevel keeps DirectDraw 7's documented rule that EXCLUSIVE and
+//   FULLSCREEN go together (RecordingConfig::exclusive_needs_fullscreen relaxes it).
 #pragma once
 
 #include <vantor/backend/backend.h>
@@ -154,6 +156,9 @@ struct RecordingConfig {
     // does not exist included) is taken as an image of this size, so tests need no files.
     DWORD image_width = 64, image_height = 64;
     LONG pitch_alignment = 16;  // surface rows are this many bytes apart at least (a power of 2)
+    // DirectDraw 7 refuses DDSCL_EXCLUSIVE without DDSCL_FULLSCREEN (DDERR_INVALIDPARAMS). Tests
+    // that need a caller's path past such a request (a display-mode restore behind it) turn this off.
+    bool exclusive_needs_fullscreen = true;
 
     // A capable device: T&L HAL, render depths 16|32, z depths 16|24|32, 8 lights (positional and
     // directional), textures 1..2048 without POW2 or SQUAREONLY, 8 stages; one such device, a

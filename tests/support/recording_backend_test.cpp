@@ -221,6 +221,25 @@ TEST_F(Recording, DefaultFormatsPutTheFormatsAChooserMustSkipFirst) {
     EXPECT_EQ(formats::name(seen[2]), "R5G6B5");
 }
 
+TEST_F(Recording, ExclusiveWithoutFullScreenIsRefusedUnlessConfiguredAway) {
+    IDirectDraw7* dd = nullptr;
+    ASSERT_EQ(context->GetDD(&dd), S_OK);
+    EXPECT_EQ(dd->SetCooperativeLevel(window.handle(), DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
+    rec.config().exclusive_needs_fullscreen = false;
+    EXPECT_EQ(dd->SetCooperativeLevel(window.handle(), DDSCL_EXCLUSIVE), DD_OK);
+    EXPECT_EQ(rec.cooperative_level(), DWORD(DDSCL_EXCLUSIVE));
+    EXPECT_EQ(dd->SetDisplayMode(800, 600, 16, 0, 0), DD_OK);
+    EXPECT_EQ(rec.display_mode().width, 800u);
+    EXPECT_EQ(dd->SetCooperativeLevel(window.handle(), DDSCL_NORMAL | DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
+    dd->Release();
+    EXPECT_EQ(rec.display_mode().width, 800u) << "the context still holds the DirectDraw object";
+    device->Release();
+    device = nullptr;
+    context->Release();
+    context = nullptr;
+    EXPECT_EQ(rec.display_mode().width, 1024u) << "the mode goes back with the DirectDraw object that set it";
+}
+
 TEST_F(Recording, DescribesTheConfiguredDevices) {
     rec.config().devices.push_back(RecordingConfig::capable_device("Software"));
     rec.config().devices[1].set_type(IID_IDirect3DRGBDevice);

@@ -62,6 +62,7 @@ HRESULT RecDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
     bool exclusive = flags & DDSCL_EXCLUSIVE, fullscreen = flags & DDSCL_FULLSCREEN,
          normal = flags & DDSCL_NORMAL;
     // DirectDraw 7: EXCLUSIVE and FULLSCREEN only together, and either they or NORMAL.
+    if (!rec_->config.exclusive_needs_fullscreen) fullscreen = exclusive;
     if (exclusive != fullscreen || normal == exclusive) return call.done(DDERR_INVALIDPARAMS);
     if ((exclusive || window != 0) && !is_window(window)) return call.done(DDERR_INVALIDPARAMS);
     set_level(window, flags);
