@@ -345,6 +345,28 @@ TEST_F(Recording, LostSurfacesFailUntilRestored) {
     t->Release();
 }
 
+TEST_F(Recording, GivesDeviceContextsOnlyForLayoutsGdiDraws) {
+    IDirectDrawSurface7* indexed = texture(4, 4, formats::P8());
+    IDirectDrawSurface7* luminance = texture(4, 4, formats::L8());
+    HDC dc = 0;
+    EXPECT_EQ(indexed->GetDC(&dc), DDERR_NOPALETTEATTACHED);
+    EXPECT_EQ(luminance->GetDC(&dc), DDERR_CANTCREATEDC);
+    EXPECT_EQ(dc, 0u);
+    IDirectDraw7* dd = nullptr;
+    context->GetDD(&dd);
+    PALETTEENTRY entries[256] = {};
+    IDirectDrawPalette* palette = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr), DD_OK);
+    ASSERT_EQ(indexed->SetPalette(palette), DD_OK);
+    EXPECT_EQ(indexed->GetDC(&dc), DD_OK);
+    EXPECT_EQ(indexed->ReleaseDC(dc), DD_OK);
+    EXPECT_EQ(indexed->ReleaseDC(dc), DDERR_NODC);
+    palette->Release();
+    dd->Release();
+    luminance->Release();
+    indexed->Release();
+}
+
 TEST_F(Recording, TracksLiveObjectsAndTheLastOfEachKind) {
     EXPECT_EQ(rec.last_context(), context);
     EXPECT_EQ(rec.last_device(), device);
