@@ -7,6 +7,8 @@
 // tests/support/recording_backend.h ("Defaults where Direct3D 7 leaves the value open").
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <vantor/gdi.h>
+#include <vantor/window.h>
 
 #include <bit>
 #include <cstdio>
@@ -24,7 +26,9 @@ using vantor::conformance::BackendFactory;
 
 constexpr int kWidth = 160, kHeight = 120;
 
-DWORD bits(float v) { return std::bit_cast<DWORD>(v); }
+DWORD bits(float v) {
+    return std::bit_cast<DWORD>(v);
+}
 
 // An owned interface pointer, released at the end of the scope.
 template <class T>
@@ -73,9 +77,13 @@ D3DMATRIX identity() {
     return m;
 }
 
-bool equal(const D3DMATRIX& a, const D3DMATRIX& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool equal(const D3DMATRIX& a, const D3DMATRIX& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
-std::string param_name(const ::testing::TestParamInfo<const BackendFactory*>& info) { return info.param->name; }
+std::string param_name(const ::testing::TestParamInfo<const BackendFactory*>& info) {
+    return info.param->name;
+}
 
 // --- Fixtures -----------------------------------------------------------------------------
 
@@ -83,6 +91,10 @@ std::string param_name(const ::testing::TestParamInfo<const BackendFactory*>& in
 class Conformance : public ::testing::TestWithParam<const BackendFactory*> {
 protected:
     void SetUp() override {
+        // The runtime's stock bitmap (in every new memory DC) lives for the process: make it
+        // before counting, so a test that uses GDI is not taken for a leak.
+        static const bool gdi_ready = [] { return DeleteDC(CreateCompatibleDC(0)); }();
+        (void)gdi_ready;
         handles_ = HandleCount();
         backend_ = &GetParam()->open();
         window_ = GetParam()->make_window(kWidth, kHeight);
@@ -126,7 +138,8 @@ class WithDevice : public Started {
 protected:
     void SetUp() override {
         Started::SetUp();
-        ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, context.out()), S_OK);
+        ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, context.out()),
+                  S_OK);
         ASSERT_EQ(context->GetD3DDevice(device.out()), S_OK);
     }
     void TearDown() override {
@@ -192,7 +205,8 @@ TEST_P(Conformance, UtilityCallsBeforeStartAreRefused) {
     ID3DXContext* context = nullptr;
     EXPECT_EQ(backend().D3DXGetDeviceDescription(0, &desc), D3DXERR_D3DXNOTSTARTEDYET);
     EXPECT_EQ(backend().D3DXGetCurrentVideoMode(0, &mode), D3DXERR_D3DXNOTSTARTEDYET);
-    EXPECT_EQ(backend().D3DXGetSurfaceFormat(0, nullptr, D3DX_SC_COLORTEXTURE, 0, &format), D3DXERR_D3DXNOTSTARTEDYET);
+    EXPECT_EQ(backend().D3DXGetSurfaceFormat(0, nullptr, D3DX_SC_COLORTEXTURE, 0, &format),
+              D3DXERR_D3DXNOTSTARTEDYET);
     EXPECT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, &context),
               D3DXERR_D3DXNOTSTARTEDYET);
     EXPECT_EQ(context, nullptr);
@@ -206,7 +220,8 @@ TEST_P(Conformance, StartAndStopNest) {
     EXPECT_EQ(backend().D3DXGetDeviceDescription(0, &desc), S_OK) << "one start is still in force";
     EXPECT_EQ(backend().D3DXUninitialize(), S_OK);
     EXPECT_EQ(backend().D3DXGetDeviceDescription(0, &desc), D3DXERR_D3DXNOTSTARTEDYET);
-    EXPECT_EQ(backend().D3DXUninitialize(), D3DXERR_D3DXNOTSTARTEDYET) << "a stop without a start changes nothing";
+    EXPECT_EQ(backend().D3DXUninitialize(), D3DXERR_D3DXNOTSTARTEDYET)
+        << "a stop without a start changes nothing";
     ASSERT_EQ(backend().D3DXInitialize(), S_OK);
     EXPECT_EQ(backend().D3DXGetDeviceDescription(0, &desc), S_OK);
     EXPECT_EQ(backend().D3DXUninitialize(), S_OK);
@@ -215,8 +230,8 @@ TEST_P(Conformance, StartAndStopNest) {
 TEST_P(Started, DescribesEveryDevice) {
     DWORD count = backend().D3DXGetDeviceCount();
     ASSERT_GE(count, 1u);
-    const std::set<DWORD> levels{D3DX_HWLEVEL_NULL, D3DX_HWLEVEL_REFERENCE, D3DX_HWLEVEL_2D, D3DX_HWLEVEL_RASTER,
-                                 D3DX_HWLEVEL_TL};
+    const std::set<DWORD> levels{D3DX_HWLEVEL_NULL, D3DX_HWLEVEL_REFERENCE, D3DX_HWLEVEL_2D,
+                                 D3DX_HWLEVEL_RASTER, D3DX_HWLEVEL_TL};
     for (DWORD i = 0; i < count; ++i) {
         D3DX_DEVICEDESC d;
         std::memset(&d, 0xCC, sizeof d);
@@ -240,7 +255,8 @@ TEST_P(Started, ReportsTheVideoModeAndAColourTextureFormat) {
     EXPECT_GT(mode.height, 0u);
     EXPECT_THAT(mode.bpp, ::testing::AnyOf(16u, 24u, 32u));
     EXPECT_EQ(backend().D3DXGetCurrentVideoMode(0, nullptr), D3DXERR_NULLPOINTER);
-    EXPECT_EQ(backend().D3DXGetCurrentVideoMode(backend().D3DXGetDeviceCount(), &mode), D3DXERR_INVALIDD3DXDEVICEINDEX);
+    EXPECT_EQ(backend().D3DXGetCurrentVideoMode(backend().D3DXGetDeviceCount(), &mode),
+              D3DXERR_INVALIDD3DXDEVICEINDEX);
 
     D3DX_SURFACEFORMAT format = D3DX_SF_UNKNOWN;
     ASSERT_EQ(backend().D3DXGetSurfaceFormat(0, nullptr, D3DX_SC_COLORTEXTURE, 0, &format), S_OK);
@@ -252,23 +268,45 @@ TEST_P(Started, ContextNeedsAWindowAnOutPointerAndAKnownDevice) {
     Com<ID3DXContext> context;
     EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, 0, kWidth, kHeight, context.out())));
     EXPECT_FALSE(context);
-    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, 0x7FFFFFF0, kWidth, kHeight, context.out())));
+    HWND gone = VantorCreateVirtualWindow(8, 8, "gone");
+    DestroyWindow(gone);
+    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, gone, kWidth, kHeight, context.out())));
     EXPECT_FALSE(context);
-    EXPECT_EQ(backend().D3DXCreateContext(backend().D3DXGetDeviceCount(), 0, window(), kWidth, kHeight, context.out()),
+    EXPECT_EQ(backend().D3DXCreateContext(backend().D3DXGetDeviceCount(), 0, window(), kWidth, kHeight,
+                                          context.out()),
               D3DXERR_INVALIDD3DXDEVICEINDEX);
     EXPECT_FALSE(context);
-    EXPECT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, nullptr), D3DXERR_NULLPOINTER);
+    EXPECT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, nullptr),
+              D3DXERR_NULLPOINTER);
     EXPECT_EQ(backend().D3DXCreateContext(0, 0, window(), kWidth, kHeight, context.out()), S_OK);
     EXPECT_TRUE(context);
 }
 
+TEST_P(Started, AWindowedContextOfDefaultSizeTakesTheClientArea) {
+    Com<ID3DXContext> context;
+    ASSERT_EQ(
+        backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), D3DX_DEFAULT, D3DX_DEFAULT, context.out()),
+        S_OK);
+    EXPECT_EQ(context->GetWidth(), DWORD(kWidth));
+    EXPECT_EQ(context->GetHeight(), DWORD(kHeight));
+    Com<IDirect3DDevice7> device;
+    ASSERT_EQ(context->GetD3DDevice(device.out()), S_OK);
+    D3DVIEWPORT7 vp{};
+    ASSERT_EQ(device->GetViewport(&vp), D3D_OK);
+    EXPECT_EQ(vp.dwWidth, DWORD(kWidth));
+    EXPECT_EQ(vp.dwHeight, DWORD(kHeight));
+}
+
 TEST_P(Started, FullScreenAndOffScreenContextsCannotResize) {
     Com<ID3DXContext> context;
-    ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_FULLSCREEN, window(), 640, 480, context.out()), S_OK);
+    ASSERT_EQ(
+        backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_FULLSCREEN, window(), 640, 480, context.out()),
+        S_OK);
     EXPECT_EQ(context->Resize(320, 240), D3DXERR_CANNOTRESIZEFULLSCREEN);
     EXPECT_EQ(context->GetWidth(), 640u);
     context.reset();
-    ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, 0, 64, 32, context.out()), S_OK);
+    ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, 0, 64, 32, context.out()),
+              S_OK);
     EXPECT_EQ(context->Resize(32, 32), D3DXERR_CANNOTRESIZENONWINDOWED);
 }
 
@@ -295,7 +333,8 @@ TEST_P(Conformance, DirectDrawAnswersForDirect3D) {
     Com<IDirectDraw7> refused;
     EXPECT_TRUE(FAILED(backend().DirectDrawCreateEx(nullptr, refused.out_void(), IID_IDirect3D7, nullptr)));
     EXPECT_FALSE(refused);
-    EXPECT_TRUE(FAILED(backend().DirectDrawCreateEx(nullptr, refused.out_void(), IID_IDirectDraw7, unknown.get())));
+    EXPECT_TRUE(
+        FAILED(backend().DirectDrawCreateEx(nullptr, refused.out_void(), IID_IDirectDraw7, unknown.get())));
     EXPECT_FALSE(refused);
     EXPECT_TRUE(FAILED(backend().DirectDrawCreateEx(nullptr, nullptr, IID_IDirectDraw7, nullptr)));
 }
@@ -318,7 +357,8 @@ TEST_P(Conformance, CooperativeLevelsFollowDirectDraw) {
         {0, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN, DDERR_INVALIDPARAMS},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(dd->SetCooperativeLevel(c.window, c.flags), c.want) << "flags " << c.flags << " window " << c.window;
+        EXPECT_EQ(dd->SetCooperativeLevel(c.window, c.flags), c.want)
+            << "flags " << c.flags << " window " << c.window;
 }
 
 TEST_P(Conformance, SurfacesNeedACooperativeLevel) {
@@ -400,7 +440,8 @@ TEST_P(WithDevice, ContextHandsOutCountedInterfacesOfOneDevice) {
     uint32_t device_handle = vantor::backend::to_handle(device.get());
     uint32_t back_handle = vantor::backend::to_handle(back.get());
     EXPECT_EQ(vantor::backend::from_handle<IDirect3DDevice7>(device_handle), device.get());
-    EXPECT_EQ(vantor::backend::from_handle<ID3DXContext>(vantor::backend::to_handle(context.get())), context.get());
+    EXPECT_EQ(vantor::backend::from_handle<ID3DXContext>(vantor::backend::to_handle(context.get())),
+              context.get());
     context.reset();
     EXPECT_EQ(device->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE), D3D_OK);
     EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(back_handle), back.get());
@@ -553,10 +594,12 @@ TEST_P(WithDevice, RenderStatesReadBackWhatWasSet) {
 }
 
 TEST_P(WithDevice, UnknownAndRetiredRenderStatesAreRefused) {
-    for (DWORD id : {0u, 1u /* TEXTUREHANDLE */, 21u /* TEXTUREMAPBLEND */, 42u, 61u, 100u, 150u, 153u, 0xFFFFu}) {
+    for (DWORD id :
+         {0u, 1u /* TEXTUREHANDLE */, 21u /* TEXTUREMAPBLEND */, 42u, 61u, 100u, 150u, 153u, 0xFFFFu}) {
         DWORD value = 0;
         EXPECT_EQ(device->SetRenderState(D3DRENDERSTATETYPE(id), 1), DDERR_INVALIDPARAMS) << "state " << id;
-        EXPECT_EQ(device->GetRenderState(D3DRENDERSTATETYPE(id), &value), DDERR_INVALIDPARAMS) << "state " << id;
+        EXPECT_EQ(device->GetRenderState(D3DRENDERSTATETYPE(id), &value), DDERR_INVALIDPARAMS)
+            << "state " << id;
     }
     EXPECT_EQ(device->GetRenderState(D3DRENDERSTATE_CULLMODE, nullptr), DDERR_INVALIDPARAMS);
 }
@@ -647,8 +690,10 @@ TEST_P(WithDevice, StageStatesOutsideTheStagesOrIdsAreRefused) {
     EXPECT_EQ(device->SetTextureStageState(8, D3DTSS_COLOROP, D3DTOP_MODULATE), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->GetTextureStageState(8, D3DTSS_COLOROP, &value), DDERR_INVALIDPARAMS);
     for (DWORD id : {0u, 25u, 0x100u}) {
-        EXPECT_EQ(device->SetTextureStageState(0, D3DTEXTURESTAGESTATETYPE(id), 1), DDERR_INVALIDPARAMS) << id;
-        EXPECT_EQ(device->GetTextureStageState(0, D3DTEXTURESTAGESTATETYPE(id), &value), DDERR_INVALIDPARAMS) << id;
+        EXPECT_EQ(device->SetTextureStageState(0, D3DTEXTURESTAGESTATETYPE(id), 1), DDERR_INVALIDPARAMS)
+            << id;
+        EXPECT_EQ(device->GetTextureStageState(0, D3DTEXTURESTAGESTATETYPE(id), &value), DDERR_INVALIDPARAMS)
+            << id;
     }
     EXPECT_EQ(device->GetTextureStageState(0, D3DTSS_COLOROP, nullptr), DDERR_INVALIDPARAMS);
 }
@@ -656,10 +701,11 @@ TEST_P(WithDevice, StageStatesOutsideTheStagesOrIdsAreRefused) {
 // --- Transforms, lights, material, viewport -----------------------------------------------
 
 const D3DTRANSFORMSTATETYPE kTransforms[] = {
-    D3DTRANSFORMSTATE_WORLD,  D3DTRANSFORMSTATE_VIEW,   D3DTRANSFORMSTATE_PROJECTION,
-    D3DTRANSFORMSTATE_WORLD1, D3DTRANSFORMSTATE_WORLD2, D3DTRANSFORMSTATE_WORLD3,
-    D3DTRANSFORMSTATETYPE(16), D3DTRANSFORMSTATETYPE(17), D3DTRANSFORMSTATETYPE(18), D3DTRANSFORMSTATETYPE(19),
-    D3DTRANSFORMSTATETYPE(20), D3DTRANSFORMSTATETYPE(21), D3DTRANSFORMSTATETYPE(22), D3DTRANSFORMSTATETYPE(23)};
+    D3DTRANSFORMSTATE_WORLD,   D3DTRANSFORMSTATE_VIEW,    D3DTRANSFORMSTATE_PROJECTION,
+    D3DTRANSFORMSTATE_WORLD1,  D3DTRANSFORMSTATE_WORLD2,  D3DTRANSFORMSTATE_WORLD3,
+    D3DTRANSFORMSTATETYPE(16), D3DTRANSFORMSTATETYPE(17), D3DTRANSFORMSTATETYPE(18),
+    D3DTRANSFORMSTATETYPE(19), D3DTRANSFORMSTATETYPE(20), D3DTRANSFORMSTATETYPE(21),
+    D3DTRANSFORMSTATETYPE(22), D3DTRANSFORMSTATETYPE(23)};
 
 D3DMATRIX numbered(float base) {
     D3DMATRIX m;
@@ -817,11 +863,8 @@ TEST_P(WithDevice, ViewportCoversTheTargetUntilSetWithinIt) {
     EXPECT_EQ(std::memcmp(&vp, &part, sizeof vp), 0);
 
     const D3DVIEWPORT7 outside[] = {
-        {0, 0, kWidth + 1, kHeight, 0, 1},
-        {0, 0, kWidth, kHeight + 1, 0, 1},
-        {1, 0, kWidth, kHeight, 0, 1},
-        {0, kHeight + 1, 1, 0, 0, 1},
-        {0xFFFFFFF0, 0, 0x20, 1, 0, 1},  // wraps around when added
+        {0, 0, kWidth + 1, kHeight, 0, 1}, {0, 0, kWidth, kHeight + 1, 0, 1}, {1, 0, kWidth, kHeight, 0, 1},
+        {0, kHeight + 1, 1, 0, 0, 1},      {0xFFFFFFF0, 0, 0x20, 1, 0, 1},  // wraps around when added
     };
     for (D3DVIEWPORT7 v : outside) EXPECT_EQ(device->SetViewport(&v), E_INVALIDARG) << v.dwX << "," << v.dwY;
     ASSERT_EQ(device->GetViewport(&vp), D3D_OK);
@@ -869,7 +912,7 @@ TEST_P(WithDevice, CapabilitiesHaveTheShapeTheEngineReads) {
     EXPECT_EQ(caps.dpcTriCaps.dwSize, sizeof(D3DPRIMCAPS));
     EXPECT_EQ(caps.dpcLineCaps.dwSize, sizeof(D3DPRIMCAPS));
     EXPECT_THAT(caps.deviceGUID, ::testing::AnyOf(IID_IDirect3DHALDevice, IID_IDirect3DTnLHalDevice,
-                                                   IID_IDirect3DRGBDevice, IID_IDirect3DRefDevice));
+                                                  IID_IDirect3DRGBDevice, IID_IDirect3DRefDevice));
     // The context's device is the kind its description says.
     D3DX_DEVICEDESC desc{};
     ASSERT_EQ(backend().D3DXGetDeviceDescription(D3DX_DEFAULT, &desc), S_OK);
@@ -908,10 +951,12 @@ TEST_P(WithDevice, DrawsRefuseVerticesAndIndicesBeyondWhatWasGiven) {
     WORD good[3] = {0, 1, 2}, bad[3] = {0, 1, 3};
     ASSERT_EQ(device->BeginScene(), D3D_OK);
     EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 3, 0), D3D_OK);
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 0, 0), D3D_OK) << "nothing to draw";
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 0, 0), D3D_OK)
+        << "nothing to draw";
     EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, nullptr, 3, 0), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 3, good, 3, 0), D3D_OK);
-    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 3, bad, 3, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 3, bad, 3, 0),
+              DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, tri, 3, nullptr, 3, 0),
               DDERR_INVALIDPARAMS);
     EXPECT_TRUE(FAILED(device->DrawPrimitive(D3DPRIMITIVETYPE(0), D3DFVF_VERTEX, tri, 3, 0)));
@@ -941,16 +986,19 @@ TEST_P(WithDevice, VertexBuffersLockOnceAndBoundTheirDraws) {
     void* again = nullptr;
     EXPECT_TRUE(FAILED(vb->Lock(DDLOCK_WAIT, &again, nullptr))) << "already locked";
     ASSERT_EQ(device->BeginScene(), D3D_OK);
-    EXPECT_TRUE(FAILED(device->DrawPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 0, 3, 0))) << "drawing a locked buffer";
+    EXPECT_TRUE(FAILED(device->DrawPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 0, 3, 0)))
+        << "drawing a locked buffer";
     ASSERT_EQ(vb->Unlock(), D3D_OK);
 
     WORD good[3] = {0, 1, 2}, bad[3] = {0, 1, 3};
     EXPECT_EQ(device->DrawPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 1, 3, 0), D3D_OK);
     EXPECT_EQ(device->DrawPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 2, 3, 0), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 1, 3, good, 3, 0), D3D_OK);
-    EXPECT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 1, 3, bad, 3, 0), DDERR_INVALIDPARAMS)
+    EXPECT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 1, 3, bad, 3, 0),
+              DDERR_INVALIDPARAMS)
         << "indices count from the start vertex";
-    EXPECT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 2, 3, good, 3, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb.get(), 2, 3, good, 3, 0),
+              DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->DrawPrimitiveVB(D3DPT_TRIANGLELIST, nullptr, 0, 3, 0), DDERR_INVALIDPARAMS);
     ASSERT_EQ(device->EndScene(), D3D_OK);
 
@@ -1050,7 +1098,7 @@ uint32_t pixel(IDirectDrawSurface7* s, int x, int y) {
     if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) return 0xBAD0BAD0;
     const uint8_t* row = static_cast<const uint8_t*>(sd.lpSurface) + y * sd.lPitch;
     uint32_t v = sd.ddpfPixelFormat.dwRGBBitCount == 16 ? reinterpret_cast<const uint16_t*>(row)[x]
-                                                         : reinterpret_cast<const uint32_t*>(row)[x];
+                                                        : reinterpret_cast<const uint32_t*>(row)[x];
     s->Unlock(nullptr);
     return v;
 }
@@ -1154,12 +1202,60 @@ TEST_P(WithDevice, PalettesHoldTheirEntriesAndAttachToPalettisedSurfaces) {
     EXPECT_TRUE(FAILED(direct->SetPalette(attached.get()))) << "a 16-bit surface takes no palette";
 }
 
+// The engine's bitmap path: GDI copies a DIB section into a surface through the surface's DC.
+TEST_P(WithDevice, DeviceContextsDrawIntoTheSurfaceBytes) {
+    Com<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 2, kX8R8G8B8);
+    ASSERT_TRUE(s);
+    ASSERT_EQ(fill(s.get(), nullptr, 0), DD_OK);
+
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD none[1];
+    } info{};
+    info.h.biSize = sizeof(BITMAPINFOHEADER);
+    info.h.biWidth = 2;
+    info.h.biHeight = -2;  // top-down
+    info.h.biPlanes = 1;
+    info.h.biBitCount = 32;
+    info.h.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(0, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, 0, 0);
+    ASSERT_NE(bitmap, 0u);
+    const uint32_t colours[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0x00FFFFFF};
+    std::memcpy(bits, colours, sizeof colours);
+    HDC memory = CreateCompatibleDC(0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+
+    HDC dc = 0;
+    ASSERT_EQ(s->GetDC(&dc), DD_OK);
+    ASSERT_NE(dc, 0u);
+    HDC second = 0;
+    EXPECT_EQ(s->GetDC(&second), DDERR_DCALREADYCREATED);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    EXPECT_TRUE(FAILED(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0))) << "the DC holds the surface";
+    EXPECT_TRUE(BitBlt(dc, 1, 0, 2, 2, memory, 0, 0, SRCCOPY));
+    ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
+    EXPECT_TRUE(FAILED(s->ReleaseDC(dc)));
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+
+    EXPECT_EQ(pixel(s.get(), 0, 0) & 0xFFFFFF, 0u);
+    EXPECT_EQ(pixel(s.get(), 1, 0) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(pixel(s.get(), 2, 0) & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(pixel(s.get(), 1, 1) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(pixel(s.get(), 2, 1) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(s->GetDC(nullptr), DDERR_INVALIDPARAMS);
+}
+
 TEST_P(WithDevice, SurfaceHandlesResolveWhileTheSurfaceLives) {
     Com<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 4, kR5G6B5);
     uint32_t h = vantor::backend::to_handle(s.get());
     ASSERT_NE(h, 0u);
     EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), s.get());
-    EXPECT_EQ(vantor::backend::from_handle<IDirect3DDevice7>(h), nullptr) << "a handle answers for its own type only";
+    EXPECT_EQ(vantor::backend::from_handle<IDirect3DDevice7>(h), nullptr)
+        << "a handle answers for its own type only";
     s.reset();
     EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), nullptr);
 }
@@ -1176,14 +1272,16 @@ TEST_P(WithDevice, TextureStagesHoldCountedTextures) {
     ASSERT_FALSE(formats.empty());
     DDPIXELFORMAT format = formats.back();
     for (const DDPIXELFORMAT& f : formats)
-        if ((f.dwFlags & DDPF_RGB) && !(f.dwFlags & DDPF_PALETTEINDEXED8) && f.dwRGBBitCount == 16) format = f;
+        if ((f.dwFlags & DDPF_RGB) && !(f.dwFlags & DDPF_PALETTEINDEXED8) && f.dwRGBBitCount == 16)
+            format = f;
     Com<IDirectDrawSurface7> texture = surface(DDSCAPS_TEXTURE, 8, 8, format);
     ASSERT_TRUE(texture);
     uint32_t h = vantor::backend::to_handle(texture.get());
     ASSERT_EQ(device->SetTexture(3, texture.get()), D3D_OK);
     IDirectDrawSurface7* raw = texture.get();
     texture.reset();
-    EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), raw) << "the stage keeps the texture alive";
+    EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), raw)
+        << "the stage keeps the texture alive";
     Com<IDirectDrawSurface7> got;
     ASSERT_EQ(device->GetTexture(3, got.out()), D3D_OK);
     EXPECT_EQ(got.get(), raw);
@@ -1203,10 +1301,13 @@ TEST_P(WithDevice, ShapesAreMadeAndDrawn) {
     IDirect3DDevice7* d = device.get();
     ASSERT_EQ(backend().D3DXCreatePolygon(d, 1.0f, D3DX_DEFAULT, D3DX_DEFAULT, shapes[0].out()), S_OK);
     ASSERT_EQ(backend().D3DXCreateBox(d, 1.0f, 2.0f, 3.0f, D3DX_DEFAULT, shapes[1].out()), S_OK);
-    ASSERT_EQ(backend().D3DXCreateCylinder(d, 1.0f, 0.5f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, shapes[2].out()),
+    ASSERT_EQ(backend().D3DXCreateCylinder(d, 1.0f, 0.5f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT,
+                                           shapes[2].out()),
               S_OK);
     ASSERT_EQ(backend().D3DXCreateSphere(d, 1.0f, 12, 6, 1, shapes[3].out()), S_OK);
-    ASSERT_EQ(backend().D3DXCreateTorus(d, 1.0f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, shapes[4].out()), S_OK);
+    ASSERT_EQ(
+        backend().D3DXCreateTorus(d, 1.0f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, shapes[4].out()),
+        S_OK);
     ASSERT_EQ(backend().D3DXCreateTeapot(d, D3DX_DEFAULT, shapes[5].out()), S_OK);
     ASSERT_EQ(device->BeginScene(), D3D_OK);
     for (auto& s : shapes) {
@@ -1290,8 +1391,8 @@ TEST_P(WithDevice, TexturesFromFilesReportTheSizeAndFormatTheyGot) {
     DWORD flags = D3DX_TEXTURE_NOMIPMAP, w = D3DX_DEFAULT, h = D3DX_DEFAULT;
     D3DX_SURFACEFORMAT format = D3DX_SF_UNKNOWN;
     Com<IDirectDrawSurface7> texture;
-    ASSERT_EQ(backend().D3DXCreateTextureFromFile(device.get(), &flags, &w, &h, &format, nullptr, texture.out(), nullptr,
-                                                  bmp.path(), D3DX_FT_LINEAR),
+    ASSERT_EQ(backend().D3DXCreateTextureFromFile(device.get(), &flags, &w, &h, &format, nullptr,
+                                                  texture.out(), nullptr, bmp.path(), D3DX_FT_LINEAR),
               S_OK);
     ASSERT_TRUE(texture);
     EXPECT_GE(w, 6u);
@@ -1305,10 +1406,12 @@ TEST_P(WithDevice, TexturesFromFilesReportTheSizeAndFormatTheyGot) {
     EXPECT_TRUE(sd.ddsCaps.dwCaps & DDSCAPS_TEXTURE);
 
     Com<IDirectDrawSurface7> refused;
-    EXPECT_TRUE(FAILED(backend().D3DXCreateTextureFromFile(device.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                           refused.out(), nullptr, nullptr, D3DX_FT_LINEAR)));
-    EXPECT_TRUE(FAILED(backend().D3DXCreateTextureFromFile(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                           refused.out(), nullptr, bmp.path(), D3DX_FT_LINEAR)));
+    EXPECT_TRUE(
+        FAILED(backend().D3DXCreateTextureFromFile(device.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                   refused.out(), nullptr, nullptr, D3DX_FT_LINEAR)));
+    EXPECT_TRUE(
+        FAILED(backend().D3DXCreateTextureFromFile(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                   refused.out(), nullptr, bmp.path(), D3DX_FT_LINEAR)));
     EXPECT_FALSE(refused);
 }
 
@@ -1321,8 +1424,11 @@ TEST_P(WithDevice, SpritesDrawWithTheirTextureOnStageZero) {
     ASSERT_EQ(backend().D3DXPrepareDeviceForSprite(device.get(), FALSE), S_OK);
     ASSERT_EQ(device->BeginScene(), D3D_OK);
     D3DXVECTOR3 at{40.0f, 30.0f, 0.5f};
-    EXPECT_EQ(backend().D3DXDrawSpriteSimple(texture.get(), device.get(), &at, 1.0f, 2.0f, 0.5f, nullptr, nullptr), S_OK);
-    EXPECT_TRUE(FAILED(backend().D3DXDrawSpriteSimple(texture.get(), nullptr, &at, 1.0f, 1.0f, 0.0f, nullptr, nullptr)));
+    EXPECT_EQ(
+        backend().D3DXDrawSpriteSimple(texture.get(), device.get(), &at, 1.0f, 2.0f, 0.5f, nullptr, nullptr),
+        S_OK);
+    EXPECT_TRUE(FAILED(
+        backend().D3DXDrawSpriteSimple(texture.get(), nullptr, &at, 1.0f, 1.0f, 0.0f, nullptr, nullptr)));
     ASSERT_EQ(device->EndScene(), D3D_OK);
     Com<IDirectDrawSurface7> bound;
     ASSERT_EQ(device->GetTexture(0, bound.out()), D3D_OK);
@@ -1333,7 +1439,8 @@ TEST_P(WithDevice, SpritesDrawWithTheirTextureOnStageZero) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, Conformance, ::testing::ValuesIn(vantor::conformance::backend_factories()),
                          param_name);
-INSTANTIATE_TEST_SUITE_P(Backends, Started, ::testing::ValuesIn(vantor::conformance::backend_factories()), param_name);
+INSTANTIATE_TEST_SUITE_P(Backends, Started, ::testing::ValuesIn(vantor::conformance::backend_factories()),
+                         param_name);
 INSTANTIATE_TEST_SUITE_P(Backends, WithDevice, ::testing::ValuesIn(vantor::conformance::backend_factories()),
                          param_name);
 

@@ -1,16 +1,15 @@
 // The recording back end under the conformance suite: a fresh one, with its default
-// configuration, for every test.
-#include <map>
+// configuration, for every test, on virtual windows.
+#include <vantor/window.h>
+
 #include <memory>
 
 #include "backend_factory.h"
 #include "recording_backend.h"
-#include "test_window.h"
 
 namespace {
 
 std::unique_ptr<vantor::testing::RecordingBackend> current;
-std::map<HWND, std::unique_ptr<vantor::testing::TestWindow>> windows;
 
 const vantor::conformance::BackendFactory kRecording{
     "recording",
@@ -19,13 +18,8 @@ const vantor::conformance::BackendFactory kRecording{
         return *current;
     },
     [] { current.reset(); },
-    [](int width, int height) {
-        auto w = std::make_unique<vantor::testing::TestWindow>(width, height);
-        HWND h = w->handle();
-        windows[h] = std::move(w);
-        return h;
-    },
-    [](HWND window) { windows.erase(window); }};
+    [](int width, int height) { return VantorCreateVirtualWindow(width, height, "conformance"); },
+    [](HWND window) { DestroyWindow(window); }};
 
 const vantor::conformance::RegisterBackend kRegistered(kRecording);
 

@@ -1,9 +1,9 @@
 // The recorder shared by the recording objects: call log, fault rules, names and live objects,
 // and the formatting of call arguments.
-#include "recording_internal.h"
-
 #include <cinttypes>
 #include <cstdio>
+
+#include "recording_internal.h"
 
 namespace vantor::testing::detail {
 
@@ -11,8 +11,12 @@ namespace vantor::testing::detail {
 
 namespace fmt {
 
-std::string u(DWORD v) { return std::to_string(v); }
-std::string i(LONG v) { return std::to_string(v); }
+std::string u(DWORD v) {
+    return std::to_string(v);
+}
+std::string i(LONG v) {
+    return std::to_string(v);
+}
 
 std::string f(float v) {
     char b[32];
@@ -65,20 +69,24 @@ std::string guid(const GUID& g) {
     for (const auto& k : known)
         if (*k.id == g) return k.name;
     char b[48];
-    std::snprintf(b, sizeof b, "{%08" PRIX32 "-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2,
-                  g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                  g.Data4[7]);
+    std::snprintf(b, sizeof b, "{%08" PRIX32 "-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5],
+                  g.Data4[6], g.Data4[7]);
     return b;
 }
 
-std::string guid(const GUID* g) { return g ? guid(*g) : "null"; }
+std::string guid(const GUID* g) {
+    return g ? guid(*g) : "null";
+}
 
 std::string window(HWND w) {
     if (w == 0) return "0";
     return is_window(w) ? "<window>" : u(w);
 }
 
-std::string opt(const DWORD* p) { return p ? u(*p) : "null"; }
+std::string opt(const DWORD* p) {
+    return p ? u(*p) : "null";
+}
 
 std::string rect(const RECT* r) {
     if (!r) return "null";
@@ -109,33 +117,38 @@ std::string matrix(const D3DMATRIX* m) {
 
 std::string viewport(const D3DVIEWPORT7* v) {
     if (!v) return "null";
-    return cat("{", u(v->dwX), ", ", u(v->dwY), ", ", u(v->dwWidth), ", ", u(v->dwHeight), ", ", f(v->dvMinZ), ", ",
-               f(v->dvMaxZ), "}");
+    return cat("{", u(v->dwX), ", ", u(v->dwY), ", ", u(v->dwWidth), ", ", u(v->dwHeight), ", ", f(v->dvMinZ),
+               ", ", f(v->dvMaxZ), "}");
 }
 
-static std::string rgba(const D3DCOLORVALUE& c) { return cat(f(c.r), " ", f(c.g), " ", f(c.b), " ", f(c.a)); }
-static std::string xyz(const D3DVECTOR& v) { return cat(f(v.x), " ", f(v.y), " ", f(v.z)); }
+static std::string rgba(const D3DCOLORVALUE& c) {
+    return cat(f(c.r), " ", f(c.g), " ", f(c.b), " ", f(c.a));
+}
+static std::string xyz(const D3DVECTOR& v) {
+    return cat(f(v.x), " ", f(v.y), " ", f(v.z));
+}
 
 std::string material(const D3DMATERIAL7* m) {
     if (!m) return "null";
-    return cat("{diffuse ", rgba(m->diffuse), ", ambient ", rgba(m->ambient), ", specular ", rgba(m->specular),
-               ", emissive ", rgba(m->emissive), ", power ", f(m->power), "}");
+    return cat("{diffuse ", rgba(m->diffuse), ", ambient ", rgba(m->ambient), ", specular ",
+               rgba(m->specular), ", emissive ", rgba(m->emissive), ", power ", f(m->power), "}");
 }
 
 std::string light(const D3DLIGHT7* l) {
     if (!l) return "null";
-    return cat("{type ", i(l->dltType), ", diffuse ", rgba(l->dcvDiffuse), ", specular ", rgba(l->dcvSpecular),
-               ", ambient ", rgba(l->dcvAmbient), ", position ", xyz(l->dvPosition), ", direction ",
-               xyz(l->dvDirection), ", range ", f(l->dvRange), ", falloff ", f(l->dvFalloff), ", attenuation ",
-               f(l->dvAttenuation0), " ", f(l->dvAttenuation1), " ", f(l->dvAttenuation2), ", theta ", f(l->dvTheta),
-               ", phi ", f(l->dvPhi), "}");
+    return cat("{type ", i(l->dltType), ", diffuse ", rgba(l->dcvDiffuse), ", specular ",
+               rgba(l->dcvSpecular), ", ambient ", rgba(l->dcvAmbient), ", position ", xyz(l->dvPosition),
+               ", direction ", xyz(l->dvDirection), ", range ", f(l->dvRange), ", falloff ", f(l->dvFalloff),
+               ", attenuation ", f(l->dvAttenuation0), " ", f(l->dvAttenuation1), " ", f(l->dvAttenuation2),
+               ", theta ", f(l->dvTheta), ", phi ", f(l->dvPhi), "}");
 }
 
 std::string surface_desc(const DDSURFACEDESC2* d) {
     if (!d) return "null";
     std::string out = cat("{flags ", hex(d->dwFlags));
     if (d->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) out += cat(", ", u(d->dwWidth), "x", u(d->dwHeight));
-    if (d->dwFlags & DDSD_CAPS) out += cat(", caps ", hex(d->ddsCaps.dwCaps), ", caps2 ", hex(d->ddsCaps.dwCaps2));
+    if (d->dwFlags & DDSD_CAPS)
+        out += cat(", caps ", hex(d->ddsCaps.dwCaps), ", caps2 ", hex(d->ddsCaps.dwCaps2));
     if (d->dwFlags & DDSD_PIXELFORMAT) out += cat(", ", formats::name(d->ddpfPixelFormat));
     if (d->dwFlags & DDSD_MIPMAPCOUNT) out += cat(", mipmaps ", u(d->dwMipMapCount));
     if (d->dwFlags & DDSD_TEXTURESTAGE) out += cat(", stage ", u(d->dwTextureStage));
@@ -207,7 +220,8 @@ std::optional<HRESULT> Recorder::injected_result(const Call& call) {
             continue;
         }
         HRESULT hr = r.hr;
-        if (r.count != RecordingBackend::kForever && --r.count == 0) rules.erase(rules.begin() + std::ptrdiff_t(k));
+        if (r.count != RecordingBackend::kForever && --r.count == 0)
+            rules.erase(rules.begin() + std::ptrdiff_t(k));
         return hr;
     }
     return std::nullopt;
@@ -219,7 +233,9 @@ HRESULT CallScope::done(HRESULT hr) {
     return hr;
 }
 
-std::string Recorder::new_name(const std::string& kind) { return cat(kind, std::to_string(++counters[kind])); }
+std::string Recorder::new_name(const std::string& kind) {
+    return cat(kind, std::to_string(++counters[kind]));
+}
 
 std::string Recorder::describe(const void* iface) const {
     if (!iface) return "null";
@@ -234,7 +250,8 @@ const DeviceInfo* Recorder::device_info(DWORD index) const {
 
 // --- RecObject ----------------------------------------------------------------------------
 
-RecObject::RecObject(std::shared_ptr<Recorder> rec, const std::string& kind, const char* log_kind, bool receiver)
+RecObject::RecObject(std::shared_ptr<Recorder> rec, const std::string& kind, const char* log_kind,
+                     bool receiver)
     : rec_(std::move(rec)), name_(rec_->new_name(kind)), log_kind_(log_kind), receiver_(receiver) {
     rec_->live.insert(this);
 }
@@ -258,7 +275,8 @@ CallScope RecObject::begin(const char* method, std::vector<std::string> args) {
     return rec_->begin(cat(log_kind_, ".", method), std::move(args));
 }
 
-HRESULT RecObject::query(REFIID iid, void** out, std::initializer_list<std::pair<const IID*, void*>> answers) {
+HRESULT RecObject::query(REFIID iid, void** out,
+                         std::initializer_list<std::pair<const IID*, void*>> answers) {
     if (out) *out = nullptr;
     auto call = begin("QueryInterface", {fmt::guid(iid)});
     if (call.failed()) return call.injected();
@@ -292,9 +310,15 @@ DWORD fvf_stride(DWORD fvf) {
     if (!fvf_valid(fvf)) return 0;
     DWORD size = 0;
     switch (fvf & D3DFVF_POSITION_MASK) {
-        case D3DFVF_XYZ: size = 12; break;
-        case D3DFVF_XYZRHW: size = 16; break;
-        default: size = 12 + 4 * (((fvf & D3DFVF_POSITION_MASK) - D3DFVF_XYZ) / 2); break;  // XYZB1..5
+        case D3DFVF_XYZ:
+            size = 12;
+            break;
+        case D3DFVF_XYZRHW:
+            size = 16;
+            break;
+        default:
+            size = 12 + 4 * (((fvf & D3DFVF_POSITION_MASK) - D3DFVF_XYZ) / 2);
+            break;  // XYZB1..5
     }
     if (fvf & D3DFVF_NORMAL) size += 12;
     if (fvf & D3DFVF_RESERVED1) size += 4;

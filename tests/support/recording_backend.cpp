@@ -1,10 +1,10 @@
 // RecordingBackend: the utility layer's entry points, the configuration and the test-facing API.
-#include "recording_internal.h"
-
 #include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cstdio>
+
+#include "recording_internal.h"
 
 namespace vantor::testing {
 
@@ -18,7 +18,8 @@ void DeviceInfo::set_type(const GUID& type) {
     if (type == IID_IDirect3DTnLHalDevice)
         caps.dwDevCaps |= D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION;
     else if (type == IID_IDirect3DHALDevice)
-        caps.dwDevCaps = (caps.dwDevCaps & ~DWORD(D3DDEVCAPS_HWTRANSFORMANDLIGHT)) | D3DDEVCAPS_HWRASTERIZATION;
+        caps.dwDevCaps =
+            (caps.dwDevCaps & ~DWORD(D3DDEVCAPS_HWTRANSFORMANDLIGHT)) | D3DDEVCAPS_HWRASTERIZATION;
     else
         caps.dwDevCaps &= ~DWORD(D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION);
     description.hwLevel = type == IID_IDirect3DTnLHalDevice ? D3DX_HWLEVEL_TL
@@ -31,18 +32,20 @@ DeviceInfo RecordingConfig::capable_device(const char* driver_text) {
     D3DPRIMCAPS p{};
     p.dwSize = sizeof(D3DPRIMCAPS);
     p.dwMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW;
-    p.dwRasterCaps = D3DPRASTERCAPS_DITHER | D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE |
-                     D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZBIAS | D3DPRASTERCAPS_FOGRANGE |
-                     D3DPRASTERCAPS_ANISOTROPY | D3DPRASTERCAPS_WFOG | D3DPRASTERCAPS_ZFOG;
-    p.dwZCmpCaps = p.dwAlphaCmpCaps = 0xFF;            // every D3DCMP function: 1 << (value - 1)
-    p.dwSrcBlendCaps = p.dwDestBlendCaps = 0x1FFF;     // every D3DBLEND factor
+    p.dwRasterCaps = D3DPRASTERCAPS_DITHER | D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX |
+                     D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZBIAS |
+                     D3DPRASTERCAPS_FOGRANGE | D3DPRASTERCAPS_ANISOTROPY | D3DPRASTERCAPS_WFOG |
+                     D3DPRASTERCAPS_ZFOG;
+    p.dwZCmpCaps = p.dwAlphaCmpCaps = 0xFF;         // every D3DCMP function: 1 << (value - 1)
+    p.dwSrcBlendCaps = p.dwDestBlendCaps = 0x1FFF;  // every D3DBLEND factor
     p.dwShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_SPECULARGOURAUDRGB |
                     D3DPSHADECAPS_ALPHAGOURAUDBLEND | D3DPSHADECAPS_FOGGOURAUD;
     p.dwTextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_TRANSPARENCY |
                       D3DPTEXTURECAPS_BORDER | D3DPTEXTURECAPS_PROJECTED | D3DPTEXTURECAPS_COLORKEYBLEND;
     p.dwTextureFilterCaps = 0x3F | D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
-                            D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MIPFPOINT | D3DPTFILTERCAPS_MIPFLINEAR |
-                            D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR | D3DPTFILTERCAPS_MAGFANISOTROPIC;
+                            D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MIPFPOINT |
+                            D3DPTFILTERCAPS_MIPFLINEAR | D3DPTFILTERCAPS_MAGFPOINT |
+                            D3DPTFILTERCAPS_MAGFLINEAR | D3DPTFILTERCAPS_MAGFANISOTROPIC;
     p.dwTextureBlendCaps = 0xFF;
     p.dwTextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
                              D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV;
@@ -70,8 +73,10 @@ DeviceInfo RecordingConfig::capable_device(const char* driver_text) {
     c.wMaxUserClipPlanes = 6;
     c.wMaxVertexBlendMatrices = 4;
     c.dwVertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_VERTEXFOG |
-                               D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS | D3DVTXPCAPS_LOCALVIEWER;
-    d.description.ddDeviceID = GUID{0x5EC0DD00, 0x7A47, 0x4C1D, {0x9E, 0x11, 0x52, 0x45, 0x43, 0x4F, 0x52, 0x44}};
+                               D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
+                               D3DVTXPCAPS_LOCALVIEWER;
+    d.description.ddDeviceID =
+        GUID{0x5EC0DD00, 0x7A47, 0x4C1D, {0x9E, 0x11, 0x52, 0x45, 0x43, 0x4F, 0x52, 0x44}};
     std::snprintf(d.description.driverDesc, sizeof d.description.driverDesc, "%s", driver_text);
     d.description.onPrimary = TRUE;
     d.set_type(IID_IDirect3DTnLHalDevice);
@@ -104,13 +109,20 @@ RecordingConfig RecordingConfig::defaults() {
 // --- Construction and the test-facing API -------------------------------------------------
 
 RecordingBackend::RecordingBackend() : RecordingBackend(RecordingConfig::defaults()) {}
-RecordingBackend::RecordingBackend(RecordingConfig config) : rec_(std::make_shared<Recorder>(std::move(config))) {}
+RecordingBackend::RecordingBackend(RecordingConfig config)
+    : rec_(std::make_shared<Recorder>(std::move(config))) {}
 RecordingBackend::~RecordingBackend() = default;
 
-RecordingConfig& RecordingBackend::config() { return rec_->config; }
+RecordingConfig& RecordingBackend::config() {
+    return rec_->config;
+}
 
-const std::vector<std::string>& RecordingBackend::calls() const { return rec_->texts; }
-const std::vector<Call>& RecordingBackend::call_records() const { return rec_->records; }
+const std::vector<std::string>& RecordingBackend::calls() const {
+    return rec_->texts;
+}
+const std::vector<Call>& RecordingBackend::call_records() const {
+    return rec_->records;
+}
 HRESULT RecordingBackend::result(size_t index) const {
     return index < rec_->results.size() ? rec_->results[index] : E_INVALIDARG;
 }
@@ -135,12 +147,15 @@ std::vector<std::string> RecordingBackend::calls_matching(std::string_view prefi
     return out;
 }
 
-size_t RecordingBackend::count(std::string_view prefix) const { return calls_matching(prefix).size(); }
+size_t RecordingBackend::count(std::string_view prefix) const {
+    return calls_matching(prefix).size();
+}
 
 std::vector<std::string> RecordingBackend::slice(size_t from, size_t to) const {
     to = std::min(to, rec_->texts.size());
     if (from >= to) return {};
-    return std::vector<std::string>(rec_->texts.begin() + std::ptrdiff_t(from), rec_->texts.begin() + std::ptrdiff_t(to));
+    return std::vector<std::string>(rec_->texts.begin() + std::ptrdiff_t(from),
+                                    rec_->texts.begin() + std::ptrdiff_t(to));
 }
 
 std::string RecordingBackend::log_text() const {
@@ -159,24 +174,46 @@ void RecordingBackend::fail_if(CallPredicate when, HRESULT hr, unsigned count, u
     rec_->rules.push_back(Recorder::Rule{{}, std::move(when), hr, count, skip});
 }
 
-void RecordingBackend::clear_failures() { rec_->rules.clear(); }
+void RecordingBackend::clear_failures() {
+    rec_->rules.clear();
+}
 
-const std::vector<DrawRecord>& RecordingBackend::draws() const { return rec_->draws; }
-void RecordingBackend::clear_draws() { rec_->draws.clear(); }
-int RecordingBackend::started() const { return rec_->started; }
-D3DX_VIDMODEDESC RecordingBackend::display_mode() const { return rec_->display_mode(); }
-DWORD RecordingBackend::cooperative_level() const { return rec_->last_dd ? rec_->last_dd->cooperative_level() : 0; }
-HWND RecordingBackend::cooperative_window() const { return rec_->last_dd ? rec_->last_dd->cooperative_window() : 0; }
+const std::vector<DrawRecord>& RecordingBackend::draws() const {
+    return rec_->draws;
+}
+void RecordingBackend::clear_draws() {
+    rec_->draws.clear();
+}
+int RecordingBackend::started() const {
+    return rec_->started;
+}
+D3DX_VIDMODEDESC RecordingBackend::display_mode() const {
+    return rec_->display_mode();
+}
+DWORD RecordingBackend::cooperative_level() const {
+    return rec_->last_dd ? rec_->last_dd->cooperative_level() : 0;
+}
+HWND RecordingBackend::cooperative_window() const {
+    return rec_->last_dd ? rec_->last_dd->cooperative_window() : 0;
+}
 
 void RecordingBackend::lose_surfaces() {
     for (RecObject* o : rec_->live)
         if (auto* s = dynamic_cast<RecSurface*>(o)) s->lost = true;
 }
 
-ID3DXContext* RecordingBackend::last_context() const { return rec_->last_context; }
-IDirect3DDevice7* RecordingBackend::last_device() const { return rec_->last_device; }
-IDirectDraw7* RecordingBackend::last_directdraw() const { return rec_->last_dd ? rec_->last_dd->dd() : nullptr; }
-size_t RecordingBackend::live_objects() const { return rec_->live.size(); }
+ID3DXContext* RecordingBackend::last_context() const {
+    return rec_->last_context;
+}
+IDirect3DDevice7* RecordingBackend::last_device() const {
+    return rec_->last_device;
+}
+IDirectDraw7* RecordingBackend::last_directdraw() const {
+    return rec_->last_dd ? rec_->last_dd->dd() : nullptr;
+}
+size_t RecordingBackend::live_objects() const {
+    return rec_->live.size();
+}
 
 std::vector<std::string> RecordingBackend::live_object_names() const {
     std::vector<std::string> out;
@@ -193,7 +230,9 @@ std::string RecordingBackend::live_object_names_text() const {
     return out.empty() ? "no live objects" : out;
 }
 
-std::string RecordingBackend::name_of(const void* object) const { return rec_->describe(object); }
+std::string RecordingBackend::name_of(const void* object) const {
+    return rec_->describe(object);
+}
 
 // --- The utility layer --------------------------------------------------------------------
 
@@ -206,11 +245,16 @@ std::vector<std::string> out_args(std::vector<std::string> in, const void* out) 
 
 DWORD depth_flag(DWORD bits) {
     switch (bits) {
-        case 8: return DDBD_8;
-        case 16: return DDBD_16;
-        case 24: return DDBD_24;
-        case 32: return DDBD_32;
-        default: return 0;
+        case 8:
+            return DDBD_8;
+        case 16:
+            return DDBD_16;
+        case 24:
+            return DDBD_24;
+        case 32:
+            return DDBD_32;
+        default:
+            return 0;
     }
 }
 
@@ -221,7 +265,10 @@ bool image_file_size(const char* file, DWORD* width, DWORD* height) {
     uint8_t h[26] = {};
     size_t n = std::fread(h, 1, sizeof h, f);
     std::fclose(f);
-    auto le32 = [&](int o) { return int32_t(uint32_t(h[o]) | uint32_t(h[o + 1]) << 8 | uint32_t(h[o + 2]) << 16 | uint32_t(h[o + 3]) << 24); };
+    auto le32 = [&](int o) {
+        return int32_t(uint32_t(h[o]) | uint32_t(h[o + 1]) << 8 | uint32_t(h[o + 2]) << 16 |
+                       uint32_t(h[o + 3]) << 24);
+    };
     if (n >= 26 && h[0] == 'B' && h[1] == 'M') {
         int32_t w = le32(18), hh = le32(22);
         if (w <= 0 || hh == 0 || hh == INT32_MIN) return false;
@@ -232,7 +279,8 @@ bool image_file_size(const char* file, DWORD* width, DWORD* height) {
     std::string name(file);
     auto dot = name.rfind('.');
     std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     if (n >= 18 && ext == ".tga") {
         DWORD w = DWORD(h[12] | h[13] << 8), hh = DWORD(h[14] | h[15] << 8);
         if (w == 0 || hh == 0) return false;
@@ -294,10 +342,10 @@ HRESULT RecordingBackend::D3DXGetCurrentVideoMode(DWORD index, D3DX_VIDMODEDESC*
     return call.done(S_OK);
 }
 
-HRESULT RecordingBackend::D3DXGetSurfaceFormat(DWORD index, D3DX_VIDMODEDESC* mode, DWORD surfaceClass, DWORD which,
-                                               D3DX_SURFACEFORMAT* format) {
-    std::string m = mode ? cat("{", fmt::u(mode->width), ", ", fmt::u(mode->height), ", ", fmt::u(mode->bpp), ", ",
-                               fmt::u(mode->refreshRate), "}")
+HRESULT RecordingBackend::D3DXGetSurfaceFormat(DWORD index, D3DX_VIDMODEDESC* mode, DWORD surfaceClass,
+                                               DWORD which, D3DX_SURFACEFORMAT* format) {
+    std::string m = mode ? cat("{", fmt::u(mode->width), ", ", fmt::u(mode->height), ", ", fmt::u(mode->bpp),
+                               ", ", fmt::u(mode->refreshRate), "}")
                          : "null";
     auto call = rec_->begin("D3DXGetSurfaceFormat",
                             out_args({fmt::u(index), m, fmt::u(surfaceClass), fmt::u(which)}, format));
@@ -319,9 +367,9 @@ HRESULT RecordingBackend::D3DXGetSurfaceFormat(DWORD index, D3DX_VIDMODEDESC* mo
 HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND window, DWORD width, DWORD height,
                                             ID3DXContext** context) {
     if (context) *context = nullptr;
-    auto call = rec_->begin("D3DXCreateContext",
-                            out_args({fmt::u(index), fmt::u(flags), fmt::window(window), fmt::u(width), fmt::u(height)},
-                                     context));
+    auto call = rec_->begin("D3DXCreateContext", out_args({fmt::u(index), fmt::u(flags), fmt::window(window),
+                                                           fmt::u(width), fmt::u(height)},
+                                                          context));
     if (call.failed()) return call.injected();
     if (!rec_->started) return call.done(D3DXERR_D3DXNOTSTARTEDYET);
     if (!context) return call.done(D3DXERR_NULLPOINTER);
@@ -334,14 +382,16 @@ HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND windo
     // Default sizes: full screen 640x480, a window its client area; off screen needs both.
     if (width == D3DX_DEFAULT || height == D3DX_DEFAULT) {
         DWORD w = 640, h = 480;
-        if (offscreen || (!fullscreen && !window_client_size(window, &w, &h))) return call.done(D3DXERR_INVALIDPARAMETER);
+        if (offscreen || (!fullscreen && !window_client_size(window, &w, &h)))
+            return call.done(D3DXERR_INVALIDPARAMETER);
         if (width == D3DX_DEFAULT) width = w;
         if (height == D3DX_DEFAULT) height = h;
     }
     if (width == 0 || height == 0) return call.done(D3DXERR_INVALIDPARAMETER);
     const DWORD bpp = fullscreen ? 16 : rec_->display_mode().bpp;
     if (bpp < 16) return call.done(D3DXERR_COLORDEPTHTOOLOW);
-    if (!(info->caps.dwDeviceRenderBitDepth & depth_flag(bpp))) return call.done(D3DXERR_NODIRECT3DDEVICEAVAILABLE);
+    if (!(info->caps.dwDeviceRenderBitDepth & depth_flag(bpp)))
+        return call.done(D3DXERR_NODIRECT3DDEVICEAVAILABLE);
     DWORD zbits = 0;
     for (DWORD bits : {32u, 24u, 16u})
         if (!zbits && (info->caps.dwDeviceZBufferBitDepth & depth_flag(bits))) zbits = bits;
@@ -373,12 +423,13 @@ HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND windo
         primary = surface("rendertarget", DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE, width, height, &colour);
     } else {
         DWORD chain = fullscreen ? DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX : 0;
-        primary = surface("primary", DDSCAPS_PRIMARYSURFACE | chain | (fullscreen ? DDSCAPS_3DDEVICE : 0), mode.width,
-                          mode.height, &colour);
-        back = surface("backbuffer",
-                       (fullscreen ? DDSCAPS_BACKBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX : DDSCAPS_OFFSCREENPLAIN) |
-                           DDSCAPS_3DDEVICE,
-                       width, height, &colour);
+        primary = surface("primary", DDSCAPS_PRIMARYSURFACE | chain | (fullscreen ? DDSCAPS_3DDEVICE : 0),
+                          mode.width, mode.height, &colour);
+        back = surface(
+            "backbuffer",
+            (fullscreen ? DDSCAPS_BACKBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX : DDSCAPS_OFFSCREENPLAIN) |
+                DDSCAPS_3DDEVICE,
+            width, height, &colour);
     }
     RecSurface* z = surface("zbuffer", DDSCAPS_ZBUFFER, width, height, &depth);
     HRESULT hr = primary && z && (offscreen || back) ? S_OK : D3DXERR_NOMEMORY;
@@ -400,8 +451,9 @@ namespace {
 
 // Shapes carry the vertex and index counts of their kind; their vertices are zero (no geometry
 // is needed without pixels).
-HRESULT make_shape(const std::shared_ptr<Recorder>& rec, CallScope& call, const char* kind, IDirect3DDevice7* device,
-                   DWORD texCoords, uint64_t vertices, uint64_t triangles, bool valid, ID3DXSimpleShape** shape) {
+HRESULT make_shape(const std::shared_ptr<Recorder>& rec, CallScope& call, const char* kind,
+                   IDirect3DDevice7* device, DWORD texCoords, uint64_t vertices, uint64_t triangles,
+                   bool valid, ID3DXSimpleShape** shape) {
     if (!rec->started) return call.done(D3DXERR_D3DXNOTSTARTEDYET);
     if (!device || !shape) return call.done(D3DXERR_NULLPOINTER);
     RecDevice* dev = rec->find<RecDevice>(device);
@@ -410,7 +462,8 @@ HRESULT make_shape(const std::shared_ptr<Recorder>& rec, CallScope& call, const 
     if (!valid || texCoords > 8 || vertices == 0 || vertices > 0xFFFF || triangles > 0xFFFFFF)
         return call.done(D3DXERR_INVALIDPARAMETER);
     D3DVERTEXBUFFERDESC vd{sizeof(D3DVERTEXBUFFERDESC), 0,
-                           DWORD(D3DFVF_XYZ | D3DFVF_NORMAL) | (texCoords << D3DFVF_TEXCOUNT_SHIFT), DWORD(vertices)};
+                           DWORD(D3DFVF_XYZ | D3DFVF_NORMAL) | (texCoords << D3DFVF_TEXCOUNT_SHIFT),
+                           DWORD(vertices)};
     auto* vb = new RecVertexBuffer(rec, dev->ddraw(), vd);
     std::vector<WORD> indices(size_t(triangles) * 3);
     for (size_t k = 0; k < indices.size(); ++k) indices[k] = WORD(k % vertices);
@@ -419,17 +472,21 @@ HRESULT make_shape(const std::shared_ptr<Recorder>& rec, CallScope& call, const 
     return call.done(S_OK);
 }
 
-DWORD or8(DWORD v) { return v == D3DX_DEFAULT ? 8 : v; }  // D3DX_DEFAULT slices, stacks, sides, rings: 8
+DWORD or8(DWORD v) {
+    return v == D3DX_DEFAULT ? 8 : v;
+}  // D3DX_DEFAULT slices, stacks, sides, rings: 8
 }  // namespace
 
-HRESULT RecordingBackend::D3DXCreatePolygon(IDirect3DDevice7* device, float sideSize, DWORD sides, DWORD texCoords,
-                                            ID3DXSimpleShape** shape) {
+HRESULT RecordingBackend::D3DXCreatePolygon(IDirect3DDevice7* device, float sideSize, DWORD sides,
+                                            DWORD texCoords, ID3DXSimpleShape** shape) {
     if (shape) *shape = nullptr;
-    auto call = rec_->begin("D3DXCreatePolygon",
-                            out_args({rec_->describe(device), fmt::f(sideSize), fmt::u(sides), fmt::u(texCoords)}, shape));
+    auto call = rec_->begin(
+        "D3DXCreatePolygon",
+        out_args({rec_->describe(device), fmt::f(sideSize), fmt::u(sides), fmt::u(texCoords)}, shape));
     if (call.failed()) return call.injected();
     DWORD n = or8(sides);
-    return make_shape(rec_, call, "polygon", device, texCoords, uint64_t(n) + 1, n, n >= 3 && sideSize > 0, shape);
+    return make_shape(rec_, call, "polygon", device, texCoords, uint64_t(n) + 1, n, n >= 3 && sideSize > 0,
+                      shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateBox(IDirect3DDevice7* device, float width, float height, float depth,
@@ -439,15 +496,17 @@ HRESULT RecordingBackend::D3DXCreateBox(IDirect3DDevice7* device, float width, f
                                                        fmt::f(depth), fmt::u(texCoords)},
                                                       shape));
     if (call.failed()) return call.injected();
-    return make_shape(rec_, call, "box", device, texCoords, 24, 12, width >= 0 && height >= 0 && depth >= 0, shape);
+    return make_shape(rec_, call, "box", device, texCoords, 24, 12, width >= 0 && height >= 0 && depth >= 0,
+                      shape);
 }
 
-HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float baseRadius, float topRadius, float height,
-                                             DWORD slices, DWORD stacks, DWORD texCoords, ID3DXSimpleShape** shape) {
+HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float baseRadius, float topRadius,
+                                             float height, DWORD slices, DWORD stacks, DWORD texCoords,
+                                             ID3DXSimpleShape** shape) {
     if (shape) *shape = nullptr;
     auto call = rec_->begin("D3DXCreateCylinder",
-                            out_args({rec_->describe(device), fmt::f(baseRadius), fmt::f(topRadius), fmt::f(height),
-                                      fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
+                            out_args({rec_->describe(device), fmt::f(baseRadius), fmt::f(topRadius),
+                                      fmt::f(height), fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
                                      shape));
     if (call.failed()) return call.injected();
     uint64_t sl = or8(slices), st = or8(stacks);
@@ -459,8 +518,8 @@ HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float bas
 HRESULT RecordingBackend::D3DXCreateSphere(IDirect3DDevice7* device, float radius, DWORD slices, DWORD stacks,
                                            DWORD texCoords, ID3DXSimpleShape** shape) {
     if (shape) *shape = nullptr;
-    auto call = rec_->begin("D3DXCreateSphere", out_args({rec_->describe(device), fmt::f(radius), fmt::u(slices),
-                                                          fmt::u(stacks), fmt::u(texCoords)},
+    auto call = rec_->begin("D3DXCreateSphere", out_args({rec_->describe(device), fmt::f(radius),
+                                                          fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
                                                          shape));
     if (call.failed()) return call.injected();
     uint64_t sl = or8(slices), st = or8(stacks);
@@ -469,13 +528,14 @@ HRESULT RecordingBackend::D3DXCreateSphere(IDirect3DDevice7* device, float radiu
     return make_shape(rec_, call, "sphere", device, texCoords, v, t, ok, shape);
 }
 
-HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerRadius, float outerRadius, DWORD sides,
-                                          DWORD rings, DWORD texCoords, ID3DXSimpleShape** shape) {
+HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerRadius, float outerRadius,
+                                          DWORD sides, DWORD rings, DWORD texCoords,
+                                          ID3DXSimpleShape** shape) {
     if (shape) *shape = nullptr;
-    auto call = rec_->begin("D3DXCreateTorus", out_args({rec_->describe(device), fmt::f(innerRadius),
-                                                         fmt::f(outerRadius), fmt::u(sides), fmt::u(rings),
-                                                         fmt::u(texCoords)},
-                                                        shape));
+    auto call = rec_->begin("D3DXCreateTorus",
+                            out_args({rec_->describe(device), fmt::f(innerRadius), fmt::f(outerRadius),
+                                      fmt::u(sides), fmt::u(rings), fmt::u(texCoords)},
+                                     shape));
     if (call.failed()) return call.injected();
     uint64_t si = or8(sides), ri = or8(rings);
     bool ok = si >= 3 && ri >= 3 && innerRadius >= 0 && outerRadius >= 0;
@@ -483,7 +543,8 @@ HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerR
     return make_shape(rec_, call, "torus", device, texCoords, v, t, ok, shape);
 }
 
-HRESULT RecordingBackend::D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCoords, ID3DXSimpleShape** shape) {
+HRESULT RecordingBackend::D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCoords,
+                                           ID3DXSimpleShape** shape) {
     if (shape) *shape = nullptr;
     auto call = rec_->begin("D3DXCreateTeapot", out_args({rec_->describe(device), fmt::u(texCoords)}, shape));
     if (call.failed()) return call.injected();
@@ -512,11 +573,11 @@ HRESULT RecordingBackend::D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, B
 }
 
 HRESULT RecordingBackend::D3DXDrawSpriteSimple(IDirectDrawSurface7* texture, IDirect3DDevice7* device,
-                                               const D3DXVECTOR3* destination, float alpha, float scale, float angle,
-                                               const D3DXVECTOR2* offset, const RECT* source) {
-    auto call = rec_->begin("D3DXDrawSpriteSimple",
-                            {rec_->describe(texture), rec_->describe(device), fmt::vec3(destination), fmt::f(alpha),
-                             fmt::f(scale), fmt::f(angle), fmt::vec2(offset), fmt::rect(source)});
+                                               const D3DXVECTOR3* destination, float alpha, float scale,
+                                               float angle, const D3DXVECTOR2* offset, const RECT* source) {
+    auto call = rec_->begin("D3DXDrawSpriteSimple", {rec_->describe(texture), rec_->describe(device),
+                                                     fmt::vec3(destination), fmt::f(alpha), fmt::f(scale),
+                                                     fmt::f(angle), fmt::vec2(offset), fmt::rect(source)});
     if (call.failed()) return call.injected();
     if (!rec_->started) return call.done(D3DXERR_D3DXNOTSTARTEDYET);
     if (!device || !destination) return call.done(D3DXERR_NULLPOINTER);
@@ -527,13 +588,18 @@ HRESULT RecordingBackend::D3DXDrawSpriteSimple(IDirectDrawSurface7* texture, IDi
     return call.done(S_OK);
 }
 
-HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
-                                                    D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette,
-                                                    IDirectDrawSurface7** surface, DWORD* mipLevels, LPSTR file,
-                                                    D3DX_FILTERTYPE filter) {
+HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DWORD* flags, DWORD* width,
+                                                    DWORD* height, D3DX_SURFACEFORMAT* format,
+                                                    IDirectDrawPalette* palette,
+                                                    IDirectDrawSurface7** surface, DWORD* mipLevels,
+                                                    LPSTR file, D3DX_FILTERTYPE filter) {
     if (surface) *surface = nullptr;
-    std::vector<std::string> args{rec_->describe(device), fmt::opt(flags),  fmt::opt(width),
-                                  fmt::opt(height),       format ? fmt::i(*format) : "null", rec_->describe(palette)};
+    std::vector<std::string> args{rec_->describe(device),
+                                  fmt::opt(flags),
+                                  fmt::opt(width),
+                                  fmt::opt(height),
+                                  format ? fmt::i(*format) : "null",
+                                  rec_->describe(palette)};
     if (!surface) args.push_back("null");
     args.push_back(fmt::opt(mipLevels));
     args.push_back(fmt::str(file));
@@ -569,7 +635,8 @@ HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DW
     if (format && *format != D3DX_SF_UNKNOWN) {
         DDPIXELFORMAT want{};
         if (pixels::from_surface_format(*format, &want))
-            found = std::any_of(offered.begin(), offered.end(), [&](const DDPIXELFORMAT& f) { return pixels::same_format(f, want); });
+            found = std::any_of(offered.begin(), offered.end(),
+                                [&](const DDPIXELFORMAT& f) { return pixels::same_format(f, want); });
         if (!found) return call.done(D3DXERR_NOMATCHFOUND);
         pf = want;
     } else {

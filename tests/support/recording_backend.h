@@ -69,14 +69,17 @@
 //   they were added. A failed call is logged like any other, changes nothing and clears its out
 //   parameters. A success code (S_FALSE) as `hr` lets the call work and returns that code.
 //
-// Defaults where Direct3D 7 leaves the value open (the OpenGL back end matches these, and the
-// conformance suite pins them):
+// Defaults where Direct3D 7 leaves the value open (the OpenGL back end matches these; the
+// conformance suite pins all but GetLightEnable's exact TRUE, which it compares as non-zero, and
+// the device count before start):
 //   ZENABLE TRUE (the context always attaches a depth buffer); TEXTUREFACTOR 0xFFFFFFFF;
 //   CLIPPING TRUE; AMBIENTMATERIALSOURCE MATERIAL (0); SPECULARENABLE FALSE; LASTPIXEL TRUE;
 //   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
 //   ADDRESS sets ADDRESSU and ADDRESSV and reads back as ADDRESSU; D3DXUninitialize beyond the
 //   last D3DXInitialize gives D3DXERR_D3DXNOTSTARTEDYET and changes nothing; context clear
-//   colour 0xFF000000, clear depth 1.0, clear stencil 0.
+//   colour 0xFF000000, clear depth 1.0, clear stencil 0; D3DXGetDeviceCount answers 0 before
+//   D3DXInitialize. SetCooperativeLevel keeps DirectDraw 7's documented rule that EXCLUSIVE and
+//   FULLSCREEN go together (RecordingConfig::exclusive_needs_fullscreen relaxes it).
 #pragma once
 
 #include <vantor/backend/backend.h>
@@ -106,16 +109,16 @@ using CallPredicate = std::function<bool(const Call&)>;
 // One primitive batch drawn by the device (DrawPrimitive and its indexed and vertex-buffer
 // forms) or by a shape's Draw, with the state it was drawn with.
 struct DrawRecord {
-    std::string call;               // "Device.DrawIndexedPrimitive", "Shape.Draw", ...
+    std::string call;  // "Device.DrawIndexedPrimitive", "Shape.Draw", ...
     D3DPRIMITIVETYPE type{};
     DWORD fvf = 0;
-    DWORD stride = 0;               // bytes per vertex, from the FVF
+    DWORD stride = 0;  // bytes per vertex, from the FVF
     DWORD vertex_count = 0;
     std::vector<uint8_t> vertices;  // vertex_count * stride bytes, from the first vertex used
     std::vector<WORD> indices;      // relative to `vertices`; empty when not indexed
     D3DMATRIX world{}, view{}, projection{};
     D3DMATERIAL7 material{};
-    std::string texture0;           // "<name>" of stage 0's texture, "null" when none
+    std::string texture0;  // "<name>" of stage 0's texture, "null" when none
     bool in_scene = false;
 
     // Vertex i as a record of the drawn format (D3DVERTEX for FVF 0x112, ...).
@@ -145,15 +148,18 @@ struct SurfaceFormatEntry {
 };
 
 struct RecordingConfig {
-    std::vector<DeviceInfo> devices;   // D3DXGetDeviceCount() is their number
-    DWORD default_device = 0;          // the device that D3DX_DEFAULT selects
+    std::vector<DeviceInfo> devices;                   // D3DXGetDeviceCount() is their number
+    DWORD default_device = 0;                          // the device that D3DX_DEFAULT selects
     D3DX_VIDMODEDESC desktop_mode{1024, 768, 32, 60};  // until SetDisplayMode, and after RestoreDisplayMode
     std::vector<DDPIXELFORMAT> texture_formats;        // EnumTextureFormats, in this order
     std::vector<SurfaceFormatEntry> surface_formats;   // D3DXGetSurfaceFormat, in this order
     // D3DXCreateTextureFromFile reads the size of BMP and TGA files; any other name (a file that
     // does not exist included) is taken as an image of this size, so tests need no files.
     DWORD image_width = 64, image_height = 64;
-    LONG pitch_alignment = 16;         // surface rows are this many bytes apart at least (a power of 2)
+    LONG pitch_alignment = 16;  // surface rows are this many bytes apart at least (a power of 2)
+    // DirectDraw 7 refuses DDSCL_EXCLUSIVE without DDSCL_FULLSCREEN (DDERR_INVALIDPARAMS). Tests
+    // that need a caller's path past such a request (a display-mode restore behind it) turn this off.
+    bool exclusive_needs_fullscreen = true;
 
     // A capable device: T&L HAL, render depths 16|32, z depths 16|24|32, 8 lights (positional and
     // directional), textures 1..2048 without POW2 or SQUAREONLY, 8 stages; one such device, a
@@ -177,7 +183,7 @@ DDPIXELFORMAT P8();
 DDPIXELFORMAT L8();
 DDPIXELFORMAT A8L8();
 DDPIXELFORMAT V8U8();
-DDPIXELFORMAT Z(DWORD bits);  // a depth format of 16, 24 (in 32) or 32 bits
+DDPIXELFORMAT Z(DWORD bits);                    // a depth format of 16, 24 (in 32) or 32 bits
 std::string name(const DDPIXELFORMAT& format);  // "R5G6B5", or a description of the masks
 }  // namespace formats
 
@@ -197,7 +203,7 @@ class RecordingBackend final : public vantor::backend::Backend {
 public:
     static constexpr unsigned kForever = UINT_MAX;
 
-    RecordingBackend();                                // RecordingConfig::defaults()
+    RecordingBackend();  // RecordingConfig::defaults()
     explicit RecordingBackend(RecordingConfig config);
     // Objects still alive keep working (and logging) after the back end is gone.
     ~RecordingBackend();
@@ -208,16 +214,16 @@ public:
     RecordingConfig& config();
 
     // --- Call log ------------------------------------------------------------------------
-    const std::vector<std::string>& calls() const;      // every call, oldest first
-    const std::vector<Call>& call_records() const;      // the same, split into name and arguments
-    HRESULT result(size_t index) const;                 // what call `index` returned
+    const std::vector<std::string>& calls() const;  // every call, oldest first
+    const std::vector<Call>& call_records() const;  // the same, split into name and arguments
+    HRESULT result(size_t index) const;             // what call `index` returned
     void clear_calls();
     // Position of the first call at or after `from` whose text starts with `prefix`; -1 if none.
     std::ptrdiff_t index_of(std::string_view prefix, size_t from = 0) const;
     std::vector<std::string> calls_matching(std::string_view prefix) const;
     size_t count(std::string_view prefix) const;
     std::vector<std::string> slice(size_t from, size_t to = SIZE_MAX) const;  // [from, to)
-    std::string log_text() const;                       // every call, one per line (for messages)
+    std::string log_text() const;  // every call, one per line (for messages)
 
     // --- Fault injection -----------------------------------------------------------------
     void fail(std::string call, HRESULT hr, unsigned count = kForever, unsigned skip = 0);
@@ -227,8 +233,8 @@ public:
     // --- What happened -------------------------------------------------------------------
     const std::vector<DrawRecord>& draws() const;
     void clear_draws();
-    int started() const;                                 // D3DXInitialize nesting depth
-    D3DX_VIDMODEDESC display_mode() const;               // the (virtual) display mode now
+    int started() const;                    // D3DXInitialize nesting depth
+    D3DX_VIDMODEDESC display_mode() const;  // the (virtual) display mode now
     // Cooperative level and its window, of the DirectDraw object made last (0 when none).
     DWORD cooperative_level() const;
     HWND cooperative_window() const;
@@ -264,9 +270,10 @@ public:
     HRESULT D3DXCreateBox(IDirect3DDevice7* device, float width, float height, float depth, DWORD texCoords,
                           ID3DXSimpleShape** shape) override;
     HRESULT D3DXCreateCylinder(IDirect3DDevice7* device, float baseRadius, float topRadius, float height,
-                               DWORD slices, DWORD stacks, DWORD texCoords, ID3DXSimpleShape** shape) override;
-    HRESULT D3DXCreateSphere(IDirect3DDevice7* device, float radius, DWORD slices, DWORD stacks, DWORD texCoords,
-                             ID3DXSimpleShape** shape) override;
+                               DWORD slices, DWORD stacks, DWORD texCoords,
+                               ID3DXSimpleShape** shape) override;
+    HRESULT D3DXCreateSphere(IDirect3DDevice7* device, float radius, DWORD slices, DWORD stacks,
+                             DWORD texCoords, ID3DXSimpleShape** shape) override;
     HRESULT D3DXCreateTorus(IDirect3DDevice7* device, float innerRadius, float outerRadius, DWORD sides,
                             DWORD rings, DWORD texCoords, ID3DXSimpleShape** shape) override;
     HRESULT D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCoords, ID3DXSimpleShape** shape) override;

@@ -1,10 +1,11 @@
 // The recording back end's own features: the call log, fault injection, configuration and the
 // bookkeeping tests rely on. What it shares with the OpenGL back end (defaults, read-back,
 // results for invalid arguments) is in tests/conformance.
+#include "recording_backend.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "recording_backend.h"
 #include "test_window.h"
 
 namespace {
@@ -102,9 +103,10 @@ TEST_F(Recording, NamesObjectsByKindAndOrderOfMaking) {
     EXPECT_EQ(rec.name_of(nullptr), "null");
     int not_ours = 0;
     EXPECT_EQ(rec.name_of(&not_ours), "<foreign>");
-    EXPECT_THAT(rec.calls_matching("DirectDraw.CreateSurface"),
-                ElementsAre("DirectDraw.CreateSurface({flags 0x1007, 8x8, caps 0x1000, caps2 0x0, R5G6B5})",
-                            "DirectDraw.CreateSurface({flags 0x1007, 4x2, caps 0x1000, caps2 0x0, A8R8G8B8})"));
+    EXPECT_THAT(
+        rec.calls_matching("DirectDraw.CreateSurface"),
+        ElementsAre("DirectDraw.CreateSurface({flags 0x1007, 8x8, caps 0x1000, caps2 0x0, R5G6B5})",
+                    "DirectDraw.CreateSurface({flags 0x1007, 4x2, caps 0x1000, caps2 0x0, A8R8G8B8})"));
     EXPECT_GE(rec.index_of("Device.SetTexture(0, <surface2>)"), 0);
     EXPECT_GE(rec.index_of("Surface.Blt(<surface1>, {0, 0, 2, 1}, <surface2>, null, 16777216, null)"), 0);
     back->Release();
@@ -167,7 +169,8 @@ TEST_F(Recording, FailsByArgumentsThroughAPrefixOrAPredicate) {
     EXPECT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &c), S_OK);
     c->Release();
 
-    rec.fail_if([](const Call& call) { return call.name == "Device.SetLight" && call.args[0] == "2"; }, E_OUTOFMEMORY, 1);
+    rec.fail_if([](const Call& call) { return call.name == "Device.SetLight" && call.args[0] == "2"; },
+                E_OUTOFMEMORY, 1);
     D3DLIGHT7 light{};
     light.dltType = D3DLIGHT_POINT;
     EXPECT_EQ(device->SetLight(1, &light), D3D_OK);
@@ -216,6 +219,25 @@ TEST_F(Recording, DefaultFormatsPutTheFormatsAChooserMustSkipFirst) {
     EXPECT_TRUE(seen[0].dwFlags & DDPF_LUMINANCE);
     EXPECT_TRUE(seen[1].dwFlags & DDPF_BUMPDUDV);
     EXPECT_EQ(formats::name(seen[2]), "R5G6B5");
+}
+
+TEST_F(Recording, ExclusiveWithoutFullScreenIsRefusedUnlessConfiguredAway) {
+    IDirectDraw7* dd = nullptr;
+    ASSERT_EQ(context->GetDD(&dd), S_OK);
+    EXPECT_EQ(dd->SetCooperativeLevel(window.handle(), DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
+    rec.config().exclusive_needs_fullscreen = false;
+    EXPECT_EQ(dd->SetCooperativeLevel(window.handle(), DDSCL_EXCLUSIVE), DD_OK);
+    EXPECT_EQ(rec.cooperative_level(), DWORD(DDSCL_EXCLUSIVE));
+    EXPECT_EQ(dd->SetDisplayMode(800, 600, 16, 0, 0), DD_OK);
+    EXPECT_EQ(rec.display_mode().width, 800u);
+    EXPECT_EQ(dd->SetCooperativeLevel(window.handle(), DDSCL_NORMAL | DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
+    dd->Release();
+    EXPECT_EQ(rec.display_mode().width, 800u) << "the context still holds the DirectDraw object";
+    device->Release();
+    device = nullptr;
+    context->Release();
+    context = nullptr;
+    EXPECT_EQ(rec.display_mode().width, 1024u) << "the mode goes back with the DirectDraw object that set it";
 }
 
 TEST_F(Recording, DescribesTheConfiguredDevices) {
@@ -282,8 +304,9 @@ TEST_F(Recording, FitsTexturesFromFilesToTheDevice) {
         EXPECT_EQ(sd.ddsCaps.dwCaps2, c.caps2);
         t->Release();
     }
-    EXPECT_EQ(rec.calls()[0], "D3DXCreateTextureFromFile(<device1>, 256, 4294967295, 4294967295, 0, null, null, "
-                              "\"no-such-image.bmp\", 2)");
+    EXPECT_EQ(rec.calls()[0],
+              "D3DXCreateTextureFromFile(<device1>, 256, 4294967295, 4294967295, 0, null, null, "
+              "\"no-such-image.bmp\", 2)");
 }
 
 TEST_F(Recording, KeepsEachDrawWithTheStateItWasDrawnWith) {
@@ -320,6 +343,28 @@ TEST_F(Recording, LostSurfacesFailUntilRestored) {
     EXPECT_EQ(t->Restore(), DD_OK);
     EXPECT_EQ(t->IsLost(), DD_OK);
     t->Release();
+}
+
+TEST_F(Recording, GivesDeviceContextsOnlyForLayoutsGdiDraws) {
+    IDirectDrawSurface7* indexed = texture(4, 4, formats::P8());
+    IDirectDrawSurface7* luminance = texture(4, 4, formats::L8());
+    HDC dc = 0;
+    EXPECT_EQ(indexed->GetDC(&dc), DDERR_NOPALETTEATTACHED);
+    EXPECT_EQ(luminance->GetDC(&dc), DDERR_CANTCREATEDC);
+    EXPECT_EQ(dc, 0u);
+    IDirectDraw7* dd = nullptr;
+    context->GetDD(&dd);
+    PALETTEENTRY entries[256] = {};
+    IDirectDrawPalette* palette = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr), DD_OK);
+    ASSERT_EQ(indexed->SetPalette(palette), DD_OK);
+    EXPECT_EQ(indexed->GetDC(&dc), DD_OK);
+    EXPECT_EQ(indexed->ReleaseDC(dc), DD_OK);
+    EXPECT_EQ(indexed->ReleaseDC(dc), DDERR_NODC);
+    palette->Release();
+    dd->Release();
+    luminance->Release();
+    indexed->Release();
 }
 
 TEST_F(Recording, TracksLiveObjectsAndTheLastOfEachKind) {

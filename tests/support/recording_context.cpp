@@ -10,8 +10,9 @@ std::vector<std::string> out_args(std::vector<std::string> in, const void* out) 
 }
 }  // namespace
 
-RecContext::RecContext(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, RecDevice* device, RecSurface* primary,
-                       RecSurface* back, RecSurface* z, HWND window, DWORD flags, DWORD width, DWORD height)
+RecContext::RecContext(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, RecDevice* device,
+                       RecSurface* primary, RecSurface* back, RecSurface* z, HWND window, DWORD flags,
+                       DWORD width, DWORD height)
     : RecUnknown(std::move(rec), "context", "Context", false),
       dd_(dd->dd()),
       device_(device),
@@ -34,7 +35,8 @@ RecContext::~RecContext() {
     if (rec_->last_context == this) rec_->last_context = nullptr;
 }
 
-HRESULT RecContext::hand_out(IDirectDrawSurface7* surface, HRESULT missing, IDirectDrawSurface7** out, CallScope& call) {
+HRESULT RecContext::hand_out(IDirectDrawSurface7* surface, HRESULT missing, IDirectDrawSurface7** out,
+                             CallScope& call) {
     if (!out) return call.done(D3DXERR_NULLPOINTER);
     if (!surface) return call.done(missing);
     surface->AddRef();
@@ -165,7 +167,8 @@ DWORD RecContext::GetClearStencil() {
 HRESULT RecContext::Clear(DWORD flags) {
     auto call = begin("Clear", {fmt::u(flags)});
     if (call.failed()) return call.injected();
-    if (flags & ~DWORD(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return call.done(D3DXERR_INVALIDPARAMETER);
+    if (flags & ~DWORD(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))
+        return call.done(D3DXERR_INVALIDPARAMETER);
     if (flags & D3DCLEAR_STENCIL) return call.done(D3DERR_STENCILBUFFER_NOTPRESENT);
     if ((flags & D3DCLEAR_ZBUFFER) && !z_) return call.done(D3DERR_ZBUFFER_NOTPRESENT);
     if (flags & D3DCLEAR_TARGET) rdevice_->clear_target(nullptr, clear_colour_);
@@ -203,8 +206,8 @@ HRESULT RecContext::Resize(DWORD width, DWORD height) {
 
 // --- Shapes -------------------------------------------------------------------------------
 
-RecShape::RecShape(std::shared_ptr<Recorder> rec, const std::string& kind, RecDevice* device, RecVertexBuffer* vb,
-                   std::vector<WORD> indices)
+RecShape::RecShape(std::shared_ptr<Recorder> rec, const std::string& kind, RecDevice* device,
+                   RecVertexBuffer* vb, std::vector<WORD> indices)
     : RecUnknown(std::move(rec), kind, "Shape", true),
       device_(device),
       rdevice_(device),

@@ -1,7 +1,7 @@
 // Recording DirectDraw 7 (with its Direct3D 7 interface), surfaces and palettes.
-#include "recording_internal.h"
-
 #include <algorithm>
+
+#include "recording_internal.h"
 
 namespace vantor::testing::detail {
 
@@ -14,14 +14,17 @@ bool rect_inside(const RECT& r, DWORD width, DWORD height) {
            DWORD(r.bottom) <= height;
 }
 
-RECT whole(DWORD width, DWORD height) { return RECT{0, 0, LONG(width), LONG(height)}; }
+RECT whole(DWORD width, DWORD height) {
+    return RECT{0, 0, LONG(width), LONG(height)};
+}
 
 // A pixel format a surface can hold: a size the memory layout knows and a kind it converts.
 bool usable_format(const DDPIXELFORMAT& f) {
     if (f.dwSize != sizeof(DDPIXELFORMAT)) return false;
     if (f.dwFlags & (DDPF_FOURCC | DDPF_PALETTEINDEXED4)) return false;
     if (f.dwFlags & DDPF_PALETTEINDEXED8) return f.dwRGBBitCount == 8;
-    if (!(f.dwFlags & (DDPF_RGB | DDPF_LUMINANCE | DDPF_BUMPDUDV | DDPF_BUMPLUMINANCE | DDPF_ZBUFFER))) return false;
+    if (!(f.dwFlags & (DDPF_RGB | DDPF_LUMINANCE | DDPF_BUMPDUDV | DDPF_BUMPLUMINANCE | DDPF_ZBUFFER)))
+        return false;
     return pixels::bytes_per_pixel(f) != 0;
 }
 
@@ -56,8 +59,10 @@ HRESULT RecDirectDraw::QueryInterface(REFIID iid, void** out) {
 HRESULT RecDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
     auto call = begin("SetCooperativeLevel", {fmt::window(window), fmt::u(flags)});
     if (call.failed()) return call.injected();
-    bool exclusive = flags & DDSCL_EXCLUSIVE, fullscreen = flags & DDSCL_FULLSCREEN, normal = flags & DDSCL_NORMAL;
+    bool exclusive = flags & DDSCL_EXCLUSIVE, fullscreen = flags & DDSCL_FULLSCREEN,
+         normal = flags & DDSCL_NORMAL;
     // DirectDraw 7: EXCLUSIVE and FULLSCREEN only together, and either they or NORMAL.
+    if (!rec_->config.exclusive_needs_fullscreen) fullscreen = exclusive;
     if (exclusive != fullscreen || normal == exclusive) return call.done(DDERR_INVALIDPARAMS);
     if ((exclusive || window != 0) && !is_window(window)) return call.done(DDERR_INVALIDPARAMS);
     set_level(window, flags);
@@ -65,7 +70,8 @@ HRESULT RecDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
 }
 
 HRESULT RecDirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refresh, DWORD flags) {
-    auto call = begin("SetDisplayMode", {fmt::u(width), fmt::u(height), fmt::u(bpp), fmt::u(refresh), fmt::u(flags)});
+    auto call =
+        begin("SetDisplayMode", {fmt::u(width), fmt::u(height), fmt::u(bpp), fmt::u(refresh), fmt::u(flags)});
     if (call.failed()) return call.injected();
     if (width == 0 || height == 0) return call.done(DDERR_INVALIDPARAMS);
     if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return call.done(DDERR_INVALIDMODE);
@@ -111,18 +117,21 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
     if (!(desc->dwFlags & DDSD_CAPS)) return call.done(DDERR_INVALIDPARAMS);
     const DDSCAPS2& caps = desc->ddsCaps;
     bool managed = caps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
-    if (managed && ((caps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)) || !(caps.dwCaps & DDSCAPS_TEXTURE)))
+    if (managed &&
+        ((caps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)) || !(caps.dwCaps & DDSCAPS_TEXTURE)))
         return call.done(DDERR_INVALIDCAPS);
-    if ((caps.dwCaps & DDSCAPS_SYSTEMMEMORY) && (caps.dwCaps & DDSCAPS_VIDEOMEMORY)) return call.done(DDERR_INVALIDCAPS);
+    if ((caps.dwCaps & DDSCAPS_SYSTEMMEMORY) && (caps.dwCaps & DDSCAPS_VIDEOMEMORY))
+        return call.done(DDERR_INVALIDCAPS);
     DDSURFACEDESC2 d = *desc;
     if (caps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
         if (primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
-        if (desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT)) return call.done(DDERR_INVALIDPARAMS);
+        if (desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
+            return call.done(DDERR_INVALIDPARAMS);
         D3DX_VIDMODEDESC mode = rec_->display_mode();
         d.dwWidth = mode.width;
         d.dwHeight = mode.height;
-    } else if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) || desc->dwWidth == 0 ||
-               desc->dwHeight == 0) {
+    } else if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) ||
+               desc->dwWidth == 0 || desc->dwHeight == 0) {
         return call.done(DDERR_INVALIDPARAMS);
     }
     if ((desc->dwFlags & DDSD_PIXELFORMAT) && !usable_format(desc->ddpfPixelFormat))
@@ -134,7 +143,8 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
     return call.done(DD_OK);
 }
 
-HRESULT RecDirectDraw::make_surface(const DDSURFACEDESC2& request, const std::string& kind, RecSurface** out) {
+HRESULT RecDirectDraw::make_surface(const DDSURFACEDESC2& request, const std::string& kind,
+                                    RecSurface** out) {
     *out = nullptr;
     DDSURFACEDESC2 d{};
     d.dwSize = sizeof(DDSURFACEDESC2);
@@ -177,7 +187,8 @@ HRESULT RecDirectDraw::make_surface(const DDSURFACEDESC2& request, const std::st
     return DD_OK;
 }
 
-HRESULT RecDirectDraw::CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirectDrawPalette** palette, IUnknown* outer) {
+HRESULT RecDirectDraw::CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirectDrawPalette** palette,
+                                     IUnknown* outer) {
     if (palette) *palette = nullptr;
     DWORD size = (flags & DDPCAPS_8BIT) ? 256 : 16;
     std::vector<std::string> args{fmt::u(flags), entries_arg(entries, size)};
@@ -193,7 +204,8 @@ HRESULT RecDirectDraw::CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirect
     return call.done(DD_OK);
 }
 
-HRESULT RecDirectDraw::CreateVertexBuffer(D3DVERTEXBUFFERDESC* desc, IDirect3DVertexBuffer7** vb, DWORD flags) {
+HRESULT RecDirectDraw::CreateVertexBuffer(D3DVERTEXBUFFERDESC* desc, IDirect3DVertexBuffer7** vb,
+                                          DWORD flags) {
     if (vb) *vb = nullptr;
     std::vector<std::string> args{fmt::vb_desc(desc)};
     if (!vb) args.push_back("null");
@@ -202,23 +214,23 @@ HRESULT RecDirectDraw::CreateVertexBuffer(D3DVERTEXBUFFERDESC* desc, IDirect3DVe
     if (call.failed()) return call.injected();
     if (!desc || !vb || desc->dwSize != sizeof(D3DVERTEXBUFFERDESC)) return call.done(DDERR_INVALIDPARAMS);
     if (!fvf_valid(desc->dwFVF)) return call.done(D3DERR_INVALIDVERTEXFORMAT);
-    if (desc->dwNumVertices == 0 || desc->dwNumVertices > D3DMAXNUMVERTICES) return call.done(DDERR_INVALIDPARAMS);
+    if (desc->dwNumVertices == 0 || desc->dwNumVertices > D3DMAXNUMVERTICES)
+        return call.done(DDERR_INVALIDPARAMS);
     *vb = new RecVertexBuffer(rec_, this, *desc);
     return call.done(D3D_OK);
 }
 
-HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) {
+HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATSCALLBACK callback,
+                                          void* context) {
     auto call = rec_->begin("D3D.EnumZBufferFormats", {fmt::guid(device), callback ? "<callback>" : "null"});
     if (call.failed()) return call.injected();
     if (!callback) return call.done(DDERR_INVALIDPARAMS);
-    if (device != IID_IDirect3DHALDevice && device != IID_IDirect3DTnLHalDevice && device != IID_IDirect3DRGBDevice &&
-        device != IID_IDirect3DRefDevice)
+    if (device != IID_IDirect3DHALDevice && device != IID_IDirect3DTnLHalDevice &&
+        device != IID_IDirect3DRGBDevice && device != IID_IDirect3DRefDevice)
         return call.done(DDERR_INVALIDPARAMS);
     const DeviceInfo* info = rec_->device_info(device_index_);
     DWORD depths = info ? info->caps.dwDeviceZBufferBitDepth : 0;
-    static const struct {
-        DWORD flag, bits;
-    } kDepths[] = {{DDBD_16, 16}, {DDBD_24, 24}, {DDBD_32, 32}};
+    static const struct { DWORD flag, bits; } kDepths[] = {{DDBD_16, 16}, {DDBD_24, 24}, {DDBD_32, 32}};
     for (const auto& d : kDepths) {
         if (!(depths & d.flag)) continue;
         DDPIXELFORMAT f = formats::Z(d.bits);
@@ -229,13 +241,16 @@ HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATS
 
 // --- Palettes -----------------------------------------------------------------------------
 
-RecPalette::RecPalette(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, DWORD caps, const PALETTEENTRY* entries)
+RecPalette::RecPalette(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, DWORD caps,
+                       const PALETTEENTRY* entries)
     : RecUnknown(std::move(rec), "palette", "Palette", true), dd_(dd->dd()), caps_(caps) {
     std::copy(entries, entries + size(), entries_);
     handle_ = vantor::backend::enter_handle(static_cast<IDirectDrawPalette*>(this));
 }
 
-RecPalette::~RecPalette() { HandleClose(handle_); }
+RecPalette::~RecPalette() {
+    HandleClose(handle_);
+}
 
 HRESULT RecPalette::GetCaps(DWORD* caps) {
     if (caps) *caps = 0;
@@ -257,7 +272,8 @@ HRESULT RecPalette::GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTR
 }
 
 HRESULT RecPalette::SetEntries(DWORD flags, DWORD start, DWORD count, const PALETTEENTRY* entries) {
-    auto call = begin("SetEntries", {fmt::u(flags), fmt::u(start), fmt::u(count), entries_arg(entries, count)});
+    auto call =
+        begin("SetEntries", {fmt::u(flags), fmt::u(start), fmt::u(count), entries_arg(entries, count)});
     if (call.failed()) return call.injected();
     if (!entries || start > size() || count > size() - start) return call.done(DDERR_INVALIDPARAMS);
     std::copy(entries, entries + count, entries_ + start);
@@ -316,7 +332,8 @@ void RecSurface::fill_argb(const RECT& r, D3DCOLOR colour) {
 }
 
 HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
-    auto call = begin("Blt", {fmt::rect(dst), rec_->describe(src), fmt::rect(srcRect), fmt::u(flags), fmt::blt_fx(fx, flags)});
+    auto call = begin("Blt", {fmt::rect(dst), rec_->describe(src), fmt::rect(srcRect), fmt::u(flags),
+                              fmt::blt_fx(fx, flags)});
     if (call.failed()) return call.injected();
     RECT d = dst ? *dst : whole(width(), height());
     if (flags & DDBLT_COLORFILL) {
@@ -325,7 +342,8 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         if (busy()) return call.done(DDERR_SURFACEBUSY);
         if (!rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
         for (LONG y = d.top; y < d.bottom; ++y)
-            for (LONG x = d.left; x < d.right; ++x) pixels::store(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
+            for (LONG x = d.left; x < d.right; ++x)
+                pixels::store(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
         return call.done(DD_OK);
     }
     RecSurface* s = rec_->find<RecSurface>(src);
@@ -333,7 +351,8 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
     if (lost || s->lost) return call.done(DDERR_SURFACELOST);
     if (busy() || s->busy()) return call.done(DDERR_SURFACEBUSY);
     RECT r = srcRect ? *srcRect : whole(s->width(), s->height());
-    if (!rect_inside(d, width(), height()) || !rect_inside(r, s->width(), s->height())) return call.done(DDERR_INVALIDRECT);
+    if (!rect_inside(d, width(), height()) || !rect_inside(r, s->width(), s->height()))
+        return call.done(DDERR_INVALIDRECT);
     if ((flags & DDBLT_KEYSRC) && !s->keyed_) return call.done(DDERR_INVALIDPARAMS);
     const DDPIXELFORMAT& sf = s->desc_.ddpfPixelFormat;
     const DDPIXELFORMAT& df = desc_.ddpfPixelFormat;
@@ -353,7 +372,8 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         for (LONG x = 0; x < dw; ++x) {
             LONG sx = r.left + LONG((2 * int64_t(x) + 1) * sw / (2 * int64_t(dw)));
             uint32_t raw = pixels::load(sp + size_t(sy) * s->desc_.lPitch + size_t(sx) * s->bpp_, s->bpp_);
-            if ((flags & DDBLT_KEYSRC) && raw >= s->key_.dwColorSpaceLowValue && raw <= s->key_.dwColorSpaceHighValue)
+            if ((flags & DDBLT_KEYSRC) && raw >= s->key_.dwColorSpaceLowValue &&
+                raw <= s->key_.dwColorSpaceHighValue)
                 continue;
             uint32_t out = raw_copy ? raw : pixels::from_argb(df, s->argb_of(raw));
             pixels::store(at(DWORD(d.left + x), DWORD(d.top + y)), bpp_, out);
@@ -371,7 +391,8 @@ HRESULT RecSurface::GetSurfaceDesc(DDSURFACEDESC2* desc) {
 }
 
 HRESULT RecSurface::GetPixelFormat(DDPIXELFORMAT* format) {
-    auto call = begin("GetPixelFormat", format ? std::vector<std::string>{} : std::vector<std::string>{"null"});
+    auto call =
+        begin("GetPixelFormat", format ? std::vector<std::string>{} : std::vector<std::string>{"null"});
     if (call.failed()) return call.injected();
     if (!format) return call.done(DDERR_INVALIDPARAMS);
     *format = desc_.ddpfPixelFormat;
@@ -453,7 +474,8 @@ HRESULT RecSurface::GetPalette(IDirectDrawPalette** palette) {
 
 HRESULT RecSurface::SetColorKey(DWORD flags, DDCOLORKEY* key) {
     std::string k =
-        key ? cat("{", fmt::hex(key->dwColorSpaceLowValue), ", ", fmt::hex(key->dwColorSpaceHighValue), "}") : "null";
+        key ? cat("{", fmt::hex(key->dwColorSpaceLowValue), ", ", fmt::hex(key->dwColorSpaceHighValue), "}")
+            : "null";
     auto call = begin("SetColorKey", {fmt::u(flags), k});
     if (call.failed()) return call.injected();
     if (flags != DDCKEY_SRCBLT) return call.done(DDERR_INVALIDPARAMS);  // the one key the back ends keep

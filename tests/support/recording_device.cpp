@@ -1,9 +1,9 @@
 // The recording Direct3D 7 device and vertex buffers.
-#include "recording_internal.h"
-
 #include <algorithm>
 #include <array>
 #include <bit>
+
+#include "recording_internal.h"
 
 namespace vantor::testing::detail {
 
@@ -15,7 +15,9 @@ struct StateInfo {
     DWORD initial = 0;
 };
 
-DWORD bits(float v) { return std::bit_cast<DWORD>(v); }
+DWORD bits(float v) {
+    return std::bit_cast<DWORD>(v);
+}
 
 // Render states and their Direct3D 7 defaults. Where Direct3D 7 gives none, the choice is
 // listed in recording_backend.h (ZENABLE, TEXTUREFACTOR, CLIPPING, AMBIENTMATERIALSOURCE, ...).
@@ -78,7 +80,8 @@ const std::array<StateInfo, D3DRENDERSTATE_MAX>& render_states() {
         set(D3DRENDERSTATE_STENCILMASK, 0xFFFFFFFF);
         set(D3DRENDERSTATE_STENCILWRITEMASK, 0xFFFFFFFF);
         set(D3DRENDERSTATE_TEXTUREFACTOR, 0xFFFFFFFF);
-        for (DWORD id = D3DRENDERSTATE_STIPPLEPATTERN00; id <= D3DRENDERSTATE_STIPPLEPATTERN31; ++id) set(id, 0);
+        for (DWORD id = D3DRENDERSTATE_STIPPLEPATTERN00; id <= D3DRENDERSTATE_STIPPLEPATTERN31; ++id)
+            set(id, 0);
         for (DWORD id = D3DRENDERSTATE_WRAP0; id <= D3DRENDERSTATE_WRAP7; ++id) set(id, 0);
         set(D3DRENDERSTATE_CLIPPING, kTrue);
         set(D3DRENDERSTATE_LIGHTING, kTrue);
@@ -103,26 +106,38 @@ const std::array<StateInfo, D3DRENDERSTATE_MAX>& render_states() {
 }
 
 bool usable_render_state(D3DRENDERSTATETYPE state) {
-    return state >= 0 && state < D3DRENDERSTATE_MAX && render_states()[state].known && !render_states()[state].rejected;
+    return state >= 0 && state < D3DRENDERSTATE_MAX && render_states()[state].known &&
+           !render_states()[state].rejected;
 }
 
 DWORD stage_default(DWORD stage, DWORD state) {
     switch (state) {
-        case D3DTSS_COLOROP: return stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        case D3DTSS_ALPHAOP: return stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        case D3DTSS_COLOROP:
+            return stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        case D3DTSS_ALPHAOP:
+            return stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
         case D3DTSS_COLORARG1:
-        case D3DTSS_ALPHAARG1: return D3DTA_TEXTURE;
+        case D3DTSS_ALPHAARG1:
+            return D3DTA_TEXTURE;
         case D3DTSS_COLORARG2:
-        case D3DTSS_ALPHAARG2: return D3DTA_CURRENT;
-        case D3DTSS_TEXCOORDINDEX: return stage;
+        case D3DTSS_ALPHAARG2:
+            return D3DTA_CURRENT;
+        case D3DTSS_TEXCOORDINDEX:
+            return stage;
         case D3DTSS_ADDRESS:
         case D3DTSS_ADDRESSU:
-        case D3DTSS_ADDRESSV: return D3DTADDRESS_WRAP;
-        case D3DTSS_MAGFILTER: return D3DTFG_POINT;
-        case D3DTSS_MINFILTER: return D3DTFN_POINT;
-        case D3DTSS_MIPFILTER: return D3DTFP_NONE;
-        case D3DTSS_MAXANISOTROPY: return 1;
-        default: return 0;  // bump matrix and luminance floats 0.0f, border colour, LOD bias, ...
+        case D3DTSS_ADDRESSV:
+            return D3DTADDRESS_WRAP;
+        case D3DTSS_MAGFILTER:
+            return D3DTFG_POINT;
+        case D3DTSS_MINFILTER:
+            return D3DTFN_POINT;
+        case D3DTSS_MIPFILTER:
+            return D3DTFP_NONE;
+        case D3DTSS_MAXANISOTROPY:
+            return 1;
+        default:
+            return 0;  // bump matrix and luminance floats 0.0f, border colour, LOD bias, ...
     }
 }
 
@@ -154,9 +169,13 @@ D3DMATRIX multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
     return r;
 }
 
-bool valid_primitive(D3DPRIMITIVETYPE type) { return type >= D3DPT_POINTLIST && type <= D3DPT_TRIANGLEFAN; }
+bool valid_primitive(D3DPRIMITIVETYPE type) {
+    return type >= D3DPT_POINTLIST && type <= D3DPT_TRIANGLEFAN;
+}
 
-std::string callback_arg(const void* cb) { return cb ? "<callback>" : "null"; }
+std::string callback_arg(const void* cb) {
+    return cb ? "<callback>" : "null";
+}
 
 std::vector<std::string> out_args(std::vector<std::string> in, const void* out) {
     if (!out) in.push_back("null");
@@ -188,7 +207,9 @@ RecDevice::~RecDevice() {
     if (rec_->last_device == this) rec_->last_device = nullptr;
 }
 
-void RecDevice::reset_viewport() { viewport_ = D3DVIEWPORT7{0, 0, target_->width(), target_->height(), 0.0f, 1.0f}; }
+void RecDevice::reset_viewport() {
+    viewport_ = D3DVIEWPORT7{0, 0, target_->width(), target_->height(), 0.0f, 1.0f};
+}
 
 void RecDevice::set_stage_state(DWORD stage, DWORD state, DWORD value) {
     tss_[stage][state] = value;
@@ -207,8 +228,8 @@ void RecDevice::clear_target(const RECT* rect, D3DCOLOR colour) {
     target_->fill_argb(vp, colour);
 }
 
-void RecDevice::record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices, DWORD count,
-                            const WORD* indices, DWORD index_count) {
+void RecDevice::record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices,
+                            DWORD count, const WORD* indices, DWORD index_count) {
     DrawRecord d;
     d.call = call;
     d.type = type;
@@ -240,7 +261,8 @@ HRESULT RecDevice::EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, vo
     auto call = begin("EnumTextureFormats", {callback_arg(reinterpret_cast<const void*>(callback))});
     if (call.failed()) return call.injected();
     if (!callback) return call.done(DDERR_INVALIDPARAMS);
-    std::vector<DDPIXELFORMAT> offered = rec_->config.texture_formats;  // the callback may change the configuration
+    std::vector<DDPIXELFORMAT> offered =
+        rec_->config.texture_formats;  // the callback may change the configuration
     for (DDPIXELFORMAT& f : offered)
         if (callback(&f, context) != D3DENUMRET_OK) break;
     return call.done(D3D_OK);
@@ -294,13 +316,15 @@ HRESULT RecDevice::GetRenderTarget(IDirectDrawSurface7** surface) {
     return call.done(D3D_OK);
 }
 
-HRESULT RecDevice::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour, D3DVALUE z, DWORD stencil) {
-    auto call = begin("Clear", {fmt::u(count), fmt::rects(rects, count), fmt::u(flags), fmt::colour(colour), fmt::f(z),
-                                fmt::u(stencil)});
+HRESULT RecDevice::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour, D3DVALUE z,
+                         DWORD stencil) {
+    auto call = begin("Clear", {fmt::u(count), fmt::rects(rects, count), fmt::u(flags), fmt::colour(colour),
+                                fmt::f(z), fmt::u(stencil)});
     if (call.failed()) return call.injected();
     if ((count > 0 && !rects) || (flags & ~DWORD(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)))
         return call.done(DDERR_INVALIDPARAMS);
-    if (flags & D3DCLEAR_STENCIL) return call.done(D3DERR_STENCILBUFFER_NOTPRESENT);  // depth buffers have no stencil
+    if (flags & D3DCLEAR_STENCIL)
+        return call.done(D3DERR_STENCILBUFFER_NOTPRESENT);  // depth buffers have no stencil
     if (flags & D3DCLEAR_TARGET) {
         if (count == 0) clear_target(nullptr, colour);
         for (DWORD k = 0; k < count; ++k) {
@@ -435,8 +459,8 @@ HRESULT RecDevice::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 }
 
 HRESULT RecDevice::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD count, DWORD flags) {
-    auto call = begin("DrawPrimitive",
-                      {fmt::i(type), fmt::u(fvf), fmt::vertices(vertices, count), fmt::u(count), fmt::u(flags)});
+    auto call = begin("DrawPrimitive", {fmt::i(type), fmt::u(fvf), fmt::vertices(vertices, count),
+                                        fmt::u(count), fmt::u(flags)});
     if (call.failed()) return call.injected();
     if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
     if (!fvf_valid(fvf)) return call.done(D3DERR_INVALIDVERTEXTYPE);
@@ -448,9 +472,9 @@ HRESULT RecDevice::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertice
 
 HRESULT RecDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertexCount,
                                         WORD* indices, DWORD indexCount, DWORD flags) {
-    auto call = begin("DrawIndexedPrimitive", {fmt::i(type), fmt::u(fvf), fmt::vertices(vertices, vertexCount),
-                                               fmt::u(vertexCount), fmt::indices(indices, indexCount),
-                                               fmt::u(indexCount), fmt::u(flags)});
+    auto call = begin("DrawIndexedPrimitive",
+                      {fmt::i(type), fmt::u(fvf), fmt::vertices(vertices, vertexCount), fmt::u(vertexCount),
+                       fmt::indices(indices, indexCount), fmt::u(indexCount), fmt::u(flags)});
     if (call.failed()) return call.injected();
     if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
     if (!fvf_valid(fvf)) return call.done(D3DERR_INVALIDVERTEXTYPE);
@@ -458,14 +482,15 @@ HRESULT RecDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* 
     if (!vertices || !indices || vertexCount == 0) return call.done(DDERR_INVALIDPARAMS);
     if (std::any_of(indices, indices + indexCount, [&](WORD i) { return i >= vertexCount; }))
         return call.done(DDERR_INVALIDPARAMS);
-    record_draw("Device.DrawIndexedPrimitive", type, fvf, static_cast<const uint8_t*>(vertices), vertexCount, indices,
-                indexCount);
+    record_draw("Device.DrawIndexedPrimitive", type, fvf, static_cast<const uint8_t*>(vertices), vertexCount,
+                indices, indexCount);
     return call.done(D3D_OK);
 }
 
-HRESULT RecDevice::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start, DWORD count,
-                                   DWORD flags) {
-    auto call = begin("DrawPrimitiveVB", {fmt::i(type), rec_->describe(vb), fmt::u(start), fmt::u(count), fmt::u(flags)});
+HRESULT RecDevice::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start,
+                                   DWORD count, DWORD flags) {
+    auto call = begin("DrawPrimitiveVB",
+                      {fmt::i(type), rec_->describe(vb), fmt::u(start), fmt::u(count), fmt::u(flags)});
     if (call.failed()) return call.injected();
     if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
     RecVertexBuffer* b = rec_->find<RecVertexBuffer>(vb);
@@ -474,15 +499,16 @@ HRESULT RecDevice::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7
     DWORD n = b->desc().dwNumVertices;
     if (start > n || count > n - start) return call.done(DDERR_INVALIDPARAMS);
     if (count == 0) return call.done(D3D_OK);
-    record_draw("Device.DrawPrimitiveVB", type, b->desc().dwFVF, b->data() + size_t(start) * b->stride(), count,
-                nullptr, 0);
+    record_draw("Device.DrawPrimitiveVB", type, b->desc().dwFVF, b->data() + size_t(start) * b->stride(),
+                count, nullptr, 0);
     return call.done(D3D_OK);
 }
 
 HRESULT RecDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start,
                                           DWORD vertexCount, WORD* indices, DWORD indexCount, DWORD flags) {
-    auto call = begin("DrawIndexedPrimitiveVB", {fmt::i(type), rec_->describe(vb), fmt::u(start), fmt::u(vertexCount),
-                                                 fmt::indices(indices, indexCount), fmt::u(indexCount), fmt::u(flags)});
+    auto call = begin("DrawIndexedPrimitiveVB",
+                      {fmt::i(type), rec_->describe(vb), fmt::u(start), fmt::u(vertexCount),
+                       fmt::indices(indices, indexCount), fmt::u(indexCount), fmt::u(flags)});
     if (call.failed()) return call.injected();
     if (!valid_primitive(type)) return call.done(D3DERR_INVALIDPRIMITIVETYPE);
     RecVertexBuffer* b = rec_->find<RecVertexBuffer>(vb);
@@ -493,8 +519,8 @@ HRESULT RecDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertex
     if (indexCount == 0) return call.done(D3D_OK);
     if (!indices || std::any_of(indices, indices + indexCount, [&](WORD i) { return i >= vertexCount; }))
         return call.done(DDERR_INVALIDPARAMS);
-    record_draw("Device.DrawIndexedPrimitiveVB", type, b->desc().dwFVF, b->data() + size_t(start) * b->stride(),
-                vertexCount, indices, indexCount);
+    record_draw("Device.DrawIndexedPrimitiveVB", type, b->desc().dwFVF,
+                b->data() + size_t(start) * b->stride(), vertexCount, indices, indexCount);
     return call.done(D3D_OK);
 }
 
@@ -520,7 +546,8 @@ HRESULT RecDevice::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
 HRESULT RecDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) {
     auto call = begin("GetTextureStageState", out_args({fmt::u(stage), fmt::i(state)}, value));
     if (call.failed()) return call.injected();
-    if (!value || stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX) return call.done(DDERR_INVALIDPARAMS);
+    if (!value || stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX)
+        return call.done(DDERR_INVALIDPARAMS);
     // ADDRESS sets both directions; reading it answers the U direction.
     *value = tss_[stage][state == D3DTSS_ADDRESS ? D3DTSS_ADDRESSU : state];
     return call.done(D3D_OK);
@@ -529,7 +556,8 @@ HRESULT RecDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE st
 HRESULT RecDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) {
     auto call = begin("SetTextureStageState", {fmt::u(stage), fmt::i(state), fmt::u(value)});
     if (call.failed()) return call.injected();
-    if (stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX) return call.done(DDERR_INVALIDPARAMS);
+    if (stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX)
+        return call.done(DDERR_INVALIDPARAMS);
     set_stage_state(stage, DWORD(state), value);
     return call.done(D3D_OK);
 }
@@ -537,7 +565,8 @@ HRESULT RecDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE st
 HRESULT RecDevice::GetInfo(DWORD id, void* info, DWORD size) {
     auto call = begin("GetInfo", {fmt::u(id), info ? "<buffer>" : "null", fmt::u(size)});
     if (call.failed()) return call.injected();
-    if (!info || id < D3DDEVINFOID_TEXTUREMANAGER || id > D3DDEVINFOID_TEXTURING) return call.done(DDERR_INVALIDPARAMS);
+    if (!info || id < D3DDEVINFOID_TEXTUREMANAGER || id > D3DDEVINFOID_TEXTURING)
+        return call.done(DDERR_INVALIDPARAMS);
     return call.done(S_FALSE);  // like the retail runtime: statistics are not kept
 }
 
@@ -547,7 +576,8 @@ namespace {
 constexpr HRESULT kVertexBufferUnlockFailed = MAKE_DDHRESULT(2063);  // D3DERR_VERTEXBUFFERUNLOCKFAILED
 }
 
-RecVertexBuffer::RecVertexBuffer(std::shared_ptr<Recorder> rec, RecDirectDraw* d3d, const D3DVERTEXBUFFERDESC& desc)
+RecVertexBuffer::RecVertexBuffer(std::shared_ptr<Recorder> rec, RecDirectDraw* d3d,
+                                 const D3DVERTEXBUFFERDESC& desc)
     : RecUnknown(std::move(rec), "vb", "VertexBuffer", true),
       d3d_(d3d->d3d()),
       desc_(desc),

@@ -15,11 +15,11 @@
 // Out parameters are cleared before `begin`, so an injected failure leaves them cleared too.
 #pragma once
 
-#include "recording_backend.h"
-
 #include <map>
 #include <optional>
 #include <set>
+
+#include "recording_backend.h"
 
 namespace vantor::testing::detail {
 
@@ -61,15 +61,15 @@ std::string blt_fx(const DDBLTFX* fx, DWORD flags);
 
 // --- Pixel formats and pixel conversion ---
 namespace pixels {
-DWORD bytes_per_pixel(const DDPIXELFORMAT& f);           // 0 for formats without a memory layout
+DWORD bytes_per_pixel(const DDPIXELFORMAT& f);  // 0 for formats without a memory layout
 bool same_format(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b);
 bool is_palettised(const DDPIXELFORMAT& f);
-bool has_colour(const DDPIXELFORMAT& f);                 // RGB or luminance: converts through ARGB
+bool has_colour(const DDPIXELFORMAT& f);  // RGB or luminance: converts through ARGB
 uint32_t load(const uint8_t* p, DWORD bytes);
 void store(uint8_t* p, DWORD bytes, uint32_t v);
 uint32_t to_argb(const DDPIXELFORMAT& f, uint32_t raw);  // colour formats only
 uint32_t from_argb(const DDPIXELFORMAT& f, uint32_t argb);
-DDPIXELFORMAT display_format(DWORD bpp);                 // the desktop format of a colour depth
+DDPIXELFORMAT display_format(DWORD bpp);  // the desktop format of a colour depth
 bool from_surface_format(D3DX_SURFACEFORMAT sf, DDPIXELFORMAT* out);
 D3DX_SURFACEFORMAT to_surface_format(const DDPIXELFORMAT& f);
 }  // namespace pixels
@@ -203,7 +203,8 @@ public:
         expose(static_cast<I*>(this), name_);
     }
     HRESULT QueryInterface(REFIID iid, void** out) override {
-        return query(iid, out, {{&IID_IUnknown, static_cast<I*>(this)}, {&__uuidof(I), static_cast<I*>(this)}});
+        return query(iid, out,
+                     {{&IID_IUnknown, static_cast<I*>(this)}, {&__uuidof(I), static_cast<I*>(this)}});
     }
     ULONG AddRef() override { return add_ref(); }
     ULONG Release() override { return release(); }
@@ -252,10 +253,12 @@ public:
     HRESULT GetDisplayMode(DDSURFACEDESC2* desc) override;
     HRESULT RestoreDisplayMode() override;
     HRESULT CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7** surface, IUnknown* outer) override;
-    HRESULT CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirectDrawPalette** palette, IUnknown* outer) override;
+    HRESULT CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirectDrawPalette** palette,
+                          IUnknown* outer) override;
 
     HRESULT CreateVertexBuffer(D3DVERTEXBUFFERDESC* desc, IDirect3DVertexBuffer7** vb, DWORD flags) override;
-    HRESULT EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) override;
+    HRESULT EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATSCALLBACK callback,
+                               void* context) override;
 
     IDirectDraw7* dd() { return static_cast<IDirectDraw7*>(this); }
     IDirect3D7* d3d() { return static_cast<IDirect3D7*>(this); }
@@ -299,7 +302,8 @@ private:
 class RecSurface : public RecUnknown<IDirectDrawSurface7> {
 public:
     // `desc` is complete (flags, size, pitch, format, caps); the pixels start zeroed.
-    RecSurface(std::shared_ptr<Recorder> rec, const std::string& kind, RecDirectDraw* dd, const DDSURFACEDESC2& desc);
+    RecSurface(std::shared_ptr<Recorder> rec, const std::string& kind, RecDirectDraw* dd,
+               const DDSURFACEDESC2& desc);
     ~RecSurface() override;
 
     HRESULT Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) override;
@@ -379,7 +383,8 @@ public:
     HRESULT GetDirect3D(IDirect3D7** d3d) override;
     HRESULT SetRenderTarget(IDirectDrawSurface7* surface, DWORD flags) override;
     HRESULT GetRenderTarget(IDirectDrawSurface7** surface) override;
-    HRESULT Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour, D3DVALUE z, DWORD stencil) override;
+    HRESULT Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour, D3DVALUE z,
+                  DWORD stencil) override;
     HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override;
     HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override;
     HRESULT SetViewport(D3DVIEWPORT7* viewport) override;
@@ -391,9 +396,10 @@ public:
     HRESULT GetLight(DWORD index, D3DLIGHT7* light) override;
     HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
     HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
-    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD count, DWORD flags) override;
-    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertexCount, WORD* indices,
-                                 DWORD indexCount, DWORD flags) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD count,
+                          DWORD flags) override;
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertexCount,
+                                 WORD* indices, DWORD indexCount, DWORD flags) override;
     HRESULT DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start, DWORD count,
                             DWORD flags) override;
     HRESULT DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb, DWORD start,
@@ -409,7 +415,9 @@ public:
     // The back end's own way in, for the utility layer (sprites); not logged.
     void set_render_state(DWORD state, DWORD value) { rs_[state] = value; }
     void set_stage_state(DWORD stage, DWORD state, DWORD value);
-    void set_texture(DWORD stage, RecSurface* texture) { textures_[stage].reset(texture ? texture->iface() : nullptr); }
+    void set_texture(DWORD stage, RecSurface* texture) {
+        textures_[stage].reset(texture ? texture->iface() : nullptr);
+    }
     void record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices, DWORD count,
                      const WORD* indices, DWORD index_count);
     const DeviceInfo* info() const { return rec_->device_info(device_index_); }
@@ -469,7 +477,8 @@ public:
     HRESULT Resize(DWORD width, DWORD height) override;
 
 private:
-    HRESULT hand_out(IDirectDrawSurface7* surface, HRESULT missing, IDirectDrawSurface7** out, CallScope& call);
+    HRESULT hand_out(IDirectDrawSurface7* surface, HRESULT missing, IDirectDrawSurface7** out,
+                     CallScope& call);
 
     Ref<IDirectDraw7> dd_;
     Ref<IDirect3DDevice7> device_;

@@ -1,30 +1,50 @@
 // The platform underneath the recording back end: which handles are windows, their client
-// size, and device contexts over surface memory.
+// size, and device contexts over surface memory (vantor/window.h, vantor/gdi.h).
+#include <vantor/gdi.h>
+#include <vantor/window.h>
+
 #include "recording_internal.h"
 
 namespace vantor::testing::detail {
 
-// A window is a live handle of the window type in the runtime's handle table.
-bool is_window(HWND w) { return w != 0 && HandleTypeOf(w) == kHandleWindow; }
+bool is_window(HWND w) {
+    return w != 0 && IsWindow(w);
+}
 
 bool window_client_size(HWND w, DWORD* width, DWORD* height) {
-    (void)w;
-    (void)width;
-    (void)height;
-    return false;
+    RECT r{};
+    if (!GetClientRect(w, &r) || r.right <= r.left || r.bottom <= r.top) return false;
+    *width = DWORD(r.right - r.left);
+    *height = DWORD(r.bottom - r.top);
+    return true;
 }
 
+// GDI draws into RGB and palettised layouts only; other formats (luminance, bump, depth) get
+// no device context, as DirectDraw gives none for them either.
 HDC create_surface_dc(void* bits, DWORD width, DWORD height, LONG pitch, const DDPIXELFORMAT& format,
                       const PALETTEENTRY* palette) {
-    (void)bits;
-    (void)width;
-    (void)height;
-    (void)pitch;
-    (void)format;
-    (void)palette;
-    return 0;
+    VantorPixelLayout layout{};
+    RGBQUAD colours[256]{};
+    if (pixels::is_palettised(format)) {
+        if (!(format.dwFlags & DDPF_PALETTEINDEXED8) || !palette) return 0;
+        for (int k = 0; k < 256; ++k)
+            colours[k] = RGBQUAD{palette[k].peBlue, palette[k].peGreen, palette[k].peRed, 0};
+        layout.bitCount = 8;
+        layout.palette = colours;  // the context keeps its own copy
+    } else if ((format.dwFlags & DDPF_RGB) && pixels::has_colour(format) && format.dwRGBBitCount >= 16) {
+        layout.bitCount = format.dwRGBBitCount;
+        layout.redMask = format.dwRBitMask;
+        layout.greenMask = format.dwGBitMask;
+        layout.blueMask = format.dwBBitMask;
+        layout.alphaMask = (format.dwFlags & DDPF_ALPHAPIXELS) ? format.dwRGBAlphaBitMask : 0;
+    } else {
+        return 0;
+    }
+    return VantorCreateMemoryDC(bits, INT(width), INT(height), INT(pitch), &layout);
 }
 
-void delete_surface_dc(HDC dc) { (void)dc; }
+void delete_surface_dc(HDC dc) {
+    DeleteDC(dc);
+}
 
 }  // namespace vantor::testing::detail

@@ -4,11 +4,12 @@
 
 namespace vantor::testing {
 
-// A real virtual window of the runtime: what back ends and the engine check window handles against.
 TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
-    handle_ = VantorCreateVirtualWindow(width, height, "Test Window");
+    handle_ = VantorCreateVirtualWindow(width, height, "test");
 }
 
-TestWindow::~TestWindow() { DestroyWindow(handle_); }
+TestWindow::~TestWindow() {
+    DestroyWindow(handle_);
+}
 
 }  // namespace vantor::testing
