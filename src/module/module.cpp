@@ -6,6 +6,7 @@
 #include "module/registrar.h"
 #include "module/strings.h"
 
+#include <vantor/registry.h>
 #include <vantor/system.h>
 #include <vantor/text.h>
 #include <vantor/typedesc.h>
@@ -193,6 +194,20 @@ HRESULT Module::get_class_object(REFCLSID clsid, REFIID riid, void** ppv) {
 }
 
 HRESULT Module::register_server() {
+    VantorRegistryBeginUpdate();  // one write of the registry file for the whole registration
+    HRESULT hr = register_classes();
+    LONG e = VantorRegistryEndUpdate();
+    return FAILED(hr) ? hr : (e == ERROR_SUCCESS ? hr : HRESULT_FROM_WIN32(e));
+}
+
+HRESULT Module::unregister_server() {
+    VantorRegistryBeginUpdate();
+    HRESULT hr = unregister_classes();
+    LONG e = VantorRegistryEndUpdate();
+    return FAILED(hr) ? hr : (e == ERROR_SUCCESS ? hr : HRESULT_FROM_WIN32(e));
+}
+
+HRESULT Module::register_classes() {
     char path[4096];
     GetModuleFileNameA(instance_, path, sizeof path);
     size_t count = 0;
@@ -217,7 +232,7 @@ HRESULT Module::register_server() {
     return hr;
 }
 
-HRESULT Module::unregister_server() {
+HRESULT Module::unregister_classes() {
     size_t count = 0;
     const ClassEntry* classes = class_table(&count);
     for (size_t i = 0; i < count; ++i) {

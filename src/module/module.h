@@ -51,6 +51,9 @@ public:
     HRESULT unregister_server();
 
 private:
+    HRESULT register_classes();
+    HRESULT unregister_classes();
+
     HINSTANCE instance_ = 0;
     std::atomic<LONG> locks_{0};
     std::recursive_mutex lock_;  // the module-wide critical section

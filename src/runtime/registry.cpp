@@ -81,6 +81,8 @@ struct Registry {
     std::string problem;  // why the file was set aside; "" when healthy
     Key roots[3];
     std::set<OpenKey*> open;
+    int batch = 0;       // nesting of VantorRegistryBeginUpdate
+    bool dirty = false;  // changes not yet written while batching
 };
 
 Registry& registry() {
@@ -279,8 +281,9 @@ void clear_tree(Registry& r) {
     }
 }
 
-// Brings the in-memory tree up to date with the file.
+// Brings the in-memory tree up to date with the file (not while a batch of changes is pending).
 void refresh(Registry& r) {
+    if (r.batch > 0 && r.loaded) return;
     std::string path = registry_path();
     struct stat st{};
     Stamp now;
@@ -407,6 +410,10 @@ LONG change(Registry& r, F&& f) {
     if (!r.problem.empty()) return ERROR_BADDB;
     LONG e = f();
     if (e != ERROR_SUCCESS) return e;
+    if (r.batch > 0) {
+        r.dirty = true;
+        return ERROR_SUCCESS;
+    }
     e = save(r);
     if (e != ERROR_SUCCESS) {
         r.loaded = false;
@@ -604,6 +611,28 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
     std::memcpy(name, n.c_str(), n.size() + 1);
     *nameSize = static_cast<DWORD>(n.size());
     return ERROR_SUCCESS;
+}
+
+void VantorRegistryBeginUpdate() {
+    Registry& r = registry();
+    r.lock.lock();  // held until the matching end: other threads wait for the whole batch
+    refresh(r);
+    ++r.batch;
+}
+
+LONG VantorRegistryEndUpdate() {
+    Registry& r = registry();
+    LONG e = ERROR_SUCCESS;
+    if (r.batch > 0 && --r.batch == 0 && r.dirty) {
+        r.dirty = false;
+        e = save(r);
+        if (e != ERROR_SUCCESS) {
+            r.loaded = false;
+            refresh(r);
+        }
+    }
+    r.lock.unlock();
+    return e;
 }
 
 DWORD VantorRegistryPath(LPSTR buffer, DWORD size) {

@@ -56,6 +56,11 @@ VANTOR_API LONG RegDeleteTreeA(HKEY key, LPCSTR subKey);
 VANTOR_API LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
                               LPDWORD reserved, LPSTR keyClass, LPDWORD classSize, void* lastWrite);
 
+// Groups changes: between VantorRegistryBeginUpdate and VantorRegistryEndUpdate (which nest) the
+// file is written once, at the end; EndUpdate returns the result of that write.
+VANTOR_API void VantorRegistryBeginUpdate();
+VANTOR_API LONG VantorRegistryEndUpdate();
+
 // The registry file in use, and the reason it was set aside ("" when it is healthy).
 VANTOR_API DWORD VantorRegistryPath(LPSTR buffer, DWORD size);
 VANTOR_API DWORD VantorRegistryProblem(LPSTR buffer, DWORD size);
