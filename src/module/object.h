@@ -87,11 +87,12 @@ public:
         if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
         Derived* object = new (std::nothrow) Derived;
         if (!object) return E_OUTOFMEMORY;
-        object->outer_ = outer;
-        object->inner_addref();  // held during the final construction
+        CoClass* base = object;
+        base->outer_ = outer;
+        base->inner_addref();  // held during the final construction
         HRESULT hr = object->FinalConstruct();
-        if (SUCCEEDED(hr)) hr = object->inner_query(riid, ppv);
-        object->inner_release();  // destroys the object when construction failed
+        if (SUCCEEDED(hr)) hr = base->inner_query(riid, ppv);
+        base->inner_release();  // destroys the object when construction failed
         return hr;
     }
 

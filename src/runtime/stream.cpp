@@ -88,4 +88,14 @@ INT VantorStreamReadLine(uint32_t h, LPSTR buffer, INT size) {
     return full;
 }
 
+BOOL VantorStreamAtEnd(uint32_t h) {
+    Stream* s = resolve(h);
+    if (!s || s->writing) return TRUE;
+    if (s->has_pending) return FALSE;
+    int c = std::fgetc(s->file);
+    if (c == EOF) return TRUE;
+    std::ungetc(c, s->file);
+    return FALSE;
+}
+
 }  // extern "C"

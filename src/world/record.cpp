@@ -45,6 +45,12 @@ void RecordWriter::number(DWORD value) { line(std::to_string(value) + "\n"); }
 
 void RecordWriter::text(BSTR value) { line((value ? text::utf8(value) : std::string("(null)")) + "\n"); }
 
+void RecordWriter::name(const std::u16string& value, bool set) {
+    line((set ? text::utf8(value.data(), value.size()) : std::string("(null)")) + "\n");
+}
+
+bool RecordReader::at_end() const { return VantorStreamAtEnd(stream_) != FALSE; }
+
 RecordReader::RecordReader(LONG f) : stream_(checked(f)) {}
 
 std::string RecordReader::line() {

@@ -27,6 +27,7 @@ public:
     void real(float value);               // "%f\n"
     void number(DWORD value);             // "%u\n"
     void text(BSTR value);                // "%S\n": UTF-8, "(null)" for a string never set
+    void name(const std::u16string& value, bool set);  // the same for a name held as a string
 private:
     uint32_t stream_;
 };
@@ -36,6 +37,7 @@ public:
     explicit RecordReader(LONG f);
     std::string line();                   // the next line; "" at the end of the file
     void skip() { line(); }
+    bool at_end() const;                  // no line is left
     float real();
     LONG integer();
 private:

@@ -27,6 +27,8 @@ VANTOR_API BOOL VantorStreamWrite(uint32_t stream, LPCSTR text);
 // Reads the next line without its line end into buffer (truncated to size - 1 bytes); returns
 // the full length of the line, or -1 at the end of the file or when not a readable stream.
 VANTOR_API INT VantorStreamReadLine(uint32_t stream, LPSTR buffer, INT size);
+// TRUE when a readable stream has no line left (or the handle is not one).
+VANTOR_API BOOL VantorStreamAtEnd(uint32_t stream);
 }
 
 namespace vantor::stream {

@@ -1,0 +1,653 @@
+// Cameras, lights and fog on the recording back end: the exact transforms, light records and
+// render states they send, their clamps and rules, and every failure's code and text.
+#include "component.h"
+#include "recording_backend.h"
+#include "test_window.h"
+
+#include "module/com_ptr.h"
+
+#include <vantor/backend/backend.h>
+#include <vantor/registry.h>
+#include <vantor/stream.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+using namespace vantor;
+using namespace vantor::test;
+using vantor::testing::RecordingBackend;
+using vantor::testing::TestWindow;
+
+namespace {
+
+class SceneTest : public ComponentTest {
+protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        rec.D3DXInitialize();
+        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
+        context->GetD3DDevice(&device);
+        context->GetD3D(&d3d);
+        dev = static_cast<LONG>(backend::to_handle(device));
+        d3d_handle = static_cast<LONG>(backend::to_handle(d3d));
+        rec.clear_calls();
+    }
+    void TearDown() override {
+        d3d->Release();
+        device->Release();
+        context->Release();
+        rec.D3DXUninitialize();
+        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
+        ComponentTest::TearDown();
+    }
+
+    template <class I>
+    ComPtr<I> child(IDispatch* d) {
+        ComPtr<I> p;
+        if (d) d->QueryInterface(__uuidof(I), reinterpret_cast<void**>(p.put()));
+        if (d) d->Release();
+        return p;
+    }
+    D3DMATRIX transform(D3DTRANSFORMSTATETYPE t) {
+        D3DMATRIX m{};
+        device->GetTransform(t, &m);
+        return m;
+    }
+    ComPtr<ICamera> camera() {
+        ComPtr<ICamera> c(create<ICamera>(CLSID_Camera));
+        c->put_Device(dev);
+        return c;
+    }
+    ComPtr<ILights> lights() {
+        ComPtr<ILights> l(create<ILights>(CLSID_Lights));
+        l->put_Direct3D(d3d_handle);
+        l->put_Device(dev);
+        return l;
+    }
+    ComPtr<ILight> add_light(ILights* l, LightTypes type = lt_Point, float inner = 0.5f, float outer = 1.0f) {
+        IDispatch* d = nullptr;
+        EXPECT_EQ(l->get_Add(type, 1, 2, 3, 1, 1, 1, 1, 1.0f, inner, outer, 100.0f, &d), S_OK);
+        return child<ILight>(d);
+    }
+
+    RecordingBackend rec;
+    vantor::testing::ScopedInstall installed{rec};
+    TestWindow window{64, 64};
+    ID3DXContext* context = nullptr;
+    IDirect3DDevice7* device = nullptr;
+    IDirect3D7* d3d = nullptr;
+    LONG dev = 0, d3d_handle = 0;
+};
+
+void expect_matrix(const D3DMATRIX& got, const D3DMATRIX& want, float tolerance = 1e-6f) {
+    const float* g = &got._11;
+    const float* w = &want._11;
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(g[i], w[i], tolerance) << "element _" << (i / 4 + 1) << (i % 4 + 1);
+}
+
+D3DMATRIX m(std::initializer_list<float> v) {
+    D3DMATRIX r{};
+    std::copy(v.begin(), v.end(), &r._11);
+    return r;
+}
+
+D3DMATRIX rot_x(float a) { return m({1, 0, 0, 0, 0, std::cos(a), std::sin(a), 0, 0, -std::sin(a), std::cos(a), 0, 0, 0, 0, 1}); }
+D3DMATRIX rot_y(float a) { return m({std::cos(a), 0, -std::sin(a), 0, 0, 1, 0, 0, std::sin(a), 0, std::cos(a), 0, 0, 0, 0, 1}); }
+D3DMATRIX mul(const D3DMATRIX& a, const D3DMATRIX& b) {
+    D3DMATRIX r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 4; ++k) (&r._11)[i * 4 + j] += (&a._11)[i * 4 + k] * (&b._11)[k * 4 + j];
+    return r;
+}
+
+}  // namespace
+
+// ---- cameras -----------------------------------------------------------------------------------
+
+TEST_F(SceneTest, NewCameraDefaultsAndTheFixedProjection) {
+    ComPtr<ICamera> c = camera();
+    float v = -1;
+    c->get_X(&v);
+    EXPECT_EQ(v, 0.0f);
+    IDispatch* d = nullptr;
+    ASSERT_EQ(c->get_Position(&d), S_OK);
+    ComPtr<IPosition> position = child<IPosition>(d);
+    position->get_Z(&v);
+    EXPECT_EQ(v, 10.0f);
+    ASSERT_EQ(c->Update(), S_OK);
+    expect_matrix(transform(D3DTRANSFORMSTATE_PROJECTION),
+                  m({1.0000013f, 0, 0, 0, 0, 1.0000013f, 0, 0, 0, 0, 1.001001f, 1, 0, 0, -1.001001f, 0}), 2e-7f);
+    // Looking from (0, 0, 10) at the origin: the view looks down -z.
+    expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), m({-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 10, 1}));
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), m({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
+    BSTR name = nullptr;
+    c->get_Name(&name);
+    EXPECT_EQ(SysStringLen(name), 0u);
+    SysFreeString(name);
+    EXPECT_EQ(c->Reset(), S_OK);
+}
+
+TEST_F(SceneTest, RotateAccumulatesAndRebuildsFromTheTotalsInXyzOrder) {
+    ComPtr<ICamera> c = camera();
+    rec.clear_calls();
+    EXPECT_EQ(c->Rotate(0, 0, 0), S_OK);
+    EXPECT_EQ(rec.count("Device.SetTransform"), 0u) << "nothing is sent for a zero rotation";
+    c->Rotate(0.5f, 0, 0);
+    c->Rotate(0.5f, 0, 0);
+    float x = 0;
+    c->get_X(&x);
+    EXPECT_EQ(x, 1.0f);
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), rot_x(1.0f));
+    ComPtr<ICamera> d = camera();
+    d->Rotate(0, 0.3f, 0);
+    d->Rotate(0.2f, 0, 0);
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), mul(rot_x(0.2f), rot_y(0.3f)));
+    rec.clear_calls();
+    EXPECT_EQ(d->Rotate(0, 0, 0), S_OK) << "even with accumulated angles";
+    EXPECT_EQ(rec.count("Device.SetTransform"), 0u);
+    // Update sends the rotation as the world transform again.
+    d->Update();
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), mul(rot_x(0.2f), rot_y(0.3f)));
+}
+
+TEST_F(SceneTest, ViewBuilderFallbacksAndRejection) {
+    ComPtr<ICamera> c = camera();
+    IDispatch* d = nullptr;
+    c->get_Position(&d);
+    ComPtr<IPosition> eye = child<IPosition>(d);
+    // The eye straight above the target: the up vector is parallel to the look direction.
+    eye->put_X(0);
+    eye->put_Y(10);
+    eye->put_Z(0);
+    // Up (0, 1, 0) and its first fallback both vanish; (0, 0, 1) gives the up vector.
+    ASSERT_EQ(c->Update(), S_OK);
+    const D3DMATRIX above = m({1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 10, 1});
+    expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), above);
+    // The eye on the target: the previous view matrix is sent again.
+    eye->put_Y(0);
+    ASSERT_EQ(c->Update(), S_OK);
+    expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), above);
+    ComPtr<ICamera> fresh = camera();
+    fresh->get_Position(&d);
+    eye = child<IPosition>(d);
+    eye->put_Z(0);
+    ASSERT_EQ(fresh->Update(), S_OK);
+    expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), m({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));  // identity on a fresh camera
+}
+
+TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
+    ComPtr<ICamera> c(create<ICamera>(CLSID_Camera));
+    DebugCapture out;
+    EXPECT_EQ(c->Update(), E_POINTER);
+    EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
+    EXPECT_EQ(c->Rotate(1, 0, 0), E_POINTER);
+    EXPECT_EQ(out.text(), "Update Failed. Device Not Set.\nUpdate Failed. Device Not Set.\n");
+    EXPECT_EQ(c->get_Position(nullptr), E_POINTER);
+    EXPECT_EQ(take_error().description, "Invalid pointer\nPosition Not Initialised.");
+    EXPECT_EQ(c->get_LookAt(nullptr), E_POINTER);
+    EXPECT_EQ(take_error().description, "Invalid pointer\nLookAt Not Initialised.");
+    c->put_Device(dev);
+    struct Case {
+        const char* call;
+        const char* text;
+    } cases[] = {{"Device.SetTransform(1", "The parameter is incorrect.\nWorld Transformation Failed."},
+                 {"Device.SetTransform(2", "The parameter is incorrect.\nView Transformation Failed."},
+                 {"Device.SetTransform(3", "The parameter is incorrect.\nProjection Transformation Failed."}};
+    for (const Case& k : cases) {
+        rec.fail(k.call, DDERR_INVALIDPARAMS, 1);
+        EXPECT_EQ(c->Update(), DDERR_INVALIDPARAMS);
+        EXPECT_EQ(take_error().description, k.text);
+    }
+    rec.fail("Device.SetTransform(1", DDERR_INVALIDOBJECT, 1);
+    EXPECT_EQ(c->Rotate(0.25f, 0, 0), DDERR_INVALIDOBJECT);
+    EXPECT_EQ(take_error().description, "SetTransform Function Failed.");
+    float x = 0;
+    c->get_X(&x);
+    EXPECT_EQ(x, 0.25f) << "the angles stay accumulated";
+    // The position child missing: the general exception path.
+    OLECHAR w[40];
+    StringFromGUID2(CLSID_Position, w, 40);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + text::utf8z(w)).c_str());
+    ComPtr<ICamera> bare(create<ICamera>(CLSID_Camera));
+    EXPECT_EQ(take_error().description, "Unspecified error\nPosition Not Registered.");
+    bare->put_Device(dev);
+    EXPECT_EQ(bare->Update(), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nException Raised.");
+    IDispatch* d = nullptr;
+    EXPECT_EQ(bare->get_Position(&d), E_FAIL);
+}
+
+TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
+    ComPtr<ICameras> cameras(create<ICameras>(CLSID_Cameras));
+    IDispatch* d = nullptr;
+    BSTR alpha = SysAllocString(u"Alpha"), lower = SysAllocString(u"alpha"), beta = SysAllocString(u"Beta");
+    EXPECT_EQ(cameras->get_Add(alpha, &d), E_POINTER) << "no device yet";
+    EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
+    EXPECT_EQ(d, nullptr);
+    cameras->put_Device(dev);
+    DebugCapture out;
+    ASSERT_EQ(cameras->get_Add(alpha, &d), S_OK);
+    EXPECT_EQ(out.text(), "Creating Camera.\nSetting Camera Attributes.\nCamera Name --> 'Alpha'\n");
+    ComPtr<ICamera> first = child<ICamera>(d);
+    ASSERT_EQ(cameras->get_Add(beta, &d), S_OK);
+    d->Release();
+    VARIANT index, item;
+    VariantInit(&index);
+    VariantInit(&item);
+    index.vt = VT_I2;
+    index.iVal = 1;
+    ASSERT_EQ(cameras->Item(index, &item), S_OK);
+    BSTR name = nullptr;
+    child<ICamera>(item.pdispVal)->get_Name(&name);
+    EXPECT_EQ(text::utf8(name), "Beta");
+    SysFreeString(name);
+    ASSERT_EQ(cameras->get_Add(lower, &d), S_OK);
+    d->Release();
+    index.vt = VT_I4;
+    index.lVal = 1;
+    VariantInit(&item);
+    ASSERT_EQ(cameras->Item(index, &item), S_OK);
+    child<ICamera>(item.pdispVal)->get_Name(&name);
+    EXPECT_EQ(text::utf8(name), "alpha") << "lower-case letters have the greater code units";
+    SysFreeString(name);
+    // The same name again: the count stays and the second camera is found.
+    ASSERT_EQ(cameras->get_Add(alpha, &d), S_OK);
+    ComPtr<ICamera> second = child<ICamera>(d);
+    LONG count = 0;
+    cameras->get_Count(&count);
+    EXPECT_EQ(count, 3);
+    index.vt = VT_BSTR;
+    index.bstrVal = alpha;
+    VariantInit(&item);
+    ASSERT_EQ(cameras->Item(index, &item), S_OK);
+    EXPECT_EQ(child<ICamera>(item.pdispVal).get(), second.get());
+    // An enumerator made before Clear still yields what was there; a removed camera still works.
+    IUnknown* e = nullptr;
+    cameras->get__NewEnum(&e);
+    EXPECT_EQ(cameras->Remove(index), S_OK);
+    EXPECT_EQ(cameras->Remove(index), E_INVALIDARG);
+    EXPECT_EQ(second->Rotate(0.1f, 0, 0), S_OK);
+    EXPECT_EQ(cameras->Clear(), S_OK);
+    ComPtr<IEnumVARIANT> it;
+    e->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(it.put()));
+    e->Release();
+    VARIANT got[4];
+    ULONG n = 0;
+    it->Next(4, got, &n);
+    EXPECT_EQ(n, 3u);
+    for (ULONG i = 0; i < n; ++i) VariantClear(&got[i]);
+    cameras->get_Count(&count);
+    EXPECT_EQ(count, 0);
+    SysFreeString(alpha);
+    SysFreeString(lower);
+    SysFreeString(beta);
+}
+
+// ---- lights ------------------------------------------------------------------------------------
+
+TEST_F(SceneTest, NewLightDefaultsAndClamps) {
+    ComPtr<ILight> l(create<ILight>(CLSID_Light));
+    LightTypes type;
+    float v;
+    LONG id = -1;
+    l->get_Type(&type);
+    EXPECT_EQ(type, lt_Point);
+    l->get_InnerCone(&v);
+    EXPECT_EQ(v, 0.5f);
+    l->get_OuterCone(&v);
+    EXPECT_EQ(v, 1.0f);
+    l->get_FallOff(&v);
+    EXPECT_EQ(v, 1.0f);
+    l->get_Range(&v);
+    EXPECT_EQ(std::bit_cast<uint32_t>(v), 0x5F7FFFFFu);
+    l->get_ConstAttenuation(&v);
+    EXPECT_EQ(v, 0.0f);
+    l->get_ID(&id);
+    EXPECT_EQ(id, 0);
+    DebugCapture out;
+    l->put_InnerCone(2);
+    l->get_InnerCone(&v);
+    EXPECT_EQ(v, 1.0f);
+    l->put_OuterCone(0.25f);
+    l->get_InnerCone(&v);
+    EXPECT_EQ(v, 0.25f);
+    l->get_OuterCone(&v);
+    EXPECT_EQ(v, 0.25f);
+    EXPECT_EQ(out.text(), "Setting Lights' InnerCone to Maximum.\nSetting Lights' InnerCone to Maximum.\n");
+    l->put_Range(1e30f);
+    l->get_Range(&v);
+    EXPECT_EQ(std::bit_cast<uint32_t>(v), 0x5F7FFFFFu);
+    l->put_Range(INFINITY);
+    l->get_Range(&v);
+    EXPECT_EQ(std::bit_cast<uint32_t>(v), 0x5F7FFFFFu);
+    l->put_Range(-5);
+    l->get_Range(&v);
+    EXPECT_EQ(v, -5.0f) << "only the maximum is checked";
+    l->put_LinearAttenuation(-2);
+    l->get_LinearAttenuation(&v);
+    EXPECT_EQ(v, -2.0f);
+}
+
+TEST_F(SceneTest, UpdateBuildsTheLightRecordFromTheRightChildren) {
+    ComPtr<ILights> all = lights();
+    ComPtr<ILight> l = add_light(all.get(), lt_Spot);
+    IDispatch* d = nullptr;
+    l->get_Diffuse(&d);
+    ComPtr<IColour> diffuse = child<IColour>(d);
+    diffuse->put_Red(0.5f);
+    l->get_Direction(&d);
+    ComPtr<IPosition> direction = child<IPosition>(d);
+    direction->put_Z(-1);
+    l->put_Range(50);
+    ASSERT_EQ(l->Update(), S_OK);
+    D3DLIGHT7 record{};
+    ASSERT_EQ(device->GetLight(0, &record), S_OK);
+    EXPECT_EQ(record.dltType, D3DLIGHT_SPOT);
+    EXPECT_EQ(record.dcvDiffuse.r, 0.5f) << "from the Diffuse child";
+    EXPECT_EQ(record.dcvDiffuse.g, 0.0f) << "the Colour child Add filled is not read";
+    EXPECT_EQ(record.dcvSpecular.r, 0.0f);
+    EXPECT_EQ(record.dvPosition.x, 1.0f) << "Add put its location in the position";
+    EXPECT_EQ(record.dvDirection.z, -1.0f);
+    EXPECT_EQ(record.dvRange, 50.0f);
+    EXPECT_EQ(record.dvTheta, 0.5f);
+    EXPECT_EQ(record.dvAttenuation0, 0.0f) << "the light's own constant attenuation replaces the reset's 1";
+    // A directional light always carries the maximum range; a point light ignores its direction.
+    l->put_Type(lt_Directional);
+    l->Update();
+    device->GetLight(0, &record);
+    EXPECT_EQ(std::bit_cast<uint32_t>(record.dvRange), 0x5F7FFFFFu);
+    l->put_Type(lt_Point);
+    l->Update();
+    device->GetLight(0, &record);
+    EXPECT_EQ(record.dvDirection.x, 1.0f) << "a point light's direction is its position";
+    // Refusals keep the device's previous record and say why.
+    rec.fail("Device.SetLight", E_OUTOFMEMORY, 1);
+    EXPECT_EQ(l->Update(), E_OUTOFMEMORY);
+    EXPECT_EQ(take_error().description, "Out of Memory.");
+    rec.fail("Device.SetLight", DDERR_INVALIDOBJECT, 1);
+    DebugCapture out;
+    EXPECT_EQ(l->Update(), DDERR_INVALIDOBJECT);
+    EXPECT_EQ(take_error().description, "Unknown Error.");
+    EXPECT_NE(out.text().find("Light Properties:\nPosition (X): 1.000000\n"), std::string::npos);
+    EXPECT_NE(out.text().find("Type: 1\nRange: 50.000000\nSetLight Failed. (Error Code=88760082).\n"), std::string::npos);
+}
+
+TEST_F(SceneTest, AddNamesLightsByCountEnablesThemAndReusesIds) {
+    ComPtr<ILights> all = lights();
+    ComPtr<ILight> a = add_light(all.get()), b = add_light(all.get()), c = add_light(all.get());
+    LONG id = -1;
+    c->get_ID(&id);
+    EXPECT_EQ(id, 2);
+    VARIANT_BOOL on = VARIANT_FALSE;
+    ASSERT_EQ(c->get_Enabled(&on), S_OK);
+    EXPECT_EQ(on, VARIANT_TRUE);
+    EXPECT_EQ(rec.count("Device.LightEnable(2, 1)"), 1u);
+    VARIANT key;
+    VariantInit(&key);
+    key.vt = VT_BSTR;
+    key.bstrVal = SysAllocString(u"Light0");
+    ASSERT_EQ(all->Remove(key), S_OK);
+    ComPtr<ILight> d = add_light(all.get());
+    d->get_ID(&id);
+    EXPECT_EQ(id, 2) << "the count before the addition";
+    LONG count = 0;
+    all->get_Count(&count);
+    EXPECT_EQ(count, 2) << "Light2 took the place of the light of that name";
+    VariantClear(&key);
+    EXPECT_EQ(a->put_Enabled(VARIANT_FALSE), S_OK) << "a removed light still drives its device index";
+    BOOL enabled = TRUE;
+    device->GetLightEnable(0, &enabled);
+    EXPECT_FALSE(enabled);
+}
+
+TEST_F(SceneTest, ElevenLightsSortByNameNotNumber) {
+    ComPtr<ILights> all = lights();
+    for (int i = 0; i < 11; ++i) add_light(all.get());
+    VARIANT index, item;
+    VariantInit(&index);
+    VariantInit(&item);
+    index.vt = VT_I4;
+    index.lVal = 1;
+    ASSERT_EQ(all->Item(index, &item), S_OK);
+    BSTR name = nullptr;
+    child<ILight>(item.pdispVal)->get_Name(&name);
+    EXPECT_EQ(text::utf8(name), "Light9");
+    SysFreeString(name);
+    LONG max = 0;
+    ASSERT_EQ(all->get_Max(&max), S_OK);
+    EXPECT_EQ(max, 8);
+}
+
+TEST_F(SceneTest, AddChecksTheDeviceAndTheTypeAgainstItsCapabilities) {
+    ComPtr<ILights> bare(create<ILights>(CLSID_Lights));
+    IDispatch* d = nullptr;
+    bare->put_Device(dev);
+    EXPECT_EQ(bare->get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1, 0.5f, 1, 100, &d), E_POINTER) << "no Direct3D object";
+    EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
+    LONG max = 0;
+    EXPECT_EQ(ComPtr<ILights>(create<ILights>(CLSID_Lights))->get_Max(&max), E_POINTER);
+    ComPtr<ILights> all = lights();
+    DebugCapture out;
+    EXPECT_EQ(all->get_Add(static_cast<LightTypes>(7), 0, 0, 0, 0, 0, 0, 0, 1, 0.5f, 1, 100, &d), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nInvalid Light Type.");
+    EXPECT_EQ(out.text(), "Light --> Invalid Type --> Not ");
+    rec.config().devices[0].caps.dwVertexProcessingCaps &= ~D3DVTXPCAPS_POSITIONALLIGHTS;
+    out.clear();
+    EXPECT_EQ(all->get_Add(lt_Spot, 0, 0, 0, 0, 0, 0, 0, 1, 0.5f, 1, 100, &d), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nSpotlights are not supported by this device.");
+    EXPECT_EQ(out.text(), "Light --> Spotlight --> Not Supported.\n");
+    EXPECT_EQ(all->get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1, 0.5f, 1, 100, &d), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nPoint Lights are not supported by this device.");
+    ComPtr<ILight> sun = add_light(all.get(), lt_Directional);
+    EXPECT_TRUE(sun);
+    // Without capabilities the type is not checked and the light is made anyway.
+    rec.fail("Device.GetCaps", DDERR_INVALIDOBJECT);
+    ComPtr<ILight> any = add_light(all.get(), static_cast<LightTypes>(9));
+    EXPECT_TRUE(any);
+    EXPECT_EQ(all->get_Max(&max), DDERR_INVALIDOBJECT);
+    EXPECT_EQ(take_error().description, "Invalid Object.");
+    LONG count = 0;
+    all->get_Count(&count);
+    EXPECT_EQ(count, 2);
+}
+
+TEST_F(SceneTest, InnerConeIsClampedAgainstTheOuterConeItHadBefore) {
+    ComPtr<ILights> all = lights();
+    ComPtr<ILight> l = add_light(all.get(), lt_Spot, 1.5f, 2.0f);
+    float inner = 0, outer = 0;
+    l->get_InnerCone(&inner);
+    l->get_OuterCone(&outer);
+    EXPECT_EQ(inner, 1.0f);
+    EXPECT_EQ(outer, 2.0f);
+}
+
+TEST_F(SceneTest, EnablingBeyondTheDevicesLimitIsReportedWithTheDevicesResult) {
+    // A device that refuses a third active light: Add still stores the light, and its report
+    // names the device's result.
+    rec.config().devices[0].caps.dwMaxActiveLights = 2;
+    rec.fail("Device.LightEnable(2, 1)", D3DERR_LIGHT_SET_FAILED);
+    ComPtr<ILights> all = lights();
+    add_light(all.get());
+    add_light(all.get());
+    ComPtr<ILight> third = add_light(all.get());
+    EXPECT_EQ(take_error().description, "Setting Light has Failed.") << "reported by the light Add enabled";
+    EXPECT_EQ(third->put_Enabled(VARIANT_TRUE), D3DERR_LIGHT_SET_FAILED);
+    ErrorText e = take_error();
+    EXPECT_EQ(e.source, "Vantor.Light.1");
+    EXPECT_EQ(e.description, "Setting Light has Failed.");
+    rec.fail("Device.LightEnable", D3DERR_LIGHTNOTINTHISVIEWPORT, 1);
+    EXPECT_EQ(third->put_Enabled(VARIANT_FALSE), D3DERR_LIGHTNOTINTHISVIEWPORT);
+    EXPECT_EQ(take_error().description, "Light does not belong in this Viewport.");
+}
+
+TEST_F(SceneTest, FreeDropsTheChildrenAndTheDevice) {
+    ComPtr<ILights> all = lights();
+    ComPtr<ILight> l = add_light(all.get());
+    DebugCapture out;
+    EXPECT_EQ(l->Free(), S_OK);
+    EXPECT_EQ(out.text(), "Releasing all Light Resources.\n");
+    IDispatch* d = nullptr;
+    EXPECT_EQ(l->get_Diffuse(&d), E_POINTER);
+    EXPECT_EQ(l->Update(), E_POINTER);
+    VARIANT_BOOL on;
+    EXPECT_EQ(l->get_Enabled(&on), E_POINTER);
+    BOOL enabled = FALSE;
+    device->GetLightEnable(0, &enabled);
+    EXPECT_TRUE(enabled) << "the device's light is not touched";
+}
+
+// ---- fog ---------------------------------------------------------------------------------------
+
+TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
+    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    fog->put_Device(dev);
+    EXPECT_EQ(fog->put_StartingPos(10), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nLinear Fog Only Supports Starting Position.");
+    EXPECT_EQ(fog->put_Density(1.0f), S_OK);
+    EXPECT_EQ(fog->put_Density(0.0f), S_OK);
+    EXPECT_EQ(fog->put_Density(1.01f), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nDensity must be between 0.0 and 1.0 inclusive.");
+    EXPECT_EQ(fog->put_Density(-0.01f), E_FAIL);
+    EXPECT_EQ(fog->put_Density(0.25f), S_OK);
+    DWORD state = 0;
+    device->GetRenderState(D3DRENDERSTATE_FOGDENSITY, &state);
+    EXPECT_EQ(state, std::bit_cast<DWORD>(0.25f)) << "floats travel as their bits";
+    ASSERT_EQ(fog->put_Mode(fm_Linear), S_OK);
+    device->GetRenderState(D3DRENDERSTATE_FOGVERTEXMODE, &state);
+    EXPECT_EQ(state, 3u);
+    EXPECT_EQ(fog->put_StartingPos(10), S_OK);
+    EXPECT_EQ(fog->put_EndPosition(-4), S_OK) << "no check of start against end";
+    float v = 0;
+    fog->get_StartingPos(&v);
+    EXPECT_EQ(v, 10.0f);
+    EXPECT_EQ(fog->put_Density(0.5f), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nLinear Fog does not support Density.");
+    device->GetRenderState(D3DRENDERSTATE_FOGDENSITY, &state);
+    EXPECT_EQ(state, std::bit_cast<DWORD>(0.25f)) << "unchanged";
+    EXPECT_EQ(fog->get_Density(&v), E_FAIL);
+    DebugCapture out;
+    EXPECT_EQ(fog->put_Mode(static_cast<FogModes>(7)), S_OK);
+    EXPECT_EQ(out.text(), "Fog Type --> Unknown.\n");
+    rec.fail("Device.SetRenderState(140", E_INVALIDARG, 1);
+    EXPECT_EQ(fog->put_Mode(fm_Exp), E_INVALIDARG);
+    EXPECT_EQ(take_error().description, "The parameter is incorrect.\nFailed to Set Fog Mode.");
+    EXPECT_EQ(fog->put_Density(0.5f), S_OK) << "the remembered mode is 7, not linear: Exp was refused";
+    FogModes mode;
+    fog->get_Mode(&mode);
+    EXPECT_EQ(mode, fm_Exp) << "the getter reads the table state, which the refused put did set";
+    VARIANT_BOOL flag;
+    EXPECT_EQ(fog->put_Enabled(VARIANT_TRUE), S_OK);
+    fog->get_Enabled(&flag);
+    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(fog->put_RangeBased(VARIANT_TRUE), S_OK);
+    device->GetRenderState(D3DRENDERSTATE_RANGEFOGENABLE, &state);
+    EXPECT_EQ(state, 0xFFFFFFFFu) << "true widened with its sign";
+    fog->get_RangeBased(&flag);
+    EXPECT_EQ(flag, VARIANT_TRUE);
+    rec.fail("Device.SetRenderState(48", DDERR_INVALIDOBJECT, 1);
+    EXPECT_EQ(fog->put_RangeBased(VARIANT_FALSE), DDERR_INVALIDOBJECT);
+    EXPECT_EQ(take_error().source, "") << "returned without a report";
+}
+
+TEST_F(SceneTest, FogWithoutADeviceHasTwoDescriptions) {
+    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    float v;
+    EXPECT_EQ(fog->get_Density(&v), E_POINTER);
+    EXPECT_EQ(take_error().description, "Fog unavailable.");
+    EXPECT_EQ(fog->put_Mode(fm_Exp), E_POINTER);
+    EXPECT_EQ(take_error().description, "Fog unavailable.");
+    EXPECT_EQ(fog->put_RangeBased(VARIANT_TRUE), E_POINTER);
+    EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
+    IDispatch* colour = nullptr;
+    EXPECT_EQ(fog->get_Colour(&colour), S_OK);
+    colour->Release();
+    EXPECT_EQ(fog->Update(), E_FAIL);
+    EXPECT_EQ(take_error().description, "Unspecified error\nException Raised.");
+}
+
+TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
+    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    fog->put_Device(dev);
+    IDispatch* d = nullptr;
+    fog->get_Colour(&d);
+    ComPtr<IColour> c = child<IColour>(d);
+    c->put_Red(1);
+    DWORD state = 0xDEAD;
+    device->GetRenderState(D3DRENDERSTATE_FOGCOLOR, &state);
+    EXPECT_EQ(state, 0u) << "nothing until Update";
+    ASSERT_EQ(fog->Update(), S_OK);
+    device->GetRenderState(D3DRENDERSTATE_FOGCOLOR, &state);
+    EXPECT_EQ(state, 0x00FF0000u);
+    c->put_Blue(2.0f);   // 510 spills into green
+    c->put_Alpha(-1.0f); // -255 << 24
+    fog->Update();
+    device->GetRenderState(D3DRENDERSTATE_FOGCOLOR, &state);
+    EXPECT_EQ(state, (static_cast<uint32_t>(-255) << 24) | 0x00FF0000u | 510u);
+    c->put_Red(NAN);
+    c->put_Green(1e30f);
+    EXPECT_EQ(fog->Update(), S_OK) << "values beyond any integer saturate, never undefined";
+}
+
+// ---- world-file records --------------------------------------------------------------------------
+
+TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
+    const std::string path = ::testing::TempDir() + "scene_records.txt";
+    ComPtr<ICameras> cameras(create<ICameras>(CLSID_Cameras));
+    cameras->put_Device(dev);
+    BSTR name = SysAllocString(u"Default");
+    IDispatch* d = nullptr;
+    cameras->get_Add(name, &d);
+    d->Release();
+    ComPtr<ILights> all = lights();
+    add_light(all.get(), lt_Spot);
+    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    fog->put_Device(dev);
+    fog->put_Enabled(VARIANT_TRUE);
+    uint32_t f = VantorStreamOpen(path.c_str(), "w");
+    ASSERT_EQ(cameras->Save(static_cast<LONG>(f)), S_OK);
+    ASSERT_EQ(fog->Save(static_cast<LONG>(f)), S_OK);
+    ASSERT_EQ(all->Save(static_cast<LONG>(f)), S_OK);
+    VantorStreamClose(f);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    const std::string file = s.str();
+    EXPECT_EQ(file.substr(0, 120),
+              std::string("1\r\n// Camera\r\nDefault\r\n0.000000\r\n0.000000\r\n0.000000\r\n0.000000\r\n0.000000\r\n10.000000\r\n"
+                          "0.000000\r\n0.000000\r\n0.000000\r\n// Fog\r\n").substr(0, 120));
+    EXPECT_NE(file.find("// Fog\r\n1.000000\r\n0.000000\r\n0.000000\r\n0\r\n4294967295\r\n0\r\n// Colour\r\n"), std::string::npos)
+        << "density reads the device's default 1.0; enabled is written as 4294967295";
+    EXPECT_NE(file.find("1\r\n// Light\r\nLight0\r\n2\r\n0\r\n1.000000\r\n2.000000\r\n3.000000\r\n"), std::string::npos);
+
+    // Read back into fresh objects: the camera keeps its own name as its key.
+    ComPtr<ICameras> cameras2(create<ICameras>(CLSID_Cameras));
+    cameras2->put_Device(dev);
+    ComPtr<ILights> all2 = lights();
+    ComPtr<IFog> fog2(create<IFog>(CLSID_Fog));
+    fog2->put_Device(dev);
+    device->SetRenderState(D3DRENDERSTATE_FOGENABLE, 0);
+    f = VantorStreamOpen(path.c_str(), "r");
+    ASSERT_EQ(cameras2->Load(static_cast<LONG>(f)), S_OK);
+    ASSERT_EQ(fog2->Load(static_cast<LONG>(f)), S_OK);
+    ASSERT_EQ(all2->Load(static_cast<LONG>(f)), S_OK);
+    VantorStreamClose(f);
+    VARIANT key, item;
+    VariantInit(&key);
+    VariantInit(&item);
+    key.vt = VT_BSTR;
+    key.bstrVal = name;
+    EXPECT_EQ(cameras2->Item(key, &item), S_OK);
+    VariantClear(&item);
+    VARIANT_BOOL on = VARIANT_FALSE;
+    fog2->get_Enabled(&on);
+    EXPECT_EQ(on, VARIANT_TRUE);
+    LONG count = 0;
+    all2->get_Count(&count);
+    EXPECT_EQ(count, 1);
+    SysFreeString(name);
+    std::remove(path.c_str());
+}
