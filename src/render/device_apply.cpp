@@ -582,8 +582,16 @@ void Device::apply_viewport() {
     transform_block_.depth[0] = v.dvMinZ;
     transform_block_.depth[1] = v.dvMaxZ;
     transform_block_.depth[2] = v.dvMaxZ != v.dvMinZ ? 1.0f / (v.dvMaxZ - v.dvMinZ) : 0.0f;
-    transform_block_.pixel_offset[0] = 1.0f / static_cast<float>(v.dwWidth);
-    transform_block_.pixel_offset[1] = -1.0f / static_cast<float>(v.dwHeight);
+    // Direct3D samples pixels at integer coordinates with a top-left fill rule; GL samples at
+    // +0.5 and breaks ties on edges its own way (with clip control's flipped origin, its "top"
+    // edge is Direct3D's bottom). Moving everything by half a pixel less one sub-pixel step
+    // (1/256, llvmpipe's precision) puts Direct3D's pixel centres just inside top and left
+    // edges and just outside bottom and right ones, so integer rectangles cover exactly the
+    // pixels Direct3D covers (RenderRaster.ViewportMapsTopLeftPixel).
+    const float centre = 0.5f - 1.0f / 256.0f;
+    transform_block_.pixel_offset[0] = 2.0f * centre / static_cast<float>(v.dwWidth);
+    transform_block_.pixel_offset[1] = -2.0f * centre / static_cast<float>(v.dwHeight);
+    transform_block_.pixel_offset[2] = centre;
     dirty_viewport_ = false;
     dirty_transform_block_ = true;
 }

@@ -159,11 +159,12 @@ std::string vertex_shader(const PipelineKey& k) {
     o += "    vec3 P = vec3(0.0);\n    vec3 N = vec3(0.0);\n    float eye_depth = 0.0;\n";
     if (k.rhw) {
         // Pre-transformed vertices are in render-target pixels with Direct3D's pixel centres
-        // on integers (GL's are at +0.5), and sz is the final depth, which glDepthRange would
-        // otherwise map again. Pinned by RenderPipeline.PretransformedPointLandsOnItsPixel.
+        // on integers, GL's at +0.5 (u_pixel_offset.z, see apply_viewport), and sz is the final
+        // depth, which glDepthRange would otherwise map again.
+        // Pinned by RenderRaster.PretransformedPointLandsOnItsPixel.
         o += R"(    float w = a_position.w != 0.0 ? 1.0 / a_position.w : 1.0;
-    gl_Position = vec4((2.0 * (a_position.x - u_viewport.x + 0.5) / u_viewport.z - 1.0) * w,
-                       (1.0 - 2.0 * (a_position.y - u_viewport.y + 0.5) / u_viewport.w) * w,
+    gl_Position = vec4((2.0 * (a_position.x - u_viewport.x + u_pixel_offset.z) / u_viewport.z - 1.0) * w,
+                       (1.0 - 2.0 * (a_position.y - u_viewport.y + u_pixel_offset.z) / u_viewport.w) * w,
                        (a_position.z - u_depth.x) * u_depth.z * w, w);
     eye_depth = w;
 )";
@@ -186,8 +187,8 @@ std::string vertex_shader(const PipelineKey& k) {
             if (k.normal) o += "    N = mat3(u_normal_matrix[0]) * a_normal;\n";
         }
         if (k.normal && k.normalize) o += "    if (dot(N, N) > 0.0) N = normalize(N);\n";
-        // Direct3D's pixel centres are on integer coordinates, GL's at +0.5: shift by half a
-        // pixel after projection (RenderPipeline.ViewportMapsTopLeftPixel pins it).
+        // Direct3D's pixel centres are on integer coordinates, GL's at +0.5: shift by (almost)
+        // half a pixel after projection (RenderRaster.ViewportMapsTopLeftPixel pins it).
         o += "    vec4 clip = u_projection * vec4(P, 1.0);\n";
         o += "    clip.xy += u_pixel_offset.xy * clip.w;\n    gl_Position = clip;\n";
         o += "    eye_depth = abs(P.z);\n";
