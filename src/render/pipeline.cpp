@@ -304,9 +304,9 @@ std::string vertex_shader(const PipelineKey& k) {
 
 // Texture wrapping (WRAPn) is cylindrical interpolation, which GL does not have: per
 // primitive, a flagged component more than 0.5 below the largest of the primitive takes the
-// short way round by adding 1 (RenderTexture.WrapTakesTheShortWayRound). Flat colours are
-// taken from the provoking vertex of the input primitive, which GL presents second for odd
-// strip triangles and for fans.
+// short way round by adding 1 (RenderTexture.WrapTakesTheShortWayRound). With the first-vertex
+// convention GL presents each input primitive starting at its provoking vertex (for a fan,
+// Direct3D's vertex i + 1), so flat colours come from input vertex 0.
 std::string geometry_shader(const PipelineKey& k) {
     bool lines = k.primitive == 2 || k.primitive == 3;
     int n = lines ? 2 : 3;
@@ -317,12 +317,6 @@ std::string geometry_shader(const PipelineKey& k) {
     varying_block(o, k, "in", "vi[]");
     varying_block(o, k, "out", "go");
     o += "void main() {\n";
-    if (k.primitive == 5)
-        o += "    int pv = (gl_PrimitiveIDIn & 1) != 0 ? 1 : 0;\n";
-    else if (k.primitive == 6)
-        o += "    int pv = 1;\n";
-    else
-        o += "    int pv = 0;\n";
     for (int i = 0; i < kMaxStages; ++i) {
         if (!samples(k, i)) continue;
         add(o, "    vec4 t%d[%d];\n", i, n);
@@ -343,7 +337,7 @@ std::string geometry_shader(const PipelineKey& k) {
     add(o, "    for (int v = 0; v < %d; ++v) {\n", n);
     o += "        gl_Position = gl_in[v].gl_Position;\n";
     if (k.flat)
-        o += "        go.diffuse = vi[pv].diffuse;\n        go.specular = vi[pv].specular;\n";
+        o += "        go.diffuse = vi[0].diffuse;\n        go.specular = vi[0].specular;\n";
     else
         o += "        go.diffuse = vi[v].diffuse;\n        go.specular = vi[v].specular;\n";
     o += "        go.fog = vi[v].fog;\n";

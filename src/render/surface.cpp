@@ -104,7 +104,7 @@ HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawS
     clear_out(out);
     if (!out || !desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
     DWORD flags = desc->dwFlags;
-    if (flags & ~DDSD_ALL) return DDERR_INVALIDPARAMS;
+    if (flags & ~(DDSD_ALL | DDSD_CAPS)) return DDERR_INVALIDPARAMS;
     if (flags & DDSD_LPSURFACE) return DDERR_UNSUPPORTED;  // client memory is not taken over
     DWORD caps = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps : 0;
     DWORD caps2 = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps2 : 0;

@@ -70,6 +70,39 @@ inline D3DMATRIX translation(float x, float y, float z) {
     return m;
 }
 
+// DirectDraw pixel formats by their usual names.
+inline DDPIXELFORMAT rgb_format(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
+    pf.dwRGBBitCount = bits;
+    pf.dwRBitMask = r, pf.dwGBitMask = g, pf.dwBBitMask = b, pf.dwRGBAlphaBitMask = a;
+    return pf;
+}
+inline DDPIXELFORMAT format_r5g6b5() { return rgb_format(16, 0xF800, 0x07E0, 0x001F, 0); }
+inline DDPIXELFORMAT format_x1r5g5b5() { return rgb_format(16, 0x7C00, 0x03E0, 0x001F, 0); }
+inline DDPIXELFORMAT format_a1r5g5b5() { return rgb_format(16, 0x7C00, 0x03E0, 0x001F, 0x8000); }
+inline DDPIXELFORMAT format_a4r4g4b4() { return rgb_format(16, 0x0F00, 0x00F0, 0x000F, 0xF000); }
+inline DDPIXELFORMAT format_r8g8b8() { return rgb_format(24, 0xFF0000, 0xFF00, 0xFF, 0); }
+inline DDPIXELFORMAT format_x8r8g8b8() { return rgb_format(32, 0xFF0000, 0xFF00, 0xFF, 0); }
+inline DDPIXELFORMAT format_a8r8g8b8() { return rgb_format(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000); }
+inline DDPIXELFORMAT format_p8() {
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_PALETTEINDEXED8 | DDPF_RGB;
+    pf.dwRGBBitCount = 8;
+    return pf;
+}
+inline DDPIXELFORMAT format_luminance(bool alpha) {
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_LUMINANCE | (alpha ? DDPF_ALPHAPIXELS : 0);
+    pf.dwLuminanceBitCount = alpha ? 16 : 8;
+    pf.dwLuminanceBitMask = 0xFF;
+    pf.dwLuminanceAlphaBitMask = alpha ? 0xFF00 : 0;
+    return pf;
+}
+
 // Every test starts the layer, makes a small off-screen context and ends with no GL error
 // left and no back-end object alive.
 class RenderTest : public ::testing::Test {
@@ -133,6 +166,33 @@ protected:
         D3DTLVERTEX v[4] = {{x0, y0, z, 1, colour, 0, 0, 0}, {x1, y0, z, 1, colour, 0, 1, 0},
                             {x0, y1, z, 1, colour, 0, 0, 1}, {x1, y1, z, 1, colour, 0, 1, 1}};
         EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0), D3D_OK);
+    }
+
+    // A surface of the context's DirectDraw object, its pixels written by `fill(row, y, pitch)`.
+    template <class Fill>
+    IDirectDrawSurface7* make_surface(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, Fill fill) {
+        DDSURFACEDESC2 sd{};
+        sd.dwSize = sizeof sd;
+        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+        sd.ddsCaps.dwCaps = caps;
+        sd.dwWidth = w, sd.dwHeight = h;
+        sd.ddpfPixelFormat = pf;
+        IDirectDrawSurface7* s = nullptr;
+        if (HRESULT hr = dd->CreateSurface(&sd, &s, nullptr); hr != DD_OK) {
+            ADD_FAILURE() << "CreateSurface failed: " << hex(static_cast<DWORD>(hr));
+            return nullptr;
+        }
+        if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_WRITEONLY, 0) == DD_OK) {
+            for (DWORD y = 0; y < h; ++y) fill(static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch, y);
+            s->Unlock(nullptr);
+        }
+        return s;
+    }
+    // A 32-bit ARGB texture from 0xAARRGGBB texels, row by row.
+    IDirectDrawSurface7* make_texture(DWORD w, DWORD h, const std::vector<DWORD>& texels) {
+        return make_surface(DDSCAPS_TEXTURE, format_a8r8g8b8(), w, h, [&](uint8_t* row, DWORD y) {
+            std::memcpy(row, &texels[y * w], w * 4);
+        });
     }
 
     ID3DXContext* ctx = nullptr;
