@@ -87,7 +87,7 @@ uint16_t HandleTypeOf(uint32_t h) {
     Table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     Slot* s = find(t, h);
-    return s ? s->type : kHandleNone;
+    return s ? s->type : static_cast<uint16_t>(kHandleNone);
 }
 
 void HandleClose(uint32_t h) {

@@ -87,8 +87,8 @@ struct DIBSECTION {
 // The pixel layout of memory that a device context draws into (a locked surface).
 struct VantorPixelLayout {
     DWORD bitCount;     // 8 (palettised), 16, 24 or 32
-    DWORD redMask, greenMask, blueMask, alphaMask;
-    const RGBQUAD* palette;  // 256 entries for 8 bits, else NULL
+    DWORD redMask, greenMask, blueMask, alphaMask;  // all 0: 5-5-5 or 8-8-8, as for BI_RGB
+    const RGBQUAD* palette;  // 256 {B,G,R,x} entries for 8 bits (the DC keeps a copy), else NULL
 };
 
 extern "C" {

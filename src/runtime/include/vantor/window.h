@@ -18,7 +18,8 @@
 enum : INT { kWindowKindNone = 0, kWindowKindVirtual = 1, kWindowKindX11 = 2 };
 
 extern "C" {
-// Virtual windows: a size, a title and an RGBA image that presenting fills (black at first).
+// Virtual windows: a size, a title and an RGBA image that presenting fills (opaque black at
+// first and after a resize).
 VANTOR_API HWND VantorCreateVirtualWindow(INT width, INT height, LPCSTR title);
 // X11: opens $DISPLAY on first use. Create makes a plain Xlib window (mapped when `visible`);
 // Attach wraps an existing XID (0 when it is not a window on that display).
@@ -48,9 +49,15 @@ VANTOR_API BOOL VantorWindowPresent(HWND window, const void* rgba, INT width, IN
 // Reads the window's image (virtual: the presented image; X11: XGetImage of the window),
 // RGBA rows top to bottom, into a buffer of height * pitch bytes at the window's client size.
 VANTOR_API BOOL VantorWindowReadPixels(HWND window, void* rgba, INT pitch);
+// The same into a buffer of a size the caller states: the top-left width x height of the
+// image, clipped to the window; what lies outside the window reads as 0 (transparent black).
+// Prefer this for X11 windows, which the user can resize between GetClientRect and the read.
+VANTOR_API BOOL VantorWindowReadPixelsSized(HWND window, void* rgba, INT width, INT height, INT pitch);
 
 // X11 windows: handle pending events (expose, configure, close). Returns FALSE once the
-// window has been closed by the user or the window manager.
+// window has been closed by the user or the window manager (a close request leaves the window
+// up; DestroyWindow takes it down) or destroyed by its owner. VantorWindowClosed answers TRUE
+// after that, and for a handle that is not a window.
 VANTOR_API BOOL VantorPumpWindowEvents(HWND window);
 VANTOR_API BOOL VantorWindowClosed(HWND window);
 }
