@@ -1,0 +1,248 @@
+// The utility layer's rendering context.
+#include "context.h"
+
+#include "device.h"
+#include "platform.h"
+#include "surface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace vantor::render {
+
+Context::Context() : handle_(static_cast<ID3DXContext*>(this)) {}
+
+Context::~Context() {
+    if (dd_ && dd_->gl() && dd_->gl()->make_current()) text_.release();
+    device_.reset();
+    primary_.reset();
+    back_.reset();
+    depth_.reset();
+    dd_.reset();
+    if (restore_mode_) set_display_mode(saved_mode_);
+}
+
+HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD width, DWORD height, ID3DXContext** out) {
+    *out = nullptr;
+    if (flags & ~(D3DX_CONTEXT_FULLSCREEN | D3DX_CONTEXT_OFFSCREEN)) return D3DXERR_INVALIDPARAMETER;
+    if ((flags & D3DX_CONTEXT_FULLSCREEN) && (flags & D3DX_CONTEXT_OFFSCREEN)) return D3DXERR_INVALIDPARAMETER;
+    const std::vector<EglDevice>& devices = egl_devices();
+    if (device_index >= devices.size()) return D3DXERR_INVALIDD3DXDEVICEINDEX;
+    const EglDevice& egl = devices[device_index];
+    bool offscreen = (flags & D3DX_CONTEXT_OFFSCREEN) != 0;
+    bool fullscreen = (flags & D3DX_CONTEXT_FULLSCREEN) != 0;
+    int kind = kWindowKindNone;
+    if (!offscreen) {
+        // A handle that is not a window fails cleanly before anything is made.
+        kind = platform::window_kind(window);
+        if (kind != kWindowKindVirtual && kind != kWindowKindX11) return D3DXERR_INVALIDPARAMETER;
+    }
+    DisplayMode mode = current_display_mode();
+    if (offscreen) {
+        if (!width || !height || width == D3DX_DEFAULT || height == D3DX_DEFAULT) return D3DXERR_INVALIDPARAMETER;
+    } else if (fullscreen) {
+        if (width == D3DX_DEFAULT || !width) width = mode.width;
+        if (height == D3DX_DEFAULT || !height) height = mode.height;
+    } else if (width == D3DX_DEFAULT || height == D3DX_DEFAULT || !width || !height) {
+        int w = 0, h = 0;
+        if (!platform::client_size(window, &w, &h) || w <= 0 || h <= 0) return D3DXERR_INVALIDPARAMETER;
+        if (width == D3DX_DEFAULT || !width) width = static_cast<DWORD>(w);
+        if (height == D3DX_DEFAULT || !height) height = static_cast<DWORD>(h);
+    }
+    DWORD max_side = static_cast<DWORD>(std::min(egl.max_texture_size, egl.max_renderbuffer_size));
+    if (width > max_side || height > max_side) return D3DXERR_INVALIDPARAMETER;
+
+    std::shared_ptr<GlContext> gl;
+    if (kind == kWindowKindX11)
+        gl = GlContext::create_x11(platform::x11_display(window), platform::x11_window(window));
+    else
+        gl = GlContext::create_offscreen(egl);
+    if (!gl) return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
+
+    Context* c = new (std::nothrow) Context;
+    if (!c) return D3DXERR_NOMEMORY;
+    ComPtr<Context> hold = adopt(c);
+    c->flags_ = flags;
+    c->window_ = offscreen ? 0 : window;
+    c->kind_ = kind;
+    c->dd_ = DirectDraw::create(static_cast<int>(device_index), gl);
+    StandardFormat colour = mode.bpp == 16 ? StandardFormat::R5G6B5 : StandardFormat::X8R8G8B8;
+    c->back_ = Surface::create_back_buffer(c->dd_.get(), colour, width, height);
+    c->depth_ = Surface::create_depth_buffer(c->dd_.get(), width, height);
+    if (!c->back_ || !c->depth_) return D3DXERR_NOMEMORY;
+    c->back_->attach_depth(c->depth_.get());
+    const GUID& type = egl.software ? IID_IDirect3DRGBDevice : IID_IDirect3DTnLHalDevice;
+    c->device_ = Device::create(c->dd_.get(), c->back_.get(), type);
+    if (!c->device_) return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
+    if (fullscreen) {
+        // The window takes the whole screen, whose recorded mode becomes the context's size.
+        c->saved_mode_ = mode;
+        c->restore_mode_ = true;
+        set_display_mode({width, height, mode.bpp, mode.refresh});
+        platform::resize_window(window, static_cast<int>(width), static_cast<int>(height));
+    }
+    *out = hold.get();
+    hold->add_ref();
+    return S_OK;
+}
+
+HRESULT Context::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_ID3DXContext) return E_NOINTERFACE;
+    *ppv = static_cast<ID3DXContext*>(this);
+    add_ref();
+    return S_OK;
+}
+
+HRESULT Context::GetPrimary(IDirectDrawSurface7** surface) {
+    clear_out(surface);
+    if (!surface) return D3DXERR_NULLPOINTER;
+    if (kind_ == kWindowKindNone) return D3DXERR_NOPRIMARYAVAILABLE;
+    if (!primary_) {
+        // The front buffer: a memory surface that each UpdateFrame fills with the presented image.
+        DDSURFACEDESC2 sd{};
+        sd.dwSize = sizeof sd;
+        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+        sd.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+        sd.dwWidth = back_->width();
+        sd.dwHeight = back_->height();
+        sd.ddpfPixelFormat = back_->layout().ddpf;
+        IDirectDrawSurface7* s = nullptr;
+        if (FAILED(Surface::create(dd_.get(), &sd, &s))) return D3DXERR_NOPRIMARYAVAILABLE;
+        primary_ = adopt(Surface::from(s));
+        primary_->Blt(nullptr, back_.get(), nullptr, DDBLT_WAIT, nullptr);
+    }
+    primary_.copy_to(surface);
+    return S_OK;
+}
+
+HRESULT Context::GetZBuffer(IDirectDrawSurface7** surface) {
+    clear_out(surface);
+    if (!surface) return D3DXERR_NULLPOINTER;
+    depth_.copy_to(surface);
+    return S_OK;
+}
+
+HRESULT Context::GetBackBuffer(DWORD which, IDirectDrawSurface7** surface) {
+    clear_out(surface);
+    if (!surface) return D3DXERR_NULLPOINTER;
+    if (which != 0) return D3DXERR_NOBACKBUFFERAVAILABLE;
+    back_.copy_to(surface);
+    return S_OK;
+}
+
+HRESULT Context::GetD3D(IDirect3D7** d3d) {
+    clear_out(d3d);
+    if (!d3d) return D3DXERR_NULLPOINTER;
+    *d3d = dd_->d3d();
+    dd_->add_ref();
+    return S_OK;
+}
+
+HRESULT Context::GetD3DDevice(IDirect3DDevice7** device) {
+    clear_out(device);
+    if (!device) return D3DXERR_NULLPOINTER;
+    device_.copy_to(device);
+    return S_OK;
+}
+
+HRESULT Context::GetDD(IDirectDraw7** dd) {
+    clear_out(dd);
+    if (!dd) return D3DXERR_NULLPOINTER;
+    *dd = dd_->ddraw();
+    dd_->add_ref();
+    return S_OK;
+}
+
+DWORD Context::GetWidth() { return back_->width(); }
+DWORD Context::GetHeight() { return back_->height(); }
+
+HRESULT Context::UpdateFrame(DWORD flags) {
+    if (flags & ~D3DX_UPDATE_NOVSYNC) return D3DXERR_INVALIDPARAMETER;
+    if (back_->busy()) return DDERR_SURFACEBUSY;
+    GlContext& gl = *dd_->gl();
+    if (!gl.make_current()) return DDERR_GENERIC;
+    int w = static_cast<int>(back_->width()), h = static_cast<int>(back_->height());
+    if (kind_ == kWindowKindVirtual) {
+        // GL row 0 is the top row (clip control), which is also the window image's first row.
+        size_t bytes = static_cast<size_t>(w) * h * 4;
+        if (present_.size() < bytes) present_.resize(bytes);
+        glGetTextureImage(back_->gl_texture(), 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(bytes), present_.data());
+        if (!platform::present(window_, present_.data(), w, h, w * 4)) return DDERR_SURFACELOST;
+    } else if (kind_ == kWindowKindX11) {
+        // The window's framebuffer has its first row at the bottom: flip while copying, and
+        // scale to the window's current size.
+        int ww = w, wh = h;
+        gl.window_size(&ww, &wh);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, back_->framebuffer(gl));
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        glDisable(GL_SCISSOR_TEST);
+        glBlitFramebuffer(0, 0, w, h, 0, wh, ww, 0, GL_COLOR_BUFFER_BIT, (ww == w && wh == h) ? GL_NEAREST : GL_LINEAR);
+        gl.swap_buffers(!(flags & D3DX_UPDATE_NOVSYNC));
+        device_->invalidate_gl_state();
+    }
+    if (primary_) primary_->Blt(nullptr, back_.get(), nullptr, DDBLT_WAIT, nullptr);
+    return S_OK;
+}
+
+HRESULT Context::DrawDebugText(float x, float y, D3DCOLOR colour, LPSTR text) {
+    if (!text) return D3DXERR_NULLPOINTER;
+    if (!std::isfinite(x) || !std::isfinite(y)) return D3DXERR_INVALIDPARAMETER;
+    if (back_->busy()) return DDERR_SURFACEBUSY;
+    GlContext& gl = *dd_->gl();
+    if (!gl.make_current()) return D3DXERR_FAILEDDRAWTEXT;
+    bool ok = text_.draw(back_->framebuffer(gl), static_cast<int>(back_->width()), static_cast<int>(back_->height()),
+                         x, y, colour, text);
+    device_->invalidate_gl_state();
+    return ok ? S_OK : D3DXERR_FAILEDDRAWTEXT;
+}
+
+HRESULT Context::SetClearColor(D3DCOLOR colour) {
+    clear_colour_ = colour;
+    return S_OK;
+}
+
+HRESULT Context::SetClearDepth(float z) {
+    if (!(z >= 0.0f && z <= 1.0f)) return D3DXERR_INVALIDPARAMETER;
+    clear_depth_ = z;
+    return S_OK;
+}
+
+HRESULT Context::SetClearStencil(DWORD stencil) {
+    clear_stencil_ = stencil;
+    return S_OK;
+}
+
+HRESULT Context::Clear(DWORD flags) {
+    // The device's Clear clears the current viewport and checks the flags.
+    return device_->Clear(0, nullptr, flags, clear_colour_, clear_depth_, clear_stencil_);
+}
+
+HRESULT Context::Resize(DWORD width, DWORD height) {
+    if (flags_ & D3DX_CONTEXT_FULLSCREEN) return D3DXERR_CANNOTRESIZEFULLSCREEN;
+    if (kind_ == kWindowKindNone) return D3DXERR_CANNOTRESIZENONWINDOWED;
+    if (width == D3DX_DEFAULT || height == D3DX_DEFAULT) {
+        int w = 0, h = 0;
+        if (!platform::client_size(window_, &w, &h)) return D3DXERR_INVALIDPARAMETER;
+        if (width == D3DX_DEFAULT) width = static_cast<DWORD>(w);
+        if (height == D3DX_DEFAULT) height = static_cast<DWORD>(h);
+    }
+    GlContext& gl = *dd_->gl();
+    DWORD max_side = static_cast<DWORD>(std::min(gl.max_texture_size, gl.max_renderbuffer_size));
+    if (!width || !height || width > max_side || height > max_side) return D3DXERR_INVALIDPARAMETER;
+    if (back_->busy() || depth_->busy()) return DDERR_SURFACEBUSY;
+    if (width == back_->width() && height == back_->height()) return S_OK;
+    if (FAILED(back_->resize(width, height))) return D3DXERR_NOMEMORY;
+    if (FAILED(depth_->resize(width, height))) {
+        back_->resize(depth_->width(), depth_->height());
+        return D3DXERR_NOMEMORY;
+    }
+    if (primary_) primary_.reset();
+    if (device_->render_target() == back_.get()) device_->target_resized();
+    device_->invalidate_gl_state();
+    return S_OK;
+}
+
+}  // namespace vantor::render

@@ -1,0 +1,268 @@
+// Drawing and clearing: validation first (a bad draw changes nothing and draws nothing), then
+// the dirty state, the vertex stream and one GL draw.
+#include "device.h"
+
+#include "directdraw.h"
+#include "surface.h"
+#include "vertex_buffer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vantor::render {
+namespace {
+
+constexpr DWORD kKnownDrawFlags =
+    D3DDP_WAIT | D3DDP_OUTOFORDER | D3DDP_DONOTCLIP | D3DDP_DONOTUPDATEEXTENTS | D3DDP_DONOTLIGHT;
+
+GLenum gl_mode(D3DPRIMITIVETYPE type) {
+    switch (type) {
+        case D3DPT_POINTLIST: return GL_POINTS;
+        case D3DPT_LINELIST: return GL_LINES;
+        case D3DPT_LINESTRIP: return GL_LINE_STRIP;
+        case D3DPT_TRIANGLELIST: return GL_TRIANGLES;
+        case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+        default: return GL_TRIANGLE_FAN;
+    }
+}
+
+uint64_t primitives(D3DPRIMITIVETYPE type, uint64_t n) {
+    switch (type) {
+        case D3DPT_POINTLIST: return n;
+        case D3DPT_LINELIST: return n / 2;
+        case D3DPT_LINESTRIP: return n > 1 ? n - 1 : 0;
+        case D3DPT_TRIANGLELIST: return n / 3;
+        default: return n > 2 ? n - 2 : 0;
+    }
+}
+
+}  // namespace
+
+HRESULT Device::check_draw(D3DPRIMITIVETYPE type, DWORD flags) {
+    if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN) return D3DERR_INVALIDPRIMITIVETYPE;
+    if (flags & ~kKnownDrawFlags) return DDERR_INVALIDPARAMS;
+    if (target_->busy()) return DDERR_SURFACEBUSY;
+    return D3D_OK;
+}
+
+const FvfLayout* Device::layout_for(DWORD fvf, HRESULT* hr) {
+    if (!layout_cache_valid_ || layout_cache_.fvf != fvf) {
+        FvfLayout l;
+        if (HRESULT r = FvfLayout::parse(fvf, &l); FAILED(r)) {
+            *hr = r;
+            return nullptr;
+        }
+        layout_cache_ = l;
+        layout_cache_valid_ = true;
+    }
+    return &layout_cache_;
+}
+
+void Device::set_vertex_format(const FvfLayout& l) {
+    auto on = [&](GLuint index, GLint size, GLenum type, GLboolean normalised, GLuint offset) {
+        glEnableVertexArrayAttrib(vao_, index);
+        glVertexArrayAttribFormat(vao_, index, size, type, normalised, offset);
+        glVertexArrayAttribBinding(vao_, index, 0);
+    };
+    auto off = [&](GLuint index) { glDisableVertexArrayAttrib(vao_, index); };
+    on(0, l.rhw ? 4 : 3, GL_FLOAT, GL_FALSE, l.position_offset);
+    if (l.normal) on(1, 3, GL_FLOAT, GL_FALSE, l.normal_offset); else off(1);
+    // D3DCOLOR is stored as bytes B, G, R, A: GL_BGRA reads it in that order.
+    if (l.diffuse) on(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, l.diffuse_offset); else off(2);
+    if (l.specular) on(3, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, l.specular_offset); else off(3);
+    for (GLuint i = 0; i < 8; ++i) {
+        if (i < l.tex_count) on(4 + i, l.tex_size[i], GL_FLOAT, GL_FALSE, l.tex_offset[i]); else off(4 + i);
+    }
+    if (l.weights) on(12, std::min<GLint>(l.weights, 4), GL_FLOAT, GL_FALSE, l.weights_offset); else off(12);
+    vertex_format_ = l.fvf;
+}
+
+GLintptr Device::stream(GLuint buffer, size_t* head, size_t capacity, const void* data, size_t bytes, size_t align) {
+    size_t at = (*head + align - 1) / align * align;
+    if (at + bytes > capacity) {
+        // Orphan the storage: draws still reading the old one keep it, writes go to fresh memory.
+        glNamedBufferData(buffer, static_cast<GLsizeiptr>(std::max(capacity, bytes)), nullptr, GL_STREAM_DRAW);
+        at = 0;
+    }
+    glNamedBufferSubData(buffer, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes), data);
+    *head = at + bytes;
+    return static_cast<GLintptr>(at);
+}
+
+bool Device::prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type) {
+    if (!gl_->make_current()) return false;
+    apply_dirty_state();
+    if (vertex_format_ != layout.fvf) set_vertex_format(layout);
+    bool keyed = key_.colour_key && textures_[0] && textures_[0]->source_key();
+    if (dirty_key_ || dirty_stage_key_ || !draw_key_valid_ || layout.fvf != key_fvf_ || type != key_type_ ||
+        keyed != (draw_key_.colour_key != 0)) {
+        update_pipeline_key(layout, type);
+        key_fvf_ = layout.fvf;
+        key_type_ = type;
+    }
+    if (!program_) return false;
+    bind_textures();
+    if (draw_key_.colour_key) update_colour_key();
+    upload_blocks();
+    return true;
+}
+
+HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD count, DWORD flags) {
+    if (HRESULT hr = check_draw(type, flags); FAILED(hr)) return hr;
+    HRESULT hr = D3D_OK;
+    const FvfLayout* layout = layout_for(fvf, &hr);
+    if (!layout) return hr;
+    if (count == 0) return D3D_OK;
+    if (!vertices || count > D3DMAXNUMVERTICES || primitives(type, count) > D3DMAXNUMPRIMITIVES)
+        return DDERR_INVALIDPARAMS;
+    FvfLayout l = *layout;
+    if (!prepare(l, type)) return DDERR_GENERIC;
+    size_t bytes = static_cast<size_t>(count) * l.stride;
+    GLintptr at = stream(vertex_stream_, &vertex_head_, vertex_capacity_, vertices, bytes, 16);
+    vertex_capacity_ = std::max(vertex_capacity_, bytes);
+    glBindVertexBuffer(0, vertex_stream_, at, static_cast<GLsizei>(l.stride));
+    glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
+    return D3D_OK;
+}
+
+HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertex_count,
+                                     WORD* indices, DWORD index_count, DWORD flags) {
+    if (HRESULT hr = check_draw(type, flags); FAILED(hr)) return hr;
+    HRESULT hr = D3D_OK;
+    const FvfLayout* layout = layout_for(fvf, &hr);
+    if (!layout) return hr;
+    if (index_count == 0) return D3D_OK;
+    if (!vertices || !indices || vertex_count == 0 || vertex_count > D3DMAXNUMVERTICES ||
+        primitives(type, index_count) > D3DMAXNUMPRIMITIVES)
+        return DDERR_INVALIDPARAMS;
+    WORD lo = 0xFFFF, hi = 0;
+    for (DWORD i = 0; i < index_count; ++i) {
+        lo = std::min(lo, indices[i]);
+        hi = std::max(hi, indices[i]);
+    }
+    if (hi >= vertex_count) return DDERR_INVALIDPARAMS;
+    FvfLayout l = *layout;
+    if (!prepare(l, type)) return DDERR_GENERIC;
+    // Only the vertices the indices reach are sent; the base vertex maps index `lo` to the first.
+    size_t bytes = static_cast<size_t>(hi - lo + 1) * l.stride;
+    GLintptr at = stream(vertex_stream_, &vertex_head_, vertex_capacity_,
+                         static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride, bytes, 16);
+    vertex_capacity_ = std::max(vertex_capacity_, bytes);
+    size_t index_bytes = static_cast<size_t>(index_count) * sizeof(WORD);
+    GLintptr index_at = stream(index_stream_, &index_head_, index_capacity_, indices, index_bytes, 4);
+    index_capacity_ = std::max(index_capacity_, index_bytes);
+    glBindVertexBuffer(0, vertex_stream_, at, static_cast<GLsizei>(l.stride));
+    glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(index_at), -static_cast<GLint>(lo));
+    return D3D_OK;
+}
+
+HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb_iface, DWORD start, DWORD count,
+                                DWORD flags) {
+    if (HRESULT hr = check_draw(type, flags); FAILED(hr)) return hr;
+    VertexBuffer* vb = VertexBuffer::from(vb_iface);
+    if (!vb) return DDERR_INVALIDPARAMS;
+    if (vb->locked()) return D3DERR_VERTEXBUFFERLOCKED;
+    if (count == 0) return D3D_OK;
+    if (uint64_t{start} + count > vb->vertex_count() || primitives(type, count) > D3DMAXNUMPRIMITIVES)
+        return DDERR_INVALIDPARAMS;
+    const FvfLayout& l = vb->layout();
+    if (!prepare(l, type)) return DDERR_GENERIC;
+    GLintptr at = static_cast<GLintptr>(start) * l.stride;
+    GLuint buffer = vb->gl_buffer(gl_);
+    if (!buffer) {
+        size_t bytes = static_cast<size_t>(count) * l.stride;
+        at = stream(vertex_stream_, &vertex_head_, vertex_capacity_, vb->data() + at, bytes, 16);
+        vertex_capacity_ = std::max(vertex_capacity_, bytes);
+        buffer = vertex_stream_;
+    }
+    glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+    glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
+    return D3D_OK;
+}
+
+HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb_iface, DWORD start,
+                                       DWORD vertex_count, WORD* indices, DWORD index_count, DWORD flags) {
+    if (HRESULT hr = check_draw(type, flags); FAILED(hr)) return hr;
+    VertexBuffer* vb = VertexBuffer::from(vb_iface);
+    if (!vb) return DDERR_INVALIDPARAMS;
+    if (vb->locked()) return D3DERR_VERTEXBUFFERLOCKED;
+    if (index_count == 0) return D3D_OK;
+    if (!indices || vertex_count == 0 || uint64_t{start} + vertex_count > vb->vertex_count() ||
+        primitives(type, index_count) > D3DMAXNUMPRIMITIVES)
+        return DDERR_INVALIDPARAMS;
+    // Indices count from `start`.
+    for (DWORD i = 0; i < index_count; ++i)
+        if (indices[i] >= vertex_count) return DDERR_INVALIDPARAMS;
+    const FvfLayout& l = vb->layout();
+    if (!prepare(l, type)) return DDERR_GENERIC;
+    GLintptr at = static_cast<GLintptr>(start) * l.stride;
+    GLuint buffer = vb->gl_buffer(gl_);
+    if (!buffer) {
+        size_t bytes = static_cast<size_t>(vertex_count) * l.stride;
+        at = stream(vertex_stream_, &vertex_head_, vertex_capacity_, vb->data() + at, bytes, 16);
+        vertex_capacity_ = std::max(vertex_capacity_, bytes);
+        buffer = vertex_stream_;
+    }
+    size_t index_bytes = static_cast<size_t>(index_count) * sizeof(WORD);
+    GLintptr index_at = stream(index_stream_, &index_head_, index_capacity_, indices, index_bytes, 4);
+    index_capacity_ = std::max(index_capacity_, index_bytes);
+    glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+    glDrawElements(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
+                   reinterpret_cast<const void*>(index_at));
+    return D3D_OK;
+}
+
+HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour, D3DVALUE z, DWORD stencil) {
+    if (!flags || (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))) return DDERR_INVALIDPARAMS;
+    if (count && !rects) return DDERR_INVALIDPARAMS;
+    Surface* depth = target_->attached_depth();
+    if ((flags & D3DCLEAR_ZBUFFER) && !depth) return D3DERR_ZBUFFER_NOTPRESENT;
+    if ((flags & D3DCLEAR_STENCIL) && !(depth && depth->layout().g.bits)) return D3DERR_STENCILBUFFER_NOTPRESENT;
+    if ((flags & D3DCLEAR_ZBUFFER) && !(z >= 0.0f && z <= 1.0f)) return DDERR_INVALIDPARAMS;
+    if (target_->busy() || (depth && depth->busy())) return DDERR_SURFACEBUSY;
+    if (!gl_->make_current()) return DDERR_GENERIC;
+    if (dirty_target_) bind_target();
+    if (dirty_viewport_) apply_viewport();
+    if (dirty_fixed_) apply_dirty_state();
+
+    // Clear ignores the render states: every channel, the whole depth and stencil, inside the
+    // viewport (and the rectangles given).
+    GLbitfield bits = 0;
+    if (flags & D3DCLEAR_TARGET) {
+        bits |= GL_COLOR_BUFFER_BIT;
+        glClearColor(((colour >> 16) & 0xFF) / 255.0f, ((colour >> 8) & 0xFF) / 255.0f, (colour & 0xFF) / 255.0f,
+                     ((colour >> 24) & 0xFF) / 255.0f);
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+        bits |= GL_DEPTH_BUFFER_BIT;
+        glDepthMask(GL_TRUE);
+        glClearDepth(z);
+        dirty_render_.set(D3DRENDERSTATE_ZWRITEENABLE);
+    }
+    if (flags & D3DCLEAR_STENCIL) {
+        bits |= GL_STENCIL_BUFFER_BIT;
+        glStencilMask(0xFF);
+        glClearStencil(static_cast<GLint>(stencil & 0xFF));
+        dirty_render_.set(D3DRENDERSTATE_STENCILWRITEMASK);
+    }
+    any_dirty_state_ = true;
+    const D3DVIEWPORT7& v = viewport_;
+    LONG vx1 = static_cast<LONG>(v.dwX), vy1 = static_cast<LONG>(v.dwY);
+    LONG vx2 = static_cast<LONG>(v.dwX + v.dwWidth), vy2 = static_cast<LONG>(v.dwY + v.dwHeight);
+    if (count == 0) {
+        glClear(bits);
+    } else {
+        for (DWORD i = 0; i < count; ++i) {
+            LONG x1 = std::max(rects[i].x1, vx1), y1 = std::max(rects[i].y1, vy1);
+            LONG x2 = std::min(rects[i].x2, vx2), y2 = std::min(rects[i].y2, vy2);
+            if (x1 >= x2 || y1 >= y2) continue;
+            glScissor(x1, y1, x2 - x1, y2 - y1);
+            glClear(bits);
+        }
+        glScissor(vx1, vy1, static_cast<GLsizei>(v.dwWidth), static_cast<GLsizei>(v.dwHeight));
+    }
+    return D3D_OK;
+}
+
+}  // namespace vantor::render

@@ -1,0 +1,208 @@
+// EGL devices and GL contexts.
+#include "gl.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace vantor::render {
+namespace {
+
+const EGLint kContextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
+                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                     EGL_NONE};
+
+bool has_extension(const char* list, const char* name) {
+    if (!list) return false;
+    size_t n = std::strlen(name);
+    for (const char* p = list; (p = std::strstr(p, name)) != nullptr; p += n)
+        if ((p == list || p[-1] == ' ') && (p[n] == ' ' || p[n] == '\0')) return true;
+    return false;
+}
+
+// Initialises `display` and checks that it gives an OpenGL 4.5 core context; fills the
+// device's description from that context.
+bool probe(EglDevice& d) {
+    EGLint major = 0, minor = 0;
+    if (d.display == EGL_NO_DISPLAY || !eglInitialize(d.display, &major, &minor)) return false;
+    if (!has_extension(eglQueryString(d.display, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context") ||
+        !has_extension(eglQueryString(d.display, EGL_EXTENSIONS), "EGL_KHR_no_config_context"))
+        return false;
+    if (!eglBindAPI(EGL_OPENGL_API)) return false;
+    EGLContext previous = eglGetCurrentContext();
+    EGLDisplay previous_display = eglGetCurrentDisplay();
+    EGLSurface previous_draw = eglGetCurrentSurface(EGL_DRAW);
+    EGLSurface previous_read = eglGetCurrentSurface(EGL_READ);
+    EGLContext c = eglCreateContext(d.display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, kContextAttributes);
+    if (c == EGL_NO_CONTEXT) return false;
+    bool ok = eglMakeCurrent(d.display, EGL_NO_SURFACE, EGL_NO_SURFACE, c);
+    if (ok) {
+        const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+        const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        d.renderer = renderer ? renderer : "OpenGL";
+        d.version = version ? version : "";
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &d.max_texture_size);
+        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &d.max_renderbuffer_size);
+        GLint extensions = 0;
+        glGetIntegerv(GL_NUM_EXTENSIONS, &extensions);
+        for (GLint i = 0; i < extensions; ++i) {
+            const char* e = reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, i));
+            if (e && (!std::strcmp(e, "GL_EXT_texture_filter_anisotropic") ||
+                      !std::strcmp(e, "GL_ARB_texture_filter_anisotropic")))
+                glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &d.max_anisotropy);
+        }
+        if (d.max_anisotropy < 1.0f) d.max_anisotropy = 1.0f;
+        while (glGetError() != GL_NO_ERROR) {
+        }
+    }
+    eglMakeCurrent(d.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroyContext(d.display, c);
+    if (previous != EGL_NO_CONTEXT)
+        eglMakeCurrent(previous_display, previous_draw, previous_read, previous);
+    return ok && d.max_texture_size > 0;
+}
+
+std::vector<EglDevice> find_devices() {
+    std::vector<EglDevice> found;
+    const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+    auto query_string =
+        reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
+    if (has_extension(client, "EGL_EXT_device_enumeration") && has_extension(client, "EGL_EXT_platform_device") &&
+        query_devices && query_string) {
+        EGLDeviceEXT devices[16];
+        EGLint count = 0;
+        if (query_devices(16, devices, &count)) {
+            for (EGLint i = 0; i < count; ++i) {
+                EglDevice d;
+                d.device = devices[i];
+                d.software = has_extension(query_string(devices[i], EGL_EXTENSIONS), "EGL_MESA_device_software");
+                d.display = eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+                if (probe(d)) found.push_back(d);
+            }
+        }
+    }
+    if (found.empty()) {
+        // No device enumeration: the surfaceless platform, then the default display.
+        EglDevice d;
+        if (has_extension(client, "EGL_MESA_platform_surfaceless"))
+            d.display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (d.display == EGL_NO_DISPLAY || !probe(d)) d.display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+        if (d.display != EGL_NO_DISPLAY && (d.renderer.size() || probe(d))) {
+            d.software = d.renderer.find("llvmpipe") != std::string::npos ||
+                         d.renderer.find("softpipe") != std::string::npos;
+            found.push_back(d);
+        }
+    }
+    // The most accelerated device first: it is the utility layer's default.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const EglDevice& a, const EglDevice& b) { return !a.software && b.software; });
+    return found;
+}
+
+}  // namespace
+
+const std::vector<EglDevice>& egl_devices() {
+    static std::once_flag once;
+    static std::vector<EglDevice>* devices;
+    std::call_once(once, [] { devices = new std::vector<EglDevice>(find_devices()); });
+    return *devices;
+}
+
+std::shared_ptr<GlContext> GlContext::create_offscreen(const EglDevice& device) {
+    if (device.display == EGL_NO_DISPLAY || !eglBindAPI(EGL_OPENGL_API)) return nullptr;
+    std::shared_ptr<GlContext> gl(new GlContext);
+    gl->display_ = device.display;
+    gl->context_ = eglCreateContext(device.display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, kContextAttributes);
+    if (gl->context_ == EGL_NO_CONTEXT || !gl->finish_setup()) return nullptr;
+    return gl;
+}
+
+std::shared_ptr<GlContext> GlContext::create_x11(void* x_display, unsigned long xid) {
+    if (!x_display || !xid || !eglBindAPI(EGL_OPENGL_API)) return nullptr;
+    static std::mutex lock;
+    static std::map<void*, EGLDisplay>* displays = new std::map<void*, EGLDisplay>;
+    EGLDisplay display = EGL_NO_DISPLAY;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        auto it = displays->find(x_display);
+        if (it != displays->end()) {
+            display = it->second;
+        } else {
+            display = eglGetPlatformDisplay(EGL_PLATFORM_X11_KHR, x_display, nullptr);
+            EGLint major = 0, minor = 0;
+            if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor)) return nullptr;
+            (*displays)[x_display] = display;
+        }
+    }
+    const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                        EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+    EGLConfig configs[64];
+    EGLint count = 0;
+    if (!eglChooseConfig(display, config_attributes, configs, 64, &count) || count == 0) return nullptr;
+    std::shared_ptr<GlContext> gl(new GlContext);
+    gl->display_ = display;
+    // The first configuration whose visual suits the window wins.
+    for (EGLint i = 0; i < count && gl->surface_ == EGL_NO_SURFACE; ++i) {
+        unsigned long window = xid;
+        gl->surface_ = eglCreatePlatformWindowSurface(display, configs[i], &window, nullptr);
+        if (gl->surface_ != EGL_NO_SURFACE)
+            gl->context_ = eglCreateContext(display, configs[i], EGL_NO_CONTEXT, kContextAttributes);
+    }
+    if (gl->surface_ == EGL_NO_SURFACE || gl->context_ == EGL_NO_CONTEXT || !gl->finish_setup()) return nullptr;
+    return gl;
+}
+
+GlContext::~GlContext() {
+    if (display_ == EGL_NO_DISPLAY) return;
+    if (context_ != EGL_NO_CONTEXT && eglGetCurrentContext() == context_)
+        eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
+    if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
+}
+
+bool GlContext::make_current() {
+    if (eglGetCurrentContext() == context_) return true;
+    eglBindAPI(EGL_OPENGL_API);
+    return eglMakeCurrent(display_, surface_, surface_, context_);
+}
+
+bool GlContext::finish_setup() {
+    if (!make_current()) return false;
+    // Direct3D's conventions: the first row of the target is the top one and depth runs 0..1.
+    glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
+    // Flat shading takes the first vertex of each primitive, as Direct3D does.
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture_size);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &max_renderbuffer_size);
+    for (const EglDevice& d : egl_devices())
+        if (d.display == display_) max_anisotropy = d.max_anisotropy;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    return max_texture_size > 0;
+}
+
+bool GlContext::window_size(int* width, int* height) const {
+    EGLint w = 0, h = 0;
+    if (surface_ == EGL_NO_SURFACE || !eglQuerySurface(display_, surface_, EGL_WIDTH, &w) ||
+        !eglQuerySurface(display_, surface_, EGL_HEIGHT, &h))
+        return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
+void GlContext::swap_buffers(bool vsync) {
+    if (surface_ == EGL_NO_SURFACE) return;
+    int interval = vsync ? 1 : 0;
+    if (interval != swap_interval_) {
+        eglSwapInterval(display_, interval);
+        swap_interval_ = interval;
+    }
+    eglSwapBuffers(display_, surface_);
+}
+
+}  // namespace vantor::render

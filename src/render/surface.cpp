@@ -1,0 +1,598 @@
+// DirectDraw surfaces.
+#include "surface.h"
+
+#include "directdraw.h"
+#include "palette.h"
+#include "platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace vantor::render {
+namespace {
+
+// DirectDraw values the header does not name.
+constexpr DWORD kCapsWriteOnly = 0x00080000;    // DDSCAPS_WRITEONLY
+constexpr DWORD kCapsAllocOnLoad = 0x04000000;  // DDSCAPS_ALLOCONLOAD
+constexpr DWORD kKnownCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE |
+                             DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ZBUFFER | DDSCAPS_MIPMAP |
+                             DDSCAPS_COMPLEX | DDSCAPS_LOCALVIDMEM | DDSCAPS_NONLOCALVIDMEM | kCapsWriteOnly |
+                             kCapsAllocOnLoad;
+constexpr DWORD kCaps2HintAntialiasing = 0x100;
+constexpr DWORD kKnownCaps2 = DDSCAPS2_HINTDYNAMIC | DDSCAPS2_HINTSTATIC | DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_OPAQUE |
+                              DDSCAPS2_D3DTEXTUREMANAGE | kCaps2HintAntialiasing;
+constexpr DWORD kLockEvent = 0x2;          // DDLOCK_EVENT
+constexpr DWORD kLockNoOverwrite = 0x1000; // DDLOCK_NOOVERWRITE
+constexpr DWORD kKnownLockFlags = DDLOCK_WAIT | kLockEvent | DDLOCK_READONLY | DDLOCK_WRITEONLY | DDLOCK_NOSYSLOCK |
+                                  kLockNoOverwrite | DDLOCK_DISCARDCONTENTS | DDLOCK_DONOTWAIT;
+constexpr DWORD kBltAsync = 0x200;              // DDBLT_ASYNC
+constexpr DWORD kBltKeySrcOverride = 0x10000;   // DDBLT_KEYSRCOVERRIDE
+constexpr DWORD kKnownBltFlags = DDBLT_COLORFILL | DDBLT_KEYSRC | kBltKeySrcOverride | DDBLT_WAIT |
+                                 DDBLT_DONOTWAIT | kBltAsync;
+constexpr DWORD kColorKeySpace = 0x1;           // DDCKEY_COLORSPACE
+constexpr DWORD kColorKeyDestBlt = 0x2, kColorKeyDestOverlay = 0x4, kColorKeySrcOverlay = 0x10;
+constexpr DWORD kMaxSide = 16384;
+#define DDERR_NOCOLORKEY MAKE_DDHRESULT(215)
+
+DWORD mip_levels(DWORD w, DWORD h) {
+    DWORD levels = 1;
+    for (DWORD s = std::max(w, h); s > 1; s >>= 1) ++levels;
+    return levels;
+}
+
+StandardFormat mode_format(DWORD bpp) {
+    switch (bpp) {
+        case 8: return StandardFormat::P8;
+        case 16: return StandardFormat::R5G6B5;
+        case 24: return StandardFormat::R8G8B8;
+        default: return StandardFormat::X8R8G8B8;
+    }
+}
+
+GLenum colour_storage(const PixelLayout& l) {
+    if (l.bits == 16) {
+        if (l.a.bits == 4) return GL_RGBA4;
+        if (l.g.bits == 6) return GL_RGB565;
+        return GL_RGB5_A1;
+    }
+    // Without an alpha channel, reads of the destination alpha give 1, as Direct3D's do.
+    return l.a.bits ? GL_RGBA8 : GL_RGB8;
+}
+
+bool valid_rect(const RECT& r, DWORD w, DWORD h) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
+           static_cast<DWORD>(r.bottom) <= h;
+}
+
+bool same_layout(const PixelLayout& a, const PixelLayout& b) {
+    return a.kind == b.kind && a.bits == b.bits && a.r.mask == b.r.mask && a.g.mask == b.g.mask &&
+           a.b.mask == b.b.mask && a.a.mask == b.a.mask;
+}
+
+}  // namespace
+
+Surface::Surface(DirectDraw* dd) : dd_(dd), handle_(static_cast<IDirectDrawSurface7*>(this)) {}
+
+Surface::~Surface() {
+    if (dc_) platform::delete_dc(dc_);
+    if ((texture_ || framebuffer_) && dd_->gl() && dd_->gl()->make_current()) {
+        if (framebuffer_) glDeleteFramebuffers(1, &framebuffer_);
+        if (texture_) glDeleteTextures(1, &texture_);
+    }
+    if (is_texture()) dd_->texture_destroyed(this);
+    if (caps_ & DDSCAPS_PRIMARYSURFACE) dd_->primary_destroyed();
+}
+
+HRESULT Surface::allocate(DWORD width, DWORD height) {
+    uint64_t pitch = (static_cast<uint64_t>(width) * layout_.bytes + 3) & ~uint64_t{3};
+    uint64_t bytes = pitch * height;
+    if (bytes > (uint64_t{1} << 30)) return DDERR_OUTOFMEMORY;
+    try {
+        std::vector<uint8_t> memory(static_cast<size_t>(bytes));
+        memory_.swap(memory);
+    } catch (const std::bad_alloc&) {
+        return DDERR_OUTOFMEMORY;
+    }
+    width_ = width;
+    height_ = height;
+    pitch_ = static_cast<DWORD>(pitch);
+    return DD_OK;
+}
+
+HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawSurface7** out) {
+    clear_out(out);
+    if (!out || !desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
+    DWORD flags = desc->dwFlags;
+    if (flags & ~(DDSD_ALL | DDSD_CAPS)) return DDERR_INVALIDPARAMS;
+    if (flags & DDSD_LPSURFACE) return DDERR_UNSUPPORTED;  // client memory is not taken over
+    DWORD caps = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps : 0;
+    DWORD caps2 = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps2 : 0;
+    if (caps == 0) caps = DDSCAPS_OFFSCREENPLAIN;
+    if ((caps & ~kKnownCaps) || (caps2 & ~kKnownCaps2)) return DDERR_INVALIDCAPS;
+    bool managed = (caps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE)) != 0;
+    if (managed && (!(caps & DDSCAPS_TEXTURE) || (caps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY))))
+        return DDERR_INVALIDCAPS;
+    if ((caps & DDSCAPS_SYSTEMMEMORY) && (caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDCAPS;
+    if ((caps & DDSCAPS_ZBUFFER) && (caps & (DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE | DDSCAPS_PRIMARYSURFACE)))
+        return DDERR_INVALIDCAPS;
+    if ((caps & DDSCAPS_MIPMAP) && !(caps & DDSCAPS_TEXTURE)) return DDERR_INVALIDCAPS;
+    // Flipping chains belong to the rendering context; COMPLEX here means a mipmap chain.
+    if ((caps & DDSCAPS_COMPLEX) && !(caps & DDSCAPS_MIPMAP)) return DDERR_INVALIDCAPS;
+
+    bool primary = (caps & DDSCAPS_PRIMARYSURFACE) != 0;
+    DisplayMode mode = current_display_mode();
+    DWORD width, height;
+    if (primary) {
+        if (flags & (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
+        if (!dd->cooperative_flags()) return DDERR_NOCOOPERATIVELEVELSET;
+        if (dd->has_primary()) return DDERR_PRIMARYSURFACEALREADYEXISTS;
+        width = mode.width;
+        height = mode.height;
+    } else {
+        if ((flags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
+        width = desc->dwWidth;
+        height = desc->dwHeight;
+        if (!width || !height) return DDERR_INVALIDPARAMS;
+        DWORD max_side = kMaxSide;
+        if (dd->gl() && (caps & (DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE)))
+            max_side = std::min<DWORD>(max_side, static_cast<DWORD>(dd->gl()->max_texture_size));
+        if (width > max_side) return DDERR_TOOBIGWIDTH;
+        if (height > max_side) return DDERR_TOOBIGHEIGHT;
+    }
+
+    PixelLayout layout;
+    if (flags & DDSD_PIXELFORMAT) {
+        if (!PixelLayout::from(desc->ddpfPixelFormat, &layout)) return DDERR_INVALIDPIXELFORMAT;
+    } else if (caps & DDSCAPS_ZBUFFER) {
+        return DDERR_INVALIDPIXELFORMAT;
+    } else {
+        layout = PixelLayout::standard(mode_format(mode.bpp));
+    }
+    if (((caps & DDSCAPS_ZBUFFER) != 0) != (layout.kind == FormatKind::Depth)) return DDERR_INVALIDPIXELFORMAT;
+    if ((caps & DDSCAPS_3DDEVICE) && !layout.renderable()) return DDERR_INVALIDPIXELFORMAT;
+
+    DWORD mipmaps = 1;
+    if (caps & DDSCAPS_MIPMAP) {
+        mipmaps = mip_levels(width, height);
+        if (flags & DDSD_MIPMAPCOUNT) {
+            if (desc->dwMipMapCount == 0 || desc->dwMipMapCount > mipmaps) return DDERR_INVALIDPARAMS;
+            mipmaps = desc->dwMipMapCount;
+        }
+    } else if ((flags & DDSD_MIPMAPCOUNT) && desc->dwMipMapCount > 1) {
+        return DDERR_INVALIDPARAMS;
+    }
+
+    Surface* s = new (std::nothrow) Surface(dd);
+    if (!s) return DDERR_OUTOFMEMORY;
+    ComPtr<Surface> hold = adopt(s);
+    s->layout_ = layout;
+    if (HRESULT hr = s->allocate(width, height); FAILED(hr)) return hr;
+    s->mipmaps_ = mipmaps;
+    s->texture_stage_ = (flags & DDSD_TEXTURESTAGE) ? desc->dwTextureStage : 0;
+    s->flags_ = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT |
+                (caps & DDSCAPS_MIPMAP ? DDSD_MIPMAPCOUNT : 0) | (flags & DDSD_TEXTURESTAGE);
+    if (flags & DDSD_CKSRCBLT) {
+        s->source_key_ = desc->ddckCKSrcBlt;
+        s->has_source_key_ = true;
+        s->flags_ |= DDSD_CKSRCBLT;
+    }
+    // Where the surface lives, as a driver reports it: managed textures say nothing, the rest
+    // live in video memory unless system memory was asked for.
+    if (!managed && !(caps & DDSCAPS_SYSTEMMEMORY)) caps |= DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
+    s->caps_ = caps;
+    s->caps2_ = caps2;
+    if ((caps & DDSCAPS_3DDEVICE) && dd->gl()) {
+        s->gl_backed_ = s->gl_colour_ = true;
+        if (!s->create_gl_storage()) return DDERR_OUTOFVIDEOMEMORY;
+    }
+    if (s->is_texture()) dd->texture_created(s);
+    if (primary) dd->primary_created();
+    *out = hold.get();
+    hold.get()->add_ref();
+    return DD_OK;
+}
+
+ComPtr<Surface> Surface::create_back_buffer(DirectDraw* dd, StandardFormat format, DWORD width, DWORD height) {
+    ComPtr<Surface> s = adopt(new Surface(dd));
+    s->layout_ = PixelLayout::standard(format);
+    if (FAILED(s->allocate(width, height))) return nullptr;
+    s->flags_ = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
+    s->caps_ = DDSCAPS_BACKBUFFER | DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
+    s->mipmaps_ = 1;
+    s->gl_backed_ = s->gl_colour_ = true;
+    if (!s->create_gl_storage()) return nullptr;
+    return s;
+}
+
+ComPtr<Surface> Surface::create_depth_buffer(DirectDraw* dd, DWORD width, DWORD height) {
+    ComPtr<Surface> s = adopt(new Surface(dd));
+    s->layout_ = PixelLayout::standard(StandardFormat::D24S8);
+    if (FAILED(s->allocate(width, height))) return nullptr;
+    s->flags_ = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
+    s->caps_ = DDSCAPS_ZBUFFER | DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
+    s->mipmaps_ = 1;
+    s->gl_backed_ = true;
+    if (!s->create_gl_storage()) return nullptr;
+    return s;
+}
+
+bool Surface::create_gl_storage() {
+    GlContext* gl = dd_->gl();
+    if (!gl || !gl->make_current()) return false;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    if (texture_) glDeleteTextures(1, &texture_);
+    texture_ = 0;
+    glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
+    if (is_depth()) {
+        glTextureStorage2D(texture_, 1, GL_DEPTH24_STENCIL8, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_));
+        glClearTexImage(texture_, 0, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8, nullptr);
+    } else {
+        glTextureStorage2D(texture_, 1, colour_storage(layout_), static_cast<GLsizei>(width_),
+                           static_cast<GLsizei>(height_));
+        glClearTexImage(texture_, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    }
+    framebuffer_stale_ = true;
+    texture_width_ = width_;
+    texture_height_ = height_;
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteTextures(1, &texture_);
+        texture_ = 0;
+        return false;
+    }
+    return true;
+}
+
+HRESULT Surface::resize(DWORD width, DWORD height) {
+    if (busy()) return DDERR_SURFACEBUSY;
+    if (!gl_backed_) return DDERR_UNSUPPORTED;
+    std::vector<uint8_t> old;
+    old.swap(memory_);
+    DWORD ow = width_, oh = height_, op = pitch_;
+    if (HRESULT hr = allocate(width, height); FAILED(hr)) {
+        memory_.swap(old), width_ = ow, height_ = oh, pitch_ = op;
+        return hr;
+    }
+    if (!create_gl_storage()) {
+        memory_.swap(old), width_ = ow, height_ = oh, pitch_ = op;
+        create_gl_storage();
+        return DDERR_OUTOFVIDEOMEMORY;
+    }
+    ++version_;
+    return DD_OK;
+}
+
+void Surface::attach_depth(Surface* depth) {
+    depth_ = ComPtr<Surface>(depth);
+    framebuffer_stale_ = true;
+}
+
+GLuint Surface::framebuffer(GlContext& gl) {
+    if (!gl_colour_ || &gl != dd_->gl()) return 0;
+    if (!framebuffer_) {
+        glCreateFramebuffers(1, &framebuffer_);
+        framebuffer_stale_ = true;
+    }
+    // A depth buffer that was resized has a new texture: attach again whenever it differs.
+    GLuint depth_texture = depth_ ? depth_->texture_ : 0;
+    if (depth_texture != attached_depth_texture_) framebuffer_stale_ = true;
+    if (framebuffer_stale_) {
+        glNamedFramebufferTexture(framebuffer_, GL_COLOR_ATTACHMENT0, texture_, 0);
+        glNamedFramebufferTexture(framebuffer_, GL_DEPTH_STENCIL_ATTACHMENT, depth_texture, 0);
+        attached_depth_texture_ = depth_texture;
+        framebuffer_stale_ = false;
+    }
+    return framebuffer_;
+}
+
+const uint8_t* Surface::palette_rgba() const { return palette_ ? palette_->rgba() : nullptr; }
+
+void Surface::read_back() {
+    if (!gl_backed_ || !texture_ || !dd_->gl() || !dd_->gl()->make_current()) return;
+    GlContext& gl = *dd_->gl();
+    size_t bytes = static_cast<size_t>(width_) * height_ * 4;
+    uint8_t* scratch = gl.scratch_bytes(bytes);
+    if (is_depth()) {
+        // GL's packed word is the surface's own D24S8 layout.
+        glGetTextureImage(texture_, 0, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8, static_cast<GLsizei>(bytes), scratch);
+        for (DWORD y = 0; y < height_; ++y) std::memcpy(row(y), scratch + static_cast<size_t>(y) * width_ * 4, width_ * 4);
+        return;
+    }
+    // Row 0 of the GL image is the top row: clip control puts Direct3D's top there.
+    glGetTextureImage(texture_, 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(bytes), scratch);
+    for (DWORD y = 0; y < height_; ++y)
+        encode_row(layout_, scratch + static_cast<size_t>(y) * width_ * 4, width_, nullptr, row(y));
+}
+
+void Surface::write_back() {
+    if (!gl_backed_ || !texture_ || !dd_->gl() || !dd_->gl()->make_current()) return;
+    GlContext& gl = *dd_->gl();
+    size_t bytes = static_cast<size_t>(width_) * height_ * 4;
+    uint8_t* scratch = gl.scratch_bytes(bytes);
+    GLsizei w = static_cast<GLsizei>(width_), h = static_cast<GLsizei>(height_);
+    if (is_depth()) {
+        for (DWORD y = 0; y < height_; ++y) std::memcpy(scratch + static_cast<size_t>(y) * width_ * 4, row(y), width_ * 4);
+        glTextureSubImage2D(texture_, 0, 0, 0, w, h, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8, scratch);
+        return;
+    }
+    for (DWORD y = 0; y < height_; ++y)
+        decode_row(layout_, row(y), width_, nullptr, scratch + static_cast<size_t>(y) * width_ * 4);
+    glTextureSubImage2D(texture_, 0, 0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, scratch);
+}
+
+GLuint Surface::texture_for_sampling(GlContext& gl, size_t* uploaded) {
+    if (&gl != dd_->gl()) return 0;
+    if (gl_backed_) return gl_colour_ ? texture_ : 0;
+    if (is_depth()) return 0;
+    bool palette_changed = layout_.kind == FormatKind::Palette8 &&
+                           (palette_ ? palette_->version() : 0) != uploaded_palette_version_;
+    if (texture_ && ((uploaded_version_ == version_ && !palette_changed) || busy())) return texture_;
+    if (!texture_) {
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
+        glTextureStorage2D(texture_, static_cast<GLsizei>(mipmaps_), GL_RGBA8, static_cast<GLsizei>(width_),
+                           static_cast<GLsizei>(height_));
+        glTextureParameteri(texture_, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(mipmaps_ - 1));
+        if (glGetError() != GL_NO_ERROR) {
+            glDeleteTextures(1, &texture_);
+            texture_ = 0;
+            return 0;
+        }
+    }
+    size_t bytes = static_cast<size_t>(width_) * height_ * 4;
+    uint8_t* scratch = gl.scratch_bytes(bytes);
+    for (DWORD y = 0; y < height_; ++y)
+        decode_row(layout_, row(y), width_, palette_rgba(), scratch + static_cast<size_t>(y) * width_ * 4);
+    glTextureSubImage2D(texture_, 0, 0, 0, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_), GL_RGBA,
+                        GL_UNSIGNED_BYTE, scratch);
+    if (mipmaps_ > 1) glGenerateTextureMipmap(texture_);
+    uploaded_version_ = version_;
+    uploaded_palette_version_ = palette_ ? palette_->version() : 0;
+    if (uploaded) *uploaded += bytes;
+    return texture_;
+}
+
+HRESULT Surface::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_VantorRenderSurface) {
+        *ppv = this;
+        return S_OK;
+    }
+    if (riid != IID_IUnknown && riid != IID_IDirectDrawSurface7) return E_NOINTERFACE;
+    *ppv = static_cast<IDirectDrawSurface7*>(this);
+    AddRef();
+    return S_OK;
+}
+
+void Surface::describe(DDSURFACEDESC2* d) const {
+    std::memset(d, 0, sizeof *d);
+    d->dwSize = sizeof *d;
+    d->dwFlags = flags_;
+    d->dwWidth = width_;
+    d->dwHeight = height_;
+    d->lPitch = static_cast<LONG>(pitch_);
+    d->dwMipMapCount = (caps_ & DDSCAPS_MIPMAP) ? mipmaps_ : 0;
+    d->ddpfPixelFormat = layout_.ddpf;
+    d->ddsCaps.dwCaps = caps_;
+    d->ddsCaps.dwCaps2 = caps2_;
+    d->dwTextureStage = texture_stage_;
+    if (has_source_key_) d->ddckCKSrcBlt = source_key_;
+}
+
+HRESULT Surface::GetSurfaceDesc(DDSURFACEDESC2* desc) {
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
+    describe(desc);
+    return DD_OK;
+}
+
+HRESULT Surface::GetPixelFormat(DDPIXELFORMAT* format) {
+    if (!format || format->dwSize != sizeof(DDPIXELFORMAT)) return DDERR_INVALIDPARAMS;
+    *format = layout_.ddpf;
+    return DD_OK;
+}
+
+HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE event) {
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC2) || event) return DDERR_INVALIDPARAMS;
+    if ((flags & ~kKnownLockFlags) || (flags & kLockEvent) ||
+        (flags & (DDLOCK_READONLY | DDLOCK_WRITEONLY)) == (DDLOCK_READONLY | DDLOCK_WRITEONLY))
+        return DDERR_INVALIDPARAMS;
+    RECT r{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+    if (rect) {
+        if (!valid_rect(*rect, width_, height_)) return DDERR_INVALIDPARAMS;
+        r = *rect;
+    }
+    if (busy()) return DDERR_SURFACEBUSY;
+    // Only a whole-surface lock may skip reading the GL image: a partial one writes the whole
+    // memory image back on Unlock.
+    bool whole = !rect || (r.left == 0 && r.top == 0 && static_cast<DWORD>(r.right) == width_ &&
+                           static_cast<DWORD>(r.bottom) == height_);
+    if (!(whole && (flags & (DDLOCK_WRITEONLY | DDLOCK_DISCARDCONTENTS)))) read_back();
+    locked_ = true;
+    lock_flags_ = flags;
+    describe(desc);
+    desc->dwFlags |= DDSD_LPSURFACE;
+    desc->lpSurface = row(static_cast<DWORD>(r.top)) + static_cast<size_t>(r.left) * layout_.bytes;
+    return DD_OK;
+}
+
+HRESULT Surface::Unlock(RECT*) {
+    if (!locked_ || dc_) return DDERR_NOTLOCKED;
+    locked_ = false;
+    if (!(lock_flags_ & DDLOCK_READONLY)) {
+        ++version_;
+        write_back();
+    }
+    return DD_OK;
+}
+
+HRESULT Surface::GetDC(HDC* dc) {
+    if (!dc) return DDERR_INVALIDPARAMS;
+    *dc = 0;
+    if (dc_) return DDERR_DCALREADYCREATED;
+    if (locked_) return DDERR_SURFACEBUSY;
+    VantorPixelLayout layout{};
+    layout.bitCount = layout_.bits;
+    if (layout_.kind == FormatKind::Palette8) {
+        if (!palette_) return DDERR_NOPALETTEATTACHED;
+        const uint8_t* p = palette_->rgba();
+        for (int i = 0; i < 256; ++i)
+            dc_palette_[i] = RGBQUAD{p[i * 4 + 2], p[i * 4 + 1], p[i * 4 + 0], 0};
+        layout.palette = dc_palette_;
+    } else if (layout_.kind == FormatKind::Rgb && layout_.bits >= 16) {
+        layout.redMask = layout_.r.mask;
+        layout.greenMask = layout_.g.mask;
+        layout.blueMask = layout_.b.mask;
+        layout.alphaMask = layout_.a.mask;
+    } else {
+        return DDERR_CANTCREATEDC;
+    }
+    read_back();
+    HDC made = platform::create_memory_dc(memory_.data(), static_cast<int>(width_), static_cast<int>(height_),
+                                          static_cast<int>(pitch_), &layout);
+    if (!made) return DDERR_CANTCREATEDC;
+    dc_ = made;
+    locked_ = true;
+    lock_flags_ = 0;
+    *dc = made;
+    return DD_OK;
+}
+
+HRESULT Surface::ReleaseDC(HDC dc) {
+    if (!dc_) return DDERR_NODC;
+    if (dc != dc_) return DDERR_INVALIDPARAMS;
+    platform::delete_dc(dc_);
+    dc_ = 0;
+    locked_ = false;
+    ++version_;
+    write_back();
+    return DD_OK;
+}
+
+HRESULT Surface::SetPalette(IDirectDrawPalette* palette) {
+    if (!palette) {
+        palette_.reset();
+        ++version_;
+        return DD_OK;
+    }
+    Palette* p = implementation_of<Palette>(palette, IID_VantorRenderPalette);
+    if (!p) return DDERR_INVALIDPARAMS;
+    if (layout_.kind != FormatKind::Palette8) return DDERR_INVALIDPIXELFORMAT;
+    palette_ = ComPtr<Palette>(p);
+    ++version_;
+    return DD_OK;
+}
+
+HRESULT Surface::GetPalette(IDirectDrawPalette** palette) {
+    clear_out(palette);
+    if (!palette) return DDERR_INVALIDPARAMS;
+    if (!palette_) return DDERR_NOPALETTEATTACHED;
+    palette_.copy_to(palette);
+    return DD_OK;
+}
+
+HRESULT Surface::SetColorKey(DWORD flags, DDCOLORKEY* key) {
+    if (flags & ~(kColorKeySpace | kColorKeyDestBlt | kColorKeyDestOverlay | DDCKEY_SRCBLT | kColorKeySrcOverlay))
+        return DDERR_INVALIDPARAMS;
+    DWORD kind = flags & ~kColorKeySpace;
+    if (kind != DDCKEY_SRCBLT) return kind ? DDERR_UNSUPPORTED : DDERR_INVALIDPARAMS;
+    if (is_depth()) return DDERR_INVALIDPARAMS;
+    if (!key) {
+        has_source_key_ = false;
+        flags_ &= ~DDSD_CKSRCBLT;
+        return DD_OK;
+    }
+    source_key_ = *key;
+    if (!(flags & kColorKeySpace)) source_key_.dwColorSpaceHighValue = key->dwColorSpaceLowValue;
+    has_source_key_ = true;
+    flags_ |= DDSD_CKSRCBLT;
+    return DD_OK;
+}
+
+HRESULT Surface::GetDDInterface(void** dd) {
+    if (!dd) return DDERR_INVALIDPARAMS;
+    *dd = dd_->ddraw();
+    dd_->AddRef();
+    return DD_OK;
+}
+
+HRESULT Surface::colour_fill(const RECT& r, DWORD value) {
+    read_back();
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        uint8_t* p = row(static_cast<DWORD>(y)) + static_cast<size_t>(r.left) * layout_.bytes;
+        for (LONG x = r.left; x < r.right; ++x, p += layout_.bytes) write_pixel(p, layout_.bytes, value);
+    }
+    ++version_;
+    write_back();
+    return DD_OK;
+}
+
+HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_rect, DWORD flags, DDBLTFX* fx) {
+    if (flags & ~kKnownBltFlags) return DDERR_UNSUPPORTED;
+    if ((flags & (DDBLT_COLORFILL | kBltKeySrcOverride)) && (!fx || fx->dwSize != sizeof(DDBLTFX)))
+        return DDERR_INVALIDPARAMS;
+    RECT dr{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+    if (dst_rect) {
+        if (!valid_rect(*dst_rect, width_, height_)) return DDERR_INVALIDRECT;
+        dr = *dst_rect;
+    }
+    if (flags & DDBLT_COLORFILL) {
+        if (is_depth()) return DDERR_INVALIDPARAMS;
+        if (busy()) return DDERR_SURFACEBUSY;
+        DWORD mask = layout_.bits >= 32 ? 0xFFFFFFFFu : (1u << layout_.bits) - 1;
+        return colour_fill(dr, fx->dwFillColor & mask);
+    }
+    Surface* src = Surface::from(src_iface);
+    if (!src) return DDERR_INVALIDPARAMS;
+    RECT sr{0, 0, static_cast<LONG>(src->width_), static_cast<LONG>(src->height_)};
+    if (src_rect) {
+        if (!valid_rect(*src_rect, src->width_, src->height_)) return DDERR_INVALIDRECT;
+        sr = *src_rect;
+    }
+    if (busy() || src->busy()) return DDERR_SURFACEBUSY;
+    if (is_depth() != src->is_depth()) return DDERR_UNSUPPORTED;
+    const DDCOLORKEY* key = nullptr;
+    if (flags & kBltKeySrcOverride) {
+        key = &fx->ddckSrcColorkey;
+    } else if (flags & DDBLT_KEYSRC) {
+        key = src->source_key();
+        if (!key) return DDERR_NOCOLORKEY;
+    }
+    bool raw = same_layout(layout_, src->layout_);
+    if (!raw && is_depth()) return DDERR_UNSUPPORTED;
+    if (!raw && layout_.kind == FormatKind::Palette8 && !palette_) return DDERR_NOPALETTEATTACHED;
+
+    src->read_back();
+    if (src != this) read_back();
+    // A copy of the source rows, so that overlapping blits within one surface read the old pixels.
+    LONG sw = sr.right - sr.left, sh = sr.bottom - sr.top;
+    LONG dw = dr.right - dr.left, dh = dr.bottom - dr.top;
+    std::vector<uint8_t> source(static_cast<size_t>(sw) * sh * src->layout_.bytes);
+    for (LONG y = 0; y < sh; ++y)
+        std::memcpy(source.data() + static_cast<size_t>(y) * sw * src->layout_.bytes,
+                    src->row(static_cast<DWORD>(sr.top + y)) + static_cast<size_t>(sr.left) * src->layout_.bytes,
+                    static_cast<size_t>(sw) * src->layout_.bytes);
+    std::vector<uint8_t> rgba(raw ? 0 : static_cast<size_t>(sw) * 4);
+    const uint8_t* src_palette = src->palette_rgba();
+    for (LONG y = 0; y < dh; ++y) {
+        // Nearest source pixel: DirectDraw's stretch samples, it does not filter.
+        LONG sy = static_cast<LONG>((static_cast<int64_t>(2 * y + 1) * sh) / (2 * static_cast<int64_t>(dh)));
+        const uint8_t* srow = source.data() + static_cast<size_t>(sy) * sw * src->layout_.bytes;
+        if (!raw) decode_row(src->layout_, srow, static_cast<uint32_t>(sw), src_palette, rgba.data());
+        uint8_t* drow = row(static_cast<DWORD>(dr.top + y)) + static_cast<size_t>(dr.left) * layout_.bytes;
+        for (LONG x = 0; x < dw; ++x, drow += layout_.bytes) {
+            LONG sx = static_cast<LONG>((static_cast<int64_t>(2 * x + 1) * sw) / (2 * static_cast<int64_t>(dw)));
+            uint32_t value = read_pixel(srow + static_cast<size_t>(sx) * src->layout_.bytes, src->layout_.bytes);
+            if (key && value >= key->dwColorSpaceLowValue && value <= key->dwColorSpaceHighValue) continue;
+            if (!raw) value = encode_pixel(layout_, rgba.data() + static_cast<size_t>(sx) * 4, palette_rgba());
+            write_pixel(drow, layout_.bytes, value);
+        }
+    }
+    ++version_;
+    write_back();
+    return DD_OK;
+}
+
+}  // namespace vantor::render

@@ -1,0 +1,64 @@
+// Direct3D 7 vertex buffers (IDirect3DVertexBuffer7).
+//
+//   D3DVERTEXBUFFERDESC d{sizeof d, 0, D3DFVF_VERTEX, 36};
+//   IDirect3DVertexBuffer7* vb; d3d->CreateVertexBuffer(&d, &vb, 0);
+//   void* p; DWORD size; vb->Lock(DDLOCK_WAIT, &p, &size); ... vb->Unlock();
+//   dev->DrawPrimitiveVB(D3DPT_TRIANGLELIST, vb, 0, 36, 0);
+//
+// The vertices live in memory; a device sharing the buffer's GL context keeps a GL copy that
+// it refreshes after each Unlock. Results: Lock twice D3DERR_VERTEXBUFFERLOCKED, Lock after
+// Optimize D3DERR_VERTEXBUFFEROPTIMIZED, Unlock when not locked
+// D3DERR_VERTEXBUFFERUNLOCKFAILED, null or mis-sized records DDERR_INVALIDPARAMS.
+#pragma once
+
+#include "com_object.h"
+#include "fvf.h"
+#include "gl.h"
+
+#include <vector>
+
+namespace vantor::render {
+
+class DirectDraw;
+
+// Not in the header: the code an Unlock of an unlocked buffer gives in Direct3D 7.
+#define D3DERR_VERTEXBUFFERUNLOCKFAILED MAKE_DDHRESULT(2063)
+
+class VertexBuffer final : public RefCounted, public IDirect3DVertexBuffer7 {
+public:
+    static HRESULT create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DWORD flags, IDirect3DVertexBuffer7** out);
+    static VertexBuffer* from(IDirect3DVertexBuffer7* p) {
+        return implementation_of<VertexBuffer>(p, IID_VantorRenderVertexBuffer);
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    VANTOR_RENDER_REFCOUNT
+    HRESULT Lock(DWORD flags, void** data, DWORD* size) override;
+    HRESULT Unlock() override;
+    HRESULT GetVertexBufferDesc(D3DVERTEXBUFFERDESC* desc) override;
+    HRESULT Optimize(IDirect3DDevice7* device, DWORD flags) override;
+
+    const FvfLayout& layout() const { return layout_; }
+    DWORD vertex_count() const { return count_; }
+    bool locked() const { return locked_; }
+    const uint8_t* data() const { return memory_.data(); }
+    // The GL buffer holding the vertices when `gl` is the buffer's own GL context (uploaded
+    // first if they changed); 0 otherwise, and the caller streams from data().
+    GLuint gl_buffer(GlContext* gl);
+
+private:
+    VertexBuffer(DirectDraw* dd);
+    ~VertexBuffer() override;
+
+    ComPtr<DirectDraw> dd_;
+    FvfLayout layout_;
+    DWORD caps_ = 0;
+    DWORD count_ = 0;
+    std::vector<uint8_t> memory_;
+    bool locked_ = false;
+    bool optimized_ = false;
+    uint64_t version_ = 1, uploaded_version_ = 0;
+    GLuint buffer_ = 0;
+};
+
+}  // namespace vantor::render

@@ -1,0 +1,448 @@
+// DirectDraw surfaces: creation, Lock/Unlock of every format, render targets read back from
+// GL, Blt with scaling, conversion, fills and keys, palettes, and device contexts.
+#include "render_test_support.h"
+
+#include <vantor/gdi.h>
+
+using namespace render_test;
+
+
+namespace {
+
+class RenderSurface : public RenderTest {
+protected:
+    IDirectDrawSurface7* create(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, HRESULT* hr = nullptr) {
+        DDSURFACEDESC2 sd{};
+        sd.dwSize = sizeof sd;
+        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+        sd.ddsCaps.dwCaps = caps;
+        sd.dwWidth = w, sd.dwHeight = h;
+        sd.ddpfPixelFormat = pf;
+        IDirectDrawSurface7* s = nullptr;
+        HRESULT r = dd->CreateSurface(&sd, &s, nullptr);
+        if (hr) *hr = r;
+        return s;
+    }
+    // Raw pixel (x, y) of a surface.
+    DWORD raw(IDirectDrawSurface7* s, DWORD x, DWORD y) {
+        DDSURFACEDESC2 sd{};
+        sd.dwSize = sizeof sd;
+        if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) return 0xDEADBEEF;
+        DWORD bytes = sd.ddpfPixelFormat.dwRGBBitCount / 8, v = 0;
+        const uint8_t* p = static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch + x * bytes;
+        for (DWORD b = 0; b < bytes; ++b) v |= static_cast<DWORD>(p[b]) << (8 * b);
+        s->Unlock(nullptr);
+        return v;
+    }
+};
+
+struct RoundTripCase {
+    const char* name;
+    DDPIXELFORMAT (*format)();
+    DWORD caps;
+};
+class RenderSurfaceRoundTrip : public RenderSurface, public ::testing::WithParamInterface<RoundTripCase> {};
+
+TEST_P(RenderSurfaceRoundTrip, LockUnlockKeepsEveryByte) {
+    DDPIXELFORMAT pf = GetParam().format();
+    const DWORD w = 7, h = 5;  // odd sizes: rows are padded to 4 bytes
+    IDirectDrawSurface7* s = create(GetParam().caps, pf, w, h);
+    ASSERT_NE(s, nullptr) << GetParam().name;
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
+    EXPECT_EQ(sd.dwWidth, w);
+    EXPECT_EQ(sd.dwHeight, h);
+    EXPECT_TRUE(sd.dwFlags & DDSD_LPSURFACE);
+    EXPECT_EQ(std::memcmp(&sd.ddpfPixelFormat, &pf, sizeof pf), 0);
+    DWORD bytes = pf.dwRGBBitCount / 8;
+    ASSERT_GE(static_cast<DWORD>(sd.lPitch), w * bytes);
+    EXPECT_EQ(sd.lPitch % 4, 0);
+    // Every value of every channel, whatever the format holds (render targets store it in GL).
+    uint8_t* base = static_cast<uint8_t*>(sd.lpSurface);
+    for (DWORD y = 0; y < h; ++y)
+        for (DWORD x = 0; x < w * bytes; ++x) base[y * sd.lPitch + x] = static_cast<uint8_t>(y * 53 + x * 29 + 7);
+    ASSERT_EQ(s->Unlock(nullptr), DD_OK);
+    ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0), DD_OK);
+    base = static_cast<uint8_t*>(sd.lpSurface);
+    int differences = 0;
+    for (DWORD y = 0; y < h; ++y)
+        for (DWORD x = 0; x < w * bytes; ++x) {
+            uint8_t expected = static_cast<uint8_t>(y * 53 + x * 29 + 7);
+            // X8R8G8B8's unused byte and X1R5G5B5's unused bit are not kept.
+            uint8_t mask = 0xFF;
+            if (pf.dwRGBBitCount == 32 && !pf.dwRGBAlphaBitMask && x % 4 == 3) mask = 0;
+            if (pf.dwRGBBitCount == 16 && !pf.dwRGBAlphaBitMask && pf.dwGBitMask == 0x03E0 && x % 2 == 1) mask = 0x7F;
+            if ((GetParam().caps & DDSCAPS_3DDEVICE) == 0) mask = 0xFF;  // memory surfaces keep everything
+            differences += (base[y * sd.lPitch + x] & mask) != (expected & mask);
+        }
+    EXPECT_EQ(differences, 0) << GetParam().name;
+    ASSERT_EQ(s->Unlock(nullptr), DD_OK);
+    s->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, RenderSurfaceRoundTrip,
+    ::testing::Values(RoundTripCase{"R5G6B5 texture", format_r5g6b5, DDSCAPS_TEXTURE},
+                      RoundTripCase{"X1R5G5B5 texture", format_x1r5g5b5, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A1R5G5B5 texture", format_a1r5g5b5, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A4R4G4B4 texture", format_a4r4g4b4, DDSCAPS_TEXTURE},
+                      RoundTripCase{"R8G8B8 system memory", format_r8g8b8, DDSCAPS_SYSTEMMEMORY},
+                      RoundTripCase{"X8R8G8B8 texture", format_x8r8g8b8, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A8R8G8B8 managed texture", format_a8r8g8b8, DDSCAPS_TEXTURE},
+                      RoundTripCase{"P8 texture", format_p8, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A8L8 off-screen", [] { return format_luminance(true); }, DDSCAPS_OFFSCREENPLAIN},
+                      RoundTripCase{"R5G6B5 render target", format_r5g6b5, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"X1R5G5B5 render target", format_x1r5g5b5, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"A4R4G4B4 render target", format_a4r4g4b4, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"A8R8G8B8 render target", format_a8r8g8b8, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"X8R8G8B8 render target", format_x8r8g8b8, DDSCAPS_3DDEVICE}));
+
+TEST_F(RenderSurface, LockingRules) {
+    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, format_a8r8g8b8(), 4, 4);
+    ASSERT_NE(s, nullptr);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
+    ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
+    void* whole = sd.lpSurface;
+    EXPECT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DDERR_SURFACEBUSY);
+    HDC dc = 0;
+    EXPECT_EQ(s->GetDC(&dc), DDERR_SURFACEBUSY);
+    EXPECT_EQ(s->Unlock(nullptr), DD_OK);
+    EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
+    // A rectangle gives the address of its top-left pixel.
+    RECT r{1, 2, 3, 4};
+    ASSERT_EQ(s->Lock(&r, &sd, DDLOCK_WAIT, 0), DD_OK);
+    EXPECT_EQ(static_cast<uint8_t*>(sd.lpSurface), static_cast<uint8_t*>(whole) + 2 * sd.lPitch + 4);
+    EXPECT_EQ(s->Unlock(&r), DD_OK);
+    // Records and rectangles are checked.
+    RECT outside{2, 2, 5, 3}, empty{2, 2, 2, 3};
+    EXPECT_EQ(s->Lock(&outside, &sd, 0, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(s->Lock(&empty, &sd, 0, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(s->Lock(nullptr, nullptr, 0, 0), DDERR_INVALIDPARAMS);
+    DDSURFACEDESC2 small{};
+    small.dwSize = 124;
+    EXPECT_EQ(s->Lock(nullptr, &small, 0, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(s->Lock(nullptr, &sd, DDLOCK_READONLY | DDLOCK_WRITEONLY, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(s->Lock(nullptr, &sd, 0x80000000, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(s->GetSurfaceDesc(&small), DDERR_INVALIDPARAMS);
+    s->Release();
+}
+
+TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT | DDSD_TEXTURESTAGE;
+    sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
+    sd.ddsCaps.dwCaps2 = DDSCAPS2_TEXTUREMANAGE;
+    sd.dwWidth = 100, sd.dwHeight = 60, sd.dwTextureStage = 2;
+    sd.ddpfPixelFormat = format_r5g6b5();
+    IDirectDrawSurface7* s = nullptr;
+    ASSERT_EQ(dd->CreateSurface(&sd, &s, nullptr), DD_OK);
+    DDSURFACEDESC2 out{};
+    out.dwSize = sizeof out;
+    ASSERT_EQ(s->GetSurfaceDesc(&out), DD_OK);
+    // No power-of-two rounding: GL textures take any size.
+    EXPECT_EQ(out.dwWidth, 100u);
+    EXPECT_EQ(out.dwHeight, 60u);
+    EXPECT_EQ(out.lPitch, 200);
+    EXPECT_EQ(out.dwTextureStage, 2u);
+    EXPECT_EQ(out.ddsCaps.dwCaps & DDSCAPS_TEXTURE, static_cast<DWORD>(DDSCAPS_TEXTURE));
+    EXPECT_EQ(out.ddsCaps.dwCaps2, static_cast<DWORD>(DDSCAPS2_TEXTUREMANAGE));
+    EXPECT_EQ(out.ddpfPixelFormat.dwGBitMask, 0x07E0u);
+    EXPECT_EQ(out.lpSurface, nullptr);
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    ASSERT_EQ(s->GetPixelFormat(&pf), DD_OK);
+    EXPECT_EQ(pf.dwRGBBitCount, 16u);
+    IDirectDraw7* owner = nullptr;
+    ASSERT_EQ(s->GetDDInterface(reinterpret_cast<void**>(&owner)), DD_OK);
+    EXPECT_EQ(owner, dd);
+    owner->Release();
+    s->Release();
+}
+
+struct CreateCase {
+    const char* name;
+    DWORD flags, caps, caps2, w, h;
+    DDPIXELFORMAT (*format)();
+    HRESULT expected;
+};
+class RenderSurfaceCreate : public RenderSurface, public ::testing::WithParamInterface<CreateCase> {};
+
+TEST_P(RenderSurfaceCreate, CreateSurfaceRefusesWhatItCannotMake) {
+    const CreateCase& c = GetParam();
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    sd.dwFlags = c.flags;
+    sd.ddsCaps.dwCaps = c.caps;
+    sd.ddsCaps.dwCaps2 = c.caps2;
+    sd.dwWidth = c.w, sd.dwHeight = c.h;
+    if (c.format) sd.ddpfPixelFormat = c.format();
+    IDirectDrawSurface7* s = reinterpret_cast<IDirectDrawSurface7*>(1);
+    EXPECT_EQ(dd->CreateSurface(&sd, &s, nullptr), c.expected) << c.name;
+    if (FAILED(c.expected)) EXPECT_EQ(s, nullptr) << "the out-parameter is cleared";
+    if (s) s->Release();
+}
+
+constexpr DWORD kBasic = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+DDPIXELFORMAT bad_masks() { return rgb_format(16, 0xF00F, 0x0FF0, 0x0001, 0); }
+DDPIXELFORMAT overlapping() { return rgb_format(32, 0xFF0000, 0xFFFF00, 0xFF, 0); }
+DDPIXELFORMAT fourcc() {
+    DDPIXELFORMAT pf = format_r5g6b5();
+    pf.dwFlags = DDPF_FOURCC;
+    return pf;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RenderSurfaceCreate,
+    ::testing::Values(
+        CreateCase{"plain texture", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, format_a8r8g8b8, DD_OK},
+        CreateCase{"display format by default", DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, nullptr, DD_OK},
+        CreateCase{"zero width", kBasic, DDSCAPS_TEXTURE, 0, 0, 8, format_a8r8g8b8, DDERR_INVALIDPARAMS},
+        CreateCase{"no size", DDSD_CAPS | DDSD_PIXELFORMAT, DDSCAPS_TEXTURE, 0, 8, 8, format_a8r8g8b8, DDERR_INVALIDPARAMS},
+        CreateCase{"too wide", kBasic, DDSCAPS_TEXTURE, 0, 100000, 8, format_a8r8g8b8, DDERR_TOOBIGWIDTH},
+        CreateCase{"too high", kBasic, DDSCAPS_SYSTEMMEMORY, 0, 8, 100000, format_a8r8g8b8, DDERR_TOOBIGHEIGHT},
+        CreateCase{"masks not contiguous", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, bad_masks, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"masks overlap", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, overlapping, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"FourCC", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, fourcc, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"managed in system memory", kBasic, DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, DDSCAPS2_TEXTUREMANAGE, 8, 8,
+                   format_a8r8g8b8, DDERR_INVALIDCAPS},
+        CreateCase{"system and video memory", kBasic, DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY, 0, 8, 8, format_a8r8g8b8,
+                   DDERR_INVALIDCAPS},
+        CreateCase{"flipping chain", kBasic, DDSCAPS_COMPLEX | DDSCAPS_FLIP, 0, 8, 8, format_a8r8g8b8, DDERR_INVALIDCAPS},
+        CreateCase{"palettised render target", kBasic, DDSCAPS_3DDEVICE, 0, 8, 8, format_p8, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"Z buffer in a colour format", kBasic, DDSCAPS_ZBUFFER, 0, 8, 8, format_r5g6b5, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"client memory", kBasic | DDSD_LPSURFACE, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, format_r5g6b5, DDERR_UNSUPPORTED},
+        CreateCase{"primary without a cooperative level", DDSD_CAPS, DDSCAPS_PRIMARYSURFACE, 0, 0, 0, nullptr,
+                   DDERR_NOCOOPERATIVELEVELSET}));
+
+TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
+    clear(0xFF204060);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    ASSERT_EQ(back->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
+    DWORD* row0 = static_cast<DWORD*>(sd.lpSurface);
+    EXPECT_EQ(row0[0] & 0xFFFFFF, 0x204060u);
+    row0[5] = 0x00FF0000;  // top row, sixth pixel
+    D3DTLVERTEX v{1, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0};
+    EXPECT_EQ(dev->DrawPrimitive(D3DPT_POINTLIST, D3DFVF_TLVERTEX, &v, 1, 0), DDERR_SURFACEBUSY) << "target locked";
+    EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1, 0), DDERR_SURFACEBUSY);
+    ASSERT_EQ(back->Unlock(nullptr), DD_OK);
+    // The write reached GL: a draw blends over it.
+    dev->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_ONE);
+    dev->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_ONE);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    draw_rect(0, 0, 64, 64, 0xFF000010);
+    EXPECT_TRUE(near_colour(pixel(5, 0), 0xFFFF0010, 0));
+    EXPECT_TRUE(near_colour(pixel(6, 0), 0xFF204070, 0));
+}
+
+TEST_F(RenderSurface, BltScalesWithNearestPixels) {
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_a8r8g8b8(), 2, 2, [](uint8_t* row, DWORD y) {
+        DWORD texels[2][2] = {{0xFF110000, 0xFF220000}, {0xFF330000, 0xFF440000}};
+        std::memcpy(row, texels[y], 8);
+    });
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, format_a8r8g8b8(), 4, 4);
+    ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(raw(dst, 0, 0), 0xFF110000u);
+    EXPECT_EQ(raw(dst, 1, 1), 0xFF110000u);
+    EXPECT_EQ(raw(dst, 2, 1), 0xFF220000u);
+    EXPECT_EQ(raw(dst, 3, 3), 0xFF440000u);
+    EXPECT_EQ(raw(dst, 0, 2), 0xFF330000u);
+    // Rectangles: source pixel (1, 0) to destination (3, 3) .. (4, 4).
+    RECT from{1, 0, 2, 1}, to{3, 3, 4, 4};
+    ASSERT_EQ(dst->Blt(&to, src, &from, 0, nullptr), DD_OK);
+    EXPECT_EQ(raw(dst, 3, 3), 0xFF220000u);
+    RECT outside{3, 3, 5, 4};
+    EXPECT_EQ(dst->Blt(&outside, src, nullptr, 0, nullptr), DDERR_INVALIDRECT);
+    src->Release();
+    dst->Release();
+}
+
+struct ConvertCase {
+    const char* name;
+    DDPIXELFORMAT (*from)();
+    DWORD from_raw;
+    DDPIXELFORMAT (*to)();
+    DWORD to_raw;
+};
+class RenderSurfaceConvert : public RenderSurface, public ::testing::WithParamInterface<ConvertCase> {};
+
+TEST_P(RenderSurfaceConvert, BltConvertsFormats) {
+    const ConvertCase& c = GetParam();
+    DDPIXELFORMAT from = c.from(), to = c.to();
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, from, 1, 1, [&](uint8_t* row, DWORD) {
+        for (DWORD b = 0; b < from.dwRGBBitCount / 8; ++b) row[b] = static_cast<uint8_t>(c.from_raw >> (8 * b));
+    });
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, to, 1, 1);
+    ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(raw(dst, 0, 0), c.to_raw) << c.name;
+    src->Release();
+    dst->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RenderSurfaceConvert,
+                         ::testing::Values(ConvertCase{"565 to 8888", format_r5g6b5, 0xF81F, format_a8r8g8b8, 0xFFFF00FF},
+                                           ConvertCase{"8888 to 565", format_a8r8g8b8, 0x80FF8000, format_r5g6b5, 0xFC00},
+                                           ConvertCase{"888 to 4444", format_r8g8b8, 0x11EE77, format_a4r4g4b4, 0xF1E7},
+                                           ConvertCase{"1555 to 8888", format_a1r5g5b5, 0x7C00, format_a8r8g8b8, 0x00FF0000},
+                                           ConvertCase{"8888 to x888", format_a8r8g8b8, 0x12345678, format_x8r8g8b8, 0x00345678},
+                                           ConvertCase{"x888 to 1555 is opaque", format_x8r8g8b8, 0x000000FF,
+                                                       format_a1r5g5b5, 0x801F}));
+
+TEST_F(RenderSurface, BltFillsAndKeys) {
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, format_r5g6b5(), 4, 4);
+    DDBLTFX fx{};
+    fx.dwSize = sizeof fx;
+    fx.dwFillColor = 0x07E0;
+    RECT r{1, 1, 3, 3};
+    ASSERT_EQ(dst->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
+    EXPECT_EQ(raw(dst, 1, 1), 0x07E0u);
+    EXPECT_EQ(raw(dst, 0, 0), 0u);
+    EXPECT_EQ(dst->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL, nullptr), DDERR_INVALIDPARAMS) << "fill needs its record";
+    // Source keys skip the key colour.
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_r5g6b5(), 2, 1, [](uint8_t* row, DWORD) {
+        uint16_t p[2] = {0xF800, 0x001F};
+        std::memcpy(row, p, 4);
+    });
+    EXPECT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_KEYSRC, nullptr), MAKE_DDHRESULT(215)) << "no key set";
+    DDCOLORKEY key{0x001F, 0x001F};
+    ASSERT_EQ(src->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
+    RECT left{0, 0, 2, 1};
+    ASSERT_EQ(dst->Blt(&left, src, nullptr, DDBLT_KEYSRC, nullptr), DD_OK);
+    EXPECT_EQ(raw(dst, 0, 0), 0xF800u);
+    EXPECT_EQ(raw(dst, 1, 0), 0u) << "keyed pixel left alone";
+    // Busy surfaces refuse, and a Blt flag this back end does not do says so.
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    ASSERT_EQ(src->Lock(nullptr, &sd, 0, 0), DD_OK);
+    EXPECT_EQ(dst->Blt(nullptr, src, nullptr, 0, nullptr), DDERR_SURFACEBUSY);
+    src->Unlock(nullptr);
+    EXPECT_EQ(dst->Blt(nullptr, src, nullptr, 0x00020000 /* DDBLT_ROP */, &fx), DDERR_UNSUPPORTED);
+    src->Release();
+    dst->Release();
+}
+
+TEST_F(RenderSurface, PalettesHoldTheirEntries) {
+    PALETTEENTRY entries[256];
+    for (int i = 0; i < 256; ++i) entries[i] = {static_cast<BYTE>(i), static_cast<BYTE>(255 - i), 7, 0};
+    IDirectDrawPalette* pal = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
+    DWORD caps = 0;
+    ASSERT_EQ(pal->GetCaps(&caps), DD_OK);
+    EXPECT_EQ(caps, static_cast<DWORD>(DDPCAPS_8BIT | DDPCAPS_ALLOW256));
+    PALETTEENTRY got[3];
+    ASSERT_EQ(pal->GetEntries(0, 254, 2, got), DD_OK);
+    EXPECT_EQ(got[1].peRed, 255);
+    EXPECT_EQ(got[1].peGreen, 0);
+    PALETTEENTRY set[2] = {{1, 2, 3, 0}, {4, 5, 6, 0}};
+    ASSERT_EQ(pal->SetEntries(0, 10, 2, set), DD_OK);
+    ASSERT_EQ(pal->GetEntries(0, 10, 2, got), DD_OK);
+    EXPECT_EQ(got[1].peBlue, 6);
+    EXPECT_EQ(pal->GetEntries(0, 255, 2, got), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(pal->SetEntries(0, 0, 1, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(pal->GetEntries(1, 0, 1, got), DDERR_INVALIDPARAMS);
+    // Only palettised surfaces take a palette; GetPalette counts its reference.
+    IDirectDrawSurface7* p8 = create(DDSCAPS_TEXTURE, format_p8(), 2, 2);
+    IDirectDrawSurface7* rgb16 = create(DDSCAPS_TEXTURE, format_r5g6b5(), 2, 2);
+    IDirectDrawPalette* back_pal = nullptr;
+    EXPECT_EQ(p8->GetPalette(&back_pal), DDERR_NOPALETTEATTACHED);
+    EXPECT_EQ(rgb16->SetPalette(pal), DDERR_INVALIDPIXELFORMAT);
+    ASSERT_EQ(p8->SetPalette(pal), DD_OK);
+    ASSERT_EQ(p8->GetPalette(&back_pal), DD_OK);
+    EXPECT_EQ(back_pal, pal);
+    back_pal->Release();
+    ASSERT_EQ(p8->SetPalette(nullptr), DD_OK);
+    EXPECT_EQ(p8->GetPalette(&back_pal), DDERR_NOPALETTEATTACHED);
+    // Palette creation is checked.
+    IDirectDrawPalette* other = nullptr;
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, nullptr, &other, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_ALLOW256, entries, &other, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_4BIT, entries, &other, nullptr), DDERR_UNSUPPORTED);
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, &other, reinterpret_cast<IUnknown*>(pal)), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(other, nullptr);
+    p8->Release();
+    rgb16->Release();
+    pal->Release();
+}
+
+TEST_F(RenderSurface, PalettisedBltCopiesIndices) {
+    // The engine's texture path: both surfaces palettised with the same palette; Blt copies
+    // indices as they are.
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_p8(), 2, 2, [](uint8_t* row, DWORD y) {
+        row[0] = static_cast<uint8_t>(10 + y), row[1] = static_cast<uint8_t>(20 + y);
+    });
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, format_p8(), 4, 4);
+    ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(raw(dst, 3, 3), 21u);
+    // Into RGB the palette converts; without one a palettised destination cannot be written.
+    IDirectDrawSurface7* rgb32 = create(DDSCAPS_TEXTURE, format_x8r8g8b8(), 2, 2);
+    PALETTEENTRY entries[256] = {};
+    entries[11] = {0xAB, 0xCD, 0xEF, 0};
+    IDirectDrawPalette* pal = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
+    ASSERT_EQ(src->SetPalette(pal), DD_OK);
+    ASSERT_EQ(rgb32->Blt(nullptr, src, nullptr, 0, nullptr), DD_OK);
+    EXPECT_EQ(raw(rgb32, 0, 1) & 0xFFFFFF, 0xABCDEFu);
+    EXPECT_EQ(dst->Blt(nullptr, rgb32, nullptr, 0, nullptr), DDERR_NOPALETTEATTACHED);
+    ASSERT_EQ(dst->SetPalette(pal), DD_OK);
+    ASSERT_EQ(dst->Blt(nullptr, rgb32, nullptr, 0, nullptr), DD_OK);
+    EXPECT_EQ(raw(dst, 0, 3), 11u) << "nearest palette entry";
+    pal->Release();
+    rgb32->Release();
+    src->Release();
+    dst->Release();
+}
+
+TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
+    // The runtime's stock bitmap is made with the first device context and lives for the process.
+    uint32_t before = HandleCount();
+    DeleteDC(CreateCompatibleDC(0));
+    handles_at_start_ += HandleCount() - before;
+    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, format_r5g6b5(), 8, 8);
+    HDC dc = 0;
+    ASSERT_EQ(s->GetDC(&dc), DD_OK);
+    EXPECT_NE(dc, 0u);
+    HDC again = 0;
+    EXPECT_EQ(s->GetDC(&again), DDERR_DCALREADYCREATED);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    EXPECT_EQ(s->Lock(nullptr, &sd, 0, 0), DDERR_SURFACEBUSY);
+    // A 2x2 bitmap copied in through GDI lands converted to 565.
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 2;
+    bi.bmiHeader.biHeight = -2;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(0, &bi, DIB_RGB_COLORS, &bits, 0, 0);
+    ASSERT_NE(bmp, 0u);
+    static_cast<DWORD*>(bits)[0] = 0x00FF0000;
+    HDC mem = CreateCompatibleDC(0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    EXPECT_TRUE(BitBlt(dc, 3, 4, 2, 2, mem, 0, 0, SRCCOPY));
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(bmp);
+    EXPECT_EQ(s->ReleaseDC(dc + 1), DDERR_INVALIDPARAMS);
+    ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
+    EXPECT_EQ(s->ReleaseDC(dc), DDERR_NODC);
+    EXPECT_EQ(raw(s, 3, 4), 0xF800u);
+    s->Release();
+}
+
+TEST_F(RenderSurface, PalettisedDcNeedsAPalette) {
+    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, format_p8(), 4, 4);
+    HDC dc = 0;
+    EXPECT_EQ(s->GetDC(&dc), DDERR_NOPALETTEATTACHED);
+    EXPECT_EQ(dc, 0u);
+    IDirectDrawSurface7* lum = create(DDSCAPS_TEXTURE, format_luminance(false), 4, 4);
+    EXPECT_EQ(lum->GetDC(&dc), DDERR_CANTCREATEDC);
+    lum->Release();
+    s->Release();
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// Shared fixture of the OpenGL back end's tests: an off-screen context on llvmpipe, pixel
+// probes through Lock on the back buffer, and the GL error check every test ends with.
+#pragma once
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+#include <gtest/gtest.h>
+
+#include <vantor/render/opengl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace render_test {
+
+using vantor::render::opengl_backend;
+
+inline DWORD float_bits(float f) {
+    DWORD v;
+    std::memcpy(&v, &f, sizeof v);
+    return v;
+}
+
+inline std::string hex(DWORD v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%08X", v);
+    return b;
+}
+
+// Per-channel comparison of two 0xAARRGGBB colours (alpha ignored unless `alpha`).
+inline ::testing::AssertionResult near_colour(DWORD actual, DWORD expected, int tolerance, bool alpha = false) {
+    for (int shift = alpha ? 24 : 16; shift >= 0; shift -= 8) {
+        int a = static_cast<int>((actual >> shift) & 0xFF), e = static_cast<int>((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > tolerance)
+            return ::testing::AssertionFailure() << "colour " << hex(actual) << " is not " << hex(expected)
+                                                 << " within " << tolerance;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+inline DWORD rgb(float r, float g, float b) {
+    auto c = [](float v) { return static_cast<DWORD>(std::lround(std::fmin(std::fmax(v, 0.0f), 1.0f) * 255.0f)); };
+    return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
+}
+
+inline D3DMATRIX identity() {
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1.0f;
+    return m;
+}
+
+// A left-handed perspective projection with w = z (Direct3D's usual, "W-friendly" one).
+inline D3DMATRIX perspective(float fov_y, float aspect, float zn, float zf) {
+    D3DMATRIX m{};
+    float ys = 1.0f / std::tan(fov_y / 2.0f);
+    m._11 = ys / aspect;
+    m._22 = ys;
+    m._33 = zf / (zf - zn);
+    m._34 = 1.0f;
+    m._43 = -zn * zf / (zf - zn);
+    return m;
+}
+
+inline D3DMATRIX translation(float x, float y, float z) {
+    D3DMATRIX m = identity();
+    m._41 = x, m._42 = y, m._43 = z;
+    return m;
+}
+
+// DirectDraw pixel formats by their usual names.
+inline DDPIXELFORMAT rgb_format(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
+    pf.dwRGBBitCount = bits;
+    pf.dwRBitMask = r, pf.dwGBitMask = g, pf.dwBBitMask = b, pf.dwRGBAlphaBitMask = a;
+    return pf;
+}
+inline DDPIXELFORMAT format_r5g6b5() { return rgb_format(16, 0xF800, 0x07E0, 0x001F, 0); }
+inline DDPIXELFORMAT format_x1r5g5b5() { return rgb_format(16, 0x7C00, 0x03E0, 0x001F, 0); }
+inline DDPIXELFORMAT format_a1r5g5b5() { return rgb_format(16, 0x7C00, 0x03E0, 0x001F, 0x8000); }
+inline DDPIXELFORMAT format_a4r4g4b4() { return rgb_format(16, 0x0F00, 0x00F0, 0x000F, 0xF000); }
+inline DDPIXELFORMAT format_r8g8b8() { return rgb_format(24, 0xFF0000, 0xFF00, 0xFF, 0); }
+inline DDPIXELFORMAT format_x8r8g8b8() { return rgb_format(32, 0xFF0000, 0xFF00, 0xFF, 0); }
+inline DDPIXELFORMAT format_a8r8g8b8() { return rgb_format(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000); }
+inline DDPIXELFORMAT format_p8() {
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_PALETTEINDEXED8 | DDPF_RGB;
+    pf.dwRGBBitCount = 8;
+    return pf;
+}
+inline DDPIXELFORMAT format_luminance(bool alpha) {
+    DDPIXELFORMAT pf{};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_LUMINANCE | (alpha ? DDPF_ALPHAPIXELS : 0);
+    pf.dwLuminanceBitCount = alpha ? 16 : 8;
+    pf.dwLuminanceBitMask = 0xFF;
+    pf.dwLuminanceAlphaBitMask = alpha ? 0xFF00 : 0;
+    return pf;
+}
+
+// Every test starts the layer, makes a small off-screen context and ends with no GL error
+// left and no back-end object alive.
+class RenderTest : public ::testing::Test {
+protected:
+    static constexpr DWORD kWidth = 64, kHeight = 64;
+
+    void SetUp() override {
+        handles_at_start_ = HandleCount();
+        ASSERT_EQ(opengl_backend().D3DXInitialize(), S_OK);
+        ASSERT_EQ(opengl_backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, 0, kWidth, kHeight, &ctx), S_OK);
+        ASSERT_EQ(ctx->GetD3DDevice(&dev), S_OK);
+        ASSERT_EQ(ctx->GetBackBuffer(0, &back), S_OK);
+        ASSERT_EQ(ctx->GetDD(&dd), S_OK);
+    }
+
+    void TearDown() override {
+        expect_no_gl_error();
+        if (dd) dd->Release();
+        if (back) back->Release();
+        if (dev) dev->Release();
+        if (ctx) EXPECT_EQ(ctx->Release(), 0u);
+        EXPECT_EQ(opengl_backend().D3DXUninitialize(), S_OK);
+        EXPECT_EQ(HandleCount(), handles_at_start_) << "a back-end object outlived its test";
+    }
+
+    // No GL error may be left behind, whatever the calls before did. The context's GL context
+    // is the only one these tests make, so it is current.
+    void expect_no_gl_error() {
+        if (!dev) return;
+        GLenum e = glGetError();
+        EXPECT_EQ(e, static_cast<GLenum>(GL_NO_ERROR)) << "GL error 0x" << std::hex << e;
+    }
+
+    // The back buffer's pixels (X8R8G8B8 rows), read through Lock.
+    std::vector<DWORD> read_back(IDirectDrawSurface7* s = nullptr) {
+        if (!s) s = back;
+        DDSURFACEDESC2 sd{};
+        sd.dwSize = sizeof sd;
+        std::vector<DWORD> pixels;
+        if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) {
+            ADD_FAILURE() << "Lock failed";
+            return pixels;
+        }
+        pixels.resize(static_cast<size_t>(sd.dwWidth) * sd.dwHeight);
+        for (DWORD y = 0; y < sd.dwHeight; ++y)
+            std::memcpy(&pixels[y * sd.dwWidth], static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch, sd.dwWidth * 4);
+        s->Unlock(nullptr);
+        for (DWORD& p : pixels) p |= 0xFF000000u;
+        return pixels;
+    }
+
+    DWORD pixel(int x, int y) {
+        std::vector<DWORD> p = read_back();
+        return p.empty() ? 0 : p[static_cast<size_t>(y) * kWidth + x];
+    }
+
+    void clear(D3DCOLOR colour) { ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, colour, 1.0f, 0), D3D_OK); }
+
+    // A screen-space quad (pre-transformed vertices) over the rectangle, in one colour.
+    void draw_rect(float x0, float y0, float x1, float y1, D3DCOLOR colour, float z = 0.5f) {
+        D3DTLVERTEX v[4] = {{x0, y0, z, 1, colour, 0, 0, 0}, {x1, y0, z, 1, colour, 0, 1, 0},
+                            {x0, y1, z, 1, colour, 0, 0, 1}, {x1, y1, z, 1, colour, 0, 1, 1}};
+        EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0), D3D_OK);
+    }
+
+    // A surface of the context's DirectDraw object, its pixels written by `fill(row, y, pitch)`.
+    template <class Fill>
+    IDirectDrawSurface7* make_surface(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, Fill fill) {
+        DDSURFACEDESC2 sd{};
+        sd.dwSize = sizeof sd;
+        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+        sd.ddsCaps.dwCaps = caps;
+        sd.dwWidth = w, sd.dwHeight = h;
+        sd.ddpfPixelFormat = pf;
+        IDirectDrawSurface7* s = nullptr;
+        if (HRESULT hr = dd->CreateSurface(&sd, &s, nullptr); hr != DD_OK) {
+            ADD_FAILURE() << "CreateSurface failed: " << hex(static_cast<DWORD>(hr));
+            return nullptr;
+        }
+        if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_WRITEONLY, 0) == DD_OK) {
+            for (DWORD y = 0; y < h; ++y) fill(static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch, y);
+            s->Unlock(nullptr);
+        }
+        return s;
+    }
+    // A 32-bit ARGB texture from 0xAARRGGBB texels, row by row.
+    IDirectDrawSurface7* make_texture(DWORD w, DWORD h, const std::vector<DWORD>& texels) {
+        return make_surface(DDSCAPS_TEXTURE, format_a8r8g8b8(), w, h, [&](uint8_t* row, DWORD y) {
+            std::memcpy(row, &texels[y * w], w * 4);
+        });
+    }
+
+    ID3DXContext* ctx = nullptr;
+    IDirect3DDevice7* dev = nullptr;
+    IDirectDrawSurface7* back = nullptr;
+    IDirectDraw7* dd = nullptr;
+    uint32_t handles_at_start_ = 0;
+};
+
+}  // namespace render_test
