@@ -98,6 +98,7 @@ struct TypeCache {
     std::string name;  // interface name
     ITypeInfo* info = nullptr;
     std::unordered_map<std::string, MemberInfo> members;  // by lower-case name
+    std::unordered_map<std::string, MemberInfo*> spelled;  // by the spelling scripts used
 };
 
 std::string lower(std::string s) {
@@ -132,9 +133,15 @@ public:
 
     // Looks a member up by name (GetIDsOfNames once per type and name).
     const MemberInfo& member(const std::string& name) {
+        // Names as scripts spell them are looked up first; Automation names are case-insensitive.
+        auto exact = cache_->spelled.find(name);
+        if (exact != cache_->spelled.end()) return *exact->second;
         std::string key = lower(name);
         auto it = cache_->members.find(key);
-        if (it != cache_->members.end()) return it->second;
+        if (it != cache_->members.end()) {
+            cache_->spelled.emplace(name, &it->second);
+            return it->second;
+        }
         std::u16string w = text::utf16(name);
         LPOLESTR names[1] = {w.data()};
         DISPID id = DISPID_UNKNOWN;
@@ -148,23 +155,33 @@ public:
         info.id = id;
         info.name = name;
         describe(info);
-        return cache_->members.emplace(key, info).first->second;
+        MemberInfo& stored = cache_->members.emplace(key, info).first->second;
+        cache_->spelled.emplace(name, &stored);
+        return stored;
     }
 
     py::object invoke(DISPID id, WORD flags, const py::args& args, const py::kwargs& kwargs, const std::string& name,
                       bool put = false) {
         const size_t positional = args.size();
         const size_t named = kwargs ? kwargs.size() : 0;
-        const size_t count = positional + named + (put ? 0 : 0);
-        std::vector<VARIANT> vars(count);
-        for (VARIANT& v : vars) VariantInit(&v);
+        const size_t count = positional + named;
+        // Up to four arguments live on the stack: the common calls allocate nothing here.
+        VARIANT small[4];
+        std::vector<VARIANT> large;
+        VARIANT* vars = small;
+        if (count > 4) {
+            large.resize(count);
+            vars = large.data();
+        }
+        for (size_t i = 0; i < count; ++i) VariantInit(&vars[i]);
         std::vector<DISPID> named_ids;
         struct Clear {
-            std::vector<VARIANT>& v;
+            VARIANT* v;
+            size_t n;
             ~Clear() {
-                for (VARIANT& x : v) VariantClear(&x);
+                for (size_t i = 0; i < n; ++i) VariantClear(&v[i]);
             }
-        } clear{vars};
+        } clear{vars, count};
         // Named arguments come first in rgvarg; positional ones follow in reverse order.
         if (named) {
             std::vector<std::u16string> wide;
@@ -194,7 +211,7 @@ public:
         }
         for (size_t k = 0; k < positional; ++k) to_variant(args[k], vars[count - 1 - k], k + 1);
         DISPID put_id = DISPID_PROPERTYPUT;
-        DISPPARAMS dp{vars.empty() ? nullptr : vars.data(), nullptr, static_cast<UINT>(count), 0};
+        DISPPARAMS dp{count ? vars : nullptr, nullptr, static_cast<UINT>(count), 0};
         if (put) {
             dp.rgdispidNamedArgs = &put_id;
             dp.cNamedArgs = 1;
@@ -852,6 +869,18 @@ PYBIND11_MODULE(_vantor, m) {
 
     py::class_<Dispatch, std::shared_ptr<Dispatch>>(m, "Dispatch")
         .def(py::init(&create), py::arg("progid"))
+        // Every attribute not starting with "_" is a member of the object: looked up directly,
+        // without Python's failed normal lookup first.
+        .def("__getattribute__",
+             [](py::handle self, py::str name) -> py::object {
+                 std::string n = name;
+                 if (!n.empty() && n[0] == '_') {
+                     PyObject* found = PyObject_GenericGetAttr(self.ptr(), name.ptr());
+                     if (!found) throw py::error_already_set();
+                     return py::reinterpret_steal<py::object>(found);
+                 }
+                 return self.cast<Dispatch&>().getattr(n);
+             })
         .def("__getattr__", &Dispatch::getattr)
         .def("__setattr__", &Dispatch::setattr)
         .def("__call__",
