@@ -201,3 +201,50 @@ def test_collection_order_with_mixed_case_names(device):
         cameras["ALPHA"]
     cameras.Remove("beta")
     assert len(cameras) == 4
+
+
+def test_initialise_and_free_in_any_order_leave_nothing_behind(window):
+    device = vantor.Dispatch("Vantor.Device3D")
+    device.Window = window.handle
+    device.Initialise(0, 160, 120)
+    device.Initialise(0, 160, 120)  # a new context over the old one; "Default" replaced
+    assert device.Cameras.Count == 1
+    device.Free()
+    with pytest.raises(vantor.COMError) as e:
+        device.Free()  # no context left to take DirectDraw from
+    assert e.value.description.endswith("Exception Raised.")
+    device.Window = window.handle
+    device.Initialise(0, 160, 120)
+    device.Clear(0, 1, 1, 1)
+    device.Update()
+    assert pixel(window, 3, 3) == (0, 255, 255, 255)
+    device.Free()
+    del device
+
+
+def test_the_world_file_round_trips_cameras_fog_and_lights(device, tmp_path):
+    path = str(tmp_path / "world.txt")
+    device.Cameras.Add("Second").Position.X = 4
+    light = device.Lights.Add(vantor.constants.lt_Spot, 1, 2, 3, 1, 1, 1, 1)
+    light.Diffuse.Green = 0.5
+    device.Fog.Mode = vantor.constants.fm_Linear
+    device.Fog.Enabled = True
+    device.Save(path)
+    with open(path, "rb") as f:
+        lines = f.read().decode().split("\r\n")
+    assert lines[0] == "2"  # cameras first, in the collection's order
+    assert lines[1:3] == ["// Camera", "Second"]
+    assert "// Fog" in lines and "4294967295" in lines  # an enabled fog
+    device.Cameras.Clear()
+    device.Lights.Clear()
+    device.Fog.Enabled = False
+    device.Load(path)
+    assert sorted(c.Name for c in device.Cameras) == ["Default", "Second"]
+    assert device.Cameras("Second").Position.X == 4.0
+    assert device.Fog.Enabled is True and device.Fog.Mode == vantor.constants.fm_Linear
+    assert device.Lights.Count == 1 and device.Lights(1).Diffuse.Green == 0.5
+    with pytest.raises(vantor.COMError) as e:
+        device.Load(str(tmp_path / "missing.txt"))
+    assert "missing.txt" in e.value.description
+    assert not (tmp_path / "missing.txt").exists()  # loading never creates the file
+    assert device.Cameras.Count == 2  # and changes nothing
