@@ -19,6 +19,15 @@ namespace {
 
 IDirect3DDevice7* device_of(LONG handle) { return backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(handle)); }
 
+// A coordinate as a whole number for the traces; values beyond an int (and NaN) saturate
+// rather than convert undefinedly.
+int whole(float v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0f) return INT32_MAX;
+    if (v <= -2147483648.0f) return INT32_MIN;
+    return static_cast<int>(v);
+}
+
 // The field of view: the single-precision value with bits 0x3FC90FD0, just under pi/2.
 const float kFieldOfView = std::bit_cast<float>(0x3FC90FD0u);
 
@@ -87,11 +96,11 @@ public:
             need(position_.get())->get_X(&eye.x);
             position_->get_Y(&eye.y);
             position_->get_Z(&eye.z);
-            trace("Position %d %d %d\n", static_cast<int>(eye.x), static_cast<int>(eye.y), static_cast<int>(eye.z));
+            trace("Position %d %d %d\n", whole(eye.x), whole(eye.y), whole(eye.z));
             need(look_at_.get())->get_X(&target.x);
             look_at_->get_Y(&target.y);
             look_at_->get_Z(&target.z);
-            trace("LookAt %d %d %d\n", static_cast<int>(target.x), static_cast<int>(target.y), static_cast<int>(target.z));
+            trace("LookAt %d %d %d\n", whole(target.x), whole(target.y), whole(target.z));
             HRESULT hr = d->SetTransform(D3DTRANSFORMSTATE_WORLD, &rotation_);
             if (FAILED(hr)) {
                 trace("SetTransform (World) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));

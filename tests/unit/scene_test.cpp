@@ -221,6 +221,18 @@ TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
     EXPECT_EQ(bare->get_Position(&d), E_FAIL);
 }
 
+TEST_F(SceneTest, HugeAndUndefinedCoordinatesTraceAsSaturatedWholeNumbers) {
+    ComPtr<ICamera> c = camera();
+    IDispatch* d = nullptr;
+    c->get_Position(&d);
+    ComPtr<IPosition> eye = child<IPosition>(d);
+    eye->put_X(1e30f);
+    eye->put_Y(NAN);
+    DebugCapture out;
+    EXPECT_EQ(c->Update(), S_OK);
+    EXPECT_EQ(out.text().substr(0, 33), "Position 2147483647 0 10\nLookAt 0");
+}
+
 TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     ComPtr<ICameras> cameras(create<ICameras>(CLSID_Cameras));
     IDispatch* d = nullptr;
