@@ -237,32 +237,20 @@ bool parse(const std::string& text, Key (&roots)[3], std::string& error) {
     return true;
 }
 
+std::string value_text(const Value& v) {
+    if (v.type != REG_DWORD) return quote(v.text);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "dword:%08x", v.number);
+    return buf;
+}
+
 void serialise(const Key& k, const std::string& path, std::string& out) {
     out += "[" + path + "]\n";
+    // The default value is written first, as "@", then the named values in order.
     auto it = k.values.find("");
-    if (it != k.values.end()) {
-        const Value& v = it->second;
-        out += "@=";
-        if (v.type == REG_DWORD) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "dword:%08x", v.number);
-            out += buf;
-        } else {
-            out += quote(v.text);
-        }
-        out += "\n";
-    }
+    if (it != k.values.end()) out += "@=" + value_text(it->second) + "\n";
     for (const auto& [name, v] : k.values) {
-        if (name.empty()) continue;
-        out += quote(v.name) + "=";
-        if (v.type == REG_DWORD) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "dword:%08x", v.number);
-            out += buf;
-        } else {
-            out += quote(v.text);
-        }
-        out += "\n";
+        if (!name.empty()) out += quote(v.name) + "=" + value_text(v) + "\n";
     }
     for (const auto& [name, c] : k.children) serialise(*c, path + "\\" + c->name, out);
 }
