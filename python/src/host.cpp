@@ -536,24 +536,37 @@ bool key_exists(const std::string& key) {
     return true;
 }
 
-// The enumerations of a component's type library: {enum name: {member: value}}.
-py::dict type_library_enums(const std::string& path) {
+// Calls fn(info, name, attr) for each type of the given kind in a component's type library.
+template <typename Fn>
+void for_each_type(const std::string& path, TYPEKIND wanted, Fn fn) {
     std::u16string w = text::utf16(path);
     ITypeLib* lib = nullptr;
     HRESULT hr = LoadTypeLib(w.c_str(), &lib);
     if (FAILED(hr)) raise_hr(hr, "(" + path + ")");
-    py::dict out;
     for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
         TYPEKIND kind;
-        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_ENUM) continue;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != wanted) continue;
         ITypeInfo* info = nullptr;
         if (FAILED(lib->GetTypeInfo(i, &info))) continue;
         BSTR name = nullptr;
         info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
         TYPEATTR* attr = nullptr;
-        info->GetTypeAttr(&attr);
+        if (SUCCEEDED(info->GetTypeAttr(&attr)) && attr) {
+            fn(info, py::str(text::utf8(name)), *attr);
+            info->ReleaseTypeAttr(attr);
+        }
+        SysFreeString(name);
+        info->Release();
+    }
+    lib->Release();
+}
+
+// The enumerations of a component's type library: {enum name: {member: value}}.
+py::dict type_library_enums(const std::string& path) {
+    py::dict out;
+    for_each_type(path, TKIND_ENUM, [&](ITypeInfo* info, py::str name, const TYPEATTR& attr) {
         py::dict members;
-        for (UINT k = 0; attr && k < attr->cVars; ++k) {
+        for (UINT k = 0; k < attr.cVars; ++k) {
             VARDESC* vd = nullptr;
             if (FAILED(info->GetVarDesc(k, &vd))) continue;
             BSTR member = nullptr;
@@ -563,37 +576,16 @@ py::dict type_library_enums(const std::string& path) {
             SysFreeString(member);
             info->ReleaseVarDesc(vd);
         }
-        if (attr) info->ReleaseTypeAttr(attr);
-        out[py::str(text::utf8(name))] = members;
-        SysFreeString(name);
-        info->Release();
-    }
-    lib->Release();
+        out[name] = members;
+    });
     return out;
 }
 
 // The co-classes of a component's type library: {name: "{clsid}"}.
 py::dict type_library_classes(const std::string& path) {
-    std::u16string w = text::utf16(path);
-    ITypeLib* lib = nullptr;
-    HRESULT hr = LoadTypeLib(w.c_str(), &lib);
-    if (FAILED(hr)) raise_hr(hr, "(" + path + ")");
     py::dict out;
-    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
-        TYPEKIND kind;
-        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS) continue;
-        ITypeInfo* info = nullptr;
-        if (FAILED(lib->GetTypeInfo(i, &info))) continue;
-        BSTR name = nullptr;
-        info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
-        TYPEATTR* attr = nullptr;
-        info->GetTypeAttr(&attr);
-        out[py::str(text::utf8(name))] = guid_key(attr->guid);
-        info->ReleaseTypeAttr(attr);
-        SysFreeString(name);
-        info->Release();
-    }
-    lib->Release();
+    for_each_type(path, TKIND_COCLASS,
+                  [&](ITypeInfo*, py::str name, const TYPEATTR& attr) { out[name] = guid_key(attr.guid); });
     return out;
 }
 
