@@ -37,10 +37,16 @@ void add(std::string& o, const char* fmt, ...) {
 }
 
 const char* kBlocks = R"(
-layout(std140, binding = 0) uniform TransformBlock {
-    mat4 u_world_view[4];
+layout(std140, binding = 0) uniform ObjectBlock {
+    mat4 u_world_view;
+    mat4 u_normal_matrix;
+};
+layout(std140, binding = 3) uniform BlendBlock {
+    mat4 u_blend_world_view[3];
+    mat4 u_blend_normal_matrix[3];
+};
+layout(std140, binding = 4) uniform ViewBlock {
     mat4 u_projection;
-    mat4 u_normal_matrix[4];
     mat4 u_texture[8];
     vec4 u_viewport;
     vec4 u_depth;
@@ -177,14 +183,19 @@ std::string vertex_shader(const PipelineKey& k) {
                     add(o, "    float b%d = a_weights[%d];\n    rest -= b%d;\n", j, j, j);
                 else
                     add(o, "    float b%d = rest;\n", j);
-                add(o, "    Pb += b%d * (u_world_view[%d] * position);\n", j, j);
-                if (k.normal) add(o, "    Nb += b%d * (mat3(u_normal_matrix[%d]) * a_normal);\n", j, j);
+                if (j == 0) {
+                    o += "    Pb += b0 * (u_world_view * position);\n";
+                    if (k.normal) o += "    Nb += b0 * (mat3(u_normal_matrix) * a_normal);\n";
+                } else {
+                    add(o, "    Pb += b%d * (u_blend_world_view[%d] * position);\n", j, j - 1);
+                    if (k.normal) add(o, "    Nb += b%d * (mat3(u_blend_normal_matrix[%d]) * a_normal);\n", j, j - 1);
+                }
             }
             o += "    P = Pb.xyz;\n";
             if (k.normal) o += "    N = Nb;\n";
         } else {
-            o += "    P = (u_world_view[0] * position).xyz;\n";
-            if (k.normal) o += "    N = mat3(u_normal_matrix[0]) * a_normal;\n";
+            o += "    P = (u_world_view * position).xyz;\n";
+            if (k.normal) o += "    N = mat3(u_normal_matrix) * a_normal;\n";
         }
         if (k.normal && k.normalize) o += "    if (dot(N, N) > 0.0) N = normalize(N);\n";
         // Direct3D's pixel centres are on integer coordinates, GL's at +0.5: shift by (almost)

@@ -420,6 +420,27 @@ TEST_F(RenderDevice, IndexedDrawsSendOnlyTheVerticesTheyUse) {
     EXPECT_TRUE(near_colour(pixel(50, 10), 0xFF0000FF, 0));
 }
 
+TEST_F(RenderDevice, StateSurvivesLongRunsOfDraws) {
+    // Enough draws, each with its own world matrix, to go round the device's streaming storage
+    // several times: the last draw still sees the projection, lights and fog set at the start.
+    D3DMATRIX proj = perspective(1.5707963f, 1.0f, 1.0f, 100.0f);
+    dev->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &proj);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRENDERSTATE_TEXTUREFACTOR, 0xFF00FF00);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+    D3DLVERTEX tri[3] = {{-1, -1, 0, 0, 0xFFFFFFFF, 0, 0, 0}, {1, -1, 0, 0, 0xFFFFFFFF, 0, 0, 0},
+                         {0, 1, 0, 0, 0xFFFFFFFF, 0, 0, 0}};
+    for (int i = 0; i < 20000; ++i) {
+        clear(0xFF000000);
+        D3DMATRIX w = translation(static_cast<float>(i % 7) * 0.01f, 0, 5);
+        ASSERT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &w), D3D_OK);
+        ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_LVERTEX, tri, 3, 0), D3D_OK);
+        if (i % 4999 == 0 || i == 19999) ASSERT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0)) << "draw " << i;
+    }
+}
+
 TEST_F(RenderDevice, ClearChecksWhatItClears) {
     D3DRECT r{0, 0, 4, 4};
     EXPECT_EQ(dev->Clear(0, nullptr, 0, 0, 1, 0), DDERR_INVALIDPARAMS);

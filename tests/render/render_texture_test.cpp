@@ -371,6 +371,21 @@ INSTANTIATE_TEST_SUITE_P(Modes, RenderTextureAddress,
                                            AddressCase{D3DTADDRESS_CLAMP, 0xFFFF0000, 0xFF00FF00},
                                            AddressCase{D3DTADDRESS_BORDER, 0xFF0000FF, 0xFF0000FF}));
 
+TEST_F(RenderTexture, FiltersPointAndLinear) {
+    // Two texels stretched over the target: point sampling keeps them apart, linear blends them.
+    dev->SetTexture(0, texture(2, 1, {0xFF000000, 0xFFFFFFFF}));
+    stage(0, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+    dev->SetTextureStageState(0, D3DTSS_ADDRESS, D3DTADDRESS_CLAMP);
+    draw_quad();
+    EXPECT_TRUE(near_colour(pixel(30, 32), 0xFF000000, 0));
+    EXPECT_TRUE(near_colour(pixel(33, 32), 0xFFFFFFFF, 0));
+    dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTFG_LINEAR);
+    dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_LINEAR);
+    draw_quad();
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF808080, 8));
+    EXPECT_TRUE(near_colour(pixel(24, 32), 0xFF404040, 8));
+}
+
 TEST_F(RenderTexture, WrapTakesTheShortWayRound) {
     // u runs 0.1 .. 0.8 across the quad. Plain interpolation reads u = 0.45 in the middle;
     // with WRAP0's U flag 0.1 counts as 1.1 and the middle reads 0.95.
