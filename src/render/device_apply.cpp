@@ -734,7 +734,10 @@ void Device::update_pipeline_key(const FvfLayout& layout, D3DPRIMITIVETYPE type)
     draw_key_ = k;
     draw_key_valid_ = true;
     program_ = programs_.program(k);
-    if (program_) glUseProgram(program_);
+    if (program_) {
+        glUseProgram(program_);
+        dirty_blocks_ |= 1u << kObjectBlock;  // plain uniforms belong to each program
+    }
 }
 
 void Device::update_colour_key() {
@@ -787,15 +790,19 @@ void Device::upload_blocks() {
                                        {&view_block_, sizeof view_block_}};
     const size_t align = static_cast<size_t>(ring_align_);
     size_t needed = 0;
-    for (int b = 0; b < kBlockCount; ++b)
+    if (dirty_blocks_ & (1u << kObjectBlock)) {
+        glUniformMatrix4fv(0, 2, GL_FALSE, object_block_.world_view);
+        dirty_blocks_ &= ~(1u << kObjectBlock);
+    }
+    for (int b = 1; b < kBlockCount; ++b)
         if (dirty_blocks_ & (1u << b)) needed += (blocks[b].bytes + align - 1) / align * align;
     if (!uniform_ring_.fits(needed, align)) {
         // Into the next segment, all blocks together: none stays behind in a segment that a
         // later lap writes again.
         uniform_ring_.next_segment();
-        dirty_blocks_ = (1u << kBlockCount) - 1;
+        dirty_blocks_ = (1u << kBlockCount) - 1 - (1u << kObjectBlock);
     }
-    for (int b = 0; b < kBlockCount; ++b) {
+    for (int b = 1; b < kBlockCount; ++b) {
         if (!(dirty_blocks_ & (1u << b))) continue;
         GLintptr at = uniform_ring_.write(blocks[b].data, blocks[b].bytes, align);
         glBindBufferRange(GL_UNIFORM_BUFFER, static_cast<GLuint>(b), uniform_ring_.buffer(), at,

@@ -37,10 +37,6 @@ void add(std::string& o, const char* fmt, ...) {
 }
 
 const char* kBlocks = R"(
-layout(std140, binding = 0) uniform ObjectBlock {
-    mat4 u_world_view;
-    mat4 u_normal_matrix;
-};
 layout(std140, binding = 3) uniform BlendBlock {
     mat4 u_blend_world_view[3];
     mat4 u_blend_normal_matrix[3];
@@ -149,6 +145,9 @@ const char* material_source(const PipelineKey& k, uint8_t source, const char* ma
 std::string vertex_shader(const PipelineKey& k) {
     std::string o = "#version 450 core\n";
     o += kBlocks;
+    // The matrices that change with every WORLD are plain uniforms at fixed locations: the
+    // cheapest per-draw change on llvmpipe (see Device::upload_blocks).
+    o += "layout(location = 0) uniform mat4 u_object[2];\n#define u_world_view u_object[0]\n#define u_normal_matrix u_object[1]\n";
     o += "layout(location = 0) in vec4 a_position;\n";
     if (k.normal) o += "layout(location = 1) in vec3 a_normal;\n";
     if (k.diffuse) o += "layout(location = 2) in vec4 a_diffuse;\n";
