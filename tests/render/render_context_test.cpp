@@ -145,7 +145,9 @@ TEST_P(RenderContextCreate, CreateContextChecksItsArguments) {
     HWND w = c.window ? VantorCreateVirtualWindow(32, 24, "test") : c.handle;
     ID3DXContext* ctx = reinterpret_cast<ID3DXContext*>(1);
     EXPECT_EQ(gl().D3DXCreateContext(c.index, c.flags, w, c.w, c.h, &ctx), c.expected) << c.name;
-    if (FAILED(c.expected)) EXPECT_EQ(ctx, nullptr);
+    if (FAILED(c.expected)) {
+        EXPECT_EQ(ctx, nullptr);
+    }
     if (SUCCEEDED(c.expected) && ctx) ctx->Release();
     if (c.window) DestroyWindow(w);
     ASSERT_EQ(gl().D3DXUninitialize(), S_OK);
@@ -186,7 +188,9 @@ protected:
     }
     void TearDown() override {
         if (dev) dev->Release();
-        if (ctx) EXPECT_EQ(ctx->Release(), 0u);
+        if (ctx) {
+            EXPECT_EQ(ctx->Release(), 0u);
+        }
         if (window) DestroyWindow(window);
         EXPECT_EQ(gl().D3DXUninitialize(), S_OK);
         RenderLayer::TearDown();
@@ -342,7 +346,9 @@ TEST_F(RenderContext, DebugTextPutsGlyphsInItsBoxOnly) {
             bool lit = (p[y * kWidth + x] & 0xFFFFFF) != 0;
             bool in_box = x >= 16 && x < 36 && y >= 32 && y < 52;
             (in_box ? inside : outside) += lit;
-            if (lit && in_box) EXPECT_EQ(p[y * kWidth + x] & 0xFF, 0u) << "yellow has no blue";
+            if (lit && in_box) {
+                EXPECT_EQ(p[y * kWidth + x] & 0xFF, 0u) << "yellow has no blue";
+            }
         }
     EXPECT_GT(inside, 20);
     EXPECT_EQ(outside, 0);

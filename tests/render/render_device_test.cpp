@@ -437,7 +437,9 @@ TEST_F(RenderDevice, StateSurvivesLongRunsOfDraws) {
         D3DMATRIX w = translation(static_cast<float>(i % 7) * 0.01f, 0, 5);
         ASSERT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &w), D3D_OK);
         ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_LVERTEX, tri, 3, 0), D3D_OK);
-        if (i % 4999 == 0 || i == 19999) ASSERT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0)) << "draw " << i;
+        if (i % 4999 == 0 || i == 19999) {
+            ASSERT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0)) << "draw " << i;
+        }
     }
 }
 

@@ -182,7 +182,9 @@ TEST_P(RenderSurfaceCreate, CreateSurfaceRefusesWhatItCannotMake) {
     if (c.format) sd.ddpfPixelFormat = c.format();
     IDirectDrawSurface7* s = reinterpret_cast<IDirectDrawSurface7*>(1);
     EXPECT_EQ(dd->CreateSurface(&sd, &s, nullptr), c.expected) << c.name;
-    if (FAILED(c.expected)) EXPECT_EQ(s, nullptr) << "the out-parameter is cleared";
+    if (FAILED(c.expected)) {
+        EXPECT_EQ(s, nullptr) << "the out-parameter is cleared";
+    }
     if (s) s->Release();
 }
 
