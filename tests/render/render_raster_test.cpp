@@ -260,6 +260,28 @@ INSTANTIATE_TEST_SUITE_P(Functions, RenderRasterAlphaTest,
                                            AlphaTestCase{D3DCMP_GREATEREQUAL, 128, true},
                                            AlphaTestCase{D3DCMP_GREATEREQUAL, 129, false}));
 
+TEST_F(RenderRaster, VertexBlendingMixesWorldMatrices) {
+    // One weight: position = b * (p WORLD) + (1 - b) * (p WORLD1). WORLD moves right,
+    // WORLD1 left; the weight decides where the triangle lands.
+    D3DMATRIX right = translation(0.5f, 0, 0), left = translation(-0.5f, 0, 0);
+    dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &right);
+    dev->SetTransform(D3DTRANSFORMSTATE_WORLD1, &left);
+    dev->SetRenderState(D3DRENDERSTATE_VERTEXBLEND, 1);
+    struct V {
+        float x, y, z, weight;
+        DWORD diffuse;
+    };
+    const DWORD fvf = D3DFVF_XYZB1 | D3DFVF_DIFFUSE;
+    for (float weight : {1.0f, 0.0f}) {
+        clear(0xFF000000);
+        V v[3] = {{-0.2f, -0.2f, 0.5f, weight, 0xFFFFFFFF}, {0.2f, -0.2f, 0.5f, weight, 0xFFFFFFFF},
+                  {0.0f, 0.2f, 0.5f, weight, 0xFFFFFFFF}};
+        ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, fvf, v, 3, 0), D3D_OK);
+        EXPECT_TRUE(near_colour(pixel(48, 34), weight == 1.0f ? 0xFFFFFFFF : 0xFF000000, 0)) << weight;
+        EXPECT_TRUE(near_colour(pixel(16, 34), weight == 1.0f ? 0xFF000000 : 0xFFFFFFFF, 0)) << weight;
+    }
+}
+
 TEST_F(RenderRaster, StencilMasksDrawing) {
     dev->SetRenderState(D3DRENDERSTATE_STENCILENABLE, TRUE);
     dev->SetRenderState(D3DRENDERSTATE_STENCILFUNC, D3DCMP_ALWAYS);

@@ -412,6 +412,39 @@ TEST_F(RenderTexture, WrapTakesTheShortWayRound) {
     EXPECT_TRUE(near_colour(pixel(50, 56), colours[1], 0)) << "strip triangle 1 takes vertex 1";
 }
 
+TEST_F(RenderTexture, BumpMappingOffsetsTheNextStage) {
+    // Stage 0 holds signed (Du, Dv) = (0.5, 0); BUMPENVMAT00 = 1 moves stage 1's lookup by
+    // half the texture, from the red texel to the green one. Stage 1 reads its own
+    // coordinate set (TEXCOORDINDEX 1).
+    DDPIXELFORMAT dudv{};
+    dudv.dwSize = sizeof dudv;
+    dudv.dwFlags = DDPF_BUMPDUDV;
+    dudv.dwBumpBitCount = 16;
+    dudv.dwBumpDuBitMask = 0x00FF;
+    dudv.dwBumpDvBitMask = 0xFF00;
+    IDirectDrawSurface7* bump = make_surface(DDSCAPS_TEXTURE, dudv, 1, 1, [](uint8_t* row, DWORD) {
+        row[0] = 64, row[1] = 0;  // Du = 64/127, Dv = 0
+    });
+    textures_.push_back(bump);
+    dev->SetTexture(0, bump);
+    dev->SetTexture(1, texture(2, 1, {0xFFFF0000, 0xFF00FF00}));
+    stage(0, D3DTOP_BUMPENVMAP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE);
+    stage(1, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT);
+    dev->SetTextureStageState(1, D3DTSS_ADDRESS, D3DTADDRESS_CLAMP);
+    struct V {
+        float x, y, z, rhw;
+        DWORD diffuse;
+        float u0, v0, u1, v1;
+    } v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f}, {64, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f},
+              {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f}, {64, 64, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f}};
+    const DWORD fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, v, 4, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFFFF0000, 0)) << "a zero matrix moves nothing";
+    dev->SetTextureStageState(0, D3DTSS_BUMPENVMAT00, float_bits(1.0f));
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, v, 4, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0));
+}
+
 TEST_F(RenderTexture, ColourKeyedTexelsAreNotDrawn) {
     IDirectDrawSurface7* t = texture(2, 1, {0xFFFF00FF, 0xFF00FF00});
     DDCOLORKEY key{0x00FF00FF, 0x00FF00FF};
