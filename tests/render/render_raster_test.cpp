@@ -57,6 +57,23 @@ TEST_F(RenderRaster, PretransformedPointLandsOnItsPixel) {
                 << "pixel " << x << "," << y;
 }
 
+TEST_F(RenderRaster, LineListsAndStrips) {
+    // A list of two horizontal lines and a strip going down then right.
+    D3DTLVERTEX list[4] = {{4, 10, 0.5f, 1, 0xFFFF0000, 0, 0, 0}, {60, 10, 0.5f, 1, 0xFFFF0000, 0, 0, 0},
+                           {4, 20, 0.5f, 1, 0xFF00FF00, 0, 0, 0}, {60, 20, 0.5f, 1, 0xFF00FF00, 0, 0, 0}};
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_LINELIST, D3DFVF_TLVERTEX, list, 4, 0), D3D_OK);
+    D3DTLVERTEX strip[3] = {{30, 30, 0.5f, 1, 0xFF0000FF, 0, 0, 0}, {30, 60, 0.5f, 1, 0xFF0000FF, 0, 0, 0},
+                            {60, 60, 0.5f, 1, 0xFF0000FF, 0, 0, 0}};
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_LINESTRIP, D3DFVF_TLVERTEX, strip, 3, 0), D3D_OK);
+    std::vector<DWORD> p = read_back();
+    EXPECT_TRUE(near_colour(p[10 * kWidth + 30], 0xFFFF0000, 0));
+    EXPECT_TRUE(near_colour(p[20 * kWidth + 30], 0xFF00FF00, 0));
+    EXPECT_TRUE(near_colour(p[15 * kWidth + 30], 0xFF000000, 0)) << "nothing between the two lines";
+    EXPECT_TRUE(near_colour(p[45 * kWidth + 30], 0xFF0000FF, 0));
+    EXPECT_TRUE(near_colour(p[60 * kWidth + 45], 0xFF0000FF, 0));
+    EXPECT_TRUE(near_colour(p[45 * kWidth + 45], 0xFF000000, 0));
+}
+
 TEST_F(RenderRaster, YGrowsDownwardOnScreenAndUpwardInCameraSpace) {
     // Pre-transformed: a rectangle near y = 0 is at the top of the image.
     draw_rect(0, 0, 64, 8, 0xFFFF0000);
