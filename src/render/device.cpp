@@ -185,7 +185,6 @@ HRESULT Device::BeginScene() {
     ++frame_;
     textures_used_ = 0;
     bytes_uploaded_ = 0;
-    uploads_ = 0;
     return D3D_OK;
 }
 

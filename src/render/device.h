@@ -262,7 +262,6 @@ private:
     uint64_t frame_ = 1;
     DWORD textures_used_ = 0;
     size_t bytes_uploaded_ = 0;
-    DWORD uploads_ = 0;
 
     HandleEntry handle_;
 };

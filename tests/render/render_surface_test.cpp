@@ -241,6 +241,32 @@ TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
     EXPECT_TRUE(near_colour(pixel(6, 0), 0xFF204070, 0));
 }
 
+TEST_F(RenderSurface, DepthBufferLockReadsAndWritesDepth) {
+    IDirectDrawSurface7* z = nullptr;
+    ASSERT_EQ(ctx->GetZBuffer(&z), S_OK);
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.25f, 0x5A), D3D_OK);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    ASSERT_EQ(z->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
+    EXPECT_EQ(sd.ddpfPixelFormat.dwZBitMask, 0xFFFFFF00u);
+    DWORD* row = static_cast<DWORD*>(sd.lpSurface);
+    EXPECT_NEAR(static_cast<double>(row[7] >> 8), 0.25 * 0xFFFFFF, 2.0);
+    EXPECT_EQ(row[7] & 0xFF, 0x5Au) << "stencil";
+    // Writing depth 0 over the left half: a draw at depth 0.5 then shows on the right only.
+    for (DWORD y = 0; y < sd.dwHeight; ++y) {
+        DWORD* r = reinterpret_cast<DWORD*>(static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch);
+        for (DWORD x = 0; x < sd.dwWidth / 2; ++x) r[x] = 0;
+    }
+    ASSERT_EQ(z->Unlock(nullptr), DD_OK);
+    z->Release();
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL);
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1, 0);
+    draw_rect(0, 0, 64, 64, 0xFFFFFFFF, 0.2f);
+    EXPECT_TRUE(near_colour(pixel(16, 32), 0xFF000000, 0));
+    EXPECT_TRUE(near_colour(pixel(48, 32), 0xFFFFFFFF, 0));
+}
+
 TEST_F(RenderSurface, BltScalesWithNearestPixels) {
     IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_a8r8g8b8(), 2, 2, [](uint8_t* row, DWORD y) {
         DWORD texels[2][2] = {{0xFF110000, 0xFF220000}, {0xFF330000, 0xFF440000}};
