@@ -244,6 +244,7 @@ private:
     GLuint bound_texture_[kMaxStages] = {};
     GLuint program_ = 0;
     DWORD vertex_format_ = 0xFFFFFFFF;
+    bool pretransformed_depth_ = false;  // glDepthRange is 0..1 for pre-transformed draws
     ProgramCache programs_;
     PipelineKey key_{};       // what the states give (stage part before the vertex format)
     PipelineKey draw_key_{};  // the key of the current program

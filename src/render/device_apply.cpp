@@ -592,13 +592,13 @@ void Device::apply_viewport() {
                static_cast<GLsizei>(v.dwHeight));
     glScissor(static_cast<GLint>(v.dwX), static_cast<GLint>(v.dwY), static_cast<GLsizei>(v.dwWidth),
               static_cast<GLsizei>(v.dwHeight));
-    glDepthRange(v.dvMinZ, v.dvMaxZ);
+    if (pretransformed_depth_)
+        glDepthRange(0.0, 1.0);
+    else
+        glDepthRange(v.dvMinZ, v.dvMaxZ);
     float* tv = view_block_.viewport;
     tv[0] = static_cast<float>(v.dwX), tv[1] = static_cast<float>(v.dwY);
     tv[2] = static_cast<float>(v.dwWidth), tv[3] = static_cast<float>(v.dwHeight);
-    view_block_.depth[0] = v.dvMinZ;
-    view_block_.depth[1] = v.dvMaxZ;
-    view_block_.depth[2] = v.dvMaxZ != v.dvMinZ ? 1.0f / (v.dvMaxZ - v.dvMinZ) : 0.0f;
     // Direct3D samples pixels at integer coordinates with a top-left fill rule; GL samples at
     // +0.5 and breaks ties on edges its own way (with clip control's flipped origin, its "top"
     // edge is Direct3D's bottom). Moving everything by half a pixel less one sub-pixel step

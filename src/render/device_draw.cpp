@@ -109,6 +109,15 @@ bool Device::prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type) {
     if (!gl_->make_current()) return false;
     apply_dirty_state();
     if (vertex_format_ != layout.fvf) set_vertex_format(layout);
+    if (layout.rhw != pretransformed_depth_) {
+        // A pre-transformed vertex's sz is its depth: the viewport's MinZ..MaxZ maps
+        // transformed vertices only.
+        pretransformed_depth_ = layout.rhw;
+        if (layout.rhw)
+            glDepthRange(0.0, 1.0);
+        else
+            glDepthRange(viewport_.dvMinZ, viewport_.dvMaxZ);
+    }
     bool keyed = key_.colour_key && textures_[0] && textures_[0]->source_key();
     if (dirty_key_ || dirty_stage_key_ || !draw_key_valid_ || layout.fvf != key_fvf_ || type != key_type_ ||
         keyed != (draw_key_.colour_key != 0)) {

@@ -45,7 +45,6 @@ layout(std140, binding = 4) uniform ViewBlock {
     mat4 u_projection;
     mat4 u_texture[8];
     vec4 u_viewport;
-    vec4 u_depth;
     vec4 u_pixel_offset;
 };
 struct Light {
@@ -164,13 +163,14 @@ std::string vertex_shader(const PipelineKey& k) {
     o += "    vec3 P = vec3(0.0);\n    vec3 N = vec3(0.0);\n    float eye_depth = 0.0;\n";
     if (k.rhw) {
         // Pre-transformed vertices are in render-target pixels with Direct3D's pixel centres
-        // on integers, GL's at +0.5 (u_pixel_offset.z, see apply_viewport), and sz is the final
-        // depth, which glDepthRange would otherwise map again.
-        // Pinned by RenderRaster.PretransformedPointLandsOnItsPixel.
+        // on integers, GL's at +0.5 (u_pixel_offset.z, see apply_viewport), and sz is the
+        // final depth: their draws run with the whole depth range (Device::prepare).
+        // Pinned by RenderRaster.PretransformedPointLandsOnItsPixel and
+        // RenderSurface.PretransformedDepthIgnoresTheViewportDepthRange.
         o += R"(    float w = a_position.w != 0.0 ? 1.0 / a_position.w : 1.0;
     gl_Position = vec4((2.0 * (a_position.x - u_viewport.x + u_pixel_offset.z) / u_viewport.z - 1.0) * w,
                        (1.0 - 2.0 * (a_position.y - u_viewport.y + u_pixel_offset.z) / u_viewport.w) * w,
-                       (a_position.z - u_depth.x) * u_depth.z * w, w);
+                       a_position.z * w, w);
     eye_depth = w;
 )";
     } else {

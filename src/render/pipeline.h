@@ -90,7 +90,6 @@ struct ViewBlock {
     float projection[16];
     float texture[kMaxStages][16];
     float viewport[4];      // X, Y, width, height in pixels
-    float depth[4];         // MinZ, MaxZ, 1 / (MaxZ - MinZ) (0 when equal)
     float pixel_offset[4];  // clip-space x, y shift and the pixel shift: Direct3D's pixel centres (device_apply.cpp)
 };
 struct LightBlockEntry {

@@ -267,6 +267,24 @@ TEST_F(RenderSurface, DepthBufferLockReadsAndWritesDepth) {
     EXPECT_TRUE(near_colour(pixel(48, 32), 0xFFFFFFFF, 0));
 }
 
+TEST_F(RenderSurface, PretransformedDepthIgnoresTheViewportDepthRange) {
+    // sz of a pre-transformed vertex is the depth written; MinZ/MaxZ map transformed vertices only.
+    D3DVIEWPORT7 vp{0, 0, kWidth, kHeight, 0.5f, 1.0f};
+    ASSERT_EQ(dev->SetViewport(&vp), D3D_OK);
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    draw_rect(0, 0, 64, 64, 0xFFFFFFFF, 0.2f);
+    dev->SetRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_ALWAYS);
+    D3DLVERTEX q[4] = {{-1, 1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}, {0, 1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0},
+                       {-1, -1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}, {0, -1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}};
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_LVERTEX, q, 4, 0), D3D_OK);  // left half, z 0 -> 0.5
+    IDirectDrawSurface7* z = nullptr;
+    ASSERT_EQ(ctx->GetZBuffer(&z), S_OK);
+    EXPECT_NEAR((raw(z, 48, 32) >> 8) / double(0xFFFFFF), 0.2, 1e-4);
+    EXPECT_NEAR((raw(z, 16, 32) >> 8) / double(0xFFFFFF), 0.5, 1e-4);
+    z->Release();
+}
+
 TEST_F(RenderSurface, BltScalesWithNearestPixels) {
     IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_a8r8g8b8(), 2, 2, [](uint8_t* row, DWORD y) {
         DWORD texels[2][2] = {{0xFF110000, 0xFF220000}, {0xFF330000, 0xFF440000}};
