@@ -85,4 +85,20 @@ TEST(RenderX11, PresentedFrameReadsBackThroughTheXServer) {
     EXPECT_EQ(HandleCount(), handles);
 }
 
+TEST(RenderX11, AWindowDestroyedUnderTheContextLosesItsSurface) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X server: run under xvfb-run";
+    uint32_t handles = HandleCount();
+    HWND window = VantorCreateX11Window(32, 32, "gone", TRUE);
+    ASSERT_EQ(gl().D3DXInitialize(), S_OK);
+    ID3DXContext* ctx = nullptr;
+    ASSERT_EQ(gl().D3DXCreateContext(D3DX_DEFAULT, 0, window, D3DX_DEFAULT, D3DX_DEFAULT, &ctx), S_OK);
+    ASSERT_EQ(ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC), S_OK);
+    DestroyWindow(window);
+    EXPECT_EQ(ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC), DDERR_SURFACELOST);
+    EXPECT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK) << "drawing into the back buffer goes on";
+    EXPECT_EQ(ctx->Release(), 0u);
+    EXPECT_EQ(gl().D3DXUninitialize(), S_OK);
+    EXPECT_EQ(HandleCount(), handles);
+}
+
 }  // namespace
