@@ -168,9 +168,7 @@ const char* kVertex = R"(#version 450 core
 layout(location = 0) in vec3 a_position;
 layout(location = 1) in vec3 a_normal;
 layout(location = 2) in vec2 a_uv;
-layout(std140, binding = 0) uniform Batch {
-    mat4 u_world_view;
-};
+layout(location = 0) uniform mat4 u_world_view;
 uniform mat4 u_projection;
 uniform vec3 u_light;       // direction towards the light, camera space
 uniform vec3 u_diffuse, u_ambient;
@@ -203,9 +201,8 @@ void main() {
 struct BareScene {
     EGLDisplay display = EGL_NO_DISPLAY;
     EGLContext context = EGL_NO_CONTEXT;
-    GLuint program = 0, vao = 0, buffer = 0, texture = 0, framebuffer = 0, colour = 0, depth = 0, batches = 0;
-    GLint stride = 256;
-    int batch_count = 0;
+    GLuint program = 0, vao = 0, buffer = 0, texture = 0, framebuffer = 0, colour = 0, depth = 0;
+    std::vector<D3DMATRIX> worlds;
 
     bool open(int n) {
         auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
@@ -281,31 +278,21 @@ struct BareScene {
         glViewport(0, 0, kWidth, kHeight);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LEQUAL);
-        // As the device does: no dithering, drawing clipped to the viewport (llvmpipe bins
-        // scissored work more tightly).
+        // The state the device draws under: no dithering, a scissor at the viewport.
         glDisable(GL_DITHER);
         glEnable(GL_SCISSOR_TEST);
         glScissor(0, 0, kWidth, kHeight);
         glClearColor(0.5f, 0.53f, 0.56f, 1.0f);
-        // Every batch's matrix, computed once: per batch the frame only binds its range. The
-        // cheapest way GL offers to change a matrix between draws.
-        glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &stride);
-        stride = std::max<GLint>(stride, 64);
-        std::vector<uint8_t> matrices(static_cast<size_t>(stride) * n);
-        for (int i = 0; i < n; ++i) {
-            D3DMATRIX w = batch_world(i, n);  // the view is the identity
-            std::memcpy(&matrices[static_cast<size_t>(i) * stride], &w._11, 64);
-        }
-        glCreateBuffers(1, &batches);
-        glNamedBufferData(batches, static_cast<GLsizeiptr>(matrices.size()), matrices.data(), GL_STATIC_DRAW);
-        batch_count = n;
+        // Every batch's matrix, computed once (the view is the identity); per batch the frame
+        // sets one plain uniform, the cheapest change between draws on llvmpipe.
+        for (int i = 0; i < n; ++i) worlds.push_back(batch_world(i, n));
         return glGetError() == GL_NO_ERROR;
     }
 
     void frame() {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        for (int i = 0; i < batch_count; ++i) {
-            glBindBufferRange(GL_UNIFORM_BUFFER, 0, batches, static_cast<GLintptr>(i) * stride, 64);
+        for (const D3DMATRIX& w : worlds) {
+            glUniformMatrix4fv(0, 1, GL_FALSE, &w._11);
             glDrawArrays(GL_TRIANGLES, 0, 6);
         }
         glFinish();
@@ -317,7 +304,6 @@ struct BareScene {
         glDeleteTextures(3, textures);
         glDeleteFramebuffers(1, &framebuffer);
         glDeleteBuffers(1, &buffer);
-        glDeleteBuffers(1, &batches);
         glDeleteVertexArrays(1, &vao);
         glDeleteProgram(program);
         eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
