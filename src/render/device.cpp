@@ -306,7 +306,7 @@ HRESULT Device::SetLight(DWORD index, D3DLIGHT7* light) {
     if (!light) return DDERR_INVALIDPARAMS;
     const D3DLIGHT7& l = *light;
     // The ranges Direct3D 7 documents for a light, enforced so that a light never turns into
-    // NaNs or infinities in the shader (RenderErrors.SetLightRefusesWhatDirect3DDocumentsAsInvalid).
+    // NaNs or infinities in the shader (RenderDevice.SetLightRefusesWhatDirect3DDocumentsAsInvalid).
     if (l.dltType != D3DLIGHT_POINT && l.dltType != D3DLIGHT_SPOT && l.dltType != D3DLIGHT_DIRECTIONAL)
         return DDERR_INVALIDPARAMS;
     if (!finite(l.dcvDiffuse) || !finite(l.dcvSpecular) || !finite(l.dcvAmbient) || !finite(l.dvPosition) ||
@@ -350,7 +350,7 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
         int active = 0;
         for (const auto& [i, l] : lights_) active += l.enabled ? 1 : 0;
         // Eight lights at most shine at once (GetCaps' dwMaxActiveLights); a ninth is refused
-        // rather than silently ignored (RenderErrors.NinthLightIsRefused).
+        // rather than silently ignored (RenderDevice.NinthLightIsRefused).
         if (active >= kMaxLights) return D3DERR_LIGHT_SET_FAILED;
     }
     if (it == lights_.end()) {

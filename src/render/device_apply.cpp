@@ -278,7 +278,7 @@ void Device::apply_alphatestenable() {
 void Device::apply_alphafunc() { apply_alphatestenable(); }
 
 void Device::apply_alpharef() {
-    // ALPHAREF runs 0..255 and is compared with the alpha times 255 (RenderPixels.AlphaTest).
+    // ALPHAREF runs 0..255 and is compared with the alpha times 255 (RenderRasterAlphaTest.AlphaTestComparesAlphaTimes255WithTheReference).
     pixel_block_.alpha_ref[0] = static_cast<float>(rs(D3DRENDERSTATE_ALPHAREF));
     dirty_blocks_ |= 1u << kPixelBlock;
 }

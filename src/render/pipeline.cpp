@@ -523,15 +523,12 @@ ProgramCache::~ProgramCache() {
         if (program) glDeleteProgram(program);
 }
 
-GLuint ProgramCache::program(const PipelineKey& key) {
-    auto it = programs_.find(key);
-    if (it != programs_.end()) return it->second;
-    ShaderSource source = generate_shaders(key);
-    GLuint vs = compile(GL_VERTEX_SHADER, source.vertex);
-    GLuint gs = source.geometry.empty() ? 0 : compile(GL_GEOMETRY_SHADER, source.geometry);
-    GLuint fs = compile(GL_FRAGMENT_SHADER, source.fragment);
+GLuint build_program(const std::string& vertex, const std::string& geometry, const std::string& fragment) {
+    GLuint vs = compile(GL_VERTEX_SHADER, vertex);
+    GLuint gs = geometry.empty() ? 0 : compile(GL_GEOMETRY_SHADER, geometry);
+    GLuint fs = compile(GL_FRAGMENT_SHADER, fragment);
     GLuint program = 0;
-    if (vs && fs && (source.geometry.empty() || gs)) {
+    if (vs && fs && (geometry.empty() || gs)) {
         program = glCreateProgram();
         glAttachShader(program, vs);
         if (gs) glAttachShader(program, gs);
@@ -551,6 +548,14 @@ GLuint ProgramCache::program(const PipelineKey& key) {
     if (vs) glDeleteShader(vs);
     if (gs) glDeleteShader(gs);
     if (fs) glDeleteShader(fs);
+    return program;
+}
+
+GLuint ProgramCache::program(const PipelineKey& key) {
+    auto it = programs_.find(key);
+    if (it != programs_.end()) return it->second;
+    ShaderSource source = generate_shaders(key);
+    GLuint program = build_program(source.vertex, source.geometry, source.fragment);
     programs_.emplace(key, program);
     return program;
 }

@@ -126,6 +126,10 @@ struct ShaderSource {
 };
 ShaderSource generate_shaders(const PipelineKey& key);
 
+// Compiles and links a program (no geometry stage when `geometry` is empty); 0 on failure,
+// with the compiler's log written to the debug output.
+GLuint build_program(const std::string& vertex, const std::string& geometry, const std::string& fragment);
+
 class ProgramCache {
 public:
     ~ProgramCache();
