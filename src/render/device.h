@@ -20,8 +20,14 @@
 // D3DERR_SCENE_IN_SCENE / D3DERR_SCENE_NOT_IN_SCENE for unbalanced scenes;
 // D3DERR_LIGHT_SET_FAILED when a ninth light is enabled; D3DERR_VERTEXBUFFERLOCKED for
 // drawing a locked vertex buffer; DDERR_SURFACEBUSY for drawing into a locked target;
-// D3DERR_ZBUFFER_NOTPRESENT / D3DERR_STENCILBUFFER_NOTPRESENT for clearing what is not there.
-// A call that fails changes nothing and draws nothing.
+// D3DERR_ZBUFFER_NOTPRESENT / D3DERR_STENCILBUFFER_NOTPRESENT for clearing what is not there;
+// DDERR_INVALIDOBJECT for a texture made by another DirectDraw object (it lives in another GL
+// context). A call that fails changes nothing and draws nothing.
+//
+// Choices where Direct3D 7 leaves room: drawing outside BeginScene/EndScene is allowed; eight
+// lights shine at once; GetLightEnable's TRUE is 1; GetInfo gives real texture-manager figures
+// (TEXTURING answers S_FALSE, as the retail runtime); texture formats enumerate as
+// pixel_format.h's kTextureFormats lists them.
 #pragma once
 
 #include "com_object.h"
