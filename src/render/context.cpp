@@ -162,6 +162,8 @@ DWORD Context::GetHeight() { return back_->height(); }
 HRESULT Context::UpdateFrame(DWORD flags) {
     if (flags & ~D3DX_UPDATE_NOVSYNC) return D3DXERR_INVALIDPARAMETER;
     if (back_->busy()) return DDERR_SURFACEBUSY;
+    // A window that is gone takes the front surface with it.
+    if (kind_ != kWindowKindNone && !platform::is_window(window_)) return DDERR_SURFACELOST;
     GlContext& gl = *dd_->gl();
     if (!gl.make_current()) return DDERR_GENERIC;
     int w = static_cast<int>(back_->width()), h = static_cast<int>(back_->height());
@@ -180,8 +182,9 @@ HRESULT Context::UpdateFrame(DWORD flags) {
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
         glDisable(GL_SCISSOR_TEST);
         glBlitFramebuffer(0, 0, w, h, 0, wh, ww, 0, GL_COLOR_BUFFER_BIT, (ww == w && wh == h) ? GL_NEAREST : GL_LINEAR);
-        gl.swap_buffers(!(flags & D3DX_UPDATE_NOVSYNC));
+        bool shown = gl.swap_buffers(!(flags & D3DX_UPDATE_NOVSYNC));
         device_->invalidate_gl_state();
+        if (!shown) return DDERR_SURFACELOST;
     }
     if (primary_) primary_->Blt(nullptr, back_.get(), nullptr, DDBLT_WAIT, nullptr);
     return S_OK;

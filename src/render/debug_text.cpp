@@ -1,6 +1,8 @@
 // Debug text: a FreeType glyph atlas of DejaVu Sans Mono, drawn as textured quads.
 #include "debug_text.h"
 
+#include "pipeline.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -53,38 +55,6 @@ std::string font_path() {
     }
     FcPatternDestroy(pattern);
     return path;
-}
-
-GLuint build_program() {
-    auto stage = [](GLenum type, const char* source) {
-        GLuint s = glCreateShader(type);
-        glShaderSource(s, 1, &source, nullptr);
-        glCompileShader(s);
-        GLint ok = 0;
-        glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
-        if (!ok) {
-            glDeleteShader(s);
-            return 0u;
-        }
-        return s;
-    };
-    GLuint vs = stage(GL_VERTEX_SHADER, kVertexShader), fs = stage(GL_FRAGMENT_SHADER, kFragmentShader);
-    GLuint program = 0;
-    if (vs && fs) {
-        program = glCreateProgram();
-        glAttachShader(program, vs);
-        glAttachShader(program, fs);
-        glLinkProgram(program);
-        GLint ok = 0;
-        glGetProgramiv(program, GL_LINK_STATUS, &ok);
-        if (!ok) {
-            glDeleteProgram(program);
-            program = 0;
-        }
-    }
-    if (vs) glDeleteShader(vs);
-    if (fs) glDeleteShader(fs);
-    return program;
 }
 
 // The next code point of UTF-8 text; malformed bytes read as '?'.
@@ -160,7 +130,7 @@ bool DebugText::load() {
     glTextureParameteri(texture_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTextureParameteri(texture_, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTextureParameteri(texture_, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    program_ = build_program();
+    program_ = build_program(kVertexShader, "", kFragmentShader);
     if (!program_) return false;
     colour_location_ = glGetUniformLocation(program_, "u_colour");
     target_location_ = glGetUniformLocation(program_, "u_target");

@@ -57,8 +57,11 @@ Device::Device(DirectDraw* dd, Surface* target, const GUID& guid)
 Device::~Device() {
     if (gl_ && gl_->make_current()) {
         if (vao_) glDeleteVertexArrays(1, &vao_);
-        GLuint buffers[] = {vertex_stream_, index_stream_, blocks_[0], blocks_[1], blocks_[2]};
-        glDeleteBuffers(5, buffers);
+        vertex_ring_.destroy();
+        index_ring_.destroy();
+        uniform_ring_.destroy();
+        GLuint buffers[] = {large_vertices_, large_indices_};
+        glDeleteBuffers(2, buffers);
         glDeleteSamplers(kMaxStages, samplers_);
         glUseProgram(0);
     }
@@ -130,15 +133,13 @@ bool Device::create_gl_objects() {
     while (glGetError() != GL_NO_ERROR) {
     }
     glCreateVertexArrays(1, &vao_);
-    glCreateBuffers(1, &vertex_stream_);
-    glCreateBuffers(1, &index_stream_);
-    glNamedBufferData(vertex_stream_, kVertexStreamBytes, nullptr, GL_STREAM_DRAW);
-    glNamedBufferData(index_stream_, kIndexStreamBytes, nullptr, GL_STREAM_DRAW);
-    glVertexArrayElementBuffer(vao_, index_stream_);
-    glCreateBuffers(3, blocks_);
-    glNamedBufferData(blocks_[0], sizeof(TransformBlock), nullptr, GL_DYNAMIC_DRAW);
-    glNamedBufferData(blocks_[1], sizeof(LightingBlock), nullptr, GL_DYNAMIC_DRAW);
-    glNamedBufferData(blocks_[2], sizeof(PixelBlock), nullptr, GL_DYNAMIC_DRAW);
+    if (!vertex_ring_.create(kVertexStreamBytes) || !index_ring_.create(kIndexStreamBytes) ||
+        !uniform_ring_.create(kUniformRingBytes))
+        return false;
+    element_buffer_ = index_ring_.buffer();
+    glVertexArrayElementBuffer(vao_, element_buffer_);
+    glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &ring_align_);
+    if (ring_align_ < 16) ring_align_ = 16;
     glCreateSamplers(kMaxStages, samplers_);
     invalidate_gl_state();
     return glGetError() == GL_NO_ERROR;
@@ -148,9 +149,9 @@ void Device::invalidate_gl_state() {
     for (size_t i = 0; i < D3DRENDERSTATE_MAX; ++i)
         if (valid_render_state(static_cast<DWORD>(i))) dirty_render_.set(i);
     for (auto& s : dirty_stage_) s.set();
-    dirty_transforms_ = dirty_lights_ = dirty_material_ = dirty_viewport_ = dirty_target_ = true;
+    dirty_transforms_ = dirty_blocks_ = ~0u;
+    dirty_lights_ = dirty_material_ = dirty_viewport_ = dirty_target_ = true;
     dirty_stage_key_ = dirty_key_ = true;
-    dirty_transform_block_ = dirty_lighting_block_ = dirty_pixel_block_ = true;
     any_dirty_state_ = dirty_fixed_ = true;
     draw_key_valid_ = false;
     program_ = 0;
@@ -184,7 +185,6 @@ HRESULT Device::BeginScene() {
     ++frame_;
     textures_used_ = 0;
     bytes_uploaded_ = 0;
-    uploads_ = 0;
     return D3D_OK;
 }
 
@@ -224,17 +224,27 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
         case D3DTRANSFORMSTATE_VIEW:
             view_ = *matrix;
             dirty_lights_ = true;  // lights are kept in camera space
+            dirty_transforms_ |= kDirtyView;
             break;
-        case D3DTRANSFORMSTATE_PROJECTION: projection_ = *matrix; break;
-        case D3DTRANSFORMSTATE_WORLD: world_[0] = *matrix; break;
+        case D3DTRANSFORMSTATE_PROJECTION:
+            projection_ = *matrix;
+            dirty_transforms_ |= kDirtyProjection;
+            break;
+        case D3DTRANSFORMSTATE_WORLD:
+            world_[0] = *matrix;
+            dirty_transforms_ |= kDirtyWorld;
+            break;
         default:
-            if (state <= D3DTRANSFORMSTATE_WORLD3)
+            if (state <= D3DTRANSFORMSTATE_WORLD3) {
                 world_[state - D3DTRANSFORMSTATE_WORLD1 + 1] = *matrix;
-            else
+                dirty_transforms_ |= kDirtyBlendWorlds;
+            } else {
                 texture_matrix_[state - D3DTRANSFORMSTATE_TEXTURE0] = *matrix;
+                dirty_transforms_ |= kDirtyTextureMatrices;
+            }
             break;
     }
-    dirty_transforms_ = any_dirty_state_ = true;
+    any_dirty_state_ = true;
     return D3D_OK;
 }
 
@@ -296,7 +306,7 @@ HRESULT Device::SetLight(DWORD index, D3DLIGHT7* light) {
     if (!light) return DDERR_INVALIDPARAMS;
     const D3DLIGHT7& l = *light;
     // The ranges Direct3D 7 documents for a light, enforced so that a light never turns into
-    // NaNs or infinities in the shader (RenderErrors.SetLightRefusesWhatDirect3DDocumentsAsInvalid).
+    // NaNs or infinities in the shader (RenderDevice.SetLightRefusesWhatDirect3DDocumentsAsInvalid).
     if (l.dltType != D3DLIGHT_POINT && l.dltType != D3DLIGHT_SPOT && l.dltType != D3DLIGHT_DIRECTIONAL)
         return DDERR_INVALIDPARAMS;
     if (!finite(l.dcvDiffuse) || !finite(l.dcvSpecular) || !finite(l.dcvAmbient) || !finite(l.dvPosition) ||
@@ -340,7 +350,7 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
         int active = 0;
         for (const auto& [i, l] : lights_) active += l.enabled ? 1 : 0;
         // Eight lights at most shine at once (GetCaps' dwMaxActiveLights); a ninth is refused
-        // rather than silently ignored (RenderErrors.NinthLightIsRefused).
+        // rather than silently ignored (RenderDevice.NinthLightIsRefused).
         if (active >= kMaxLights) return D3DERR_LIGHT_SET_FAILED;
     }
     if (it == lights_.end()) {

@@ -20,14 +20,21 @@
 // D3DERR_SCENE_IN_SCENE / D3DERR_SCENE_NOT_IN_SCENE for unbalanced scenes;
 // D3DERR_LIGHT_SET_FAILED when a ninth light is enabled; D3DERR_VERTEXBUFFERLOCKED for
 // drawing a locked vertex buffer; DDERR_SURFACEBUSY for drawing into a locked target;
-// D3DERR_ZBUFFER_NOTPRESENT / D3DERR_STENCILBUFFER_NOTPRESENT for clearing what is not there.
-// A call that fails changes nothing and draws nothing.
+// D3DERR_ZBUFFER_NOTPRESENT / D3DERR_STENCILBUFFER_NOTPRESENT for clearing what is not there;
+// DDERR_INVALIDOBJECT for a texture made by another DirectDraw object (it lives in another GL
+// context). A call that fails changes nothing and draws nothing.
+//
+// Choices where Direct3D 7 leaves room: drawing outside BeginScene/EndScene is allowed; eight
+// lights shine at once; GetLightEnable's TRUE is 1; GetInfo gives real texture-manager figures
+// (TEXTURING answers S_FALSE, as the retail runtime); texture formats enumerate as
+// pixel_format.h's kTextureFormats lists them.
 #pragma once
 
 #include "com_object.h"
 #include "fvf.h"
 #include "gl.h"
 #include "pipeline.h"
+#include "stream_ring.h"
 
 #include <bitset>
 #include <map>
@@ -92,8 +99,9 @@ public:
     void target_resized();
 
 private:
-    static constexpr size_t kVertexStreamBytes = size_t{4} << 20;
-    static constexpr size_t kIndexStreamBytes = size_t{1} << 20;
+    static constexpr size_t kVertexStreamBytes = size_t{8} << 20;
+    static constexpr size_t kIndexStreamBytes = size_t{2} << 20;
+    static constexpr size_t kUniformRingBytes = size_t{1} << 20;
 
     Device(DirectDraw* dd, Surface* target, const GUID& guid);
     ~Device() override;
@@ -105,7 +113,9 @@ private:
     const FvfLayout* layout_for(DWORD fvf, HRESULT* hr);
     bool prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type);
     void set_vertex_format(const FvfLayout& layout);
-    GLintptr stream(GLuint buffer, size_t* head, size_t capacity, const void* data, size_t bytes, size_t align);
+    // Per-draw vertices and indices: the streaming rings, or a buffer of their own when larger.
+    void bind_vertices(const void* data, size_t bytes, GLsizei stride);
+    GLintptr stream_indices(const void* data, size_t bytes);
 
     // State application (device_apply.cpp): one handler per Direct3D state.
     using Handler = void (Device::*)();
@@ -219,21 +229,28 @@ private:
     // Dirty tracking
     std::bitset<D3DRENDERSTATE_MAX> dirty_render_;
     std::bitset<D3DTSS_MAX> dirty_stage_[kMaxStages];
-    bool dirty_transforms_ = true, dirty_lights_ = true, dirty_material_ = true, dirty_viewport_ = true;
+    // Transform groups that changed since the last draw.
+    enum : unsigned { kDirtyWorld = 1, kDirtyBlendWorlds = 2, kDirtyView = 4, kDirtyProjection = 8, kDirtyTextureMatrices = 16 };
+    unsigned dirty_transforms_ = ~0u;
+    bool dirty_lights_ = true, dirty_material_ = true, dirty_viewport_ = true;
     bool dirty_target_ = true, dirty_stage_key_ = true, dirty_key_ = true;
-    bool dirty_transform_block_ = true, dirty_lighting_block_ = true, dirty_pixel_block_ = true;
+    unsigned dirty_blocks_ = ~0u;  // 1 << k*Block
     bool any_dirty_state_ = true;
     bool dirty_fixed_ = true;
 
     // GL objects and what is bound
-    GLuint vao_ = 0, vertex_stream_ = 0, index_stream_ = 0;
-    size_t vertex_head_ = 0, index_head_ = 0;
-    size_t vertex_capacity_ = kVertexStreamBytes, index_capacity_ = kIndexStreamBytes;
-    GLuint blocks_[3] = {};
+    GLuint vao_ = 0;
+    StreamRing vertex_ring_, index_ring_, uniform_ring_;
+    GLuint large_vertices_ = 0, large_indices_ = 0;
+    GLuint element_buffer_ = 0;  // the VAO's element array buffer
+    // Uniform blocks go to ever new places of their ring; all of them move together into each
+    // new segment, so a bound block never lies in a segment being written again.
+    GLint ring_align_ = 256;
     GLuint samplers_[kMaxStages] = {};
     GLuint bound_texture_[kMaxStages] = {};
     GLuint program_ = 0;
     DWORD vertex_format_ = 0xFFFFFFFF;
+    bool pretransformed_depth_ = false;  // glDepthRange is 0..1 for pre-transformed draws
     ProgramCache programs_;
     PipelineKey key_{};       // what the states give (stage part before the vertex format)
     PipelineKey draw_key_{};  // the key of the current program
@@ -242,7 +259,9 @@ private:
     D3DPRIMITIVETYPE key_type_ = D3DPT_TRIANGLELIST;
     FvfLayout layout_cache_;
     bool layout_cache_valid_ = false;
-    TransformBlock transform_block_{};
+    ObjectBlock object_block_{};
+    BlendBlock blend_block_{};
+    ViewBlock view_block_{};
     LightingBlock lighting_block_{};
     PixelBlock pixel_block_{};
 
@@ -250,7 +269,6 @@ private:
     uint64_t frame_ = 1;
     DWORD textures_used_ = 0;
     size_t bytes_uploaded_ = 0;
-    DWORD uploads_ = 0;
 
     HandleEntry handle_;
 };

@@ -278,9 +278,9 @@ void Device::apply_alphatestenable() {
 void Device::apply_alphafunc() { apply_alphatestenable(); }
 
 void Device::apply_alpharef() {
-    // ALPHAREF runs 0..255 and is compared with the alpha times 255 (RenderPixels.AlphaTest).
+    // ALPHAREF runs 0..255 and is compared with the alpha times 255 (RenderRasterAlphaTest.AlphaTestComparesAlphaTimes255WithTheReference).
     pixel_block_.alpha_ref[0] = static_cast<float>(rs(D3DRENDERSTATE_ALPHAREF));
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 
 void Device::apply_ditherenable() {
@@ -333,12 +333,12 @@ void Device::apply_stencilwritemask() { glStencilMask(rs(D3DRENDERSTATE_STENCILW
 
 void Device::apply_texturefactor() {
     colour_floats(rs(D3DRENDERSTATE_TEXTUREFACTOR), pixel_block_.texture_factor);
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 
 void Device::apply_fogcolor() {
     colour_floats(rs(D3DRENDERSTATE_FOGCOLOR), pixel_block_.fog_colour);
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 
 void Device::apply_fogstart() {
@@ -346,13 +346,13 @@ void Device::apply_fogstart() {
     pixel_block_.fog[0] = start;
     pixel_block_.fog[1] = end;
     pixel_block_.fog[3] = end != start ? 1.0f / (end - start) : 0.0f;
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 void Device::apply_fogend() { apply_fogstart(); }
 
 void Device::apply_fogdensity() {
     pixel_block_.fog[2] = bits_float(rs(D3DRENDERSTATE_FOGDENSITY));
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 
 void Device::update_fog_key() {
@@ -403,7 +403,7 @@ void Device::apply_ambient() {
     // The ambient render state's alpha is ignored.
     colour_floats(rs(D3DRENDERSTATE_AMBIENT), lighting_block_.ambient);
     lighting_block_.ambient[3] = 0.0f;
-    dirty_lighting_block_ = true;
+    dirty_blocks_ |= 1u << kLightingBlock;
 }
 
 void Device::apply_colorvertex() {
@@ -456,13 +456,13 @@ void Device::apply_bumpenvmat(DWORD s) {
     m[1] = bits_float(stage_[s][D3DTSS_BUMPENVMAT01]);
     m[2] = bits_float(stage_[s][D3DTSS_BUMPENVMAT10]);
     m[3] = bits_float(stage_[s][D3DTSS_BUMPENVMAT11]);
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 
 void Device::apply_bumpenvlscale(DWORD s) {
     pixel_block_.bump_luminance[s][0] = bits_float(stage_[s][D3DTSS_BUMPENVLSCALE]);
     pixel_block_.bump_luminance[s][1] = bits_float(stage_[s][D3DTSS_BUMPENVLOFFSET]);
-    dirty_pixel_block_ = true;
+    dirty_blocks_ |= 1u << kPixelBlock;
 }
 
 void Device::apply_address(DWORD) {}  // ADDRESS stores into ADDRESSU and ADDRESSV, whose handlers apply.
@@ -511,16 +511,32 @@ void Device::apply_maxmiplevel(DWORD s) {
 // ----- Transforms, lights, material, viewport ---------------------------------------------------
 
 void Device::apply_transforms() {
-    for (int k = 0; k < 4; ++k) {
-        D3DMATRIX world_view = multiply(world_[k], view_);
-        std::memcpy(transform_block_.world_view[k], matrix_data(world_view), 64);
+    unsigned d = dirty_transforms_;
+    if (d & (kDirtyWorld | kDirtyView)) {
+        D3DMATRIX world_view = multiply(world_[0], view_);
+        std::memcpy(object_block_.world_view, matrix_data(world_view), 64);
         D3DMATRIX n = normal_matrix(world_view);
-        std::memcpy(transform_block_.normal_matrix[k], matrix_data(n), 64);
+        std::memcpy(object_block_.normal_matrix, matrix_data(n), 64);
+        dirty_blocks_ |= 1u << kObjectBlock;
     }
-    std::memcpy(transform_block_.projection, matrix_data(projection_), 64);
-    for (int s = 0; s < kMaxStages; ++s) std::memcpy(transform_block_.texture[s], matrix_data(texture_matrix_[s]), 64);
-    dirty_transforms_ = false;
-    dirty_transform_block_ = true;
+    if (d & (kDirtyBlendWorlds | kDirtyView)) {
+        for (int k = 0; k < 3; ++k) {
+            D3DMATRIX world_view = multiply(world_[k + 1], view_);
+            std::memcpy(blend_block_.world_view[k], matrix_data(world_view), 64);
+            D3DMATRIX n = normal_matrix(world_view);
+            std::memcpy(blend_block_.normal_matrix[k], matrix_data(n), 64);
+        }
+        dirty_blocks_ |= 1u << kBlendBlock;
+    }
+    if (d & kDirtyProjection) {
+        std::memcpy(view_block_.projection, matrix_data(projection_), 64);
+        dirty_blocks_ |= 1u << kViewBlock;
+    }
+    if (d & kDirtyTextureMatrices) {
+        for (int s = 0; s < kMaxStages; ++s) std::memcpy(view_block_.texture[s], matrix_data(texture_matrix_[s]), 64);
+        dirty_blocks_ |= 1u << kViewBlock;
+    }
+    dirty_transforms_ = 0;
 }
 
 void Device::apply_lights() {
@@ -553,7 +569,8 @@ void Device::apply_lights() {
     for (int i = n; i < kMaxLights; ++i) key_.light_type[i] = 0;
     key_.light_count = static_cast<uint8_t>(n);
     dirty_lights_ = false;
-    dirty_lighting_block_ = dirty_key_ = true;
+    dirty_blocks_ |= 1u << kLightingBlock;
+    dirty_key_ = true;
 }
 
 void Device::apply_material() {
@@ -563,7 +580,7 @@ void Device::apply_material() {
     colour_floats(material_.emissive, lighting_block_.material_emissive);
     lighting_block_.material_power[0] = std::isfinite(material_.power) ? material_.power : 0.0f;
     dirty_material_ = false;
-    dirty_lighting_block_ = true;
+    dirty_blocks_ |= 1u << kLightingBlock;
 }
 
 void Device::apply_viewport() {
@@ -575,13 +592,13 @@ void Device::apply_viewport() {
                static_cast<GLsizei>(v.dwHeight));
     glScissor(static_cast<GLint>(v.dwX), static_cast<GLint>(v.dwY), static_cast<GLsizei>(v.dwWidth),
               static_cast<GLsizei>(v.dwHeight));
-    glDepthRange(v.dvMinZ, v.dvMaxZ);
-    float* tv = transform_block_.viewport;
+    if (pretransformed_depth_)
+        glDepthRange(0.0, 1.0);
+    else
+        glDepthRange(v.dvMinZ, v.dvMaxZ);
+    float* tv = view_block_.viewport;
     tv[0] = static_cast<float>(v.dwX), tv[1] = static_cast<float>(v.dwY);
     tv[2] = static_cast<float>(v.dwWidth), tv[3] = static_cast<float>(v.dwHeight);
-    transform_block_.depth[0] = v.dvMinZ;
-    transform_block_.depth[1] = v.dvMaxZ;
-    transform_block_.depth[2] = v.dvMaxZ != v.dvMinZ ? 1.0f / (v.dvMaxZ - v.dvMinZ) : 0.0f;
     // Direct3D samples pixels at integer coordinates with a top-left fill rule; GL samples at
     // +0.5 and breaks ties on edges its own way (with clip control's flipped origin, its "top"
     // edge is Direct3D's bottom). Moving everything by half a pixel less one sub-pixel step
@@ -589,11 +606,11 @@ void Device::apply_viewport() {
     // edges and just outside bottom and right ones, so integer rectangles cover exactly the
     // pixels Direct3D covers (RenderRaster.ViewportMapsTopLeftPixel).
     const float centre = 0.5f - 1.0f / 256.0f;
-    transform_block_.pixel_offset[0] = 2.0f * centre / static_cast<float>(v.dwWidth);
-    transform_block_.pixel_offset[1] = -2.0f * centre / static_cast<float>(v.dwHeight);
-    transform_block_.pixel_offset[2] = centre;
+    view_block_.pixel_offset[0] = 2.0f * centre / static_cast<float>(v.dwWidth);
+    view_block_.pixel_offset[1] = -2.0f * centre / static_cast<float>(v.dwHeight);
+    view_block_.pixel_offset[2] = centre;
     dirty_viewport_ = false;
-    dirty_transform_block_ = true;
+    dirty_blocks_ |= 1u << kViewBlock;
 }
 
 bool Device::bind_target() {
@@ -610,7 +627,6 @@ void Device::apply_dirty_state() {
     if (dirty_fixed_) {
         // State that never changes between draws, set again after anyone else used the context.
         glBindVertexArray(vao_);
-        for (GLuint i = 0; i < 3; ++i) glBindBufferBase(GL_UNIFORM_BUFFER, i, blocks_[i]);
         glBindSamplers(0, kMaxStages, samplers_);
         glEnable(GL_SCISSOR_TEST);
         glBlendEquation(GL_FUNC_ADD);
@@ -718,7 +734,10 @@ void Device::update_pipeline_key(const FvfLayout& layout, D3DPRIMITIVETYPE type)
     draw_key_ = k;
     draw_key_valid_ = true;
     program_ = programs_.program(k);
-    if (program_) glUseProgram(program_);
+    if (program_) {
+        glUseProgram(program_);
+        dirty_blocks_ |= 1u << kObjectBlock;  // plain uniforms belong to each program
+    }
 }
 
 void Device::update_colour_key() {
@@ -738,7 +757,7 @@ void Device::update_colour_key() {
     if (std::memcmp(lo, pixel_block_.colour_key_low, sizeof lo) || std::memcmp(hi, pixel_block_.colour_key_high, sizeof hi)) {
         std::memcpy(pixel_block_.colour_key_low, lo, sizeof lo);
         std::memcpy(pixel_block_.colour_key_high, hi, sizeof hi);
-        dirty_pixel_block_ = true;
+        dirty_blocks_ |= 1u << kPixelBlock;
     }
 }
 
@@ -761,10 +780,35 @@ void Device::bind_textures() {
 }
 
 void Device::upload_blocks() {
-    if (dirty_transform_block_) glNamedBufferSubData(blocks_[0], 0, sizeof transform_block_, &transform_block_);
-    if (dirty_lighting_block_) glNamedBufferSubData(blocks_[1], 0, sizeof lighting_block_, &lighting_block_);
-    if (dirty_pixel_block_) glNamedBufferSubData(blocks_[2], 0, sizeof pixel_block_, &pixel_block_);
-    dirty_transform_block_ = dirty_lighting_block_ = dirty_pixel_block_ = false;
+    if (!dirty_blocks_) return;
+    struct Block {
+        const void* data;
+        size_t bytes;
+    };
+    const Block blocks[kBlockCount] = {{&object_block_, sizeof object_block_}, {&lighting_block_, sizeof lighting_block_},
+                                       {&pixel_block_, sizeof pixel_block_}, {&blend_block_, sizeof blend_block_},
+                                       {&view_block_, sizeof view_block_}};
+    const size_t align = static_cast<size_t>(ring_align_);
+    size_t needed = 0;
+    if (dirty_blocks_ & (1u << kObjectBlock)) {
+        glUniformMatrix4fv(0, 2, GL_FALSE, object_block_.world_view);
+        dirty_blocks_ &= ~(1u << kObjectBlock);
+    }
+    for (int b = 1; b < kBlockCount; ++b)
+        if (dirty_blocks_ & (1u << b)) needed += (blocks[b].bytes + align - 1) / align * align;
+    if (!uniform_ring_.fits(needed, align)) {
+        // Into the next segment, all blocks together: none stays behind in a segment that a
+        // later lap writes again.
+        uniform_ring_.next_segment();
+        dirty_blocks_ = (1u << kBlockCount) - 1 - (1u << kObjectBlock);
+    }
+    for (int b = 1; b < kBlockCount; ++b) {
+        if (!(dirty_blocks_ & (1u << b))) continue;
+        GLintptr at = uniform_ring_.write(blocks[b].data, blocks[b].bytes, align);
+        glBindBufferRange(GL_UNIFORM_BUFFER, static_cast<GLuint>(b), uniform_ring_.buffer(), at,
+                          static_cast<GLsizeiptr>(blocks[b].bytes));
+    }
+    dirty_blocks_ = 0;
 }
 
 }  // namespace vantor::render

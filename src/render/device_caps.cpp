@@ -12,7 +12,6 @@ namespace {
 
 // Direct3D values the header does not name.
 constexpr DWORD kRasterCapsAnisotropy = 0x20000;
-constexpr DWORD kShadeColourFlatRgb = 0x2;
 constexpr DWORD kShadeSpecularFlatRgb = 0x80;
 constexpr DWORD kShadeAlphaFlatBlend = 0x1000;
 constexpr DWORD kShadeFogFlat = 0x40000;
@@ -29,7 +28,7 @@ D3DPRIMCAPS primitive_caps(float max_anisotropy) {
     c.dwSrcBlendCaps = 0x1FFF;  // ZERO .. BOTHINVSRCALPHA
     c.dwDestBlendCaps = 0x7FF;  // ZERO .. SRCALPHASAT
     c.dwAlphaCmpCaps = 0xFF;
-    c.dwShadeCaps = kShadeColourFlatRgb | D3DPSHADECAPS_COLORGOURAUDRGB | kShadeSpecularFlatRgb |
+    c.dwShadeCaps = D3DPSHADECAPS_COLORFLATRGB | D3DPSHADECAPS_COLORGOURAUDRGB | kShadeSpecularFlatRgb |
                     D3DPSHADECAPS_SPECULARGOURAUDRGB | kShadeAlphaFlatBlend | D3DPSHADECAPS_ALPHAGOURAUDBLEND |
                     kShadeFogFlat | D3DPSHADECAPS_FOGGOURAUD;
     // No POW2 and no SQUAREONLY: GL textures take any size.

@@ -77,22 +77,47 @@ void Device::set_vertex_format(const FvfLayout& l) {
     vertex_format_ = l.fvf;
 }
 
-GLintptr Device::stream(GLuint buffer, size_t* head, size_t capacity, const void* data, size_t bytes, size_t align) {
-    size_t at = (*head + align - 1) / align * align;
-    if (at + bytes > capacity) {
-        // Orphan the storage: draws still reading the old one keep it, writes go to fresh memory.
-        glNamedBufferData(buffer, static_cast<GLsizeiptr>(std::max(capacity, bytes)), nullptr, GL_STREAM_DRAW);
+void Device::bind_vertices(const void* data, size_t bytes, GLsizei stride) {
+    GLintptr at = vertex_ring_.write(data, bytes, 16);
+    if (at >= 0) {
+        glBindVertexBuffer(0, vertex_ring_.buffer(), at, stride);
+        return;
+    }
+    // Larger than a ring segment: a buffer of its own, given new storage each time.
+    if (!large_vertices_) glCreateBuffers(1, &large_vertices_);
+    glNamedBufferData(large_vertices_, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
+    glBindVertexBuffer(0, large_vertices_, 0, stride);
+}
+
+GLintptr Device::stream_indices(const void* data, size_t bytes) {
+    GLintptr at = index_ring_.write(data, bytes, 4);
+    GLuint buffer = index_ring_.buffer();
+    if (at < 0) {
+        if (!large_indices_) glCreateBuffers(1, &large_indices_);
+        glNamedBufferData(large_indices_, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
+        buffer = large_indices_;
         at = 0;
     }
-    glNamedBufferSubData(buffer, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes), data);
-    *head = at + bytes;
-    return static_cast<GLintptr>(at);
+    if (buffer != element_buffer_) {
+        glVertexArrayElementBuffer(vao_, buffer);
+        element_buffer_ = buffer;
+    }
+    return at;
 }
 
 bool Device::prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type) {
     if (!gl_->make_current()) return false;
     apply_dirty_state();
     if (vertex_format_ != layout.fvf) set_vertex_format(layout);
+    if (layout.rhw != pretransformed_depth_) {
+        // A pre-transformed vertex's sz is its depth: the viewport's MinZ..MaxZ maps
+        // transformed vertices only.
+        pretransformed_depth_ = layout.rhw;
+        if (layout.rhw)
+            glDepthRange(0.0, 1.0);
+        else
+            glDepthRange(viewport_.dvMinZ, viewport_.dvMaxZ);
+    }
     bool keyed = key_.colour_key && textures_[0] && textures_[0]->source_key();
     if (dirty_key_ || dirty_stage_key_ || !draw_key_valid_ || layout.fvf != key_fvf_ || type != key_type_ ||
         keyed != (draw_key_.colour_key != 0)) {
@@ -117,10 +142,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, 
         return DDERR_INVALIDPARAMS;
     FvfLayout l = *layout;
     if (!prepare(l, type)) return DDERR_GENERIC;
-    size_t bytes = static_cast<size_t>(count) * l.stride;
-    GLintptr at = stream(vertex_stream_, &vertex_head_, vertex_capacity_, vertices, bytes, 16);
-    vertex_capacity_ = std::max(vertex_capacity_, bytes);
-    glBindVertexBuffer(0, vertex_stream_, at, static_cast<GLsizei>(l.stride));
+    bind_vertices(vertices, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
     glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
     return D3D_OK;
 }
@@ -144,14 +166,9 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* ver
     FvfLayout l = *layout;
     if (!prepare(l, type)) return DDERR_GENERIC;
     // Only the vertices the indices reach are sent; the base vertex maps index `lo` to the first.
-    size_t bytes = static_cast<size_t>(hi - lo + 1) * l.stride;
-    GLintptr at = stream(vertex_stream_, &vertex_head_, vertex_capacity_,
-                         static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride, bytes, 16);
-    vertex_capacity_ = std::max(vertex_capacity_, bytes);
-    size_t index_bytes = static_cast<size_t>(index_count) * sizeof(WORD);
-    GLintptr index_at = stream(index_stream_, &index_head_, index_capacity_, indices, index_bytes, 4);
-    index_capacity_ = std::max(index_capacity_, index_bytes);
-    glBindVertexBuffer(0, vertex_stream_, at, static_cast<GLsizei>(l.stride));
+    bind_vertices(static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride,
+                  static_cast<size_t>(hi - lo + 1) * l.stride, static_cast<GLsizei>(l.stride));
+    GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
     glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(index_at), -static_cast<GLint>(lo));
     return D3D_OK;
@@ -169,14 +186,10 @@ HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* v
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLintptr at = static_cast<GLintptr>(start) * l.stride;
-    GLuint buffer = vb->gl_buffer(gl_);
-    if (!buffer) {
-        size_t bytes = static_cast<size_t>(count) * l.stride;
-        at = stream(vertex_stream_, &vertex_head_, vertex_capacity_, vb->data() + at, bytes, 16);
-        vertex_capacity_ = std::max(vertex_capacity_, bytes);
-        buffer = vertex_stream_;
-    }
-    glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+    if (GLuint buffer = vb->gl_buffer(gl_))
+        glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+    else
+        bind_vertices(vb->data() + at, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
     glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
     return D3D_OK;
 }
@@ -197,17 +210,11 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLintptr at = static_cast<GLintptr>(start) * l.stride;
-    GLuint buffer = vb->gl_buffer(gl_);
-    if (!buffer) {
-        size_t bytes = static_cast<size_t>(vertex_count) * l.stride;
-        at = stream(vertex_stream_, &vertex_head_, vertex_capacity_, vb->data() + at, bytes, 16);
-        vertex_capacity_ = std::max(vertex_capacity_, bytes);
-        buffer = vertex_stream_;
-    }
-    size_t index_bytes = static_cast<size_t>(index_count) * sizeof(WORD);
-    GLintptr index_at = stream(index_stream_, &index_head_, index_capacity_, indices, index_bytes, 4);
-    index_capacity_ = std::max(index_capacity_, index_bytes);
-    glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+    if (GLuint buffer = vb->gl_buffer(gl_))
+        glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+    else
+        bind_vertices(vb->data() + at, static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
+    GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
     glDrawElements(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
                    reinterpret_cast<const void*>(index_at));
     return D3D_OK;

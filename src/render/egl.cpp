@@ -195,14 +195,14 @@ bool GlContext::window_size(int* width, int* height) const {
     return true;
 }
 
-void GlContext::swap_buffers(bool vsync) {
-    if (surface_ == EGL_NO_SURFACE) return;
+bool GlContext::swap_buffers(bool vsync) {
+    if (surface_ == EGL_NO_SURFACE) return false;
     int interval = vsync ? 1 : 0;
     if (interval != swap_interval_) {
         eglSwapInterval(display_, interval);
         swap_interval_ = interval;
     }
-    eglSwapBuffers(display_, surface_);
+    return eglSwapBuffers(display_, surface_) == EGL_TRUE;
 }
 
 }  // namespace vantor::render

@@ -51,7 +51,7 @@ public:
     bool has_window() const { return surface_ != EGL_NO_SURFACE; }
     // The X11 window's current size (window contexts only).
     bool window_size(int* width, int* height) const;
-    void swap_buffers(bool vsync);
+    bool swap_buffers(bool vsync);
 
     GLint max_texture_size = 0;
     GLint max_renderbuffer_size = 0;

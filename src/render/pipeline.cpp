@@ -37,13 +37,14 @@ void add(std::string& o, const char* fmt, ...) {
 }
 
 const char* kBlocks = R"(
-layout(std140, binding = 0) uniform TransformBlock {
-    mat4 u_world_view[4];
+layout(std140, binding = 3) uniform BlendBlock {
+    mat4 u_blend_world_view[3];
+    mat4 u_blend_normal_matrix[3];
+};
+layout(std140, binding = 4) uniform ViewBlock {
     mat4 u_projection;
-    mat4 u_normal_matrix[4];
     mat4 u_texture[8];
     vec4 u_viewport;
-    vec4 u_depth;
     vec4 u_pixel_offset;
 };
 struct Light {
@@ -143,6 +144,9 @@ const char* material_source(const PipelineKey& k, uint8_t source, const char* ma
 std::string vertex_shader(const PipelineKey& k) {
     std::string o = "#version 450 core\n";
     o += kBlocks;
+    // The matrices that change with every WORLD are plain uniforms at fixed locations: the
+    // cheapest per-draw change on llvmpipe (see Device::upload_blocks).
+    o += "layout(location = 0) uniform mat4 u_object[2];\n#define u_world_view u_object[0]\n#define u_normal_matrix u_object[1]\n";
     o += "layout(location = 0) in vec4 a_position;\n";
     if (k.normal) o += "layout(location = 1) in vec3 a_normal;\n";
     if (k.diffuse) o += "layout(location = 2) in vec4 a_diffuse;\n";
@@ -159,13 +163,14 @@ std::string vertex_shader(const PipelineKey& k) {
     o += "    vec3 P = vec3(0.0);\n    vec3 N = vec3(0.0);\n    float eye_depth = 0.0;\n";
     if (k.rhw) {
         // Pre-transformed vertices are in render-target pixels with Direct3D's pixel centres
-        // on integers, GL's at +0.5 (u_pixel_offset.z, see apply_viewport), and sz is the final
-        // depth, which glDepthRange would otherwise map again.
-        // Pinned by RenderRaster.PretransformedPointLandsOnItsPixel.
+        // on integers, GL's at +0.5 (u_pixel_offset.z, see apply_viewport), and sz is the
+        // final depth: their draws run with the whole depth range (Device::prepare).
+        // Pinned by RenderRaster.PretransformedPointLandsOnItsPixel and
+        // RenderSurface.PretransformedDepthIgnoresTheViewportDepthRange.
         o += R"(    float w = a_position.w != 0.0 ? 1.0 / a_position.w : 1.0;
     gl_Position = vec4((2.0 * (a_position.x - u_viewport.x + u_pixel_offset.z) / u_viewport.z - 1.0) * w,
                        (1.0 - 2.0 * (a_position.y - u_viewport.y + u_pixel_offset.z) / u_viewport.w) * w,
-                       (a_position.z - u_depth.x) * u_depth.z * w, w);
+                       a_position.z * w, w);
     eye_depth = w;
 )";
     } else {
@@ -177,14 +182,19 @@ std::string vertex_shader(const PipelineKey& k) {
                     add(o, "    float b%d = a_weights[%d];\n    rest -= b%d;\n", j, j, j);
                 else
                     add(o, "    float b%d = rest;\n", j);
-                add(o, "    Pb += b%d * (u_world_view[%d] * position);\n", j, j);
-                if (k.normal) add(o, "    Nb += b%d * (mat3(u_normal_matrix[%d]) * a_normal);\n", j, j);
+                if (j == 0) {
+                    o += "    Pb += b0 * (u_world_view * position);\n";
+                    if (k.normal) o += "    Nb += b0 * (mat3(u_normal_matrix) * a_normal);\n";
+                } else {
+                    add(o, "    Pb += b%d * (u_blend_world_view[%d] * position);\n", j, j - 1);
+                    if (k.normal) add(o, "    Nb += b%d * (mat3(u_blend_normal_matrix[%d]) * a_normal);\n", j, j - 1);
+                }
             }
             o += "    P = Pb.xyz;\n";
             if (k.normal) o += "    N = Nb;\n";
         } else {
-            o += "    P = (u_world_view[0] * position).xyz;\n";
-            if (k.normal) o += "    N = mat3(u_normal_matrix[0]) * a_normal;\n";
+            o += "    P = (u_world_view * position).xyz;\n";
+            if (k.normal) o += "    N = mat3(u_normal_matrix) * a_normal;\n";
         }
         if (k.normal && k.normalize) o += "    if (dot(N, N) > 0.0) N = normalize(N);\n";
         // Direct3D's pixel centres are on integer coordinates, GL's at +0.5: shift by (almost)
@@ -513,15 +523,12 @@ ProgramCache::~ProgramCache() {
         if (program) glDeleteProgram(program);
 }
 
-GLuint ProgramCache::program(const PipelineKey& key) {
-    auto it = programs_.find(key);
-    if (it != programs_.end()) return it->second;
-    ShaderSource source = generate_shaders(key);
-    GLuint vs = compile(GL_VERTEX_SHADER, source.vertex);
-    GLuint gs = source.geometry.empty() ? 0 : compile(GL_GEOMETRY_SHADER, source.geometry);
-    GLuint fs = compile(GL_FRAGMENT_SHADER, source.fragment);
+GLuint build_program(const std::string& vertex, const std::string& geometry, const std::string& fragment) {
+    GLuint vs = compile(GL_VERTEX_SHADER, vertex);
+    GLuint gs = geometry.empty() ? 0 : compile(GL_GEOMETRY_SHADER, geometry);
+    GLuint fs = compile(GL_FRAGMENT_SHADER, fragment);
     GLuint program = 0;
-    if (vs && fs && (source.geometry.empty() || gs)) {
+    if (vs && fs && (geometry.empty() || gs)) {
         program = glCreateProgram();
         glAttachShader(program, vs);
         if (gs) glAttachShader(program, gs);
@@ -541,6 +548,14 @@ GLuint ProgramCache::program(const PipelineKey& key) {
     if (vs) glDeleteShader(vs);
     if (gs) glDeleteShader(gs);
     if (fs) glDeleteShader(fs);
+    return program;
+}
+
+GLuint ProgramCache::program(const PipelineKey& key) {
+    auto it = programs_.find(key);
+    if (it != programs_.end()) return it->second;
+    ShaderSource source = generate_shaders(key);
+    GLuint program = build_program(source.vertex, source.geometry, source.fragment);
     programs_.emplace(key, program);
     return program;
 }

@@ -5,8 +5,9 @@
 //   GLuint program = cache.program(key);    // compiled and linked on first use
 //
 // What does not change the code (matrices, colours, fog distances, reference values) lives in
-// three uniform blocks shared by every program, so switching programs uploads nothing:
-//   binding 0 TransformBlock, 1 LightingBlock, 2 PixelBlock.
+// uniform blocks shared by every program, so switching programs uploads nothing:
+//   binding 0 ObjectBlock (changes with WORLD), 1 LightingBlock, 2 PixelBlock, 3 BlendBlock
+//   (vertex blending's further matrices), 4 ViewBlock (projection, texture matrices, viewport).
 #pragma once
 
 #include "gl.h"
@@ -75,14 +76,21 @@ struct PipelineKeyHash {
 };
 
 // Uniform blocks (std140: every member a vec4 or a mat4).
-struct TransformBlock {
-    float world_view[4][16];     // WORLDn · VIEW, for vertex blending with up to 4 matrices
+enum : int { kObjectBlock, kLightingBlock, kPixelBlock, kBlendBlock, kViewBlock, kBlockCount };
+
+struct ObjectBlock {
+    float world_view[16];     // WORLD · VIEW
+    float normal_matrix[16];  // inverse transpose of its upper 3x3
+};
+struct BlendBlock {
+    float world_view[3][16];  // WORLD1..3 · VIEW
+    float normal_matrix[3][16];
+};
+struct ViewBlock {
     float projection[16];
-    float normal_matrix[4][16];  // inverse transpose of the upper 3x3 of WORLDn · VIEW
     float texture[kMaxStages][16];
-    float viewport[4];           // X, Y, width, height in pixels
-    float depth[4];              // MinZ, MaxZ, 1 / (MaxZ - MinZ) (0 when equal)
-    float pixel_offset[4];       // clip-space x, y shift and the pixel shift: Direct3D's pixel centres (device_apply.cpp)
+    float viewport[4];      // X, Y, width, height in pixels
+    float pixel_offset[4];  // clip-space x, y shift and the pixel shift: Direct3D's pixel centres (device_apply.cpp)
 };
 struct LightBlockEntry {
     float diffuse[4], specular[4], ambient[4];
@@ -117,6 +125,10 @@ struct ShaderSource {
     std::string vertex, geometry, fragment;
 };
 ShaderSource generate_shaders(const PipelineKey& key);
+
+// Compiles and links a program (no geometry stage when `geometry` is empty); 0 on failure,
+// with the compiler's log written to the debug output.
+GLuint build_program(const std::string& vertex, const std::string& geometry, const std::string& fragment);
 
 class ProgramCache {
 public:

@@ -21,9 +21,6 @@ namespace vantor::render {
 
 class DirectDraw;
 
-// Not in the header: the code an Unlock of an unlocked buffer gives in Direct3D 7.
-#define D3DERR_VERTEXBUFFERUNLOCKFAILED MAKE_DDHRESULT(2063)
-
 class VertexBuffer final : public RefCounted, public IDirect3DVertexBuffer7 {
 public:
     static HRESULT create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DWORD flags, IDirect3DVertexBuffer7** out);

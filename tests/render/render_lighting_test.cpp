@@ -159,8 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
         LightCase{"point beyond its range lends no ambient",
                   {[] { D3DLIGHT7 l = point({0, 0, 0}, 3, 1, 0, 0); l.dcvAmbient = {0.5f, 0.5f, 0.5f, 1}; return l; }()},
                   material({1, 1, 1, 1}, {1, 1, 1, 1}), 0x00202020, false, true, kFacing},
-        LightCase{"point within range lends its ambient",
-                  {[] { D3DLIGHT7 l = point({0, 0, 0}, 30, 1, 0, 0); l.dcvAmbient = {0.25f, 0.5f, 0.0f, 1}; return l; }()},
+        // Attenuation scales a light's ambient term too.
+        LightCase{"point within range lends its attenuated ambient",
+                  {[] { D3DLIGHT7 l = point({0, 0, 0}, 30, 0, 0.25f, 0); l.dcvAmbient = {0.25f, 0.5f, 0.0f, 1}; return l; }()},
                   material({0, 0, 0, 1}, {1, 1, 1, 1}), 0, false, true, kFacing},
         LightCase{"spot, inside the inner cone", {spot({0, 0, 0}, {-2, -1.5f, 5}, 0.2f, 0.8f, 1)}, material({1, 1, 1, 1}), 0, false, true, kFacing},
         LightCase{"spot, between the cones", {spot({0, 0, 0}, {0, 0, 1}, 0.2f, 1.2f, 1)}, material({1, 1, 1, 1}), 0, false, true, kFacing},

@@ -57,6 +57,23 @@ TEST_F(RenderRaster, PretransformedPointLandsOnItsPixel) {
                 << "pixel " << x << "," << y;
 }
 
+TEST_F(RenderRaster, LineListsAndStrips) {
+    // A list of two horizontal lines and a strip going down then right.
+    D3DTLVERTEX list[4] = {{4, 10, 0.5f, 1, 0xFFFF0000, 0, 0, 0}, {60, 10, 0.5f, 1, 0xFFFF0000, 0, 0, 0},
+                           {4, 20, 0.5f, 1, 0xFF00FF00, 0, 0, 0}, {60, 20, 0.5f, 1, 0xFF00FF00, 0, 0, 0}};
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_LINELIST, D3DFVF_TLVERTEX, list, 4, 0), D3D_OK);
+    D3DTLVERTEX strip[3] = {{30, 30, 0.5f, 1, 0xFF0000FF, 0, 0, 0}, {30, 60, 0.5f, 1, 0xFF0000FF, 0, 0, 0},
+                            {60, 60, 0.5f, 1, 0xFF0000FF, 0, 0, 0}};
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_LINESTRIP, D3DFVF_TLVERTEX, strip, 3, 0), D3D_OK);
+    std::vector<DWORD> p = read_back();
+    EXPECT_TRUE(near_colour(p[10 * kWidth + 30], 0xFFFF0000, 0));
+    EXPECT_TRUE(near_colour(p[20 * kWidth + 30], 0xFF00FF00, 0));
+    EXPECT_TRUE(near_colour(p[15 * kWidth + 30], 0xFF000000, 0)) << "nothing between the two lines";
+    EXPECT_TRUE(near_colour(p[45 * kWidth + 30], 0xFF0000FF, 0));
+    EXPECT_TRUE(near_colour(p[60 * kWidth + 45], 0xFF0000FF, 0));
+    EXPECT_TRUE(near_colour(p[45 * kWidth + 45], 0xFF000000, 0));
+}
+
 TEST_F(RenderRaster, YGrowsDownwardOnScreenAndUpwardInCameraSpace) {
     // Pre-transformed: a rectangle near y = 0 is at the top of the image.
     draw_rect(0, 0, 64, 8, 0xFFFF0000);
@@ -259,6 +276,28 @@ INSTANTIATE_TEST_SUITE_P(Functions, RenderRasterAlphaTest,
                                            AlphaTestCase{D3DCMP_NOTEQUAL, 128, false},
                                            AlphaTestCase{D3DCMP_GREATEREQUAL, 128, true},
                                            AlphaTestCase{D3DCMP_GREATEREQUAL, 129, false}));
+
+TEST_F(RenderRaster, VertexBlendingMixesWorldMatrices) {
+    // One weight: position = b * (p WORLD) + (1 - b) * (p WORLD1). WORLD moves right,
+    // WORLD1 left; the weight decides where the triangle lands.
+    D3DMATRIX right = translation(0.5f, 0, 0), left = translation(-0.5f, 0, 0);
+    dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &right);
+    dev->SetTransform(D3DTRANSFORMSTATE_WORLD1, &left);
+    dev->SetRenderState(D3DRENDERSTATE_VERTEXBLEND, 1);
+    struct V {
+        float x, y, z, weight;
+        DWORD diffuse;
+    };
+    const DWORD fvf = D3DFVF_XYZB1 | D3DFVF_DIFFUSE;
+    for (float weight : {1.0f, 0.0f}) {
+        clear(0xFF000000);
+        V v[3] = {{-0.2f, -0.2f, 0.5f, weight, 0xFFFFFFFF}, {0.2f, -0.2f, 0.5f, weight, 0xFFFFFFFF},
+                  {0.0f, 0.2f, 0.5f, weight, 0xFFFFFFFF}};
+        ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, fvf, v, 3, 0), D3D_OK);
+        EXPECT_TRUE(near_colour(pixel(48, 34), weight == 1.0f ? 0xFFFFFFFF : 0xFF000000, 0)) << weight;
+        EXPECT_TRUE(near_colour(pixel(16, 34), weight == 1.0f ? 0xFF000000 : 0xFFFFFFFF, 0)) << weight;
+    }
+}
 
 TEST_F(RenderRaster, StencilMasksDrawing) {
     dev->SetRenderState(D3DRENDERSTATE_STENCILENABLE, TRUE);

@@ -182,7 +182,9 @@ TEST_P(RenderSurfaceCreate, CreateSurfaceRefusesWhatItCannotMake) {
     if (c.format) sd.ddpfPixelFormat = c.format();
     IDirectDrawSurface7* s = reinterpret_cast<IDirectDrawSurface7*>(1);
     EXPECT_EQ(dd->CreateSurface(&sd, &s, nullptr), c.expected) << c.name;
-    if (FAILED(c.expected)) EXPECT_EQ(s, nullptr) << "the out-parameter is cleared";
+    if (FAILED(c.expected)) {
+        EXPECT_EQ(s, nullptr) << "the out-parameter is cleared";
+    }
     if (s) s->Release();
 }
 
@@ -237,6 +239,50 @@ TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
     draw_rect(0, 0, 64, 64, 0xFF000010);
     EXPECT_TRUE(near_colour(pixel(5, 0), 0xFFFF0010, 0));
     EXPECT_TRUE(near_colour(pixel(6, 0), 0xFF204070, 0));
+}
+
+TEST_F(RenderSurface, DepthBufferLockReadsAndWritesDepth) {
+    IDirectDrawSurface7* z = nullptr;
+    ASSERT_EQ(ctx->GetZBuffer(&z), S_OK);
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.25f, 0x5A), D3D_OK);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    ASSERT_EQ(z->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
+    EXPECT_EQ(sd.ddpfPixelFormat.dwZBitMask, 0xFFFFFF00u);
+    DWORD* row = static_cast<DWORD*>(sd.lpSurface);
+    EXPECT_NEAR(static_cast<double>(row[7] >> 8), 0.25 * 0xFFFFFF, 2.0);
+    EXPECT_EQ(row[7] & 0xFF, 0x5Au) << "stencil";
+    // Writing depth 0 over the left half: a draw at depth 0.5 then shows on the right only.
+    for (DWORD y = 0; y < sd.dwHeight; ++y) {
+        DWORD* r = reinterpret_cast<DWORD*>(static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch);
+        for (DWORD x = 0; x < sd.dwWidth / 2; ++x) r[x] = 0;
+    }
+    ASSERT_EQ(z->Unlock(nullptr), DD_OK);
+    z->Release();
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL);
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1, 0);
+    draw_rect(0, 0, 64, 64, 0xFFFFFFFF, 0.2f);
+    EXPECT_TRUE(near_colour(pixel(16, 32), 0xFF000000, 0));
+    EXPECT_TRUE(near_colour(pixel(48, 32), 0xFFFFFFFF, 0));
+}
+
+TEST_F(RenderSurface, PretransformedDepthIgnoresTheViewportDepthRange) {
+    // sz of a pre-transformed vertex is the depth written; MinZ/MaxZ map transformed vertices only.
+    D3DVIEWPORT7 vp{0, 0, kWidth, kHeight, 0.5f, 1.0f};
+    ASSERT_EQ(dev->SetViewport(&vp), D3D_OK);
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    draw_rect(0, 0, 64, 64, 0xFFFFFFFF, 0.2f);
+    dev->SetRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_ALWAYS);
+    D3DLVERTEX q[4] = {{-1, 1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}, {0, 1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0},
+                       {-1, -1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}, {0, -1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}};
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_LVERTEX, q, 4, 0), D3D_OK);  // left half, z 0 -> 0.5
+    IDirectDrawSurface7* z = nullptr;
+    ASSERT_EQ(ctx->GetZBuffer(&z), S_OK);
+    EXPECT_NEAR((raw(z, 48, 32) >> 8) / double(0xFFFFFF), 0.2, 1e-4);
+    EXPECT_NEAR((raw(z, 16, 32) >> 8) / double(0xFFFFFF), 0.5, 1e-4);
+    z->Release();
 }
 
 TEST_F(RenderSurface, BltScalesWithNearestPixels) {

@@ -123,7 +123,9 @@ protected:
         if (dd) dd->Release();
         if (back) back->Release();
         if (dev) dev->Release();
-        if (ctx) EXPECT_EQ(ctx->Release(), 0u);
+        if (ctx) {
+            EXPECT_EQ(ctx->Release(), 0u);
+        }
         EXPECT_EQ(opengl_backend().D3DXUninitialize(), S_OK);
         EXPECT_EQ(HandleCount(), handles_at_start_) << "a back-end object outlived its test";
     }

@@ -371,6 +371,21 @@ INSTANTIATE_TEST_SUITE_P(Modes, RenderTextureAddress,
                                            AddressCase{D3DTADDRESS_CLAMP, 0xFFFF0000, 0xFF00FF00},
                                            AddressCase{D3DTADDRESS_BORDER, 0xFF0000FF, 0xFF0000FF}));
 
+TEST_F(RenderTexture, FiltersPointAndLinear) {
+    // Two texels stretched over the target: point sampling keeps them apart, linear blends them.
+    dev->SetTexture(0, texture(2, 1, {0xFF000000, 0xFFFFFFFF}));
+    stage(0, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+    dev->SetTextureStageState(0, D3DTSS_ADDRESS, D3DTADDRESS_CLAMP);
+    draw_quad();
+    EXPECT_TRUE(near_colour(pixel(30, 32), 0xFF000000, 0));
+    EXPECT_TRUE(near_colour(pixel(33, 32), 0xFFFFFFFF, 0));
+    dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTFG_LINEAR);
+    dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_LINEAR);
+    draw_quad();
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF808080, 8));
+    EXPECT_TRUE(near_colour(pixel(24, 32), 0xFF404040, 8));
+}
+
 TEST_F(RenderTexture, WrapTakesTheShortWayRound) {
     // u runs 0.1 .. 0.8 across the quad. Plain interpolation reads u = 0.45 in the middle;
     // with WRAP0's U flag 0.1 counts as 1.1 and the middle reads 0.95.
@@ -395,6 +410,39 @@ TEST_F(RenderTexture, WrapTakesTheShortWayRound) {
     ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, strip, 4, 0), D3D_OK);
     EXPECT_TRUE(near_colour(pixel(20, 8), colours[0], 0)) << "strip triangle 0 takes vertex 0";
     EXPECT_TRUE(near_colour(pixel(50, 56), colours[1], 0)) << "strip triangle 1 takes vertex 1";
+}
+
+TEST_F(RenderTexture, BumpMappingOffsetsTheNextStage) {
+    // Stage 0 holds signed (Du, Dv) = (0.5, 0); BUMPENVMAT00 = 1 moves stage 1's lookup by
+    // half the texture, from the red texel to the green one. Stage 1 reads its own
+    // coordinate set (TEXCOORDINDEX 1).
+    DDPIXELFORMAT dudv{};
+    dudv.dwSize = sizeof dudv;
+    dudv.dwFlags = DDPF_BUMPDUDV;
+    dudv.dwBumpBitCount = 16;
+    dudv.dwBumpDuBitMask = 0x00FF;
+    dudv.dwBumpDvBitMask = 0xFF00;
+    IDirectDrawSurface7* bump = make_surface(DDSCAPS_TEXTURE, dudv, 1, 1, [](uint8_t* row, DWORD) {
+        row[0] = 64, row[1] = 0;  // Du = 64/127, Dv = 0
+    });
+    textures_.push_back(bump);
+    dev->SetTexture(0, bump);
+    dev->SetTexture(1, texture(2, 1, {0xFFFF0000, 0xFF00FF00}));
+    stage(0, D3DTOP_BUMPENVMAP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE);
+    stage(1, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT);
+    dev->SetTextureStageState(1, D3DTSS_ADDRESS, D3DTADDRESS_CLAMP);
+    struct V {
+        float x, y, z, rhw;
+        DWORD diffuse;
+        float u0, v0, u1, v1;
+    } v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f}, {64, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f},
+              {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f}, {64, 64, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0.25f, 0.5f}};
+    const DWORD fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, v, 4, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFFFF0000, 0)) << "a zero matrix moves nothing";
+    dev->SetTextureStageState(0, D3DTSS_BUMPENVMAT00, float_bits(1.0f));
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, v, 4, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0));
 }
 
 TEST_F(RenderTexture, ColourKeyedTexelsAreNotDrawn) {

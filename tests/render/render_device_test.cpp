@@ -1,0 +1,594 @@
+// The device's state calls: Direct3D 7's defaults and read-back, and the results of invalid
+// arguments, after which nothing is drawn and no GL error is left.
+#include "render_test_support.h"
+
+using namespace render_test;
+
+namespace {
+
+using RenderDevice = RenderTest;
+
+struct StateDefault {
+    D3DRENDERSTATETYPE state;
+    DWORD value;
+};
+
+TEST_F(RenderDevice, RenderStatesStartAtDirect3D7Defaults) {
+    const StateDefault defaults[] = {
+        {D3DRENDERSTATE_ANTIALIAS, 0},
+        {D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_WRAP},
+        {D3DRENDERSTATE_TEXTUREPERSPECTIVE, TRUE},
+        {D3DRENDERSTATE_ZENABLE, D3DZB_TRUE},  // the context attaches a depth buffer
+        {D3DRENDERSTATE_FILLMODE, D3DFILL_SOLID},
+        {D3DRENDERSTATE_SHADEMODE, D3DSHADE_GOURAUD},
+        {D3DRENDERSTATE_LINEPATTERN, 0},
+        {D3DRENDERSTATE_ZWRITEENABLE, TRUE},
+        {D3DRENDERSTATE_ALPHATESTENABLE, FALSE},
+        {D3DRENDERSTATE_LASTPIXEL, TRUE},
+        {D3DRENDERSTATE_TEXTUREMAG, 1},
+        {D3DRENDERSTATE_TEXTUREMIN, 1},
+        {D3DRENDERSTATE_SRCBLEND, D3DBLEND_ONE},
+        {D3DRENDERSTATE_DESTBLEND, D3DBLEND_ZERO},
+        {D3DRENDERSTATE_CULLMODE, D3DCULL_CCW},
+        {D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL},
+        {D3DRENDERSTATE_ALPHAREF, 0},
+        {D3DRENDERSTATE_ALPHAFUNC, D3DCMP_ALWAYS},
+        {D3DRENDERSTATE_DITHERENABLE, FALSE},
+        {D3DRENDERSTATE_ALPHABLENDENABLE, FALSE},
+        {D3DRENDERSTATE_FOGENABLE, FALSE},
+        {D3DRENDERSTATE_SPECULARENABLE, FALSE},
+        {D3DRENDERSTATE_FOGCOLOR, 0},
+        {D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE},
+        {D3DRENDERSTATE_FOGSTART, float_bits(0.0f)},
+        {D3DRENDERSTATE_FOGEND, float_bits(1.0f)},
+        {D3DRENDERSTATE_FOGDENSITY, float_bits(1.0f)},
+        {D3DRENDERSTATE_COLORKEYENABLE, FALSE},
+        {D3DRENDERSTATE_BORDERCOLOR, 0},
+        {D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_WRAP},
+        {D3DRENDERSTATE_TEXTUREADDRESSV, D3DTADDRESS_WRAP},
+        {D3DRENDERSTATE_ZBIAS, 0},
+        {D3DRENDERSTATE_RANGEFOGENABLE, FALSE},
+        {D3DRENDERSTATE_ANISOTROPY, 1},
+        {D3DRENDERSTATE_STENCILENABLE, FALSE},
+        {D3DRENDERSTATE_STENCILFAIL, D3DSTENCILOP_KEEP},
+        {D3DRENDERSTATE_STENCILFUNC, D3DCMP_ALWAYS},
+        {D3DRENDERSTATE_STENCILMASK, 0xFFFFFFFF},
+        {D3DRENDERSTATE_STENCILWRITEMASK, 0xFFFFFFFF},
+        {D3DRENDERSTATE_TEXTUREFACTOR, 0xFFFFFFFF},
+        {D3DRENDERSTATE_WRAP0, 0},
+        {D3DRENDERSTATE_CLIPPING, TRUE},
+        {D3DRENDERSTATE_LIGHTING, TRUE},
+        {D3DRENDERSTATE_AMBIENT, 0},
+        {D3DRENDERSTATE_FOGVERTEXMODE, D3DFOG_NONE},
+        {D3DRENDERSTATE_COLORVERTEX, TRUE},
+        {D3DRENDERSTATE_LOCALVIEWER, TRUE},
+        {D3DRENDERSTATE_NORMALIZENORMALS, FALSE},
+        {D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1},
+        {D3DRENDERSTATE_SPECULARMATERIALSOURCE, D3DMCS_COLOR2},
+        {D3DRENDERSTATE_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL},
+        {D3DRENDERSTATE_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL},
+        {D3DRENDERSTATE_VERTEXBLEND, 0},
+        {D3DRENDERSTATE_CLIPPLANEENABLE, 0},
+    };
+    for (const StateDefault& d : defaults) {
+        DWORD v = 0xDEADBEEF;
+        ASSERT_EQ(dev->GetRenderState(d.state, &v), D3D_OK) << d.state;
+        EXPECT_EQ(v, d.value) << "render state " << d.state;
+    }
+}
+
+TEST_F(RenderDevice, StageStatesStartAtDirect3D7Defaults) {
+    for (DWORD s : {0u, 3u, 7u}) {
+        auto get = [&](D3DTEXTURESTAGESTATETYPE t) {
+            DWORD v = 0xDEADBEEF;
+            EXPECT_EQ(dev->GetTextureStageState(s, t, &v), D3D_OK);
+            return v;
+        };
+        EXPECT_EQ(get(D3DTSS_COLOROP), s == 0 ? DWORD{D3DTOP_MODULATE} : DWORD{D3DTOP_DISABLE});
+        EXPECT_EQ(get(D3DTSS_ALPHAOP), s == 0 ? DWORD{D3DTOP_SELECTARG1} : DWORD{D3DTOP_DISABLE});
+        EXPECT_EQ(get(D3DTSS_COLORARG1), DWORD{D3DTA_TEXTURE});
+        EXPECT_EQ(get(D3DTSS_COLORARG2), DWORD{D3DTA_CURRENT});
+        EXPECT_EQ(get(D3DTSS_TEXCOORDINDEX), s);
+        EXPECT_EQ(get(D3DTSS_ADDRESSU), DWORD{D3DTADDRESS_WRAP});
+        EXPECT_EQ(get(D3DTSS_MAGFILTER), DWORD{D3DTFG_POINT});
+        EXPECT_EQ(get(D3DTSS_MIPFILTER), DWORD{D3DTFP_NONE});
+        EXPECT_EQ(get(D3DTSS_MAXANISOTROPY), 1u);
+        EXPECT_EQ(get(D3DTSS_TEXTURETRANSFORMFLAGS), DWORD{D3DTTFF_DISABLE});
+    }
+    D3DMATRIX m{};
+    for (auto t : {D3DTRANSFORMSTATE_WORLD, D3DTRANSFORMSTATE_VIEW, D3DTRANSFORMSTATE_PROJECTION,
+                   D3DTRANSFORMSTATE_WORLD3, D3DTRANSFORMSTATE_TEXTURE7}) {
+        ASSERT_EQ(dev->GetTransform(t, &m), D3D_OK);
+        D3DMATRIX i = identity();
+        EXPECT_EQ(std::memcmp(&m, &i, sizeof m), 0) << "transform " << t;
+    }
+    D3DVIEWPORT7 vp{};
+    ASSERT_EQ(dev->GetViewport(&vp), D3D_OK);
+    EXPECT_EQ(vp.dwWidth, kWidth);
+    EXPECT_EQ(vp.dvMaxZ, 1.0f);
+}
+
+TEST_F(RenderDevice, EveryStateReadsBackWhatWasSet) {
+    for (DWORD s = 2; s < D3DRENDERSTATE_MAX; ++s) {
+        DWORD v = 0;
+        if (dev->GetRenderState(static_cast<D3DRENDERSTATETYPE>(s), &v) != D3D_OK) continue;
+        DWORD value = 0x1234 + s;
+        ASSERT_EQ(dev->SetRenderState(static_cast<D3DRENDERSTATETYPE>(s), value), D3D_OK) << s;
+        ASSERT_EQ(dev->GetRenderState(static_cast<D3DRENDERSTATETYPE>(s), &v), D3D_OK);
+        EXPECT_EQ(v, value) << "render state " << s;
+    }
+    for (DWORD t = D3DTSS_COLOROP; t < D3DTSS_MAX; ++t) {
+        ASSERT_EQ(dev->SetTextureStageState(5, static_cast<D3DTEXTURESTAGESTATETYPE>(t), 0x55 + t), D3D_OK);
+        DWORD v = 0;
+        ASSERT_EQ(dev->GetTextureStageState(5, static_cast<D3DTEXTURESTAGESTATETYPE>(t), &v), D3D_OK);
+        EXPECT_EQ(v, 0x55 + t) << "stage state " << t;
+    }
+    // Drawing with all those odd values set still works and leaves no GL error.
+    draw_rect(0, 0, 8, 8, 0xFFFFFFFF);
+}
+
+TEST_F(RenderDevice, LegacyStageZeroStatesReachStageZero) {
+    ASSERT_EQ(dev->SetRenderState(D3DRENDERSTATE_TEXTUREMAG, 2 /* D3DFILTER_LINEAR */), D3D_OK);
+    ASSERT_EQ(dev->SetRenderState(D3DRENDERSTATE_TEXTUREMIN, 6 /* D3DFILTER_LINEARMIPLINEAR */), D3D_OK);
+    ASSERT_EQ(dev->SetRenderState(D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_CLAMP), D3D_OK);
+    DWORD v = 0;
+    dev->GetTextureStageState(0, D3DTSS_MAGFILTER, &v);
+    EXPECT_EQ(v, DWORD{D3DTFG_LINEAR});
+    dev->GetTextureStageState(0, D3DTSS_MINFILTER, &v);
+    EXPECT_EQ(v, DWORD{D3DTFN_LINEAR});
+    dev->GetTextureStageState(0, D3DTSS_MIPFILTER, &v);
+    EXPECT_EQ(v, DWORD{D3DTFP_LINEAR});
+    dev->GetTextureStageState(0, D3DTSS_ADDRESSV, &v);
+    EXPECT_EQ(v, DWORD{D3DTADDRESS_CLAMP});
+}
+
+TEST_F(RenderDevice, InvalidStatesAreRefused) {
+    DWORD v = 0;
+    for (DWORD s : {0u, 1u, 21u, 42u, 61u, 100u, 149u, 150u, 153u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(dev->SetRenderState(static_cast<D3DRENDERSTATETYPE>(s), 1), DDERR_INVALIDPARAMS) << s;
+        EXPECT_EQ(dev->GetRenderState(static_cast<D3DRENDERSTATETYPE>(s), &v), DDERR_INVALIDPARAMS) << s;
+    }
+    EXPECT_EQ(dev->GetRenderState(D3DRENDERSTATE_ZENABLE, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->SetTextureStageState(8, D3DTSS_COLOROP, 1), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->SetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(0), 1), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->SetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(25), 1), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetTextureStageState(0, D3DTSS_COLOROP, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetTextureStageState(8, D3DTSS_COLOROP, &v), DDERR_INVALIDPARAMS);
+    D3DMATRIX m = identity();
+    for (DWORD t : {0u, 7u, 15u, 24u})
+        EXPECT_EQ(dev->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(t), &m), DDERR_INVALIDPARAMS) << t;
+    EXPECT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->MultiplyTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->SetMaterial(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetMaterial(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetCaps(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->EnumTextureFormats(nullptr, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetRenderTarget(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetDirect3D(nullptr), DDERR_INVALIDPARAMS);
+}
+
+TEST_F(RenderDevice, ViewportsMustLieInTheTarget) {
+    D3DVIEWPORT7 vp{0, 0, kWidth, kHeight, 0.0f, 1.0f};
+    EXPECT_EQ(dev->SetViewport(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetViewport(nullptr), DDERR_INVALIDPARAMS);
+    D3DVIEWPORT7 outside{8, 0, kWidth, kHeight, 0.0f, 1.0f}, empty{0, 0, 0, 8, 0.0f, 1.0f},
+        depth{0, 0, 8, 8, 0.0f, 1.5f}, overflow{0xFFFFFFF0u, 0, 0x20, 8, 0.0f, 1.0f};
+    EXPECT_EQ(dev->SetViewport(&outside), E_INVALIDARG);
+    EXPECT_EQ(dev->SetViewport(&overflow), E_INVALIDARG);
+    EXPECT_EQ(dev->SetViewport(&empty), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->SetViewport(&depth), DDERR_INVALIDPARAMS);
+    D3DVIEWPORT7 got{};
+    dev->GetViewport(&got);
+    EXPECT_EQ(std::memcmp(&got, &vp, sizeof vp), 0) << "a refused viewport changes nothing";
+}
+
+TEST_F(RenderDevice, MultiplyTransformPutsTheNewMatrixFirst) {
+    D3DMATRIX t = translation(1, 2, 3), s = identity();
+    s._11 = 2, s._22 = 2, s._33 = 2;
+    dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &t);
+    ASSERT_EQ(dev->MultiplyTransform(D3DTRANSFORMSTATE_WORLD, &s), D3D_OK);
+    D3DMATRIX m{};
+    dev->GetTransform(D3DTRANSFORMSTATE_WORLD, &m);
+    // S·T scales first, then translates: the translation stays (1, 2, 3).
+    EXPECT_EQ(m._11, 2.0f);
+    EXPECT_EQ(m._41, 1.0f);
+    EXPECT_EQ(m._43, 3.0f);
+}
+
+D3DLIGHT7 valid_point() {
+    D3DLIGHT7 l{};
+    l.dltType = D3DLIGHT_POINT;
+    l.dcvDiffuse = {1, 1, 1, 1};
+    l.dvRange = 10;
+    l.dvAttenuation0 = 1;
+    return l;
+}
+
+TEST_F(RenderDevice, SetLightRefusesWhatDirect3DDocumentsAsInvalid) {
+    D3DLIGHT7 l = valid_point();
+    EXPECT_EQ(dev->SetLight(0, nullptr), DDERR_INVALIDPARAMS);
+    struct Bad {
+        const char* name;
+        void (*spoil)(D3DLIGHT7&);
+    } bad[] = {
+        {"no type", [](D3DLIGHT7& x) { x.dltType = static_cast<D3DLIGHTTYPE>(0); }},
+        {"parallel point", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_PARALLELPOINT; }},
+        {"GL spot", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_GLSPOT; }},
+        {"negative attenuation", [](D3DLIGHT7& x) { x.dvAttenuation1 = -0.5f; }},
+        {"negative range", [](D3DLIGHT7& x) { x.dvRange = -1; }},
+        {"range beyond the maximum", [](D3DLIGHT7& x) { x.dvRange = 1e20f; }},
+        {"NaN colour", [](D3DLIGHT7& x) { x.dcvDiffuse.g = std::nanf(""); }},
+        {"directional without direction", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_DIRECTIONAL; }},
+        {"spot with phi below theta",
+         [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_SPOT, x.dvDirection = {0, 0, 1}, x.dvTheta = 1, x.dvPhi = 0.5f; }},
+        {"spot wider than pi", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_SPOT, x.dvDirection = {0, 0, 1}, x.dvPhi = 4; }},
+    };
+    ASSERT_EQ(dev->SetLight(3, &l), D3D_OK);
+    for (const Bad& b : bad) {
+        D3DLIGHT7 x = valid_point();
+        b.spoil(x);
+        EXPECT_EQ(dev->SetLight(3, &x), DDERR_INVALIDPARAMS) << b.name;
+    }
+    D3DLIGHT7 got{};
+    ASSERT_EQ(dev->GetLight(3, &got), D3D_OK);
+    EXPECT_EQ(std::memcmp(&got, &l, sizeof l), 0) << "refused lights leave the slot as it was";
+}
+
+TEST_F(RenderDevice, LightSlots) {
+    D3DLIGHT7 l{};
+    BOOL on = FALSE;
+    EXPECT_EQ(dev->GetLight(5, &l), DDERR_INVALIDPARAMS) << "never set";
+    EXPECT_EQ(dev->GetLightEnable(5, &on), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetLight(5, nullptr), DDERR_INVALIDPARAMS);
+    // Enabling an index never set makes Direct3D's default light there.
+    ASSERT_EQ(dev->LightEnable(5, TRUE), D3D_OK);
+    ASSERT_EQ(dev->GetLight(5, &l), D3D_OK);
+    EXPECT_EQ(l.dltType, D3DLIGHT_DIRECTIONAL);
+    EXPECT_EQ(l.dcvDiffuse.r, 1.0f);
+    EXPECT_EQ(l.dcvDiffuse.a, 0.0f);
+    EXPECT_EQ(l.dvDirection.z, 1.0f);
+    ASSERT_EQ(dev->GetLightEnable(5, &on), D3D_OK);
+    EXPECT_NE(on, FALSE);
+    EXPECT_EQ(dev->GetLightEnable(5, nullptr), DDERR_INVALIDPARAMS);
+    // Any index works, and light records come back as they went in.
+    D3DLIGHT7 p = valid_point();
+    ASSERT_EQ(dev->SetLight(0xFFFFFFFF, &p), D3D_OK);
+    ASSERT_EQ(dev->GetLight(0xFFFFFFFF, &l), D3D_OK);
+    EXPECT_EQ(std::memcmp(&l, &p, sizeof l), 0);
+    ASSERT_EQ(dev->LightEnable(5, FALSE), D3D_OK);
+    ASSERT_EQ(dev->GetLightEnable(5, &on), D3D_OK);
+    EXPECT_EQ(on, FALSE);
+}
+
+TEST_F(RenderDevice, NinthLightIsRefused) {
+    for (DWORD i = 0; i < 8; ++i) ASSERT_EQ(dev->LightEnable(i * 10, TRUE), D3D_OK);
+    EXPECT_EQ(dev->LightEnable(100, TRUE), D3DERR_LIGHT_SET_FAILED);
+    D3DLIGHT7 l{};
+    EXPECT_EQ(dev->GetLight(100, &l), DDERR_INVALIDPARAMS) << "nothing was made";
+    EXPECT_EQ(dev->LightEnable(30, TRUE), D3D_OK) << "an enabled light may be enabled again";
+    ASSERT_EQ(dev->LightEnable(30, FALSE), D3D_OK);
+    EXPECT_EQ(dev->LightEnable(100, TRUE), D3D_OK);
+}
+
+TEST_F(RenderDevice, ScenesDoNotNest) {
+    EXPECT_EQ(dev->EndScene(), D3DERR_SCENE_NOT_IN_SCENE);
+    ASSERT_EQ(dev->BeginScene(), D3D_OK);
+    EXPECT_EQ(dev->BeginScene(), D3DERR_SCENE_IN_SCENE);
+    ASSERT_EQ(dev->EndScene(), D3D_OK);
+    EXPECT_EQ(dev->EndScene(), D3DERR_SCENE_NOT_IN_SCENE);
+}
+
+struct DrawCase {
+    const char* name;
+    HRESULT expected;
+    HRESULT (*call)(IDirect3DDevice7* dev, D3DTLVERTEX* v, WORD* i);
+};
+class RenderDeviceDraw : public RenderDevice, public ::testing::WithParamInterface<DrawCase> {};
+
+TEST_P(RenderDeviceDraw, BadDrawsDrawNothing) {
+    clear(0xFF000000);
+    dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    D3DTLVERTEX v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0}, {64, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0},
+                        {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0}, {64, 64, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0}};
+    WORD indices[6] = {0, 1, 2, 2, 1, 3};
+    EXPECT_EQ(GetParam().call(dev, v, indices), GetParam().expected) << GetParam().name;
+    EXPECT_TRUE(near_colour(pixel(20, 20), 0xFF000000, 0)) << GetParam().name << " drew something";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Draws, RenderDeviceDraw,
+    ::testing::Values(
+        DrawCase{"primitive type 0", D3DERR_INVALIDPRIMITIVETYPE,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(static_cast<D3DPRIMITIVETYPE>(0), D3DFVF_TLVERTEX, v, 4, 0); }},
+        DrawCase{"primitive type 7", D3DERR_INVALIDPRIMITIVETYPE,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(static_cast<D3DPRIMITIVETYPE>(7), D3DFVF_TLVERTEX, v, 4, 0); }},
+        DrawCase{"no position", D3DERR_INVALIDVERTEXTYPE,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_DIFFUSE, v, 4, 0); }},
+        DrawCase{"reserved bits", D3DERR_INVALIDVERTEXTYPE,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX | 0x1000, v, 4, 0); }},
+        DrawCase{"normal on pre-transformed vertices", D3DERR_INVALIDVERTEXTYPE,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_XYZRHW | D3DFVF_NORMAL, v, 4, 0); }},
+        DrawCase{"nine texture sets", D3DERR_INVALIDVERTEXTYPE,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_XYZRHW | 0x900, v, 4, 0); }},
+        DrawCase{"null vertices", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX*, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, nullptr, 4, 0); }},
+        DrawCase{"more vertices than Direct3D allows", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 0x10000, 0); }},
+        DrawCase{"unknown flags", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0x100); }},
+        DrawCase{"an index beyond the vertices", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD* i) { return d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_TLVERTEX, v, 3, i, 6, 0); }},
+        DrawCase{"null indices", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_TLVERTEX, v, 4, nullptr, 6, 0); }},
+        DrawCase{"no vertices for the indices", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD* i) { return d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_TLVERTEX, v, 0, i, 6, 0); }},
+        DrawCase{"zero vertices draw nothing", D3D_OK,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 0, 0); }},
+        DrawCase{"too few vertices for one triangle", D3D_OK,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX* v, WORD*) { return d->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_TLVERTEX, v, 2, 0); }},
+        DrawCase{"a vertex buffer that is not one", DDERR_INVALIDPARAMS,
+                 [](IDirect3DDevice7* d, D3DTLVERTEX*, WORD*) { return d->DrawPrimitiveVB(D3DPT_TRIANGLELIST, nullptr, 0, 3, 0); }}));
+
+class RenderDeviceVertexBuffer : public RenderDevice {
+protected:
+    void SetUp() override {
+        RenderDevice::SetUp();
+        ASSERT_EQ(dev->GetDirect3D(&d3d), D3D_OK);
+        D3DVERTEXBUFFERDESC desc{sizeof desc, 0, D3DFVF_TLVERTEX, 4};
+        ASSERT_EQ(d3d->CreateVertexBuffer(&desc, &vb, 0), D3D_OK);
+        void* p = nullptr;
+        ASSERT_EQ(vb->Lock(DDLOCK_WAIT, &p, nullptr), D3D_OK);
+        D3DTLVERTEX v[4] = {{0, 0, 0.5f, 1, 0xFF00FF00, 0, 0, 0}, {64, 0, 0.5f, 1, 0xFF00FF00, 0, 0, 0},
+                            {0, 64, 0.5f, 1, 0xFF00FF00, 0, 0, 0}, {64, 64, 0.5f, 1, 0xFF00FF00, 0, 0, 0}};
+        std::memcpy(p, v, sizeof v);
+        ASSERT_EQ(vb->Unlock(), D3D_OK);
+        dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        clear(0xFF000000);
+    }
+    void TearDown() override {
+        if (vb) vb->Release();
+        if (d3d) d3d->Release();
+        RenderDevice::TearDown();
+    }
+    IDirect3D7* d3d = nullptr;
+    IDirect3DVertexBuffer7* vb = nullptr;
+};
+
+TEST_F(RenderDeviceVertexBuffer, VertexBuffersDrawAndCheckTheirRanges) {
+    EXPECT_EQ(dev->DrawPrimitiveVB(D3DPT_TRIANGLESTRIP, vb, 1, 4, 0), DDERR_INVALIDPARAMS) << "beyond the buffer";
+    WORD far_index[3] = {0, 1, 3};
+    EXPECT_EQ(dev->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb, 1, 3, far_index, 3, 0), DDERR_INVALIDPARAMS)
+        << "indices count from the start vertex";
+    EXPECT_EQ(dev->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb, 2, 3, far_index, 3, 0), DDERR_INVALIDPARAMS)
+        << "start + count beyond the buffer";
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF000000, 0));
+    void* p = nullptr;
+    ASSERT_EQ(vb->Lock(DDLOCK_WAIT, &p, nullptr), D3D_OK);
+    EXPECT_EQ(vb->Lock(DDLOCK_WAIT, &p, nullptr), D3DERR_VERTEXBUFFERLOCKED);
+    EXPECT_EQ(dev->DrawPrimitiveVB(D3DPT_TRIANGLESTRIP, vb, 0, 4, 0), D3DERR_VERTEXBUFFERLOCKED);
+    ASSERT_EQ(vb->Unlock(), D3D_OK);
+    EXPECT_EQ(vb->Unlock(), D3DERR_VERTEXBUFFERUNLOCKFAILED);
+    ASSERT_EQ(dev->DrawPrimitiveVB(D3DPT_TRIANGLESTRIP, vb, 0, 4, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0));
+    // Indexed, relative to the start vertex.
+    clear(0xFF000000);
+    WORD tri[3] = {0, 1, 2};
+    ASSERT_EQ(dev->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb, 1, 3, tri, 3, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(50, 50), 0xFF00FF00, 0));
+    EXPECT_TRUE(near_colour(pixel(5, 5), 0xFF000000, 0));
+    // After Optimize the buffer cannot be locked; it still draws.
+    ASSERT_EQ(vb->Optimize(dev, 0), D3D_OK);
+    EXPECT_EQ(vb->Lock(DDLOCK_WAIT, &p, nullptr), D3DERR_VERTEXBUFFEROPTIMIZED);
+    D3DVERTEXBUFFERDESC desc{sizeof desc, 0, 0, 0};
+    ASSERT_EQ(vb->GetVertexBufferDesc(&desc), D3D_OK);
+    EXPECT_EQ(desc.dwFVF, static_cast<DWORD>(D3DFVF_TLVERTEX));
+    EXPECT_EQ(desc.dwNumVertices, 4u);
+    EXPECT_TRUE(desc.dwCaps & D3DVBCAPS_OPTIMIZED);
+    ASSERT_EQ(dev->DrawPrimitiveVB(D3DPT_TRIANGLESTRIP, vb, 0, 4, 0), D3D_OK);
+}
+
+TEST_F(RenderDeviceVertexBuffer, CreateVertexBufferChecksItsRecord) {
+    IDirect3DVertexBuffer7* other = reinterpret_cast<IDirect3DVertexBuffer7*>(1);
+    D3DVERTEXBUFFERDESC desc{sizeof desc, 0, D3DFVF_TLVERTEX, 4};
+    EXPECT_EQ(d3d->CreateVertexBuffer(nullptr, &other, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(other, nullptr);
+    D3DVERTEXBUFFERDESC small = desc;
+    small.dwSize = 8;
+    EXPECT_EQ(d3d->CreateVertexBuffer(&small, &other, 0), DDERR_INVALIDPARAMS);
+    D3DVERTEXBUFFERDESC none = desc;
+    none.dwNumVertices = 0;
+    EXPECT_EQ(d3d->CreateVertexBuffer(&none, &other, 0), DDERR_INVALIDPARAMS);
+    D3DVERTEXBUFFERDESC bad_fvf = desc;
+    bad_fvf.dwFVF = 0x1000;
+    EXPECT_EQ(d3d->CreateVertexBuffer(&bad_fvf, &other, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(d3d->CreateVertexBuffer(&desc, nullptr, 0), DDERR_INVALIDPARAMS);
+}
+
+TEST_F(RenderDevice, IndexedDrawsSendOnlyTheVerticesTheyUse) {
+    clear(0xFF000000);
+    dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    // Vertices 100..103 of a larger array; the others are garbage that must not matter.
+    std::vector<D3DTLVERTEX> v(200, D3DTLVERTEX{1e30f, -1e30f, 5, 0, 0, 0, 0, 0});
+    v[100] = {0, 0, 0.5f, 1, 0xFF0000FF, 0, 0, 0};
+    v[101] = {64, 0, 0.5f, 1, 0xFF0000FF, 0, 0, 0};
+    v[102] = {0, 64, 0.5f, 1, 0xFF0000FF, 0, 0, 0};
+    v[103] = {64, 64, 0.5f, 1, 0xFF0000FF, 0, 0, 0};
+    WORD indices[6] = {100, 101, 102, 102, 101, 103};
+    ASSERT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_TLVERTEX, v.data(), 200, indices, 6, 0), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(10, 50), 0xFF0000FF, 0));
+    EXPECT_TRUE(near_colour(pixel(50, 10), 0xFF0000FF, 0));
+}
+
+TEST_F(RenderDevice, StateSurvivesLongRunsOfDraws) {
+    // Enough draws, each with its own world matrix, to go round the device's streaming storage
+    // several times: the last draw still sees the projection, lights and fog set at the start.
+    D3DMATRIX proj = perspective(1.5707963f, 1.0f, 1.0f, 100.0f);
+    dev->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &proj);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRENDERSTATE_TEXTUREFACTOR, 0xFF00FF00);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+    D3DLVERTEX tri[3] = {{-1, -1, 0, 0, 0xFFFFFFFF, 0, 0, 0}, {1, -1, 0, 0, 0xFFFFFFFF, 0, 0, 0},
+                         {0, 1, 0, 0, 0xFFFFFFFF, 0, 0, 0}};
+    for (int i = 0; i < 20000; ++i) {
+        clear(0xFF000000);
+        D3DMATRIX w = translation(static_cast<float>(i % 7) * 0.01f, 0, 5);
+        ASSERT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &w), D3D_OK);
+        ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_LVERTEX, tri, 3, 0), D3D_OK);
+        if (i % 4999 == 0 || i == 19999) {
+            ASSERT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0)) << "draw " << i;
+        }
+    }
+}
+
+TEST_F(RenderDevice, ClearChecksWhatItClears) {
+    D3DRECT r{0, 0, 4, 4};
+    EXPECT_EQ(dev->Clear(0, nullptr, 0, 0, 1, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->Clear(0, nullptr, 0x10, 0, 1, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1, 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->Clear(1, &r, D3DCLEAR_ZBUFFER, 0, 1.5f, 0), DDERR_INVALIDPARAMS);
+    // A render target of its own has no depth buffer.
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+    sd.ddsCaps.dwCaps = DDSCAPS_3DDEVICE;
+    sd.dwWidth = sd.dwHeight = 16;
+    sd.ddpfPixelFormat = format_x8r8g8b8();
+    IDirectDrawSurface7* target = nullptr;
+    ASSERT_EQ(dd->CreateSurface(&sd, &target, nullptr), DD_OK);
+    ASSERT_EQ(dev->SetRenderTarget(target, 0), D3D_OK);
+    D3DVIEWPORT7 vp{};
+    dev->GetViewport(&vp);
+    EXPECT_EQ(vp.dwWidth, 16u) << "a new target brings a viewport over all of it";
+    EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1, 0), D3DERR_ZBUFFER_NOTPRESENT);
+    EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1, 0), D3DERR_STENCILBUFFER_NOTPRESENT);
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1, 0), D3D_OK);
+    std::vector<DWORD> p = read_back(target);
+    EXPECT_TRUE(near_colour(p[5], 0xFF00FF00, 0));
+    IDirectDrawSurface7* current = nullptr;
+    ASSERT_EQ(dev->GetRenderTarget(&current), D3D_OK);
+    EXPECT_EQ(current, target);
+    current->Release();
+    // Textures and surfaces that are not render targets are refused as targets.
+    EXPECT_EQ(dev->SetRenderTarget(nullptr, 0), DDERR_INVALIDPARAMS);
+    ASSERT_EQ(dev->SetRenderTarget(back, 0), D3D_OK);
+    target->Release();
+}
+
+TEST_F(RenderDevice, SetTextureTakesTexturesOfThisDirectDrawOnly) {
+    IDirectDrawSurface7* plain = make_surface(DDSCAPS_OFFSCREENPLAIN, format_x8r8g8b8(), 2, 2, [](uint8_t*, DWORD) {});
+    EXPECT_EQ(dev->SetTexture(0, plain), DDERR_INVALIDPARAMS) << "not a texture";
+    EXPECT_EQ(dev->SetTexture(8, nullptr), DDERR_INVALIDPARAMS);
+    // A texture made by another DirectDraw object lives in no GL context of this device.
+    IDirectDraw7* other = nullptr;
+    ASSERT_EQ(opengl_backend().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&other), IID_IDirectDraw7, nullptr),
+              DD_OK);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+    sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
+    sd.dwWidth = sd.dwHeight = 2;
+    sd.ddpfPixelFormat = format_x8r8g8b8();
+    IDirectDrawSurface7* foreign = nullptr;
+    ASSERT_EQ(other->CreateSurface(&sd, &foreign, nullptr), DD_OK);
+    EXPECT_EQ(dev->SetTexture(0, foreign), DDERR_INVALIDOBJECT);
+    IDirectDrawSurface7* got = reinterpret_cast<IDirectDrawSurface7*>(1);
+    ASSERT_EQ(dev->GetTexture(0, &got), D3D_OK);
+    EXPECT_EQ(got, nullptr);
+    IDirectDrawSurface7* tex = make_texture(1, 1, {0xFFFFFFFF});
+    ASSERT_EQ(dev->SetTexture(2, tex), D3D_OK);
+    ASSERT_EQ(dev->GetTexture(2, &got), D3D_OK);
+    EXPECT_EQ(got, tex);
+    got->Release();
+    dev->SetTexture(2, nullptr);
+    tex->Release();
+    foreign->Release();
+    other->Release();
+    plain->Release();
+}
+
+TEST_F(RenderDevice, CapsDescribeTheDevice) {
+    D3DDEVICEDESC7 c{};
+    ASSERT_EQ(dev->GetCaps(&c), D3D_OK);
+    EXPECT_EQ(c.dpcTriCaps.dwTextureCaps & (D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_SQUAREONLY), 0u);
+    EXPECT_EQ(c.dwDeviceRenderBitDepth, DWORD{DDBD_16 | DDBD_32});
+    EXPECT_TRUE(c.dwDeviceZBufferBitDepth & DDBD_24);
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    EXPECT_EQ(c.dwMaxTextureWidth, static_cast<DWORD>(max_size));
+    EXPECT_EQ(c.wMaxTextureBlendStages, 8);
+    EXPECT_EQ(c.wMaxSimultaneousTextures, 8);
+    EXPECT_EQ(c.dwMaxActiveLights, 8u);
+    EXPECT_EQ(c.dwTextureOpCaps, 0xFFFFFFu);
+    EXPECT_TRUE(c.dwVertexProcessingCaps & D3DVTXPCAPS_DIRECTIONALLIGHTS);
+    EXPECT_TRUE(c.dwVertexProcessingCaps & D3DVTXPCAPS_POSITIONALLIGHTS);
+    EXPECT_TRUE(c.dpcTriCaps.dwMiscCaps & D3DPMISCCAPS_CULLCCW);
+    EXPECT_EQ(c.dpcTriCaps.dwSize, sizeof(D3DPRIMCAPS));
+    D3DX_DEVICEDESC d{};
+    ASSERT_EQ(opengl_backend().D3DXGetDeviceDescription(D3DX_DEFAULT, &d), S_OK);
+    EXPECT_EQ(c.deviceGUID, d.d3dDeviceGuid);
+}
+
+HRESULT collect_format(DDPIXELFORMAT* pf, void* context) {
+    static_cast<std::vector<DDPIXELFORMAT>*>(context)->push_back(*pf);
+    return D3DENUMRET_OK;
+}
+HRESULT stop_after_one(DDPIXELFORMAT* pf, void* context) {
+    static_cast<std::vector<DDPIXELFORMAT>*>(context)->push_back(*pf);
+    return D3DENUMRET_CANCEL;
+}
+
+TEST_F(RenderDevice, TextureFormatsComeIn565First) {
+    std::vector<DDPIXELFORMAT> formats;
+    ASSERT_EQ(dev->EnumTextureFormats(collect_format, &formats), D3D_OK);
+    ASSERT_GE(formats.size(), 8u);
+    // The engine takes the first 16-bit format without alpha: six bits of green win.
+    EXPECT_EQ(formats[0].dwGBitMask, 0x07E0u);
+    EXPECT_EQ(formats[1].dwGBitMask, 0x03E0u);
+    bool palettised = false, rgb24 = false;
+    for (const DDPIXELFORMAT& f : formats) {
+        EXPECT_EQ(f.dwSize, sizeof(DDPIXELFORMAT));
+        palettised |= (f.dwFlags & DDPF_PALETTEINDEXED8) != 0;
+        rgb24 |= f.dwRGBBitCount == 24 && (f.dwFlags & DDPF_RGB);
+        // Every format offered can be made.
+        IDirectDrawSurface7* s = make_surface(DDSCAPS_TEXTURE, f, 4, 4, [](uint8_t*, DWORD) {});
+        EXPECT_NE(s, nullptr);
+        if (s) s->Release();
+    }
+    EXPECT_TRUE(palettised);
+    EXPECT_TRUE(rgb24);
+    formats.clear();
+    ASSERT_EQ(dev->EnumTextureFormats(stop_after_one, &formats), D3D_OK);
+    EXPECT_EQ(formats.size(), 1u);
+}
+
+TEST_F(RenderDevice, TextureManagerFiguresAreReal) {
+    D3DDEVINFO_TEXTUREMANAGER info{};
+    EXPECT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, &info, 40), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, nullptr, sizeof info), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetInfo(99, &info, sizeof info), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTURING, &info, sizeof info), S_FALSE);
+    IDirectDrawSurface7* a = make_texture(8, 8, std::vector<DWORD>(64, 0xFFFF0000));
+    IDirectDrawSurface7* b = make_texture(4, 4, std::vector<DWORD>(16, 0xFF00FF00));
+    ASSERT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, &info, sizeof info), D3D_OK);
+    EXPECT_EQ(info.dwTotalManaged, 2u);
+    EXPECT_EQ(info.dwTotalBytes, 8u * 8 * 4 + 4u * 4 * 4);
+    EXPECT_EQ(info.dwWorkingSet, 0u) << "nothing drawn yet";
+    ASSERT_EQ(dev->BeginScene(), D3D_OK);
+    dev->SetTexture(0, a);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    draw_rect(0, 0, 8, 8, 0xFFFFFFFF);
+    ASSERT_EQ(dev->EndScene(), D3D_OK);
+    ASSERT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, &info, sizeof info), D3D_OK);
+    EXPECT_EQ(info.dwWorkingSet, 1u);
+    EXPECT_EQ(info.dwWorkingSetBytes, 8u * 8 * 4);
+    EXPECT_EQ(info.dwNumTexturesUsed, 1u);
+    EXPECT_EQ(info.dwApproxBytesDownloaded, 8u * 8 * 4);
+    dev->SetTexture(0, nullptr);
+    a->Release();
+    b->Release();
+}
+
+}  // namespace

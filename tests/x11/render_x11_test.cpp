@@ -1,0 +1,104 @@
+// The OpenGL back end on a real X11 window (Xvfb under CTest): a frame presented through the
+// EGL window surface reads back through XGetImage the right way up.
+#include <vantor/render/opengl.h>
+#include <vantor/window.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+vantor::backend::Backend& gl() { return vantor::render::opengl_backend(); }
+
+// RGBA bytes of the window as 0xAARRGGBB.
+std::vector<DWORD> window_pixels(HWND window, int w, int h) {
+    std::vector<DWORD> p(static_cast<size_t>(w) * h);
+    if (!VantorWindowReadPixelsSized(window, p.data(), w, h, w * 4)) return {};
+    for (DWORD& v : p) v = (v & 0xFF00FF00) | ((v & 0xFF) << 16) | ((v >> 16) & 0xFF);
+    return p;
+}
+
+bool near(DWORD a, DWORD b) {
+    for (int s = 0; s < 24; s += 8)
+        if (std::abs(static_cast<int>((a >> s) & 0xFF) - static_cast<int>((b >> s) & 0xFF)) > 2) return false;
+    return true;
+}
+
+TEST(RenderX11, PresentedFrameReadsBackThroughTheXServer) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X server: run under xvfb-run";
+    uint32_t handles = HandleCount();
+    const int w = 64, h = 48;
+    HWND window = VantorCreateX11Window(w, h, "render test", TRUE);
+    ASSERT_NE(window, 0u);
+    ASSERT_EQ(gl().D3DXInitialize(), S_OK);
+    ID3DXContext* ctx = nullptr;
+    ASSERT_EQ(gl().D3DXCreateContext(D3DX_DEFAULT, 0, window, D3DX_DEFAULT, D3DX_DEFAULT, &ctx), S_OK);
+    EXPECT_EQ(ctx->GetWidth(), static_cast<DWORD>(w));
+    IDirect3DDevice7* dev = nullptr;
+    ASSERT_EQ(ctx->GetD3DDevice(&dev), S_OK);
+
+    ASSERT_EQ(ctx->SetClearColor(0xFF2040C0), S_OK);
+    ASSERT_EQ(ctx->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), S_OK);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    D3DTLVERTEX top[4] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0, 0}, {64, 0, 0.5f, 1, 0xFFFF0000, 0, 0, 0},
+                          {0, 12, 0.5f, 1, 0xFFFF0000, 0, 0, 0}, {64, 12, 0.5f, 1, 0xFFFF0000, 0, 0, 0}};
+    ASSERT_EQ(dev->BeginScene(), D3D_OK);
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, top, 4, 0), D3D_OK);
+    ASSERT_EQ(dev->EndScene(), D3D_OK);
+    ASSERT_EQ(ctx->DrawDebugText(0.1f, 0.6f, 0x00FFFF00, const_cast<char*>("X11")), S_OK);
+
+    // The server may show the frame a moment after the swap: present and read until it is
+    // there (a bounded number of tries, no timing).
+    std::vector<DWORD> p;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        ASSERT_EQ(ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC), S_OK);
+        VantorPumpWindowEvents(window);
+        p = window_pixels(window, w, h);
+        if (!p.empty() && near(p[4 * w + 30], 0xFFFF0000) && near(p[40 * w + 60], 0xFF2040C0)) break;
+    }
+    ASSERT_EQ(p.size(), static_cast<size_t>(w * h));
+    EXPECT_TRUE(near(p[4 * w + 30], 0xFFFF0000)) << std::hex << p[4 * w + 30] << ": the top rows are red";
+    EXPECT_TRUE(near(p[40 * w + 60], 0xFF2040C0)) << std::hex << p[40 * w + 60] << ": the rest is the clear colour";
+    int yellow = 0;
+    for (int y = 28; y < 48; ++y)
+        for (int x = 6; x < 40; ++x) yellow += near(p[y * w + x], 0xFFFFFF00);
+    EXPECT_GT(yellow, 5) << "the debug text reached the window";
+    // The device keeps drawing correctly after presenting changed GL state.
+    ASSERT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK);
+    IDirectDrawSurface7* back = nullptr;
+    ASSERT_EQ(ctx->GetBackBuffer(0, &back), S_OK);
+    ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, top, 4, 0), D3D_OK);
+    DDSURFACEDESC2 sd{};
+    sd.dwSize = sizeof sd;
+    ASSERT_EQ(back->Lock(nullptr, &sd, DDLOCK_READONLY, 0), DD_OK);
+    EXPECT_EQ(static_cast<DWORD*>(sd.lpSurface)[3] & 0xFFFFFF, 0xFF0000u);
+    back->Unlock(nullptr);
+    back->Release();
+
+    dev->Release();
+    EXPECT_EQ(ctx->Release(), 0u);
+    EXPECT_EQ(gl().D3DXUninitialize(), S_OK);
+    DestroyWindow(window);
+    EXPECT_EQ(HandleCount(), handles);
+}
+
+TEST(RenderX11, AWindowDestroyedUnderTheContextLosesItsSurface) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X server: run under xvfb-run";
+    uint32_t handles = HandleCount();
+    HWND window = VantorCreateX11Window(32, 32, "gone", TRUE);
+    ASSERT_EQ(gl().D3DXInitialize(), S_OK);
+    ID3DXContext* ctx = nullptr;
+    ASSERT_EQ(gl().D3DXCreateContext(D3DX_DEFAULT, 0, window, D3DX_DEFAULT, D3DX_DEFAULT, &ctx), S_OK);
+    ASSERT_EQ(ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC), S_OK);
+    DestroyWindow(window);
+    EXPECT_EQ(ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC), DDERR_SURFACELOST);
+    EXPECT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK) << "drawing into the back buffer goes on";
+    EXPECT_EQ(ctx->Release(), 0u);
+    EXPECT_EQ(gl().D3DXUninitialize(), S_OK);
+    EXPECT_EQ(HandleCount(), handles);
+}
+
+}  // namespace
