@@ -67,6 +67,8 @@ HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD widt
     c->window_ = offscreen ? 0 : window;
     c->kind_ = kind;
     c->dd_ = DirectDraw::create(static_cast<int>(device_index), gl);
+    if (!c->dd_) return D3DXERR_NOMEMORY;
+    c->dd_->set_cooperative(c->window_, fullscreen ? DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN : DDSCL_NORMAL);
     StandardFormat colour = mode.bpp == 16 ? StandardFormat::R5G6B5 : StandardFormat::X8R8G8B8;
     c->back_ = Surface::create_back_buffer(c->dd_.get(), colour, width, height);
     c->depth_ = Surface::create_depth_buffer(c->dd_.get(), width, height);

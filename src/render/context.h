@@ -73,7 +73,7 @@ private:
     ComPtr<DirectDraw> dd_;
     ComPtr<Surface> back_, depth_, primary_;
     ComPtr<Device> device_;
-    D3DCOLOR clear_colour_ = 0;
+    D3DCOLOR clear_colour_ = 0xFF000000;  // opaque black
     float clear_depth_ = 1.0f;
     DWORD clear_stencil_ = 0;
     DebugText text_;

@@ -64,6 +64,11 @@ public:
     int device_index() const { return device_index_; }
     HWND cooperative_window() const { return coop_window_; }
     DWORD cooperative_flags() const { return coop_flags_; }
+    // The level a context's own DirectDraw object starts with, as if it had asked for it.
+    void set_cooperative(HWND window, DWORD flags) {
+        coop_window_ = window;
+        coop_flags_ = flags;
+    }
     bool has_primary() const { return primary_count_ > 0; }
 
     // Texture bookkeeping for the texture-manager statistics (IDirect3DDevice7::GetInfo).

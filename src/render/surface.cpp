@@ -106,6 +106,7 @@ HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawS
     DWORD flags = desc->dwFlags;
     if (flags & ~(DDSD_ALL | DDSD_CAPS)) return DDERR_INVALIDPARAMS;
     if (flags & DDSD_LPSURFACE) return DDERR_UNSUPPORTED;  // client memory is not taken over
+    if (!dd->cooperative_flags()) return DDERR_NOCOOPERATIVELEVELSET;
     DWORD caps = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps : 0;
     DWORD caps2 = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps2 : 0;
     if (caps == 0) caps = DDSCAPS_OFFSCREENPLAIN;
@@ -125,7 +126,6 @@ HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawS
     DWORD width, height;
     if (primary) {
         if (flags & (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
-        if (!dd->cooperative_flags()) return DDERR_NOCOOPERATIVELEVELSET;
         if (dd->has_primary()) return DDERR_PRIMARYSURFACEALREADYEXISTS;
         width = mode.width;
         height = mode.height;

@@ -1,5 +1,5 @@
-// The OpenGL back end under the conformance suite. Built when VANTOR_CONFORMANCE_OPENGL_TARGET
-// names the library that provides vantor::render::opengl_backend() (tests/conformance/CMakeLists.txt).
+// The OpenGL back end under the conformance suite, built whenever the vantor-render library is
+// part of the build (tests/conformance/CMakeLists.txt).
 #include <vantor/window.h>
 
 #include "backend_factory.h"

@@ -213,7 +213,7 @@ TEST_F(RenderWindowContext, FramesReachTheWindowTheRightWayUp) {
     EXPECT_EQ(ctx->GetWidth(), 48u) << "the client area's size by default";
     EXPECT_EQ(ctx->GetHeight(), 32u);
     EXPECT_EQ(ctx->GetWindow(), window);
-    EXPECT_EQ(ctx->GetClearColor(), 0u);
+    EXPECT_EQ(ctx->GetClearColor(), 0xFF000000u);
     EXPECT_EQ(ctx->GetClearDepth(), 1.0f);
     ASSERT_EQ(ctx->SetClearColor(0xFF102030), S_OK);
     ASSERT_EQ(ctx->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), S_OK);

@@ -485,6 +485,7 @@ TEST_F(RenderDevice, SetTextureTakesTexturesOfThisDirectDrawOnly) {
     IDirectDraw7* other = nullptr;
     ASSERT_EQ(opengl_backend().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&other), IID_IDirectDraw7, nullptr),
               DD_OK);
+    ASSERT_EQ(other->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
     sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;

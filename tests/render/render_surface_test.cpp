@@ -215,9 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
         CreateCase{"flipping chain", kBasic, DDSCAPS_COMPLEX | DDSCAPS_FLIP, 0, 8, 8, format_a8r8g8b8, DDERR_INVALIDCAPS},
         CreateCase{"palettised render target", kBasic, DDSCAPS_3DDEVICE, 0, 8, 8, format_p8, DDERR_INVALIDPIXELFORMAT},
         CreateCase{"Z buffer in a colour format", kBasic, DDSCAPS_ZBUFFER, 0, 8, 8, format_r5g6b5, DDERR_INVALIDPIXELFORMAT},
-        CreateCase{"client memory", kBasic | DDSD_LPSURFACE, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, format_r5g6b5, DDERR_UNSUPPORTED},
-        CreateCase{"primary without a cooperative level", DDSD_CAPS, DDSCAPS_PRIMARYSURFACE, 0, 0, 0, nullptr,
-                   DDERR_NOCOOPERATIVELEVELSET}));
+        CreateCase{"client memory", kBasic | DDSD_LPSURFACE, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, format_r5g6b5,
+                   DDERR_UNSUPPORTED}));
 
 TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
     clear(0xFF204060);

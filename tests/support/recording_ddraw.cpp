@@ -114,8 +114,10 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
     if (!desc || !surface || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
     if (outer) return call.done(CLASS_E_NOAGGREGATION);
     if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
-    if (!(desc->dwFlags & DDSD_CAPS)) return call.done(DDERR_INVALIDPARAMS);
-    const DDSCAPS2& caps = desc->ddsCaps;
+    // A description without capabilities asks for a plain off-screen surface.
+    DDSCAPS2 caps{};
+    if (desc->dwFlags & DDSD_CAPS) caps = desc->ddsCaps;
+    if (caps.dwCaps == 0) caps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
     bool managed = caps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
     if (managed &&
         ((caps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)) || !(caps.dwCaps & DDSCAPS_TEXTURE)))
@@ -123,6 +125,8 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
     if ((caps.dwCaps & DDSCAPS_SYSTEMMEMORY) && (caps.dwCaps & DDSCAPS_VIDEOMEMORY))
         return call.done(DDERR_INVALIDCAPS);
     DDSURFACEDESC2 d = *desc;
+    d.dwFlags |= DDSD_CAPS;
+    d.ddsCaps = caps;
     if (caps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
         if (primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
         if (desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
@@ -394,7 +398,7 @@ HRESULT RecSurface::GetPixelFormat(DDPIXELFORMAT* format) {
     auto call =
         begin("GetPixelFormat", format ? std::vector<std::string>{} : std::vector<std::string>{"null"});
     if (call.failed()) return call.injected();
-    if (!format) return call.done(DDERR_INVALIDPARAMS);
+    if (!format || format->dwSize != sizeof(DDPIXELFORMAT)) return call.done(DDERR_INVALIDPARAMS);
     *format = desc_.ddpfPixelFormat;
     return call.done(DD_OK);
 }
