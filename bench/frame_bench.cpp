@@ -68,7 +68,7 @@ void BM_EngineFrame(benchmark::State& state) {
     DestroyWindow(window);
     unlink(registry.c_str());
 }
-BENCHMARK(BM_EngineFrame)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_EngineFrame)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 void BM_BareOpenGLFrame(benchmark::State& state) {
     // The same kind of display the back end renders off screen on: Mesa's surfaceless platform.
@@ -115,7 +115,7 @@ void BM_BareOpenGLFrame(benchmark::State& state) {
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display, context);
 }
-BENCHMARK(BM_BareOpenGLFrame)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_BareOpenGLFrame)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
 

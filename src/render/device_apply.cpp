@@ -616,6 +616,8 @@ void Device::apply_viewport() {
 bool Device::bind_target() {
     GLuint fb = target_->framebuffer(*gl_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fb);
+    // A target without alpha keeps its stored alpha at 1 (see colour_storage in surface.cpp).
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, target_->layout().a.bits ? GL_TRUE : GL_FALSE);
     dirty_target_ = false;
     return fb != 0;
 }
@@ -630,7 +632,6 @@ void Device::apply_dirty_state() {
         glBindSamplers(0, kMaxStages, samplers_);
         glEnable(GL_SCISSOR_TEST);
         glBlendEquation(GL_FUNC_ADD);
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         glDisable(GL_PROGRAM_POINT_SIZE);
         glPointSize(1.0f);
         glLineWidth(1.0f);

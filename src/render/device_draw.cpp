@@ -126,6 +126,9 @@ bool Device::prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type) {
         key_type_ = type;
     }
     if (!program_) return false;
+    if (rs(D3DRENDERSTATE_STENCILENABLE)) {
+        if (Surface* depth = target_->attached_depth()) depth->set_stencil_all_zero(false);
+    }
     bind_textures();
     if (draw_key_.colour_key) update_colour_key();
     upload_blocks();
@@ -236,10 +239,14 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
     // Clear ignores the render states: every channel, the whole depth and stencil, inside the
     // viewport (and the rectangles given).
     GLbitfield bits = 0;
+    const bool target_alpha = target_->layout().a.bits != 0;
     if (flags & D3DCLEAR_TARGET) {
         bits |= GL_COLOR_BUFFER_BIT;
+        // A target without alpha is cleared whole, alpha to 1: a masked clear is much slower
+        // than a full one in software drivers, and the stored alpha must stay 1 anyway.
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         glClearColor(((colour >> 16) & 0xFF) / 255.0f, ((colour >> 8) & 0xFF) / 255.0f, (colour & 0xFF) / 255.0f,
-                     ((colour >> 24) & 0xFF) / 255.0f);
+                     target_alpha ? ((colour >> 24) & 0xFF) / 255.0f : 1.0f);
     }
     if (flags & D3DCLEAR_ZBUFFER) {
         bits |= GL_DEPTH_BUFFER_BIT;
@@ -247,10 +254,13 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
         glClearDepth(z);
         dirty_render_.set(D3DRENDERSTATE_ZWRITEENABLE);
     }
-    if (flags & D3DCLEAR_STENCIL) {
+    // A depth clear leaves the stencil as it is; while the stencil holds nothing but zeros,
+    // clearing it to zero alongside keeps that and lets the driver clear the packed image whole.
+    const bool stencil_too = (flags & D3DCLEAR_ZBUFFER) && depth->stencil_all_zero();
+    if ((flags & D3DCLEAR_STENCIL) || stencil_too) {
         bits |= GL_STENCIL_BUFFER_BIT;
         glStencilMask(0xFF);
-        glClearStencil(static_cast<GLint>(stencil & 0xFF));
+        glClearStencil((flags & D3DCLEAR_STENCIL) ? static_cast<GLint>(stencil & 0xFF) : 0);
         dirty_render_.set(D3DRENDERSTATE_STENCILWRITEMASK);
     }
     any_dirty_state_ = true;
@@ -268,6 +278,14 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
             glClear(bits);
         }
         glScissor(vx1, vy1, static_cast<GLsizei>(v.dwWidth), static_cast<GLsizei>(v.dwHeight));
+    }
+    if (flags & D3DCLEAR_TARGET) glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, target_alpha ? GL_TRUE : GL_FALSE);
+    if (flags & D3DCLEAR_STENCIL) {
+        bool whole = count == 0 && v.dwX == 0 && v.dwY == 0 && v.dwWidth >= depth->width() && v.dwHeight >= depth->height();
+        if (stencil & 0xFF)
+            depth->set_stencil_all_zero(false);
+        else if (whole)
+            depth->set_stencil_all_zero(true);
     }
     return D3D_OK;
 }

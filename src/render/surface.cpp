@@ -56,8 +56,11 @@ GLenum colour_storage(const PixelLayout& l) {
         if (l.g.bits == 6) return GL_RGB565;
         return GL_RGB5_A1;
     }
-    // Without an alpha channel, reads of the destination alpha give 1, as Direct3D's do.
-    return l.a.bits ? GL_RGBA8 : GL_RGB8;
+    // 32-bit formats without alpha are kept as RGBA8 too, with alpha held at 1: storage starts
+    // opaque, uploads write 1 and the device never writes alpha into such a target, so reads of
+    // the destination alpha give 1 as Direct3D's do. (RGB8 would read back through a per-pixel
+    // conversion in software drivers, which made presenting a frame cost a third more.)
+    return GL_RGBA8;
 }
 
 bool valid_rect(const RECT& r, DWORD w, DWORD h) {
@@ -231,9 +234,11 @@ bool Surface::create_gl_storage() {
     } else {
         glTextureStorage2D(texture_, 1, colour_storage(layout_), static_cast<GLsizei>(width_),
                            static_cast<GLsizei>(height_));
-        glClearTexImage(texture_, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        const GLubyte black[4] = {0, 0, 0, static_cast<GLubyte>(layout_.a.bits ? 0 : 255)};
+        glClearTexImage(texture_, 0, GL_RGBA, GL_UNSIGNED_BYTE, black);
     }
     framebuffer_stale_ = true;
+    stencil_zero_ = true;
     texture_width_ = width_;
     texture_height_ = height_;
     if (glGetError() != GL_NO_ERROR) {
@@ -314,6 +319,7 @@ void Surface::write_back() {
     if (is_depth()) {
         for (DWORD y = 0; y < height_; ++y) std::memcpy(scratch + static_cast<size_t>(y) * width_ * 4, row(y), width_ * 4);
         glTextureSubImage2D(texture_, 0, 0, 0, w, h, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8, scratch);
+        stencil_zero_ = false;  // whatever the caller wrote
         return;
     }
     for (DWORD y = 0; y < height_; ++y)

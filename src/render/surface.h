@@ -88,6 +88,11 @@ public:
     GLuint gl_texture() const { return texture_; }
     // New size for a GL-backed surface (the context's Resize); contents are cleared.
     HRESULT resize(DWORD width, DWORD height);
+    // Depth buffers: whether every stencil value is still 0 (as made, resized or cleared so).
+    // While it is, a depth clear may clear the stencil to 0 as well, which software drivers do
+    // far faster than a depth-only clear of a packed depth-stencil image.
+    bool stencil_all_zero() const { return stencil_zero_; }
+    void set_stencil_all_zero(bool zero) { stencil_zero_ = zero; }
 
 private:
     Surface(DirectDraw* dd);
@@ -132,6 +137,7 @@ private:
     uint64_t uploaded_version_ = 0;
     uint32_t uploaded_palette_version_ = 0;
     DWORD texture_width_ = 0, texture_height_ = 0;
+    bool stencil_zero_ = true;
 
     HandleEntry handle_;
 };

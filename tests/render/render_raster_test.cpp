@@ -313,4 +313,59 @@ TEST_F(RenderRaster, StencilMasksDrawing) {
     EXPECT_TRUE(near_colour(pixel(48, 32), 0xFF000000, 0));
 }
 
+TEST_F(RenderRaster, TargetsWithoutAlphaReadDestinationAlphaAsOne) {
+    // Neither a clear nor a draw with alpha 0 may leave a zero alpha in an X8R8G8B8 target.
+    clear(0x00000000);
+    draw_rect(0, 0, 32, 64, 0x00FFFFFF);
+    dev->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_DESTALPHA);
+    dev->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_ZERO);
+    draw_rect(0, 0, 64, 64, 0xFF20C040, 0.4f);
+    EXPECT_TRUE(near_colour(pixel(16, 32), 0xFF20C040, 1)) << "over the alpha-0 draw";
+    EXPECT_TRUE(near_colour(pixel(48, 32), 0xFF20C040, 1)) << "over the alpha-0 clear";
+}
+
+TEST_F(RenderRaster, DepthClearsKeepTheStencil) {
+    auto mark_left_half = [&](DWORD ref) {
+        dev->SetRenderState(D3DRENDERSTATE_STENCILENABLE, TRUE);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILFUNC, D3DCMP_ALWAYS);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILREF, ref);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILPASS, D3DSTENCILOP_REPLACE);
+        draw_rect(0, 0, 32, 64, 0xFF0000FF);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILENABLE, FALSE);
+    };
+    auto draw_where_stencil_is = [&](DWORD ref) {
+        clear(0xFF000000);  // colour and depth only
+        dev->SetRenderState(D3DRENDERSTATE_STENCILENABLE, TRUE);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILFUNC, D3DCMP_EQUAL);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILREF, ref);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILPASS, D3DSTENCILOP_KEEP);
+        draw_rect(0, 0, 64, 64, 0xFF00FF00);
+        dev->SetRenderState(D3DRENDERSTATE_STENCILENABLE, FALSE);
+    };
+
+    // Written by drawing.
+    mark_left_half(1);
+    draw_where_stencil_is(1);
+    EXPECT_TRUE(near_colour(pixel(16, 32), 0xFF00FF00, 0));
+    EXPECT_TRUE(near_colour(pixel(48, 32), 0xFF000000, 0));
+
+    // Written by a stencil clear.
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 3), D3D_OK);
+    draw_where_stencil_is(3);
+    EXPECT_TRUE(near_colour(pixel(48, 32), 0xFF00FF00, 0));
+
+    // Cleared to zero in part of the target only: the rest keeps its values.
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0), D3D_OK);
+    mark_left_half(2);
+    D3DVIEWPORT7 full{}, right{32, 0, 32, 64, 0.0f, 1.0f};
+    ASSERT_EQ(dev->GetViewport(&full), D3D_OK);
+    ASSERT_EQ(dev->SetViewport(&right), D3D_OK);
+    ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(dev->SetViewport(&full), D3D_OK);
+    draw_where_stencil_is(2);
+    EXPECT_TRUE(near_colour(pixel(16, 32), 0xFF00FF00, 0));
+    EXPECT_TRUE(near_colour(pixel(48, 32), 0xFF000000, 0));
+}
+
 }  // namespace
