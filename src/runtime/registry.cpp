@@ -410,6 +410,20 @@ LONG change(Registry& r, F&& f) {
     return e;
 }
 
+// One registry call's view: the registry locked and brought up to date, and the key named by
+// (key, sub) resolved to a root and a path; `error` says why it could not be resolved.
+struct Access {
+    Access(HKEY key, LPCSTR sub) : r(registry()), guard(r.lock) {
+        refresh(r);
+        error = resolve(r, key, sub, root, path);
+    }
+    Registry& r;
+    std::lock_guard<std::recursive_mutex> guard;
+    int root = 0;
+    std::vector<std::string> path;
+    LONG error = ERROR_SUCCESS;
+};
+
 DWORD copy_text(const std::string& s, LPSTR buffer, DWORD size) {
     if (!buffer || size == 0) return static_cast<DWORD>(s.size());
     size_t n = std::min<size_t>(s.size(), size - 1);
@@ -425,12 +439,11 @@ extern "C" {
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, subKey, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, subKey);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     if (!find(r, root, path)) return ERROR_FILE_NOT_FOUND;
     *result = open_handle(r, root, std::move(path));
     return ERROR_SUCCESS;
@@ -440,12 +453,11 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*
                      LPDWORD disposition) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, subKey, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, subKey);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     bool existed = find(r, root, path) != nullptr;
     if (!existed) {
         LONG e = change(r, [&] {
@@ -470,12 +482,11 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, BYTE* data, LPDWORD dataSize) {
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, nullptr, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, nullptr);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     Key* k = find(r, root, path);
     if (!k) return ERROR_FILE_NOT_FOUND;
     auto it = k->values.find(lower(valueName ? valueName : ""));
@@ -502,12 +513,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
     if (type != REG_SZ && type != REG_DWORD) return ERROR_INVALID_PARAMETER;
     if (type == REG_DWORD && (!data || dataSize != 4)) return ERROR_INVALID_PARAMETER;
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, nullptr, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, nullptr);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     return change(r, [&]() -> LONG {
         Key* k = find(r, root, path);
         if (!k) return ERROR_FILE_NOT_FOUND;  // the key was deleted meanwhile
@@ -522,12 +532,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, nullptr, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, nullptr);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     Key* k = find(r, root, path);
     if (!k || !k->values.count(lower(valueName ? valueName : ""))) return ERROR_FILE_NOT_FOUND;
     return change(r, [&]() -> LONG {
@@ -537,12 +546,11 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
 }
 
 static LONG delete_key(HKEY key, LPCSTR subKey, bool tree) {
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, subKey, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, subKey);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     Key* k = find(r, root, path);
     if (!k) return ERROR_FILE_NOT_FOUND;
     if (path.empty()) {
@@ -580,12 +588,11 @@ LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) { return delete_key(key, subKey, tr
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD, LPSTR, LPDWORD, void*) {
     if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> g(r.lock);
-    refresh(r);
-    int root;
-    std::vector<std::string> path;
-    if (LONG e = resolve(r, key, nullptr, root, path); e != ERROR_SUCCESS) return e;
+    Access a(key, nullptr);
+    if (a.error != ERROR_SUCCESS) return a.error;
+    Registry& r = a.r;
+    const int root = a.root;
+    std::vector<std::string>& path = a.path;
     Key* k = find(r, root, path);
     if (!k) return ERROR_FILE_NOT_FOUND;
     if (index >= k->children.size()) return ERROR_NO_MORE_ITEMS;
