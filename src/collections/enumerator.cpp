@@ -8,28 +8,14 @@ namespace vantor {
 
 namespace {
 
-class Enumerator final : public IEnumVARIANT {
+class Enumerator final : public vantor::SingleInterface<IEnumVARIANT> {
 public:
     explicit Enumerator(std::vector<VARIANT>&& items) : items_(std::move(items)) { module().lock(); }
-    ~Enumerator() {
+    ~Enumerator() override {
         for (VARIANT& v : items_) VariantClear(&v);
         module().unlock();
     }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IEnumVARIANT) return E_NOINTERFACE;
-        *ppv = static_cast<IEnumVARIANT*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
 
     HRESULT Next(ULONG count, VARIANT* out, ULONG* fetched) override {
         if (fetched) *fetched = 0;
@@ -72,7 +58,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::vector<VARIANT> items_;
     size_t next_ = 0;
 };

@@ -71,24 +71,10 @@ std::string fill(const std::string& text, const std::string& key, const std::str
 
 // The class factory: one per class, created on first request and cached until detach.
 // Factories do not count towards the lock count; LockServer does.
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public vantor::SingleInterface<IClassFactory> {
 public:
     explicit ClassFactory(const ClassEntry& entry) : entry_(entry) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
@@ -103,7 +89,6 @@ public:
 
 private:
     const ClassEntry& entry_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

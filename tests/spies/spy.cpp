@@ -17,22 +17,9 @@ std::map<std::string, HRESULT>& failures() {
 }
 std::atomic<int> g_live{0};
 
-class Factory final : public IClassFactory {
+class Factory final : public vantor::SingleInterface<IClassFactory> {
 public:
     explicit Factory(Creator c, const char* name) : create_(c), name_(name) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = (riid == IID_IUnknown || riid == IID_IClassFactory) ? this : nullptr;
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
@@ -45,7 +32,6 @@ public:
     HRESULT LockServer(BOOL) override { return S_OK; }
 
 private:
-    std::atomic<ULONG> refs_{1};
     Creator create_;
     const char* name_;
 };

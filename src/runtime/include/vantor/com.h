@@ -15,6 +15,8 @@
 
 #include <vantor/types.h>
 
+#include <atomic>
+
 // ---------------------------------------------------------------------------------------------
 // Interface identifiers and the uuid_of helper
 // ---------------------------------------------------------------------------------------------
@@ -506,3 +508,39 @@ VANTOR_API HRESULT DispInvoke(void* _this, ITypeInfo* ptinfo, DISPID dispidMembe
                               DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
                               UINT* puArgErr);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Small objects with one interface (class factories, enumerators): QueryInterface for IUnknown
+// and that interface, and a thread-safe count that deletes the object at zero.
+//
+//   class Factory final : public vantor::SingleInterface<IClassFactory> { ... };
+// ---------------------------------------------------------------------------------------------
+namespace vantor {
+
+template <class Interface>
+class SingleInterface : public Interface {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != uuid_of<Interface>::value()) return E_NOINTERFACE;
+        *ppv = static_cast<Interface*>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+protected:
+    SingleInterface() = default;
+    virtual ~SingleInterface() = default;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace vantor
