@@ -89,15 +89,6 @@ public:
     HRESULT Load(BSTR Filename) override;
 
 private:
-    static HRESULT get(LONG v, LONG* out) {
-        if (!out) return E_POINTER;
-        *out = v;
-        return S_OK;
-    }
-    static HRESULT set(LONG& field, LONG v) {
-        field = v;
-        return S_OK;
-    }
     static HRESULT copy_out(const std::u16string& s, BSTR* out);
     static HRESULT copy_in(std::u16string& s, BSTR v);
     template <class T>

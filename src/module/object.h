@@ -114,6 +114,20 @@ protected:
     HRESULT guard(F&& body) {
         return guarded(clsid(), iid(), std::forward<F>(body));
     }
+    // Plain properties, which cannot fail. A null out-pointer, which late binding never passes,
+    // is refused rather than written through.
+    template <class T, class V>
+    static HRESULT get(const T& field, V* out) {
+        if (!out) return E_POINTER;
+        *out = static_cast<V>(field);
+        return S_OK;
+    }
+    template <class T, class V>
+    static HRESULT set(T& field, V value) {
+        field = static_cast<T>(value);
+        return S_OK;
+    }
+
     // Reports a failure for this class without a method around it (construction).
     HRESULT report(const failure& f) { return f.Report(clsid(), iid()); }
 

@@ -184,12 +184,6 @@ public:
     HRESULT Reset() override { return S_OK; }
 
 private:
-    static HRESULT get(float v, FLOAT* out) {
-        if (!out) return E_POINTER;
-        *out = v;
-        return S_OK;
-    }
-
     IDirect3DDevice7* require_device() {
         IDirect3DDevice7* d = device_of(device_);
         if (!d) {

@@ -14,13 +14,13 @@ public:
     static constexpr const CLSID& kClsid = CLSID_Colour;
 
     HRESULT get_Red(FLOAT* v) override { return get(red_, v); }
-    HRESULT put_Red(FLOAT v) override { return put(red_, v); }
+    HRESULT put_Red(FLOAT v) override { return set(red_, v); }
     HRESULT get_Green(FLOAT* v) override { return get(green_, v); }
-    HRESULT put_Green(FLOAT v) override { return put(green_, v); }
+    HRESULT put_Green(FLOAT v) override { return set(green_, v); }
     HRESULT get_Blue(FLOAT* v) override { return get(blue_, v); }
-    HRESULT put_Blue(FLOAT v) override { return put(blue_, v); }
+    HRESULT put_Blue(FLOAT v) override { return set(blue_, v); }
     HRESULT get_Alpha(FLOAT* v) override { return get(alpha_, v); }
-    HRESULT put_Alpha(FLOAT v) override { return put(alpha_, v); }
+    HRESULT put_Alpha(FLOAT v) override { return set(alpha_, v); }
 
     HRESULT Save(LONG f) override {
         return guard([&] {
@@ -49,18 +49,6 @@ public:
     }
 
 private:
-    // The accessors cannot fail. A null out-pointer, which the Automation path never passes,
-    // is refused rather than written through.
-    static HRESULT get(FLOAT value, FLOAT* out) {
-        if (!out) return E_POINTER;
-        *out = value;
-        return S_OK;
-    }
-    static HRESULT put(FLOAT& field, FLOAT value) {
-        field = value;
-        return S_OK;
-    }
-
     FLOAT red_ = 0.0f, green_ = 0.0f, blue_ = 0.0f, alpha_ = 0.0f;
 };
 
@@ -69,23 +57,13 @@ public:
     static constexpr const CLSID& kClsid = CLSID_Position;
 
     HRESULT get_X(FLOAT* v) override { return get(x_, v); }
-    HRESULT put_X(FLOAT v) override { return put(x_, v); }
+    HRESULT put_X(FLOAT v) override { return set(x_, v); }
     HRESULT get_Y(FLOAT* v) override { return get(y_, v); }
-    HRESULT put_Y(FLOAT v) override { return put(y_, v); }
+    HRESULT put_Y(FLOAT v) override { return set(y_, v); }
     HRESULT get_Z(FLOAT* v) override { return get(z_, v); }
-    HRESULT put_Z(FLOAT v) override { return put(z_, v); }
+    HRESULT put_Z(FLOAT v) override { return set(z_, v); }
 
 private:
-    static HRESULT get(FLOAT value, FLOAT* out) {
-        if (!out) return E_POINTER;
-        *out = value;
-        return S_OK;
-    }
-    static HRESULT put(FLOAT& field, FLOAT value) {
-        field = value;
-        return S_OK;
-    }
-
     FLOAT x_ = 0.0f, y_ = 0.0f, z_ = 0.0f;
 };
 

@@ -277,17 +277,6 @@ public:
     }
 
 private:
-    template <class T, class V>
-    static HRESULT get(T v, V* out) {
-        if (!out) return E_POINTER;
-        *out = static_cast<V>(v);
-        return S_OK;
-    }
-    template <class T, class V>
-    static HRESULT set(T& field, V v) {
-        field = static_cast<T>(v);
-        return S_OK;
-    }
     template <class C>
     static HRESULT child(const ComPtr<C>& c, IDispatch** out) {
         if (!out) return E_POINTER;
