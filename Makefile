@@ -52,6 +52,7 @@ demo: build
 bench: build
 	@for b in build/bin/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	PYTHONPATH=build/python:build/bench $(PYTHON) bench/dispatch_bench.py
+	PYTHONPATH=build/python $(PYTHON) bench/frame_bench.py
 
 docs:
 	$(PYTHON) tools/idlgen.py idl/vantor.idl --docs docs/api.md
