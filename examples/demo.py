@@ -24,9 +24,11 @@ def main():
     window = vantor.Window(width, height, title="Vantor demo", visible=visible)
     print(f"Window: {window.kind}, {window.width} x {window.height}")
 
+    levels = {value: name for name, value in vantor.constants.enumerations()["HWLevels"].items()}
     devices = vantor.Dispatch("Vantor.Devices")
     for device in devices:
-        print(f"Rendering device {device.Index}: {device.Name} (level {device.Level})")
+        level = levels.get(device.Level, device.Level)
+        print(f"Rendering device {device.Index}: {device.Name} (level {level})")
 
     device = vantor.Dispatch("Vantor.Device3D")
     device.Window = window.handle
