@@ -203,6 +203,7 @@ TEST_P(Conformance, UtilityCallsBeforeStartAreRefused) {
     D3DX_VIDMODEDESC mode{};
     D3DX_SURFACEFORMAT format = D3DX_SF_UNKNOWN;
     ID3DXContext* context = nullptr;
+    EXPECT_EQ(backend().D3DXGetDeviceCount(), 0u);
     EXPECT_EQ(backend().D3DXGetDeviceDescription(0, &desc), D3DXERR_D3DXNOTSTARTEDYET);
     EXPECT_EQ(backend().D3DXGetCurrentVideoMode(0, &mode), D3DXERR_D3DXNOTSTARTEDYET);
     EXPECT_EQ(backend().D3DXGetSurfaceFormat(0, nullptr, D3DX_SC_COLORTEXTURE, 0, &format),

@@ -1,5 +1,6 @@
-// The device's state calls: Direct3D 7's defaults and read-back, and the results of invalid
-// arguments, after which nothing is drawn and no GL error is left.
+// The device's state calls beyond what the conformance suite checks on every back end (defaults,
+// read-back, scenes, transforms): states that reach GL, refusals particular to this device, and
+// invalid arguments after which nothing is drawn and no GL error is left.
 #include "render_test_support.h"
 
 using namespace render_test;
@@ -7,106 +8,6 @@ using namespace render_test;
 namespace {
 
 using RenderDevice = RenderTest;
-
-struct StateDefault {
-    D3DRENDERSTATETYPE state;
-    DWORD value;
-};
-
-TEST_F(RenderDevice, RenderStatesStartAtDirect3D7Defaults) {
-    const StateDefault defaults[] = {
-        {D3DRENDERSTATE_ANTIALIAS, 0},
-        {D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_WRAP},
-        {D3DRENDERSTATE_TEXTUREPERSPECTIVE, TRUE},
-        {D3DRENDERSTATE_ZENABLE, D3DZB_TRUE},  // the context attaches a depth buffer
-        {D3DRENDERSTATE_FILLMODE, D3DFILL_SOLID},
-        {D3DRENDERSTATE_SHADEMODE, D3DSHADE_GOURAUD},
-        {D3DRENDERSTATE_LINEPATTERN, 0},
-        {D3DRENDERSTATE_ZWRITEENABLE, TRUE},
-        {D3DRENDERSTATE_ALPHATESTENABLE, FALSE},
-        {D3DRENDERSTATE_LASTPIXEL, TRUE},
-        {D3DRENDERSTATE_TEXTUREMAG, 1},
-        {D3DRENDERSTATE_TEXTUREMIN, 1},
-        {D3DRENDERSTATE_SRCBLEND, D3DBLEND_ONE},
-        {D3DRENDERSTATE_DESTBLEND, D3DBLEND_ZERO},
-        {D3DRENDERSTATE_CULLMODE, D3DCULL_CCW},
-        {D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL},
-        {D3DRENDERSTATE_ALPHAREF, 0},
-        {D3DRENDERSTATE_ALPHAFUNC, D3DCMP_ALWAYS},
-        {D3DRENDERSTATE_DITHERENABLE, FALSE},
-        {D3DRENDERSTATE_ALPHABLENDENABLE, FALSE},
-        {D3DRENDERSTATE_FOGENABLE, FALSE},
-        {D3DRENDERSTATE_SPECULARENABLE, FALSE},
-        {D3DRENDERSTATE_FOGCOLOR, 0},
-        {D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE},
-        {D3DRENDERSTATE_FOGSTART, float_bits(0.0f)},
-        {D3DRENDERSTATE_FOGEND, float_bits(1.0f)},
-        {D3DRENDERSTATE_FOGDENSITY, float_bits(1.0f)},
-        {D3DRENDERSTATE_COLORKEYENABLE, FALSE},
-        {D3DRENDERSTATE_BORDERCOLOR, 0},
-        {D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_WRAP},
-        {D3DRENDERSTATE_TEXTUREADDRESSV, D3DTADDRESS_WRAP},
-        {D3DRENDERSTATE_ZBIAS, 0},
-        {D3DRENDERSTATE_RANGEFOGENABLE, FALSE},
-        {D3DRENDERSTATE_ANISOTROPY, 1},
-        {D3DRENDERSTATE_STENCILENABLE, FALSE},
-        {D3DRENDERSTATE_STENCILFAIL, D3DSTENCILOP_KEEP},
-        {D3DRENDERSTATE_STENCILFUNC, D3DCMP_ALWAYS},
-        {D3DRENDERSTATE_STENCILMASK, 0xFFFFFFFF},
-        {D3DRENDERSTATE_STENCILWRITEMASK, 0xFFFFFFFF},
-        {D3DRENDERSTATE_TEXTUREFACTOR, 0xFFFFFFFF},
-        {D3DRENDERSTATE_WRAP0, 0},
-        {D3DRENDERSTATE_CLIPPING, TRUE},
-        {D3DRENDERSTATE_LIGHTING, TRUE},
-        {D3DRENDERSTATE_AMBIENT, 0},
-        {D3DRENDERSTATE_FOGVERTEXMODE, D3DFOG_NONE},
-        {D3DRENDERSTATE_COLORVERTEX, TRUE},
-        {D3DRENDERSTATE_LOCALVIEWER, TRUE},
-        {D3DRENDERSTATE_NORMALIZENORMALS, FALSE},
-        {D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1},
-        {D3DRENDERSTATE_SPECULARMATERIALSOURCE, D3DMCS_COLOR2},
-        {D3DRENDERSTATE_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL},
-        {D3DRENDERSTATE_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL},
-        {D3DRENDERSTATE_VERTEXBLEND, 0},
-        {D3DRENDERSTATE_CLIPPLANEENABLE, 0},
-    };
-    for (const StateDefault& d : defaults) {
-        DWORD v = 0xDEADBEEF;
-        ASSERT_EQ(dev->GetRenderState(d.state, &v), D3D_OK) << d.state;
-        EXPECT_EQ(v, d.value) << "render state " << d.state;
-    }
-}
-
-TEST_F(RenderDevice, StageStatesStartAtDirect3D7Defaults) {
-    for (DWORD s : {0u, 3u, 7u}) {
-        auto get = [&](D3DTEXTURESTAGESTATETYPE t) {
-            DWORD v = 0xDEADBEEF;
-            EXPECT_EQ(dev->GetTextureStageState(s, t, &v), D3D_OK);
-            return v;
-        };
-        EXPECT_EQ(get(D3DTSS_COLOROP), s == 0 ? DWORD{D3DTOP_MODULATE} : DWORD{D3DTOP_DISABLE});
-        EXPECT_EQ(get(D3DTSS_ALPHAOP), s == 0 ? DWORD{D3DTOP_SELECTARG1} : DWORD{D3DTOP_DISABLE});
-        EXPECT_EQ(get(D3DTSS_COLORARG1), DWORD{D3DTA_TEXTURE});
-        EXPECT_EQ(get(D3DTSS_COLORARG2), DWORD{D3DTA_CURRENT});
-        EXPECT_EQ(get(D3DTSS_TEXCOORDINDEX), s);
-        EXPECT_EQ(get(D3DTSS_ADDRESSU), DWORD{D3DTADDRESS_WRAP});
-        EXPECT_EQ(get(D3DTSS_MAGFILTER), DWORD{D3DTFG_POINT});
-        EXPECT_EQ(get(D3DTSS_MIPFILTER), DWORD{D3DTFP_NONE});
-        EXPECT_EQ(get(D3DTSS_MAXANISOTROPY), 1u);
-        EXPECT_EQ(get(D3DTSS_TEXTURETRANSFORMFLAGS), DWORD{D3DTTFF_DISABLE});
-    }
-    D3DMATRIX m{};
-    for (auto t : {D3DTRANSFORMSTATE_WORLD, D3DTRANSFORMSTATE_VIEW, D3DTRANSFORMSTATE_PROJECTION,
-                   D3DTRANSFORMSTATE_WORLD3, D3DTRANSFORMSTATE_TEXTURE7}) {
-        ASSERT_EQ(dev->GetTransform(t, &m), D3D_OK);
-        D3DMATRIX i = identity();
-        EXPECT_EQ(std::memcmp(&m, &i, sizeof m), 0) << "transform " << t;
-    }
-    D3DVIEWPORT7 vp{};
-    ASSERT_EQ(dev->GetViewport(&vp), D3D_OK);
-    EXPECT_EQ(vp.dwWidth, kWidth);
-    EXPECT_EQ(vp.dvMaxZ, 1.0f);
-}
 
 TEST_F(RenderDevice, EveryStateReadsBackWhatWasSet) {
     for (DWORD s = 2; s < D3DRENDERSTATE_MAX; ++s) {
@@ -183,19 +84,6 @@ TEST_F(RenderDevice, ViewportsMustLieInTheTarget) {
     EXPECT_EQ(std::memcmp(&got, &vp, sizeof vp), 0) << "a refused viewport changes nothing";
 }
 
-TEST_F(RenderDevice, MultiplyTransformPutsTheNewMatrixFirst) {
-    D3DMATRIX t = translation(1, 2, 3), s = identity();
-    s._11 = 2, s._22 = 2, s._33 = 2;
-    dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &t);
-    ASSERT_EQ(dev->MultiplyTransform(D3DTRANSFORMSTATE_WORLD, &s), D3D_OK);
-    D3DMATRIX m{};
-    dev->GetTransform(D3DTRANSFORMSTATE_WORLD, &m);
-    // S·T scales first, then translates: the translation stays (1, 2, 3).
-    EXPECT_EQ(m._11, 2.0f);
-    EXPECT_EQ(m._41, 1.0f);
-    EXPECT_EQ(m._43, 3.0f);
-}
-
 D3DLIGHT7 valid_point() {
     D3DLIGHT7 l{};
     l.dltType = D3DLIGHT_POINT;
@@ -269,14 +157,6 @@ TEST_F(RenderDevice, NinthLightIsRefused) {
     EXPECT_EQ(dev->LightEnable(30, TRUE), D3D_OK) << "an enabled light may be enabled again";
     ASSERT_EQ(dev->LightEnable(30, FALSE), D3D_OK);
     EXPECT_EQ(dev->LightEnable(100, TRUE), D3D_OK);
-}
-
-TEST_F(RenderDevice, ScenesDoNotNest) {
-    EXPECT_EQ(dev->EndScene(), D3DERR_SCENE_NOT_IN_SCENE);
-    ASSERT_EQ(dev->BeginScene(), D3D_OK);
-    EXPECT_EQ(dev->BeginScene(), D3DERR_SCENE_IN_SCENE);
-    ASSERT_EQ(dev->EndScene(), D3D_OK);
-    EXPECT_EQ(dev->EndScene(), D3DERR_SCENE_NOT_IN_SCENE);
 }
 
 struct DrawCase {

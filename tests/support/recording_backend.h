@@ -70,8 +70,7 @@
 //   parameters. A success code (S_FALSE) as `hr` lets the call work and returns that code.
 //
 // Defaults where Direct3D 7 leaves the value open (the OpenGL back end matches these; the
-// conformance suite pins all but GetLightEnable's exact TRUE, which it compares as non-zero, and
-// the device count before start):
+// conformance suite pins all but GetLightEnable's exact TRUE, which it compares as non-zero):
 //   ZENABLE TRUE (the context always attaches a depth buffer); TEXTUREFACTOR 0xFFFFFFFF;
 //   CLIPPING TRUE; AMBIENTMATERIALSOURCE MATERIAL (0); SPECULARENABLE FALSE; LASTPIXEL TRUE;
 //   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
