@@ -9,6 +9,13 @@ Outputs:
   --source   the type library description (vantor/typedesc.h) with one typed invoke stub per
              member, so IDispatch::Invoke needs neither assembly nor libffi.
   --docs     a Markdown API reference.
+  --classes  the component's class table: one row per co-class (ProgID name, registry script,
+             aggregation) calling the creator its class's own file defines; a co-class whose
+             class is not built into the component has no creator and stays unregistered.
+
+Co-class attributes beyond MIDL's: registry_script(n), the resource id of the class's registry
+script (required for --classes). `aggregatable` (MIDL's) lets the class be created inside an
+outer object.
 
 The IDL is a small subset of MIDL (see parse()). Errors name the file and line.
 Standard library only.
@@ -98,6 +105,8 @@ class CoClass:
     default: str
     source: Optional[str]
     line: int = 0
+    script: Optional[int] = None     # registry_script(n)
+    aggregatable: bool = False
 
 
 @dataclass
@@ -351,8 +360,11 @@ class Parser:
         self.expect(";")
         if not default:
             self.error(f"coclass {name} has no default interface")
+        script = attrs.get("registry_script")
+        if script is not None and (not isinstance(script, int) or not 0 < script < 65536):
+            self.error(f"registry_script of coclass {name} must be a resource id from 1 to 65535")
         return CoClass(name, require(attrs, "uuid", line, self.path), attrs.get("helpstring", ""),
-                       default, source, line)
+                       default, source, line, script, "aggregatable" in attrs)
 
     def member(self) -> Member:
         line = self.peek().line
@@ -791,6 +803,62 @@ def source(lib: Library, source_name: str) -> str:
 
 
 # --------------------------------------------------------------------------------------------
+# Class table
+# --------------------------------------------------------------------------------------------
+
+def classes(lib: Library, source_name: str, path: str = "<idl>") -> str:
+    scripts: dict[int, str] = {}
+    for c in lib.coclasses:
+        if c.script is None:
+            raise IdlError(f"coclass {c.name} has no registry_script", c.line, path)
+        if c.script in scripts:
+            raise IdlError(f"coclass {c.name} reuses registry script {c.script} of {scripts[c.script]}", c.line, path)
+        scripts[c.script] = c.name
+    rows = sorted(lib.coclasses, key=lambda c: c.name)
+    out: list[str] = []
+    w = out.append
+    w(f"// Generated from {source_name} by tools/idlgen.py; do not edit.")
+    w("// The class table: every co-class in alphabetical order. A class's own file defines")
+    w("// create_class<its interface>; the declarations here are weak, so a co-class whose class is")
+    w("// not built into the component has no creator and is neither registered nor creatable.")
+    w('#include "module/module.h"')
+    w("")
+    w("#include <vantor/vantor.h>")
+    w("")
+    w("#include <vector>")
+    w("")
+    w("namespace vantor {")
+    w("")
+    for c in rows:
+        w(f"template <> HRESULT create_class<{c.default}>(IUnknown*, REFIID, void**) __attribute__((weak));")
+    w("")
+    w("namespace {")
+    w("")
+    w("const ClassEntry kCoClasses[] = {")
+    for c in rows:
+        w(f"    {{&CLSID_{c.name}, {c_string(c.name)}, {c.script}, {'true' if c.aggregatable else 'false'}, "
+          f"&create_class<{c.default}>}},")
+    w("};")
+    w("")
+    w("}  // namespace")
+    w("")
+    w("const ClassEntry* class_table(size_t* count) {")
+    w("    static const auto built = [] {")
+    w("        std::vector<ClassEntry> rows;")
+    w("        for (const ClassEntry& e : kCoClasses)")
+    w("            if (e.create) rows.push_back(e);")
+    w("        return rows;")
+    w("    }();")
+    w("    *count = built.size();")
+    w("    return built.data();")
+    w("}")
+    w("")
+    w("}  // namespace vantor")
+    w("")
+    return "\n".join(out)
+
+
+# --------------------------------------------------------------------------------------------
 # Documentation
 # --------------------------------------------------------------------------------------------
 
@@ -942,6 +1010,7 @@ def main(argv=None) -> int:
     ap.add_argument("--source")
     ap.add_argument("--docs")
     ap.add_argument("--spies")
+    ap.add_argument("--classes")
     args = ap.parse_args(argv)
     with open(args.idl, encoding="utf-8") as f:
         text = f.read()
@@ -959,6 +1028,13 @@ def main(argv=None) -> int:
         write_if_changed(args.docs, docs(lib, name))
     if args.spies:
         write_if_changed(args.spies, spies(lib, name))
+    if args.classes:
+        try:
+            text = classes(lib, name, args.idl)
+        except IdlError as e:
+            print(f"idlgen: {e}", file=sys.stderr)
+            return 1
+        write_if_changed(args.classes, text)
     return 0
 
 

@@ -3,8 +3,8 @@
 //   class CCameras final : public Collection<CCameras, ICameras, ICamera> {
 //       HRESULT get_Add(BSTR name, IDispatch** out) override {
 //           return add(out, CLSID_Camera, "Camera Not Registered.", name,
-//                      [&] { if (!device_) throw failure(E_POINTER, "Device Not Initialised."); },
-//                      [&](ICamera* camera) { camera->put_Device(device_); camera->put_Name(name); });
+//                      [&] { device_.require(); },
+//                      [&](ICamera* camera) { camera->put_Device(device_.handle()); camera->put_Name(name); });
 //       }
 //   };
 //
@@ -38,7 +38,7 @@ public:
     LONG count() const { return static_cast<LONG>(entries_.size()); }
 
     // Stores under `key` (a copy), replacing and releasing any element stored there.
-    void put(BSTR key, ComPtr<Element> element) { put(std::u16string(key ? key : u"", SysStringLen(key)), std::move(element)); }
+    void put(BSTR key, ComPtr<Element> element) { put(u16(key), std::move(element)); }
     void put(const std::u16string& key, ComPtr<Element> element) { entries_[key] = std::move(element); }
 
     typename Map::iterator find(const VARIANT& index) {
@@ -49,7 +49,7 @@ public:
             std::advance(it, position - 1);
             return it;
         }
-        if (index.vt == VT_BSTR) return entries_.find(std::u16string(index.bstrVal ? index.bstrVal : u"", SysStringLen(index.bstrVal)));
+        if (index.vt == VT_BSTR) return entries_.find(u16(index.bstrVal));
         return entries_.end();
     }
 
@@ -116,10 +116,7 @@ public:
         store_.clear();
         return S_OK;
     }
-    HRESULT put_Device(LONG device) {
-        device_ = device;
-        return S_OK;
-    }
+    HRESULT put_Device(LONG device) { return device_.put(device); }
     HRESULT put_Direct3D(LONG direct3d) {
         direct3d_ = direct3d;
         return S_OK;
@@ -153,10 +150,10 @@ protected:
                    std::forward<Configure>(configure));
     }
 
-    static std::u16string key_of(BSTR name) { return std::u16string(name ? name : u"", SysStringLen(name)); }
+    static std::u16string key_of(BSTR name) { return u16(name); }
 
     Store<Element> store_;
-    LONG device_ = 0;
+    DeviceLink device_;
     LONG direct3d_ = 0;
 };
 

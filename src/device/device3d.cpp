@@ -2,11 +2,7 @@
 // rendering context on a window and binds the children; the frame is Clear, Render, Update.
 #include "device/device3d.h"
 
-#include "module/classes.h"
-#include "module/create.h"
-#include "module/results.h"
 #include "module/strings.h"
-#include "module/trace.h"
 #include "texture/registry.h"
 
 #include <vantor/backend/backend.h>
@@ -30,19 +26,16 @@ namespace {
 
 backend::Backend& back_end() { return backend::backend(); }
 
-// Packs colour components (0.0 to 1.0) as 0xAARRGGBB, each times 255 truncated toward zero.
-DWORD pack(float r, float g, float b, float a) {
-    auto c = [](float v) { return static_cast<DWORD>(v * 255.0f); };
-    return (c(a) << 24) | (c(r) << 16) | (c(g) << 8) | c(b);
+// A colour whose components are each within 0.0 to 1.0; the first outside (or not a number) is
+// refused with its text.
+D3DCOLOR checked_colour(const D3DCOLORVALUE& c) {
+    static const char* const kTexts[4] = {"Invalid Red Intensity.", "Invalid Green Intensity.",
+                                          "Invalid Blue Intensity.", "Invalid Alpha Intensity."};
+    const float v[4] = {c.r, c.g, c.b, c.a};
+    for (int i = 0; i < 4; ++i)
+        if (!(v[i] >= 0.0f && v[i] <= 1.0f)) throw failure(E_INVALIDARG, kTexts[i]);
+    return pack_colour(c);
 }
-
-// A colour component outside 0.0 to 1.0 (or not a number) is refused with the component's text.
-void check_intensity(float v, const char* text) {
-    if (!(v >= 0.0f && v <= 1.0f)) throw failure(E_INVALIDARG, text);
-}
-
-const char* const kIntensityTexts[4] = {"Invalid Red Intensity.", "Invalid Green Intensity.",
-                                        "Invalid Blue Intensity.", "Invalid Alpha Intensity."};
 
 }  // namespace
 
@@ -50,7 +43,8 @@ const char* const kIntensityTexts[4] = {"Invalid Red Intensity.", "Invalid Green
 
 HRESULT CDevice3D::FinalConstruct() {
     CoInitialize(nullptr);
-    try {
+    // A child that cannot be created is reported; the device lives on without it and the ones after it.
+    guard([&] {
         trace("Checking Registry.\n");
         struct Child {
             const char* label;
@@ -85,19 +79,13 @@ HRESULT CDevice3D::FinalConstruct() {
             c.keep(p);
             if (c.quiet) {
                 Trace(kTraceCategory, 1, "Succeeded.\n");
-                ambient_->put_Red(0.0f);
-                ambient_->put_Green(0.0f);
-                ambient_->put_Blue(0.0f);
-                ambient_->put_Alpha(0.0f);
+                set_colour(ambient_.get(), 0.0f, 0.0f, 0.0f, 0.0f);
             } else {
                 trace("Succeeded.\n");
             }
         }
-    } catch (const failure& f) {
-        report(f);  // the device lives on without this child and the ones after it
-    } catch (...) {
-        report(failure(E_FAIL, "Exception Raised."));
-    }
+        return S_OK;
+    });
     return S_OK;
 }
 
@@ -110,6 +98,10 @@ CDevice3D::~CDevice3D() {
     } catch (...) {
         trace("Exception Raised.\n");
     }
+}
+
+void CDevice3D::hold_utility_layer() {
+    if (SUCCEEDED(back_end().D3DXInitialize())) ++starts_;
 }
 
 void CDevice3D::end_utility_layer() {
@@ -147,11 +139,7 @@ HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_B
         trace("Using Window Title --> '%s'\n", title);
 
         trace("Initialising Direct3DX --> ");
-        HRESULT hr = back_end().D3DXInitialize();
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, kStringD3DXInitFailed);
-        }
+        HRESULT hr = check(back_end().D3DXInitialize(), "Failed. (Error Code=%x).\n", kStringD3DXInitFailed);
         ++starts_;
         trace("Succeeded.\n");
 
@@ -174,10 +162,9 @@ HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_B
         if (FAILED(hr)) hr = back_end().D3DXCreateContext(D3DX_DEFAULT, flags, static_cast<HWND>(window_), w, h, context.put());
         if (hr == DDERR_PRIMARYSURFACEALREADYEXISTS) hr = S_OK;  // not a failure here
         if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            if (hr == D3DXERR_COLORDEPTHTOOLOW) throw failure(hr, "Colour Depth Too Low!");
-            throw backend_failure(hr, Site::Device3DInitialise);
+            const char* failed = "Failed. (Error Code=%x).\n";
+            trace(failed, static_cast<unsigned>(hr));  // the failure is traced twice
+            check(hr, hr == D3DXERR_COLORDEPTHTOOLOW ? Check(failed, "Colour Depth Too Low!") : Check(failed, Site::Device3DInitialise));
         }
         trace("Succeeded.\n");
         // A new context replaces the old one (Initialise does not look at the status).
@@ -198,13 +185,10 @@ HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_B
         viewport_ = D3DVIEWPORT7{0, 0, w, h, 0.0f, 1.0f};
         trace("Setting Viewport --> ");
         hr = need(device_.get())->SetViewport(&viewport_);
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).", static_cast<unsigned>(hr));
-            if (hr == E_INVALIDARG) throw failure(hr, kStringInvalidParameter);
-            if (hr == DDERR_INVALIDOBJECT) throw failure(hr, kStringInvalidObject);
-            if (hr == D3DERR_VIEWPORTHASNODEVICE) throw failure(hr, "Viewport Has No Device Set.");
-            throw failure(hr, kStringUnknownError);
-        }
+        const char* viewport_failed = "Failed. (Error Code=%x).";
+        if (hr == D3DERR_VIEWPORTHASNODEVICE) check(hr, viewport_failed, "Viewport Has No Device Set.");
+        check(hr, viewport_failed,
+              hr == E_INVALIDARG ? kStringInvalidParameter : hr == DDERR_INVALIDOBJECT ? kStringInvalidObject : kStringUnknownError);
         trace("Succeeded.\n");
 
         trace("Configuring Child Objects.\n");
@@ -264,11 +248,7 @@ HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_B
         d->SetRenderState(D3DRENDERSTATE_NORMALIZENORMALS, TRUE);
 
         trace("Obtaining Current Viewport for Device --> ");
-        hr = d->GetViewport(&viewport_);
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Get Viewport.");
-        }
+        check(d->GetViewport(&viewport_), "Failed. (Error Code=%x).\n", "Failed to Get Viewport.");
         trace("Succeeded.\n");
         status_ = sm_Ready;
         return S_OK;
@@ -323,11 +303,8 @@ HRESULT CDevice3D::Resize(LONG width, LONG Height) {
     return guard([&] {
         if (!context_) throw failure(E_POINTER, "Context Not Initialised.");
         trace("Resizing --> ");
-        HRESULT hr = context_->Resize(static_cast<DWORD>(width), static_cast<DWORD>(Height));
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x)\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Resize Failed.");
-        }
+        check(context_->Resize(static_cast<DWORD>(width), static_cast<DWORD>(Height)), "Failed. (Error Code=%x)\n",
+              "Resize Failed.");
         trace("Succeeded.\n");
         return S_OK;
     });
@@ -338,8 +315,7 @@ HRESULT CDevice3D::Resize(LONG width, LONG Height) {
 HRESULT CDevice3D::Render() {
     return guard([&] {
         trace("BeginScene\n");
-        HRESULT hr = need(device_.get())->BeginScene();
-        if (FAILED(hr)) throw failure(hr, "Begin Scene Function Failed.");
+        HRESULT hr = check(need(device_.get())->BeginScene(), nullptr, "Begin Scene Function Failed.");
         trace("UpdateAmbientLight\n");
         if (!update_ambient_light()) trace("Ambient Light Update Failed.\n");
         if (objects_) {
@@ -358,10 +334,8 @@ HRESULT CDevice3D::Render() {
         }
         trace("EndScene\n");
         hr = device_->EndScene();
-        if (FAILED(hr)) {
-            trace("End Scene Failed (Error Code = %x)\n", static_cast<unsigned>(hr));
-            throw failure(hr, hr == D3DERR_SCENE_END_FAILED ? "End Scene Function Failed." : "Unknown Error.");
-        }
+        check(hr, "End Scene Failed (Error Code = %x)\n",
+              hr == D3DERR_SCENE_END_FAILED ? "End Scene Function Failed." : "Unknown Error.");
         trace("Finished.\n");
         return S_OK;
     });
@@ -369,22 +343,10 @@ HRESULT CDevice3D::Render() {
 
 bool CDevice3D::update_ambient_light() {
     HRESULT hr = guard([&] {
-        if (!device_) throw failure(E_POINTER, "Device Not Initialised.");
-        if (!ambient_) throw failure(E_POINTER, "Ambient Light Not Initialised.");
-        float c[4];
-        ambient_->get_Red(&c[0]);
-        check_intensity(c[0], kIntensityTexts[0]);
-        ambient_->get_Green(&c[1]);
-        check_intensity(c[1], kIntensityTexts[1]);
-        ambient_->get_Blue(&c[2]);
-        check_intensity(c[2], kIntensityTexts[2]);
-        ambient_->get_Alpha(&c[3]);
-        check_intensity(c[3], kIntensityTexts[3]);
-        HRESULT r = device_->SetRenderState(D3DRENDERSTATE_AMBIENT, pack(c[0], c[1], c[2], c[3]));
-        if (FAILED(r)) {
-            trace("SetRenderState (Ambient) Failed. (Error Code=%x)\n", static_cast<unsigned>(r));
-            throw failure(r, "Failed to Set Ambient Light.");
-        }
+        IDirect3DDevice7* d = require_device();
+        const D3DCOLOR ambient = checked_colour(read_colour(require(ambient_.get(), "Ambient Light Not Initialised.")));
+        set_state(d, D3DRENDERSTATE_AMBIENT, ambient,
+                  {"SetRenderState (Ambient) Failed. (Error Code=%x)\n", "Failed to Set Ambient Light."});
         return S_OK;
     });
     return SUCCEEDED(hr);
@@ -394,18 +356,9 @@ HRESULT CDevice3D::Clear(FLOAT Red, FLOAT Green, FLOAT Blue, FLOAT Alpha) {
     return guard([&] {
         RECT r;
         if (!GetWindowRect(static_cast<HWND>(window_), &r)) throw failure(E_FAIL, "GetWindowRect Function Failed.");
-        const float c[4] = {Red, Green, Blue, Alpha};
-        for (int i = 0; i < 4; ++i) check_intensity(c[i], kIntensityTexts[i]);
-        HRESULT hr = need(context_.get())->SetClearColor(pack(Red, Green, Blue, Alpha));
-        if (FAILED(hr)) {
-            trace("Set Clear Color Failed.\n");
-            throw failure(hr, "Failed to set Clear Colour.");
-        }
-        hr = context_->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
-        if (FAILED(hr)) {
-            trace("Clear Failed.\n");
-            throw failure(hr, "Clear Failed.");
-        }
+        const D3DCOLOR colour = checked_colour({Red, Green, Blue, Alpha});
+        check(need(context_.get())->SetClearColor(colour), "Set Clear Color Failed.\n", "Failed to set Clear Colour.");
+        check(context_->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), "Clear Failed.\n", "Clear Failed.");
         return S_OK;
     });
 }
@@ -419,9 +372,7 @@ HRESULT CDevice3D::Update() {
     previous_time_ = timeGetTime();
     return guard([&] {
         if (!context_) throw failure(E_POINTER, "Context Device Not Initialised.");
-        HRESULT hr = context_->UpdateFrame(D3DX_UPDATE_NOVSYNC);
-        if (FAILED(hr)) throw backend_failure(hr, Site::Device3DUpdate);
-        return hr;
+        return check(context_->UpdateFrame(D3DX_UPDATE_NOVSYNC), nullptr, Site::Device3DUpdate);
     });
 }
 
@@ -435,11 +386,8 @@ HRESULT CDevice3D::Debug(FLOAT X, FLOAT Y, Colours Colour, BSTR DebugText) {
     return guard([&] {
         if (!DebugText) throw failure(E_POINTER, "No Text Passed.");
         std::string text = text::utf8(DebugText);
-        HRESULT hr = need(context_.get())->DrawDebugText(X, Y, static_cast<D3DCOLOR>(Colour), text.data());
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw backend_failure(hr, Site::Device3DDebug);
-        }
+        HRESULT hr = check(need(context_.get())->DrawDebugText(X, Y, static_cast<D3DCOLOR>(Colour), text.data()),
+                           "Failed. (Error Code=%x).\n", Site::Device3DDebug);
         trace("%s", text.c_str());
         return hr;
     });
@@ -449,130 +397,82 @@ HRESULT CDevice3D::get_Graphics(IDispatch**) { return E_NOTIMPL; }
 
 // ---- render-state properties --------------------------------------------------------------------
 
-IDirect3DDevice7* CDevice3D::require_device() {
-    if (!device_) throw failure(E_POINTER, "Device Not Initialised.");
-    return device_.get();
+IDirect3DDevice7* CDevice3D::require_device() { return require(device_.get(), "Device Not Initialised."); }
+
+HRESULT CDevice3D::read_state(D3DRENDERSTATETYPE state, const char* action, const Check& failed, DWORD* value) {
+    return guard([&] { return get_state(require_device(), state, value, failed, action); });
 }
 
-HRESULT CDevice3D::get_ShadeMode(ShadeModes* pVal) {
+HRESULT CDevice3D::write_state(D3DRENDERSTATETYPE state, DWORD value, const char* first, const char* second,
+                               const Check& failed, bool succeeded_line) {
     return guard([&] {
         IDirect3DDevice7* d = require_device();
-        trace("Obtaining Shade Mode --> ");
-        DWORD v = 0;
-        HRESULT hr = d->GetRenderState(D3DRENDERSTATE_SHADEMODE, &v);
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Obtain Shade Mode.");
-        }
-        trace("Succeeded.\n");
-        if (pVal) *pVal = static_cast<ShadeModes>(v);
+        trace("%s", first);
+        trace("%s", second);
+        HRESULT hr = set_state(d, state, value, failed);
+        if (succeeded_line) trace("Succeeded.\n");
         return hr;
     });
+}
+
+namespace {
+const char* on_off(VARIANT_BOOL v) { return v ? "Enabled.\n" : "Disabled.\n"; }
+template <class T, class F>
+HRESULT answer(HRESULT hr, DWORD v, T* out, F convert) {
+    if (SUCCEEDED(hr) && out) *out = convert(v);
+    return hr;
+}
+}  // namespace
+
+HRESULT CDevice3D::get_ShadeMode(ShadeModes* pVal) {
+    DWORD v = 0;
+    HRESULT hr = read_state(D3DRENDERSTATE_SHADEMODE, "Obtaining Shade Mode --> ",
+                            {"Failed. (Error Code=%x).\n", "Failed to Obtain Shade Mode."}, &v);
+    return answer(hr, v, pVal, [](DWORD x) { return static_cast<ShadeModes>(x); });
 }
 
 HRESULT CDevice3D::put_ShadeMode(ShadeModes v) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("Setting Shade Mode --> ");
-        trace("%s", v == 1 ? "Flat.\n" : v == 2 ? "Gouraud.\n" : "Unknown.\n");
-        HRESULT hr = d->SetRenderState(D3DRENDERSTATE_SHADEMODE, static_cast<DWORD>(v));
-        if (FAILED(hr)) {
-            trace("SetRenderState (ShadeMode) Failed. (Error Code=%x)\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Set Shade Mode.");
-        }
-        return hr;
-    });
+    return write_state(D3DRENDERSTATE_SHADEMODE, static_cast<DWORD>(v), "Setting Shade Mode --> ",
+                       v == 1 ? "Flat.\n" : v == 2 ? "Gouraud.\n" : "Unknown.\n",
+                       {"SetRenderState (ShadeMode) Failed. (Error Code=%x)\n", "Failed to Set Shade Mode."});
 }
 
 HRESULT CDevice3D::get_Dither(VARIANT_BOOL* pVal) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("Obtaining Current Dithering Setting --> ");
-        DWORD v = 0;
-        HRESULT hr = d->GetRenderState(D3DRENDERSTATE_DITHERENABLE, &v);
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Obtain Dither Setting.");
-        }
-        trace("Succeeded.\n");
-        if (pVal) *pVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-        return hr;
-    });
+    DWORD v = 0;
+    HRESULT hr = read_state(D3DRENDERSTATE_DITHERENABLE, "Obtaining Current Dithering Setting --> ",
+                            {"Failed. (Error Code=%x).\n", "Failed to Obtain Dither Setting."}, &v);
+    return answer(hr, v, pVal, variant_bool);
 }
 
 HRESULT CDevice3D::put_Dither(VARIANT_BOOL v) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("Setting Dithering --> ");
-        trace("%s", v ? "Enabled.\n" : "Disabled.\n");
-        HRESULT hr = d->SetRenderState(D3DRENDERSTATE_DITHERENABLE, v ? 1 : 0);
-        if (FAILED(hr)) {
-            trace("SetRenderState (Dither) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Set Dither Setting.");
-        }
-        return hr;
-    });
+    return write_state(D3DRENDERSTATE_DITHERENABLE, v ? 1 : 0, "Setting Dithering --> ", on_off(v),
+                       {"SetRenderState (Dither) Failed. (Error Code=%x).\n", "Failed to Set Dither Setting."});
 }
 
 HRESULT CDevice3D::get_Specular(VARIANT_BOOL* pVal) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("Obtaining Specular Setting --> ");
-        DWORD v = 0;
-        HRESULT hr = d->GetRenderState(D3DRENDERSTATE_SPECULARENABLE, &v);
-        if (FAILED(hr)) {
-            trace("GetRenderState (Specular) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Obtain Specular Setting.");
-        }
-        trace("Succeeded.\n");
-        if (pVal) *pVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-        return hr;
-    });
+    DWORD v = 0;
+    HRESULT hr = read_state(D3DRENDERSTATE_SPECULARENABLE, "Obtaining Specular Setting --> ",
+                            {"GetRenderState (Specular) Failed. (Error Code=%x).\n", "Failed to Obtain Specular Setting."}, &v);
+    return answer(hr, v, pVal, variant_bool);
 }
 
 HRESULT CDevice3D::put_Specular(VARIANT_BOOL v) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("Configuring Specular --> ");
-        trace("%s", v ? "Enabled.\n" : "Disabled.\n");
-        HRESULT hr = d->SetRenderState(D3DRENDERSTATE_SPECULARENABLE, v ? 1 : 0);
-        if (FAILED(hr)) {
-            trace("SetRenderState (Specular) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Set Specular Setting.");
-        }
-        return hr;
-    });
+    return write_state(D3DRENDERSTATE_SPECULARENABLE, v ? 1 : 0, "Configuring Specular --> ", on_off(v),
+                       {"SetRenderState (Specular) Failed. (Error Code=%x).\n", "Failed to Set Specular Setting."});
 }
 
 HRESULT CDevice3D::get_AntiAlias(AntiAliasModes* pVal) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("Retrieving Anti-Alias Setting --> ");
-        DWORD v = 0;
-        HRESULT hr = d->GetRenderState(D3DRENDERSTATE_ANTIALIAS, &v);
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x)\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Obtain Anti-Alias Setting.");
-        }
-        trace("Succeeded.\n");
-        if (pVal) *pVal = static_cast<AntiAliasModes>(v);
-        return hr;
-    });
+    DWORD v = 0;
+    HRESULT hr = read_state(D3DRENDERSTATE_ANTIALIAS, "Retrieving Anti-Alias Setting --> ",
+                            {"Failed. (Error Code=%x)\n", "Failed to Obtain Anti-Alias Setting."}, &v);
+    return answer(hr, v, pVal, [](DWORD x) { return static_cast<AntiAliasModes>(x); });
 }
 
 HRESULT CDevice3D::put_AntiAlias(AntiAliasModes v) {
-    return guard([&] {
-        IDirect3DDevice7* d = require_device();
-        trace("%s", v == 0 ? "None.\n" : v == 1 ? "Sort Dependent.\n" : v == 2 ? "Sort Independent.\n" : "Unknown.\n");
-        trace("Setting Anti-Alias --> ");
-        HRESULT hr = d->SetRenderState(D3DRENDERSTATE_ANTIALIAS, static_cast<DWORD>(v));
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x)\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Set Anti-Alias Setting.");
-        }
-        trace("Succeeded.\n");
-        return hr;
-    });
+    // The mode's word is traced before the action line here.
+    return write_state(D3DRENDERSTATE_ANTIALIAS, static_cast<DWORD>(v),
+                       v == 0 ? "None.\n" : v == 1 ? "Sort Dependent.\n" : v == 2 ? "Sort Independent.\n" : "Unknown.\n",
+                       "Setting Anti-Alias --> ", {"Failed. (Error Code=%x)\n", "Failed to Set Anti-Alias Setting."}, true);
 }
 
 // Cull and Outline answer without error information.
@@ -612,45 +512,26 @@ HRESULT CDevice3D::put_Outline(LONG v) {
 
 // ---- children and plain properties ----------------------------------------------------------
 
-template <class T>
-HRESULT CDevice3D::child(const ComPtr<T>& c, IDispatch** out, const char* missing) {
-    return guard([&] {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!c) {
-            if (!missing) return S_OK;  // handed out without a check: a null reference
-            throw failure(E_POINTER, missing);
-        }
-        return c.query(out);
-    });
+HRESULT CDevice3D::get_Ambient(IDispatch** p) { return child(ambient_, p, ChildRule::refuse("Ambient Light Not Initialised.")); }
+HRESULT CDevice3D::get_Cameras(IDispatch** p) { return child(cameras_, p, ChildRule::empty()); }
+HRESULT CDevice3D::get_Fog(IDispatch** p) { return child(fog_, p, ChildRule::refuse("Fog Not Initialised.")); }
+HRESULT CDevice3D::get_Lights(IDispatch** p) { return child(lights_, p, ChildRule::refuse("Lights Not Initialised.")); }
+HRESULT CDevice3D::get_Objects(IDispatch** p) { return child(objects_, p, ChildRule::refuse("Objects Not Initialised.")); }
+HRESULT CDevice3D::get_Textures(IDispatch** p) { return child(textures_, p, ChildRule::refuse("Textures Not Initialised.")); }
+HRESULT CDevice3D::get_Caps(IDispatch** p) { return child(caps_, p, ChildRule::empty()); }
+HRESULT CDevice3D::get_TextureFormats(IDispatch** p) {
+    return child(texture_formats_, p, ChildRule::refuse("TextureFormats Not Initialised."));
 }
-
-HRESULT CDevice3D::get_Ambient(IDispatch** p) { return child(ambient_, p, "Ambient Light Not Initialised."); }
-HRESULT CDevice3D::get_Cameras(IDispatch** p) { return child(cameras_, p, nullptr); }
-HRESULT CDevice3D::get_Fog(IDispatch** p) { return child(fog_, p, "Fog Not Initialised."); }
-HRESULT CDevice3D::get_Lights(IDispatch** p) { return child(lights_, p, "Lights Not Initialised."); }
-HRESULT CDevice3D::get_Objects(IDispatch** p) { return child(objects_, p, "Objects Not Initialised."); }
-HRESULT CDevice3D::get_Textures(IDispatch** p) { return child(textures_, p, "Textures Not Initialised."); }
-HRESULT CDevice3D::get_Caps(IDispatch** p) { return child(caps_, p, nullptr); }
-HRESULT CDevice3D::get_TextureFormats(IDispatch** p) { return child(texture_formats_, p, "TextureFormats Not Initialised."); }
-HRESULT CDevice3D::get_Sprites(IDispatch** p) { return child(sprites_, p, "Sprites Not Initialised."); }
-HRESULT CDevice3D::get_SimpleObjects(IDispatch** p) { return child(simple_objects_, p, "SimpleObjects Not Initialised."); }
-HRESULT CDevice3D::get_Flares(IDispatch** p) { return child(flares_, p, "Flares Not Initialised."); }
-
-HRESULT CDevice3D::get_Name(BSTR* p) { return copy_out(name_, p); }
-HRESULT CDevice3D::put_Name(BSTR v) { return copy_in(name_, v); }
-HRESULT CDevice3D::get_Description(BSTR* p) { return copy_out(description_, p); }
-HRESULT CDevice3D::put_Description(BSTR v) { return copy_in(description_, v); }
-
-HRESULT CDevice3D::copy_out(const std::u16string& s, BSTR* out) {
-    if (!out) return E_POINTER;
-    *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-    return *out ? S_OK : E_OUTOFMEMORY;
+HRESULT CDevice3D::get_Sprites(IDispatch** p) { return child(sprites_, p, ChildRule::refuse("Sprites Not Initialised.")); }
+HRESULT CDevice3D::get_SimpleObjects(IDispatch** p) {
+    return child(simple_objects_, p, ChildRule::refuse("SimpleObjects Not Initialised."));
 }
-HRESULT CDevice3D::copy_in(std::u16string& s, BSTR v) {
-    s.assign(v ? v : u"", SysStringLen(v));
-    return S_OK;
-}
+HRESULT CDevice3D::get_Flares(IDispatch** p) { return child(flares_, p, ChildRule::refuse("Flares Not Initialised.")); }
+
+HRESULT CDevice3D::get_Name(BSTR* p) { return get_text(name_, p); }
+HRESULT CDevice3D::put_Name(BSTR v) { return put_text(name_, v); }
+HRESULT CDevice3D::get_Description(BSTR* p) { return get_text(description_, p); }
+HRESULT CDevice3D::put_Description(BSTR v) { return put_text(description_, v); }
 
 HRESULT CDevice3D::put_GUID(LONG v) {
     return guard([&] {
@@ -686,24 +567,19 @@ HRESULT CDevice3D::get_Level(HWLevels* pVal) {
             if (pVal) *pVal = static_cast<HWLevels>(static_cast<LONG>(desc.hwLevel));
             return hr;
         }
-        const unsigned code = static_cast<unsigned>(hr);
-        switch (static_cast<uint32_t>(hr)) {
-            case 0xC8770BB9:
-                trace("Failed, NULL Pointer. (Error Code=%x)\n", code);
-                throw failure(hr, "Null Pointer.");
-            case 0xC8770BBA:
-                trace("Failed, Invalid Index. (Error Code=%x)\n", code);
-                throw failure(hr, "Invalid Index.");
-            case 0xC8770BC5:
-                trace("Failed, Direct3DX Initialisation Failed. (Error Code=%x)\n", code);
-                throw failure(hr, "Direct3DX Initialisation Failed.");
-            case 0xC8770BC7:
-                trace("Failed, Direct3DX Not Started Yet. (Error Code=%x)\n", code);
-                throw failure(hr, "Direct3DX Not Started Yet.");
-            default:
-                trace("Failed, Unknown Error. (Error Code=%x)\n", code);
-                throw failure(hr, kStringUnknownError);
-        }
+        static const struct {
+            uint32_t result;
+            const char* trace;
+            const char* text;
+        } kFailures[] = {
+            {0xC8770BB9, "Failed, NULL Pointer. (Error Code=%x)\n", "Null Pointer."},
+            {0xC8770BBA, "Failed, Invalid Index. (Error Code=%x)\n", "Invalid Index."},
+            {0xC8770BC5, "Failed, Direct3DX Initialisation Failed. (Error Code=%x)\n", "Direct3DX Initialisation Failed."},
+            {0xC8770BC7, "Failed, Direct3DX Not Started Yet. (Error Code=%x)\n", "Direct3DX Not Started Yet."},
+        };
+        for (const auto& f : kFailures)
+            if (static_cast<uint32_t>(hr) == f.result) check(hr, f.trace, f.text);
+        return check(hr, "Failed, Unknown Error. (Error Code=%x)\n", kStringUnknownError);
     });
 }
 
@@ -753,6 +629,6 @@ HRESULT CDevice3D::world_file(BSTR Filename, bool saving) {
     });
 }
 
-HRESULT create_device3d(IUnknown* outer, REFIID riid, void** ppv) { return CDevice3D::create(outer, riid, ppv); }
+template <> HRESULT create_class<IDevice3D>(IUnknown* o, REFIID r, void** p) { return CDevice3D::create(o, r, p); }
 
 }  // namespace vantor

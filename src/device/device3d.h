@@ -84,16 +84,18 @@ public:
     HRESULT get_Level(HWLevels* pVal) override;
     HRESULT get_SurfaceFormat(SurfaceFormats* pVal) override;
 
+    // Devices enumerates: the device keeps one start of the utility layer until it is destroyed.
+    void hold_utility_layer();
+
     // World file
     HRESULT Save(BSTR Filename) override;
     HRESULT Load(BSTR Filename) override;
 
 private:
-    static HRESULT copy_out(const std::u16string& s, BSTR* out);
-    static HRESULT copy_in(std::u16string& s, BSTR v);
-    template <class T>
-    HRESULT child(const ComPtr<T>& c, IDispatch** out, const char* missing);
     IDirect3DDevice7* require_device();
+    HRESULT read_state(D3DRENDERSTATETYPE state, const char* action, const Check& failed, DWORD* value);
+    HRESULT write_state(D3DRENDERSTATETYPE state, DWORD value, const char* first, const char* second, const Check& failed,
+                        bool succeeded_line = false);
     bool update_ambient_light();
     void end_utility_layer();
     HRESULT world_file(BSTR Filename, bool saving);

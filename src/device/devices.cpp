@@ -1,7 +1,7 @@
 // Devices (the machine's rendering devices, each offered as an uninitialised Device3D) and
 // DeviceCaps (the render and depth-buffer bit depths of the bound device).
 #include "collections/collection.h"
-#include "module/classes.h"
+#include "device/device3d.h"
 #include "module/strings.h"
 #include "module/trace.h"
 
@@ -76,11 +76,7 @@ private:
         ComPtr<IDirect3D7> d3d;
         if (!load_direct3d(d3d)) throw failure(E_FAIL, "Failed to Initialised Direct3D.");
         trace("Initialising Direct3DX --> ");
-        HRESULT hr = back_end().D3DXInitialize();
-        if (FAILED(hr)) {
-            trace("Failed. (Error Code=%x)\n", static_cast<unsigned>(hr));
-            throw failure(hr, "Failed to Initialise Direct3DX.");
-        }
+        check(back_end().D3DXInitialize(), "Failed. (Error Code=%x)\n", "Failed to Initialise Direct3DX.");
         started_ = true;
         trace("Succeeded.\n");
         const DWORD count = back_end().D3DXGetDeviceCount();
@@ -92,6 +88,9 @@ private:
             if (FAILED(CoCreateInstance(CLSID_Device3D, nullptr, CLSCTX_INPROC_SERVER, IID_IDevice3D,
                                         reinterpret_cast<void**>(device.put()))) || !device)
                 continue;
+            // Each device keeps the utility layer started while it lives, so it still answers
+            // (Level, SurfaceFormat) after this collection is gone.
+            if (auto* own = dynamic_cast<CDevice3D*>(device.get())) own->hold_utility_layer();
             // The device GUID travels as the handle of a block this collection keeps.
             auto guid = std::make_unique<GUID>(desc.d3dDeviceGuid);
             uint32_t h = HandleCreate(kHandleGuid, guid.get());
@@ -119,10 +118,7 @@ class CDeviceCaps final : public CoClass<CDeviceCaps, IDeviceCaps> {
 public:
     static constexpr const CLSID& kClsid = CLSID_DeviceCaps;
 
-    HRESULT put_Device(LONG device) override {
-        device_ = device;
-        return S_OK;
-    }
+    HRESULT put_Device(LONG device) override { return device_.put(device); }
     HRESULT get_Depth(BitDepths* pVal) override { return depth(pVal, false); }
     HRESULT get_ZBufferDepth(BitDepths* pVal) override { return depth(pVal, true); }
 
@@ -130,11 +126,9 @@ private:
     // Reads the device description; reports a failure itself and answers false.
     bool read_caps() {
         HRESULT hr = guard([&] {
-            IDirect3DDevice7* d = backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(device_));
-            if (!d) throw failure(E_POINTER, "Device Not Initialised.");
+            IDirect3DDevice7* d = device_.require();
             record_ = D3DDEVICEDESC7{};
-            HRESULT r = d->GetCaps(&record_);
-            if (FAILED(r)) throw failure(r, "GetCaps Function Failed.");
+            check(d->GetCaps(&record_), nullptr, "GetCaps Function Failed.");
             return S_OK;
         });
         return SUCCEEDED(hr);
@@ -148,11 +142,11 @@ private:
         });
     }
 
-    LONG device_ = 0;
+    DeviceLink device_;
     D3DDEVICEDESC7 record_{};
 };
 
-HRESULT create_devices(IUnknown* outer, REFIID riid, void** ppv) { return CDevices::create(outer, riid, ppv); }
-HRESULT create_device_caps(IUnknown* outer, REFIID riid, void** ppv) { return CDeviceCaps::create(outer, riid, ppv); }
+template <> HRESULT create_class<IDevices>(IUnknown* o, REFIID r, void** p) { return CDevices::create(o, r, p); }
+template <> HRESULT create_class<IDeviceCaps>(IUnknown* o, REFIID r, void** p) { return CDeviceCaps::create(o, r, p); }
 
 }  // namespace vantor

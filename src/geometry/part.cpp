@@ -1,5 +1,4 @@
 // Part: a published class whose members do nothing; the engine never creates one itself.
-#include "module/classes.h"
 #include "module/object.h"
 
 #include <vantor/vantor.h>
@@ -15,6 +14,6 @@ public:
     HRESULT Scale(FLOAT) override { return S_OK; }
 };
 
-HRESULT create_part(IUnknown* outer, REFIID riid, void** ppv) { return CPart::create(outer, riid, ppv); }
+template <> HRESULT create_class<IPart>(IUnknown* o, REFIID r, void** p) { return CPart::create(o, r, p); }
 
 }  // namespace vantor

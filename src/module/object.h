@@ -22,6 +22,7 @@
 #pragma once
 
 #include "module/failure.h"
+#include "module/kit.h"
 #include "module/module.h"
 
 #include <new>
@@ -126,6 +127,29 @@ protected:
     static HRESULT set(T& field, V value) {
         field = static_cast<T>(value);
         return S_OK;
+    }
+
+    // A child getter: the child's IDispatch as a new reference; `rule` says what a missing child
+    // (and a null out-pointer) answers.
+    template <class T>
+    HRESULT child(const ComPtr<T>& c, IDispatch** out, const ChildRule& rule = ChildRule::refuse()) {
+        return guard([&] {
+            if (!out) {
+                if (rule.null_out_text) throw failure(E_POINTER, rule.null_out_text);
+                return E_POINTER;
+            }
+            *out = nullptr;
+            if (!c) {
+                switch (rule.missing) {
+                    case ChildRule::Missing::empty: return S_OK;
+                    case ChildRule::Missing::raise: throw missing_reference{};
+                    case ChildRule::Missing::refuse: break;
+                }
+                if (rule.text) throw failure(E_POINTER, rule.text);
+                return E_POINTER;
+            }
+            return c.query(out);
+        });
     }
 
     // Reports a failure for this class without a method around it (construction).

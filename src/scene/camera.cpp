@@ -1,7 +1,6 @@
 // Camera and Cameras: an eye point, a target and accumulated rotation angles, turned into the
 // world, view and projection transforms when the script asks (Update, Rotate).
 #include "collections/collection.h"
-#include "module/classes.h"
 #include "module/trace.h"
 #include "scene/matrix.h"
 #include "world/record.h"
@@ -16,8 +15,6 @@
 namespace vantor {
 
 namespace {
-
-IDirect3DDevice7* device_of(LONG handle) { return backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(handle)); }
 
 // A coordinate as a whole number for the traces; values beyond an int (and NaN) saturate
 // rather than convert undefinedly.
@@ -40,16 +37,10 @@ public:
     HRESULT FinalConstruct() {
         CoInitialize(nullptr);
         guard([&] {
-            position_ = ComPtr<IPosition>(CreateRegisteredObject<IPosition>(CLSID_Position));
-            if (!position_) throw failure(E_FAIL, "Position Not Registered.");
-            position_->put_X(0.0f);
-            position_->put_Y(0.0f);
-            position_->put_Z(10.0f);
-            look_at_ = ComPtr<IPosition>(CreateRegisteredObject<IPosition>(CLSID_Position));
-            if (!look_at_) throw failure(E_FAIL, "Position Not Registered.");
-            look_at_->put_X(0.0f);
-            look_at_->put_Y(0.0f);
-            look_at_->put_Z(0.0f);
+            position_ = create_child<IPosition>(CLSID_Position, "Position Not Registered.");
+            set_position(position_.get(), 0.0f, 0.0f, 10.0f);
+            look_at_ = create_child<IPosition>(CLSID_Position, "Position Not Registered.");
+            set_position(look_at_.get(), 0.0f, 0.0f, 0.0f);
             view_ = identity();
             rotation_ = identity();
             projection_matrix(kFieldOfView, 1.0f, 1.0f, 1000.0f, &projection_);
@@ -58,13 +49,14 @@ public:
         return S_OK;  // the camera exists even without its children
     }
 
-    HRESULT get_LookAt(IDispatch** out) override { return child(look_at_, out, "LookAt Not Initialised."); }
-    HRESULT get_Position(IDispatch** out) override { return child(position_, out, "Position Not Initialised."); }
-
-    HRESULT put_Device(LONG device) override {
-        device_ = device;
-        return S_OK;
+    // A null out-pointer is reported with the child's text; a missing child is the general
+    // exception path.
+    HRESULT get_LookAt(IDispatch** out) override { return child(look_at_, out, ChildRule::raise("LookAt Not Initialised.")); }
+    HRESULT get_Position(IDispatch** out) override {
+        return child(position_, out, ChildRule::raise("Position Not Initialised."));
     }
+
+    HRESULT put_Device(LONG device) override { return device_.put(device); }
 
     HRESULT Rotate(FLOAT X, FLOAT Y, FLOAT Z) override {
         return guard([&] {
@@ -80,11 +72,8 @@ public:
             rz_ += Z;
             rotation_ = multiply(rotation_, rotation_z(rz_));
             trace("New Rotation: X=%f Y=%f Z=%f\n", rx_, ry_, rz_);
-            HRESULT hr = d->SetTransform(D3DTRANSFORMSTATE_WORLD, &rotation_);
-            if (FAILED(hr)) {
-                trace("SetTransform (World) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw failure(hr, "SetTransform Function Failed.");
-            }
+            check(d->SetTransform(D3DTRANSFORMSTATE_WORLD, &rotation_), "SetTransform (World) Failed. (Error Code=%x).\n",
+                  "SetTransform Function Failed.");
             return S_OK;
         });
     }
@@ -92,32 +81,18 @@ public:
     HRESULT Update() override {
         return guard([&] {
             IDirect3DDevice7* d = require_device();
-            D3DVECTOR eye{}, target{};
-            need(position_.get())->get_X(&eye.x);
-            position_->get_Y(&eye.y);
-            position_->get_Z(&eye.z);
+            const D3DVECTOR eye = read_position(need(position_.get()));
             trace("Position %d %d %d\n", whole(eye.x), whole(eye.y), whole(eye.z));
-            need(look_at_.get())->get_X(&target.x);
-            look_at_->get_Y(&target.y);
-            look_at_->get_Z(&target.z);
+            const D3DVECTOR target = read_position(need(look_at_.get()));
             trace("LookAt %d %d %d\n", whole(target.x), whole(target.y), whole(target.z));
-            HRESULT hr = d->SetTransform(D3DTRANSFORMSTATE_WORLD, &rotation_);
-            if (FAILED(hr)) {
-                trace("SetTransform (World) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw failure(hr, "World Transformation Failed.");
-            }
+            check(d->SetTransform(D3DTRANSFORMSTATE_WORLD, &rotation_), "SetTransform (World) Failed. (Error Code=%x).\n",
+                  "World Transformation Failed.");
             // When the builder rejects its input the previous view matrix stays.
             view_matrix(eye, target, D3DVECTOR{0.0f, 1.0f, 0.0f}, &view_);
-            hr = d->SetTransform(D3DTRANSFORMSTATE_VIEW, &view_);
-            if (FAILED(hr)) {
-                trace("SetTransform (View) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw failure(hr, "View Transformation Failed.");
-            }
-            hr = d->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &projection_);
-            if (FAILED(hr)) {
-                trace("SetTransform (Projection) Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw failure(hr, "Projection Transformation Failed.");
-            }
+            check(d->SetTransform(D3DTRANSFORMSTATE_VIEW, &view_), "SetTransform (View) Failed. (Error Code=%x).\n",
+                  "View Transformation Failed.");
+            check(d->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &projection_),
+                  "SetTransform (Projection) Failed. (Error Code=%x).\n", "Projection Transformation Failed.");
             return S_OK;
         });
     }
@@ -126,15 +101,10 @@ public:
     HRESULT get_Y(FLOAT* v) override { return get(ry_, v); }
     HRESULT get_Z(FLOAT* v) override { return get(rz_, v); }
 
-    HRESULT get_Name(BSTR* out) override {
-        if (!out) return E_POINTER;
-        *out = SysAllocStringLen(name_.data(), static_cast<UINT>(name_.size()));
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
+    HRESULT get_Name(BSTR* out) override { return get_text(name_, out); }
     HRESULT put_Name(BSTR name) override {
         name_set_ = name != nullptr;
-        name_.assign(name ? name : u"", SysStringLen(name));
-        return S_OK;
+        return put_text(name_, name);
     }
 
     HRESULT Save(LONG f) override {
@@ -185,22 +155,8 @@ public:
 
 private:
     IDirect3DDevice7* require_device() {
-        IDirect3DDevice7* d = device_of(device_);
-        if (!d) {
-            trace("Update Failed. Device Not Set.\n");
-            throw failure(E_POINTER, "Device Not Initialised.");
-        }
-        return d;
-    }
-
-    // A null out-pointer is reported with the child's text; a missing child is the general
-    // exception path.
-    HRESULT child(const ComPtr<IPosition>& c, IDispatch** out, const char* null_text) {
-        return guard([&] {
-            if (!out) throw failure(E_POINTER, null_text);
-            *out = nullptr;
-            return need(c.get())->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(out));
-        });
+        if (!device_.get()) trace("Update Failed. Device Not Set.\n");
+        return device_.require();
     }
 
     std::u16string name_;
@@ -211,7 +167,7 @@ private:
     D3DMATRIX view_ = identity();
     D3DMATRIX rotation_ = identity();
     float rx_ = 0.0f, ry_ = 0.0f, rz_ = 0.0f;
-    LONG device_ = 0;
+    DeviceLink device_;
 };
 
 class CCameras final : public Collection<CCameras, ICameras, ICamera> {
@@ -227,12 +183,12 @@ public:
         return add(
             out, CLSID_Camera, "Camera Not Registered.", key_of(Name),
             [&] {
-                if (!device_of(device_)) throw failure(E_POINTER, "Device Not Initialised.");
+                device_.require();
                 trace("Creating Camera.\n");
             },
             [&](ICamera* camera) {
                 trace("Setting Camera Attributes.\n");
-                camera->put_Device(device_);
+                camera->put_Device(device_.handle());
             },
             [&](ICamera* camera) {
                 trace("Camera Name --> '%s'\n", text::utf8(Name).c_str());
@@ -283,7 +239,7 @@ public:
     }
 };
 
-HRESULT create_camera(IUnknown* outer, REFIID riid, void** ppv) { return CCamera::create(outer, riid, ppv); }
-HRESULT create_cameras(IUnknown* outer, REFIID riid, void** ppv) { return CCameras::create(outer, riid, ppv); }
+template <> HRESULT create_class<ICamera>(IUnknown* o, REFIID r, void** p) { return CCamera::create(o, r, p); }
+template <> HRESULT create_class<ICameras>(IUnknown* o, REFIID r, void** p) { return CCameras::create(o, r, p); }
 
 }  // namespace vantor

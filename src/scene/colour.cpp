@@ -1,6 +1,5 @@
 // Colour and Position: the value objects through which scripts read and change colours and
 // points. A put only stores; owners read the values back when they apply them.
-#include "module/classes.h"
 #include "module/object.h"
 #include "module/trace.h"
 #include "world/record.h"
@@ -67,7 +66,7 @@ private:
     FLOAT x_ = 0.0f, y_ = 0.0f, z_ = 0.0f;
 };
 
-HRESULT create_colour(IUnknown* outer, REFIID riid, void** ppv) { return CColour::create(outer, riid, ppv); }
-HRESULT create_position(IUnknown* outer, REFIID riid, void** ppv) { return CPosition::create(outer, riid, ppv); }
+template <> HRESULT create_class<IColour>(IUnknown* o, REFIID r, void** p) { return CColour::create(o, r, p); }
+template <> HRESULT create_class<IPosition>(IUnknown* o, REFIID r, void** p) { return CPosition::create(o, r, p); }
 
 }  // namespace vantor

@@ -1,35 +1,14 @@
 // Fog: a view of the device's fog render states, with a colour child and the mode last set.
-#include "module/classes.h"
-#include "module/com_ptr.h"
-#include "module/create.h"
 #include "module/object.h"
 #include "module/strings.h"
 #include "module/trace.h"
 #include "world/record.h"
 
-#include <vantor/backend/backend.h>
 #include <vantor/vantor.h>
 
 #include <bit>
-#include <cmath>
 
 namespace vantor {
-
-namespace {
-
-IDirect3DDevice7* device_of(LONG handle) { return backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(handle)); }
-
-// A colour component times 255, truncated toward zero, as D3DRGBA does. Values beyond the
-// 32-bit range (and NaN, as 0) saturate instead of converting undefinedly.
-int32_t component(float v) {
-    double scaled = static_cast<double>(v) * 255.0;
-    if (std::isnan(scaled)) return 0;
-    if (scaled >= 2147483647.0) return INT32_MAX;
-    if (scaled <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(scaled);
-}
-
-}  // namespace
 
 class CFog final : public CoClass<CFog, IFog> {
 public:
@@ -38,28 +17,16 @@ public:
     HRESULT FinalConstruct() {
         CoInitialize(nullptr);
         guard([&] {
-            colour_ = ComPtr<IColour>(CreateRegisteredObject<IColour>(CLSID_Colour));
-            if (!colour_) throw failure(E_FAIL, "Colour Not Registered.");
-            colour_->put_Red(0.0f);
-            colour_->put_Green(0.0f);
-            colour_->put_Blue(0.0f);
-            colour_->put_Alpha(0.0f);
+            colour_ = create_child<IColour>(CLSID_Colour, "Colour Not Registered.");
+            set_colour(colour_.get(), 0.0f, 0.0f, 0.0f, 0.0f);
             return S_OK;
         });
         return S_OK;
     }
 
-    HRESULT get_Colour(IDispatch** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!colour_) return E_POINTER;
-        return colour_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(out));
-    }
+    HRESULT get_Colour(IDispatch** out) override { return child(colour_, out); }
 
-    HRESULT put_Device(LONG device) override {
-        device_ = device;
-        return S_OK;
-    }
+    HRESULT put_Device(LONG device) override { return device_.put(device); }
 
     HRESULT put_Density(FLOAT d) override {
         return guard([&] {
@@ -169,15 +136,9 @@ public:
     HRESULT Update() override {
         return guard([&] {
             if (!colour_) throw failure(E_POINTER, "Colour Not Initialised.");
-            float r, g, b, a;
-            colour_->get_Red(&r);
-            colour_->get_Green(&g);
-            colour_->get_Blue(&b);
-            colour_->get_Alpha(&a);
             // No clamping or masking: components outside 0 to 1 spill into the neighbouring bytes.
-            const uint32_t value = (static_cast<uint32_t>(component(a)) << 24) | (static_cast<uint32_t>(component(r)) << 16) |
-                                   (static_cast<uint32_t>(component(g)) << 8) | static_cast<uint32_t>(component(b));
-            IDirect3DDevice7* dev = need(device_of(device_));  // no check of its own: Exception Raised
+            const D3DCOLOR value = pack_colour(read_colour(colour_.get()));
+            IDirect3DDevice7* dev = need(device_.get());  // no check of its own: Exception Raised
             return dev->SetRenderState(D3DRENDERSTATE_FOGCOLOR, value);
         });
     }
@@ -230,7 +191,7 @@ public:
 private:
     // Reports "Device Not Initialised." when the fog has no device and answers null.
     IDirect3DDevice7* device_or_report() {
-        IDirect3DDevice7* d = device_of(device_);
+        IDirect3DDevice7* d = device_.get();
         if (!d) report(failure(E_POINTER, "Device Not Initialised."));
         return d;
     }
@@ -241,13 +202,11 @@ private:
         return d;
     }
     static void set(IDirect3DDevice7* d, D3DRENDERSTATETYPE state, DWORD value, const char* text) {
-        HRESULT hr = d->SetRenderState(state, value);
-        if (FAILED(hr)) throw failure(hr, text);
+        set_state(d, state, value, {nullptr, text});
     }
     static DWORD get(IDirect3DDevice7* d, D3DRENDERSTATETYPE state, const char* text) {
         DWORD v = 0;
-        HRESULT hr = d->GetRenderState(state, &v);
-        if (FAILED(hr)) throw failure(hr, text);
+        get_state(d, state, &v, {nullptr, text});
         return v;
     }
     HRESULT linear_get(D3DRENDERSTATETYPE state, const char* only_linear, const char* failed, FLOAT* out) {
@@ -269,10 +228,10 @@ private:
     }
 
     FogModes mode_ = fm_None;
-    LONG device_ = 0;
+    DeviceLink device_;
     ComPtr<IColour> colour_;
 };
 
-HRESULT create_fog(IUnknown* outer, REFIID riid, void** ppv) { return CFog::create(outer, riid, ppv); }
+template <> HRESULT create_class<IFog>(IUnknown* o, REFIID r, void** p) { return CFog::create(o, r, p); }
 
 }  // namespace vantor

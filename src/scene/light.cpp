@@ -1,7 +1,6 @@
 // Light and Lights: Direct3D 7 light sources kept in the light's own fields and children and
 // sent to the device by Update; Enabled goes straight to the device.
 #include "collections/collection.h"
-#include "module/classes.h"
 #include "module/results.h"
 #include "module/strings.h"
 #include "module/trace.h"
@@ -18,34 +17,8 @@ namespace vantor {
 
 namespace {
 
-IDirect3DDevice7* device_of(LONG handle) { return backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(handle)); }
-
 // The maximum range: the square root of the largest float, computed in double precision.
 const float kMaxRange = static_cast<float>(std::sqrt(static_cast<double>(FLT_MAX)));
-
-void set_colour(IColour* c, float r, float g, float b, float a) {
-    c->put_Red(r);
-    c->put_Green(g);
-    c->put_Blue(b);
-    c->put_Alpha(a);
-}
-
-D3DCOLORVALUE read_colour(IColour* c) {
-    D3DCOLORVALUE v{};
-    c->get_Red(&v.r);
-    c->get_Green(&v.g);
-    c->get_Blue(&v.b);
-    c->get_Alpha(&v.a);
-    return v;
-}
-
-D3DVECTOR read_position(IPosition* p) {
-    D3DVECTOR v{};
-    p->get_X(&v.x);
-    p->get_Y(&v.y);
-    p->get_Z(&v.z);
-    return v;
-}
 
 }  // namespace
 
@@ -58,16 +31,12 @@ public:
         guard([&] {
             trace("Initialising Light.\n");
             for (ComPtr<IColour>* c : {&colour_, &specular_, &diffuse_, &ambient_}) {
-                *c = ComPtr<IColour>(CreateRegisteredObject<IColour>(CLSID_Colour));
-                if (!*c) throw failure(E_FAIL, "Colour Not Registered.");
+                *c = create_child<IColour>(CLSID_Colour, "Colour Not Registered.");
                 set_colour(c->get(), 0.0f, 0.0f, 0.0f, 0.0f);
             }
             for (ComPtr<IPosition>* p : {&position_, &direction_}) {
-                *p = ComPtr<IPosition>(CreateRegisteredObject<IPosition>(CLSID_Position));
-                if (!*p) throw failure(E_FAIL, "Position Not Registered.");
-                (*p)->put_X(0.0f);
-                (*p)->put_Y(0.0f);
-                (*p)->put_Z(0.0f);
+                *p = create_child<IPosition>(CLSID_Position, "Position Not Registered.");
+                set_position(p->get(), 0.0f, 0.0f, 0.0f);
             }
             return S_OK;
         });
@@ -86,7 +55,7 @@ public:
     HRESULT get_Type(LightTypes* v) override { return get(type_, v); }
     HRESULT put_Type(LightTypes v) override { return set(type_, v); }
     HRESULT put_Direct3D(LONG v) override { return set(direct3d_, v); }
-    HRESULT put_Device(LONG v) override { return set(device_, v); }
+    HRESULT put_Device(LONG v) override { return device_.put(v); }
     HRESULT get_ID(LONG* v) override { return get(id_, v); }
     HRESULT put_ID(LONG v) override { return set(id_, v); }
     HRESULT get_ConstAttenuation(FLOAT* v) override { return get(constant_, v); }
@@ -133,23 +102,18 @@ public:
         });
     }
 
-    HRESULT get_Name(BSTR* out) override {
-        if (!out) return E_POINTER;
-        *out = SysAllocStringLen(name_.data(), static_cast<UINT>(name_.size()));
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
+    HRESULT get_Name(BSTR* out) override { return get_text(name_, out); }
     HRESULT put_Name(BSTR v) override {
         return guard([&] {
             trace("Configuring Light Name --> '%s'\n", text::utf8(v).c_str());
-            name_.assign(v ? v : u"", SysStringLen(v));
             name_set_ = v != nullptr;
-            return S_OK;
+            return put_text(name_, v);
         });
     }
 
     HRESULT Update() override {
         return guard([&] {
-            IDirect3DDevice7* d = require_device();
+            IDirect3DDevice7* d = device_.require();
             D3DVECTOR at = position_ ? read_position(position_.get()) : D3DVECTOR{};
             D3DLIGHT7 record{};
             record.dltType = static_cast<D3DLIGHTTYPE>(type_);
@@ -191,7 +155,7 @@ public:
 
     HRESULT get_Enabled(VARIANT_BOOL* out) override {
         return guard([&] {
-            IDirect3DDevice7* d = require_device(false);
+            IDirect3DDevice7* d = device_.require();
             BOOL on = FALSE;
             HRESULT hr = d->GetLightEnable(static_cast<DWORD>(id_), &on);
             if (FAILED(hr)) {
@@ -206,13 +170,9 @@ public:
 
     HRESULT put_Enabled(VARIANT_BOOL v) override {
         return guard([&] {
-            IDirect3DDevice7* d = require_device(false);
+            IDirect3DDevice7* d = device_.require();
             trace("Light --> %s", v ? "Enabled.\n" : "Disabled.\n");
-            HRESULT hr = d->LightEnable(static_cast<DWORD>(id_), v != 0);
-            if (FAILED(hr)) {
-                trace("LightEnable Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw backend_failure(hr, Site::LightEnabled);
-            }
+            check(d->LightEnable(static_cast<DWORD>(id_), v != 0), "LightEnable Failed. (Error Code=%x).\n", Site::LightEnabled);
             return S_OK;
         });
     }
@@ -227,7 +187,7 @@ public:
             specular_.reset();
             direction_.reset();
             direct3d_ = 0;
-            device_ = 0;
+            device_.put(0);
             return S_OK;
         });
     }
@@ -277,26 +237,13 @@ public:
     }
 
 private:
-    template <class C>
-    static HRESULT child(const ComPtr<C>& c, IDispatch** out) {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!c) return E_POINTER;
-        return c->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(out));
-    }
-    IDirect3DDevice7* require_device(bool = true) {
-        IDirect3DDevice7* d = device_of(device_);
-        if (!d) throw failure(E_POINTER, "Device Not Initialised.");
-        return d;
-    }
-
     std::u16string name_;
     bool name_set_ = false;
     ComPtr<IColour> colour_, diffuse_, specular_, ambient_;
     ComPtr<IPosition> position_, direction_;
     LightTypes type_ = lt_Point;
     LONG direct3d_ = 0;
-    LONG device_ = 0;
+    DeviceLink device_;
     float constant_ = 0.0f, linear_ = 0.0f, quadratic_ = 0.0f;
     float inner_cone_ = 0.5f, outer_cone_ = 1.0f, falloff_ = 1.0f;
     float range_ = kMaxRange;
@@ -314,14 +261,9 @@ public:
 
     HRESULT get_Max(LONG* out) override {
         return guard([&] {
-            IDirect3DDevice7* d = device_of(device_);
-            if (!d) throw failure(E_POINTER, "Device Not Initialised.");
+            IDirect3DDevice7* d = device_.require();
             D3DDEVICEDESC7 caps{};
-            HRESULT hr = d->GetCaps(&caps);
-            if (FAILED(hr)) {
-                trace("GetCaps Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw backend_failure(hr, Site::LightsMax);
-            }
+            check(d->GetCaps(&caps), "GetCaps Failed. (Error Code=%x).\n", Site::LightsMax);
             if (out) *out = static_cast<LONG>(caps.dwMaxActiveLights);
             return S_OK;
         });
@@ -334,7 +276,7 @@ public:
         return add(
             out, CLSID_Light, "Light Not Registered.", name,
             [&] {
-                IDirect3DDevice7* d = device_of(device_);
+                IDirect3DDevice7* d = device_.get();
                 if (!backend::from_handle<IDirect3D7>(static_cast<uint32_t>(direct3d_)) || !d)
                     throw failure(E_POINTER, "Device Not Initialised.");
                 D3DDEVICEDESC7 caps{};
@@ -363,24 +305,12 @@ public:
             },
             [&](ILight* light) {
                 light->put_Direct3D(direct3d_);
-                light->put_Device(device_);
+                light->put_Device(device_.handle());
                 light->put_Type(LightType);
-                ComPtr<IDispatch> colour;
-                if (SUCCEEDED(light->get_Colour(colour.put())) && colour) {
-                    ComPtr<IColour> c;
-                    colour.query(c.put());
-                    if (c) set_colour(c.get(), Red, Green, Blue, Alpha);
-                }
+                if (ComPtr<IColour> c = child_of<IColour>(light, &ILight::get_Colour)) set_colour(c.get(), Red, Green, Blue, Alpha);
                 // The new light's location goes into both its position and its direction.
-                for (HRESULT (ILight::*get)(IDispatch**) : {&ILight::get_Position, &ILight::get_Direction}) {
-                    ComPtr<IDispatch> child;
-                    ComPtr<IPosition> p;
-                    if (SUCCEEDED((light->*get)(child.put())) && child && SUCCEEDED(child.query(p.put()))) {
-                        p->put_X(X);
-                        p->put_Y(Y);
-                        p->put_Z(Z);
-                    }
-                }
+                for (HRESULT (ILight::*get)(IDispatch**) : {&ILight::get_Position, &ILight::get_Direction})
+                    if (ComPtr<IPosition> p = child_of<IPosition>(light, get)) set_position(p.get(), X, Y, Z);
                 light->put_FallOff(FallOff);
                 light->put_InnerCone(InnerCone);
                 light->put_OuterCone(OuterCone);
@@ -388,7 +318,7 @@ public:
             },
             [&](ILight* light) {
                 trace("Light Name --> '%s'\n", text::utf8(name.data(), name.size()).c_str());
-                BSTR n = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+                BSTR n = text::bstr(name);
                 light->put_Name(n);
                 SysFreeString(n);
                 light->put_ID(id);
@@ -433,7 +363,7 @@ private:
     }
 };
 
-HRESULT create_light(IUnknown* outer, REFIID riid, void** ppv) { return CLight::create(outer, riid, ppv); }
-HRESULT create_lights(IUnknown* outer, REFIID riid, void** ppv) { return CLights::create(outer, riid, ppv); }
+template <> HRESULT create_class<ILight>(IUnknown* o, REFIID r, void** p) { return CLight::create(o, r, p); }
+template <> HRESULT create_class<ILights>(IUnknown* o, REFIID r, void** p) { return CLights::create(o, r, p); }
 
 }  // namespace vantor

@@ -2,21 +2,63 @@
 
 #include <vantor/backend/ddraw.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantor {
 
 namespace {
 
-bool same_name(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
+// Names compare ignoring case as the ANSI code page (Windows-1252) does: ASCII letters, the
+// Latin-1 letters À to Þ (not ×) and Š, Œ, Ž, Ÿ fold to their small forms. A name is read as
+// UTF-8 where it is valid and byte by byte as Windows-1252 elsewhere, so "É" matches "é" whether
+// it came from a script (UTF-8) or from a file written on Windows.
+char32_t windows_1252(unsigned char b) {
+    static const char16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    return b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b;
+}
+
+// The next character of s from `at` (advanced past it).
+char32_t next_character(const std::string& s, size_t& at) {
+    const auto b = static_cast<unsigned char>(s[at]);
+    const size_t length = b < 0xC2 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 1;
+    if (length > 1 && at + length <= s.size()) {
+        char32_t c = b & (0x7F >> length);
+        bool valid = true;
+        for (size_t i = 1; i < length && valid; ++i) {
+            const auto t = static_cast<unsigned char>(s[at + i]);
+            valid = (t & 0xC0) == 0x80;
+            c = (c << 6) | (t & 0x3F);
+        }
+        const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (valid && c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
+            at += length;
+            return c;
+        }
     }
-    return true;
+    ++at;
+    return windows_1252(b);
+}
+
+char32_t small_letter(char32_t c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+    switch (c) {
+        case 0x0160: return 0x0161;  // Š
+        case 0x0152: return 0x0153;  // Œ
+        case 0x017D: return 0x017E;  // Ž
+        case 0x0178: return 0x00FF;  // Ÿ
+        default: return c;
+    }
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (small_letter(next_character(a, i)) != small_letter(next_character(b, j))) return false;
+    return i == a.size() && j == b.size();
 }
 
 // The pixel format wished for an image, and the first offered format that fits it.
@@ -145,8 +187,8 @@ void copy_pixels(Container& c, IDirectDrawSurface7* texture) {
             uint32_t w = c.pixels[static_cast<size_t>(y) * c.width + x];
             DWORD value = red.place(w >> 24) + green.place((w >> 16) & 0xFF) + blue.place((w >> 8) & 0xFF) +
                           alpha.place(w & 0xFF);
-            // 32-bit formats take 4 bytes, 24-bit 3, the rest 2 (the formats a texture is chosen from).
-            std::memcpy(row + static_cast<size_t>(x) * bytes, &value, bytes >= 4 ? 4 : (bytes == 3 ? 3 : 2));
+            // As many bytes as the surface's pixels have (8-bit palette formats take one).
+            std::memcpy(row + static_cast<size_t>(x) * bytes, &value, std::min<DWORD>(bytes, 4));
         }
     }
     staging->Unlock(nullptr);

@@ -43,7 +43,8 @@ public:
     Container* create(const std::string& name, DWORD stage, DWORD flags);
     // Releases the surface, frees the image and unlinks the container.
     void destroy(Container* c);
-    // The newest container whose name equals `name` ignoring letter case; nullptr if none.
+    // The newest container whose name equals `name` ignoring letter case as the ANSI code page
+    // (Windows-1252) does, Latin-1 letters included; nullptr if none.
     Container* find(const std::string& name) const;
     // The surface of find(name), nullptr when there is none.
     IDirectDrawSurface7* surface_of(const std::string& name) const;

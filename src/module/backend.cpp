@@ -1,4 +1,6 @@
-// The back end the component draws through: an installed one (tests), else the default.
+// The back end the component draws through: an installed one (tests), else the default, which
+// the component sets to the OpenGL back end when it loads. This is the one place where the
+// component meets a back-end implementation.
 #include <vantor/backend/backend.h>
 
 #include <cstdio>
