@@ -109,6 +109,27 @@ TEST_F(DevicesTest, ListsTheUtilityLayersDevicesInDescendingNameOrder) {
     EXPECT_EQ(rec.started(), 0) << "the collection ends the utility-layer start it made";
 }
 
+TEST_F(DevicesTest, AnEnumeratedDeviceKeepsTheUtilityLayerStartedWhileItLives) {
+    rec.config().devices = {vantor::testing::RecordingConfig::capable_device("only")};
+    rec.config().devices[0].description.hwLevel = D3DX_HWLEVEL_TL;
+    IDevices* devices = create<IDevices>(CLSID_Devices);
+    VARIANT index, item;
+    VariantInit(&index);
+    VariantInit(&item);
+    index.vt = VT_I4;
+    index.lVal = 1;
+    ASSERT_EQ(devices->Item(index, &item), S_OK);
+    IDevice3D* d = nullptr;
+    item.pdispVal->QueryInterface(IID_IDevice3D, reinterpret_cast<void**>(&d));
+    VariantClear(&item);
+    devices->Release();
+    HWLevels level{};
+    EXPECT_EQ(d->get_Level(&level), S_OK) << take_error().description;
+    EXPECT_EQ(level, hl_TnLHAL);
+    d->Release();
+    EXPECT_EQ(rec.started(), 0) << "the device ends its start when it goes";
+}
+
 TEST_F(DevicesTest, DevicesWithTheSameDescriptionReplaceEachOther) {
     rec.config().devices = {vantor::testing::RecordingConfig::capable_device("same"),
                             vantor::testing::RecordingConfig::capable_device("same")};
@@ -354,4 +375,38 @@ TEST_F(RegistryRestoreTest, NamesOfAnyLengthAndNewestFirst) {
     texture_registry().invalidate_all();
     EXPECT_EQ(texture_registry().surface_of("s.tga"), nullptr);
     EXPECT_NE(texture_registry().find("s.tga"), nullptr) << "containers stay";
+}
+
+TEST_F(RegistryRestoreTest, EightBitPixelDataFillsAnExactlySizedSurface) {
+    rec.config().pitch_alignment = 1;  // rows of exactly 3 bytes: a byte written past the last pixel is caught
+    Container* c = image("p8.bmp", 3, 1, 8);
+    rec.config().texture_formats = {formats::P8()};
+    ASSERT_EQ(texture_registry().restore(c, device.get()), S_OK);
+    EXPECT_EQ(formats::name(surface_desc("p8.bmp").ddpfPixelFormat), "P8");
+    EXPECT_EQ(surface_desc("p8.bmp").lPitch, 3);
+}
+
+TEST_F(RegistryRestoreTest, NamesCompareIgnoringCaseAsTheAnsiCodePageDoes) {
+    struct Case {
+        const char* stored;
+        const char* asked;
+        bool found;
+    };
+    const Case cases[] = {
+        {"Wood.BMP", "wood.bmp", true},
+        {"\xC3\x89t\xC3\xA9.bmp", "\xC3\xA9T\xC3\x89.BMP", true},      // Été / éTÉ in UTF-8
+        {"\xC3\x80\xC3\x9E.x", "\xC3\xA0\xC3\xBE.x", true},              // ÀÞ / àþ
+        {"\xC5\xA0\xC5\x92\xC5\xBD\xC5\xB8", "\xC5\xA1\xC5\x93\xC5\xBE\xC3\xBF", true},  // ŠŒŽŸ / šœžÿ
+        {"\xC9t\xE9.bmp", "\xC3\xA9t\xC3\xA9.bmp", true},                // Windows-1252 bytes / UTF-8
+        {"\x8A.bmp", "\xC5\xA1.bmp", true},                               // Š as a 1252 byte / š
+        {"\xC3\x97.bmp", "\xC3\xB7.bmp", false},                          // × and ÷ are not letters
+        {"\xC3\x9F.bmp", "SS.bmp", false},                                // ß has no capital here
+        {"wood.bmp", "wood.bm", false},
+        {"wood.bm", "wood.bmp", false},
+    };
+    for (const Case& c : cases) {
+        Container* stored = texture_registry().create(c.stored, 0, 0);
+        EXPECT_EQ(texture_registry().find(c.asked) == stored, c.found) << c.stored << " / " << c.asked;
+        texture_registry().destroy(stored);
+    }
 }

@@ -110,3 +110,55 @@ def test_the_component_idl_is_valid_and_its_reference_is_current():
     assert len(lib.coclasses) == 28 and len(lib.enums) == 20
     with open(os.path.join(ROOT, "docs", "api.md"), encoding="utf-8") as f:
         assert f.read() == idlgen.docs(lib, "vantor.idl"), "docs/api.md is stale: run `make docs`"
+
+
+CLASSES = HEAD + ITF.format(members="") + """
+    [uuid(00000000-0000-0000-0000-000000000004)] dispinterface _IThingEvents { properties: methods: };
+    [uuid(00000000-0000-0000-0000-000000000005), helpstring("Thing Class")@THING@]
+    coclass Thing { [default] interface IThing; [default, source] dispinterface _IThingEvents; };
+    [object, uuid(00000000-0000-0000-0000-000000000006), dual] interface IAble : IDispatch { };
+    [uuid(00000000-0000-0000-0000-000000000007), helpstring("Able Class")@ABLE@]
+    coclass Able { [default] interface IAble; };
+};
+"""
+
+
+def classes_idl(thing, able):
+    return CLASSES.replace("@THING@", thing).replace("@ABLE@", able)
+
+
+def test_class_table_rows_are_alphabetical_with_scripts_aggregation_and_weak_creators():
+    lib = idlgen.parse(classes_idl(", registry_script(201)", ", registry_script(7), aggregatable"))
+    assert [(c.name, c.script, c.aggregatable) for c in lib.coclasses] == [("Thing", 201, False), ("Able", 7, True)]
+    table = idlgen.classes(lib, "t.idl")
+    able = table.index('{&CLSID_Able, "Able", 7, true, &create_class<IAble>},')
+    thing = table.index('{&CLSID_Thing, "Thing", 201, false, &create_class<IThing>},')
+    assert able < thing
+    for itf in ("IAble", "IThing"):
+        assert f"template <> HRESULT create_class<{itf}>(IUnknown*, REFIID, void**) __attribute__((weak));" in table
+    assert "if (e.create) rows.push_back(e);" in table, "a class that is not built stays out of the table"
+
+
+@pytest.mark.parametrize("thing, able, message", [
+    ("", ", registry_script(7)", "coclass Thing has no registry_script"),
+    (", registry_script(7)", ", registry_script(7)", "coclass Able reuses registry script 7 of Thing"),
+])
+def test_class_table_refuses_missing_and_reused_scripts(thing, able, message):
+    lib = idlgen.parse(classes_idl(thing, able), "t.idl")
+    with pytest.raises(idlgen.IdlError, match=message):
+        idlgen.classes(lib, "t.idl", "t.idl")
+
+
+@pytest.mark.parametrize("script", ["0", "65536", '"x"'])
+def test_refuses_a_registry_script_that_is_not_a_resource_id(script):
+    with pytest.raises(idlgen.IdlError, match="registry_script of coclass Thing must be a resource id"):
+        idlgen.parse(classes_idl(f", registry_script({script})", ""))
+
+
+def test_the_component_registers_every_co_class_and_only_devices_refuses_aggregation():
+    with open(os.path.join(ROOT, "idl", "vantor.idl"), encoding="utf-8") as f:
+        lib = idlgen.parse(f.read(), "vantor.idl")
+    table = idlgen.classes(lib, "vantor.idl")
+    assert table.count("&create_class<") == 28
+    assert [c.name for c in lib.coclasses if not c.aggregatable] == ["Devices"]
+    assert '{&CLSID_Device3D, "Device3D", 201, true, &create_class<IDevice3D>},' in table
