@@ -11,6 +11,7 @@
 #include <vantor/stream.h>
 #include <vantor/system.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -157,6 +158,31 @@ TEST_F(ModuleTest, ClassFactoriesAreCachedAndUnknownClassesRefused) {
     EXPECT_EQ(DllGetClassObject(IID_IColour, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(DllCanUnloadNow(), S_OK) << "factories do not hold the module";
+}
+
+TEST_F(ModuleTest, EveryCoClassIsRegisteredAndCreatableExactlyWhenItsClassIsBuilt) {
+    struct Class {
+        const CLSID& clsid;
+        const char* name;
+    };
+#define C(n) {CLSID_##n, #n}
+    const Class classes[] = {C(Camera), C(Cameras), C(Colour), C(Device3D), C(DeviceCaps), C(Devices), C(Flare),
+                             C(Flares), C(Fog), C(Light), C(Lights), C(Material), C(Object), C(Objects),
+                             C(Part), C(Parts), C(Point), C(Points), C(Position), C(SimpleObject),
+                             C(SimpleObjects), C(Sprite), C(Sprites), C(Texture), C(TextureCaps),
+                             C(TextureFormat), C(TextureFormats), C(Textures)};
+#undef C
+    const std::string built[] = {"Camera", "Cameras", "Colour", "Device3D", "DeviceCaps", "Devices", "Flare", "Flares",
+                                 "Fog", "Light", "Lights", "Part", "Position", "TextureFormat", "TextureFormats"};
+    for (const Class& c : classes) {
+        IClassFactory* f = nullptr;
+        const HRESULT hr = DllGetClassObject(c.clsid, IID_IClassFactory, reinterpret_cast<void**>(&f));
+        const bool registered = has_key(std::string("Vantor.") + c.name + ".1");
+        EXPECT_EQ(SUCCEEDED(hr), registered) << c.name << ": registered exactly when creatable";
+        EXPECT_TRUE(hr == S_OK || hr == CLASS_E_CLASSNOTAVAILABLE) << c.name;
+        if (f) f->Release();
+        if (std::find(std::begin(built), std::end(built), c.name) != std::end(built)) EXPECT_EQ(hr, S_OK) << c.name;
+    }
 }
 
 TEST_F(ModuleTest, LockServerAndLiveObjectsHoldTheModule) {
