@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <type_traits>
 
 namespace vantor {
 
@@ -399,8 +400,18 @@ HRESULT CDevice3D::get_Graphics(IDispatch**) { return E_NOTIMPL; }
 
 IDirect3DDevice7* CDevice3D::require_device() { return require(device_.get(), "Device Not Initialised."); }
 
-HRESULT CDevice3D::read_state(D3DRENDERSTATETYPE state, const char* action, const Check& failed, DWORD* value) {
-    return guard([&] { return get_state(require_device(), state, value, failed, action); });
+template <class T>
+HRESULT CDevice3D::read_state(D3DRENDERSTATETYPE state, const char* action, const Check& failed, T* out) {
+    return guard([&] {
+        DWORD v = 0;
+        HRESULT hr = get_state(require_device(), state, &v, failed, action);
+        if constexpr (std::is_same_v<T, VARIANT_BOOL>) {
+            if (out) *out = variant_bool(v);
+        } else {
+            if (out) *out = static_cast<T>(v);
+        }
+        return hr;
+    });
 }
 
 HRESULT CDevice3D::write_state(D3DRENDERSTATETYPE state, DWORD value, const char* first, const char* second,
@@ -417,18 +428,11 @@ HRESULT CDevice3D::write_state(D3DRENDERSTATETYPE state, DWORD value, const char
 
 namespace {
 const char* on_off(VARIANT_BOOL v) { return v ? "Enabled.\n" : "Disabled.\n"; }
-template <class T, class F>
-HRESULT answer(HRESULT hr, DWORD v, T* out, F convert) {
-    if (SUCCEEDED(hr) && out) *out = convert(v);
-    return hr;
-}
 }  // namespace
 
 HRESULT CDevice3D::get_ShadeMode(ShadeModes* pVal) {
-    DWORD v = 0;
-    HRESULT hr = read_state(D3DRENDERSTATE_SHADEMODE, "Obtaining Shade Mode --> ",
-                            {"Failed. (Error Code=%x).\n", "Failed to Obtain Shade Mode."}, &v);
-    return answer(hr, v, pVal, [](DWORD x) { return static_cast<ShadeModes>(x); });
+    return read_state(D3DRENDERSTATE_SHADEMODE, "Obtaining Shade Mode --> ",
+                      {"Failed. (Error Code=%x).\n", "Failed to Obtain Shade Mode."}, pVal);
 }
 
 HRESULT CDevice3D::put_ShadeMode(ShadeModes v) {
@@ -438,10 +442,8 @@ HRESULT CDevice3D::put_ShadeMode(ShadeModes v) {
 }
 
 HRESULT CDevice3D::get_Dither(VARIANT_BOOL* pVal) {
-    DWORD v = 0;
-    HRESULT hr = read_state(D3DRENDERSTATE_DITHERENABLE, "Obtaining Current Dithering Setting --> ",
-                            {"Failed. (Error Code=%x).\n", "Failed to Obtain Dither Setting."}, &v);
-    return answer(hr, v, pVal, variant_bool);
+    return read_state(D3DRENDERSTATE_DITHERENABLE, "Obtaining Current Dithering Setting --> ",
+                      {"Failed. (Error Code=%x).\n", "Failed to Obtain Dither Setting."}, pVal);
 }
 
 HRESULT CDevice3D::put_Dither(VARIANT_BOOL v) {
@@ -450,10 +452,8 @@ HRESULT CDevice3D::put_Dither(VARIANT_BOOL v) {
 }
 
 HRESULT CDevice3D::get_Specular(VARIANT_BOOL* pVal) {
-    DWORD v = 0;
-    HRESULT hr = read_state(D3DRENDERSTATE_SPECULARENABLE, "Obtaining Specular Setting --> ",
-                            {"GetRenderState (Specular) Failed. (Error Code=%x).\n", "Failed to Obtain Specular Setting."}, &v);
-    return answer(hr, v, pVal, variant_bool);
+    return read_state(D3DRENDERSTATE_SPECULARENABLE, "Obtaining Specular Setting --> ",
+                      {"GetRenderState (Specular) Failed. (Error Code=%x).\n", "Failed to Obtain Specular Setting."}, pVal);
 }
 
 HRESULT CDevice3D::put_Specular(VARIANT_BOOL v) {
@@ -462,10 +462,8 @@ HRESULT CDevice3D::put_Specular(VARIANT_BOOL v) {
 }
 
 HRESULT CDevice3D::get_AntiAlias(AntiAliasModes* pVal) {
-    DWORD v = 0;
-    HRESULT hr = read_state(D3DRENDERSTATE_ANTIALIAS, "Retrieving Anti-Alias Setting --> ",
-                            {"Failed. (Error Code=%x)\n", "Failed to Obtain Anti-Alias Setting."}, &v);
-    return answer(hr, v, pVal, [](DWORD x) { return static_cast<AntiAliasModes>(x); });
+    return read_state(D3DRENDERSTATE_ANTIALIAS, "Retrieving Anti-Alias Setting --> ",
+                      {"Failed. (Error Code=%x)\n", "Failed to Obtain Anti-Alias Setting."}, pVal);
 }
 
 HRESULT CDevice3D::put_AntiAlias(AntiAliasModes v) {

@@ -93,7 +93,8 @@ public:
 
 private:
     IDirect3DDevice7* require_device();
-    HRESULT read_state(D3DRENDERSTATETYPE state, const char* action, const Check& failed, DWORD* value);
+    template <class T>
+    HRESULT read_state(D3DRENDERSTATETYPE state, const char* action, const Check& failed, T* out);
     HRESULT write_state(D3DRENDERSTATETYPE state, DWORD value, const char* first, const char* second, const Check& failed,
                         bool succeeded_line = false);
     bool update_ambient_light();

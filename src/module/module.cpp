@@ -192,9 +192,7 @@ HRESULT Module::unregister_server() {
     return FAILED(hr) ? hr : (e == ERROR_SUCCESS ? hr : HRESULT_FROM_WIN32(e));
 }
 
-HRESULT Module::register_classes() {
-    char path[4096];
-    GetModuleFileNameA(instance_, path, sizeof path);
+HRESULT Module::run_class_scripts(const char* module_path) {
     size_t count = 0;
     const ClassEntry* classes = class_table(&count);
     for (size_t i = 0; i < count; ++i) {
@@ -202,9 +200,17 @@ HRESULT Module::register_classes() {
         std::snprintf(name, sizeof name, "#%u", classes[i].script_id);
         const void* data = nullptr;
         if (!VantorFindResource(instance_, "REGISTRY", name, &data, nullptr)) return E_UNEXPECTED;
-        HRESULT hr = run_registry_script(static_cast<const char*>(data), {{"MODULE", path}}, true);
+        HRESULT hr = module_path ? run_registry_script(static_cast<const char*>(data), {{"MODULE", module_path}}, true)
+                                 : run_registry_script(static_cast<const char*>(data), {}, false);
         if (FAILED(hr)) return hr;
     }
+    return S_OK;
+}
+
+HRESULT Module::register_classes() {
+    char path[4096];
+    GetModuleFileNameA(instance_, path, sizeof path);
+    if (HRESULT hr = run_class_scripts(path); FAILED(hr)) return hr;
     ITypeLib* lib = nullptr;
     std::u16string wpath = text::utf16(path);
     HRESULT hr = LoadTypeLib(wpath.c_str(), &lib);
@@ -218,16 +224,7 @@ HRESULT Module::register_classes() {
 }
 
 HRESULT Module::unregister_classes() {
-    size_t count = 0;
-    const ClassEntry* classes = class_table(&count);
-    for (size_t i = 0; i < count; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "#%u", classes[i].script_id);
-        const void* data = nullptr;
-        if (!VantorFindResource(instance_, "REGISTRY", name, &data, nullptr)) return E_UNEXPECTED;
-        HRESULT hr = run_registry_script(static_cast<const char*>(data), {}, false);
-        if (FAILED(hr)) return hr;
-    }
+    if (HRESULT hr = run_class_scripts(nullptr); FAILED(hr)) return hr;
     // Looked up at run time, as the library that provides it may be missing.
     using UnRegisterTypeLibFn = HRESULT (*)(REFGUID, WORD, WORD, LCID, SYSKIND);
     HMODULE oleaut = LoadLibraryA("oleaut32.dll");

@@ -57,6 +57,8 @@ public:
     HRESULT unregister_server();
 
 private:
+    // Every class's registry script in table order: adding keys (module_path given) or removing them.
+    HRESULT run_class_scripts(const char* module_path);
     HRESULT register_classes();
     HRESULT unregister_classes();
 
