@@ -11,14 +11,15 @@
 //           });
 //       }
 //   };
-//   // in module/classes.cpp: {&CLSID_Colour, "Colour", 102, true, create_instance<CColour>}
+//   // enters the class table generated from the IDL's co-classes:
+//   template <> HRESULT create_class<IColour>(IUnknown* o, REFIID r, void** p) { return CColour::create(o, r, p); }
 //
 // CoClass gives: reference counting with aggregation (an inner, non-delegating unknown and a
 // delegating outer identity), the lock count (one per live object), IDispatch answered from the
 // type library, ISupportErrorInfo (S_OK for the class's own interface only), and a connection-
 // point container without connection points. guard() is the method skeleton: a thrown
 // `failure` is reported with the class's and interface's identifiers; anything else becomes
-// E_FAIL "Exception Raised.".
+// E_FAIL "Exception Raised.". child() hands out a child; the rest of the kit is in module/kit.h.
 #pragma once
 
 #include "module/failure.h"
@@ -204,10 +205,5 @@ private:
     IUnknown* outer_ = nullptr;
     Inner inner_;
 };
-
-template <class T>
-HRESULT create_instance(IUnknown* outer, REFIID riid, void** ppv) {
-    return T::create(outer, riid, ppv);
-}
 
 }  // namespace vantor

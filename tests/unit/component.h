@@ -2,6 +2,8 @@
 // (VANTOR_REGISTRY, set per test by CTest) and ends with the module's lock count back at 0.
 #pragma once
 
+#include "module/com_ptr.h"
+
 #include <gtest/gtest.h>
 #include <vantor/debug.h>
 #include <vantor/text.h>
@@ -53,6 +55,72 @@ inline ErrorText take_error() {
     SysFreeString(d);
     info->Release();
     return e;
+}
+
+// A BSTR the test owns: Bstr name("Alpha"); c->put_Name(name); c->get_Name(got.out()); got.str().
+class Bstr {
+public:
+    Bstr() = default;
+    explicit Bstr(const char* s) : b_(text::bstr(s)) {}
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() { SysFreeString(b_); }
+    operator BSTR() const { return b_; }
+    BSTR* out() {
+        SysFreeString(b_);
+        b_ = nullptr;
+        return &b_;
+    }
+    std::string str() const { return text::utf8(b_); }
+
+private:
+    BSTR b_ = nullptr;
+};
+
+// A VARIANT the test owns, cleared when it goes: Var::i4(1), Var::i2(1), Var::text("Light0").
+class Var {
+public:
+    Var() { VariantInit(&v_); }
+    Var(const Var&) = delete;
+    Var& operator=(const Var&) = delete;
+    ~Var() { VariantClear(&v_); }
+    static Var i4(LONG n) { return Var(VT_I4, [n](VARIANT& v) { v.lVal = n; }); }
+    static Var i2(SHORT n) { return Var(VT_I2, [n](VARIANT& v) { v.iVal = n; }); }
+    static Var text(const char* s) { return Var(VT_BSTR, [s](VARIANT& v) { v.bstrVal = vantor::text::bstr(s); }); }
+    Var(Var&& o) noexcept : v_(o.v_) { VariantInit(&o.v_); }
+    // By value for an [in] VARIANT (the callee copies what it keeps).
+    operator VARIANT() const { return v_; }
+    VARIANT* out() {
+        VariantClear(&v_);
+        return &v_;
+    }
+    const VARIANT& get() const { return v_; }
+
+private:
+    template <class F>
+    Var(VARTYPE vt, F fill) {
+        VariantInit(&v_);
+        v_.vt = vt;
+        fill(v_);
+    }
+    VARIANT v_;
+};
+
+// The text a string property answers ("<failed>" when the getter fails).
+template <class O>
+std::string text_of(O* o, HRESULT (O::*get)(BSTR*)) {
+    Bstr b;
+    return SUCCEEDED((o->*get)(b.out())) ? b.str() : "<failed>";
+}
+
+// A collection's element at `index` as interface I; null when Item fails.
+template <class I, class C>
+ComPtr<I> item_of(C* collection, const Var& index) {
+    Var item;
+    ComPtr<I> p;
+    if (SUCCEEDED(collection->Item(index, item.out())) && item.get().vt == VT_DISPATCH && item.get().pdispVal)
+        item.get().pdispVal->QueryInterface(__uuidof(I), reinterpret_cast<void**>(p.put()));
+    return p;
 }
 
 // Everything written to the debugger output while it lives.

@@ -11,6 +11,7 @@
 #include <vantor/window.h>
 
 #include <chrono>
+#include <functional>
 #include <cmath>
 #include <thread>
 
@@ -495,6 +496,53 @@ TEST_F(DeviceTest, RenderStatePropertiesInBothStyles) {
     d->Release();
 }
 
+TEST_F(DeviceTest, RenderStateFailuresTraceAndReportEachMembersText) {
+    struct Case {
+        const char* call;
+        std::function<HRESULT(IDevice3D*)> member;
+        const char* trace;
+        const char* description;
+    };
+    ShadeModes shade;
+    VARIANT_BOOL flag;
+    AntiAliasModes aa;
+    const Case cases[] = {
+        {"Device.GetRenderState(9)", [&](IDevice3D* d) { return d->get_ShadeMode(&shade); },
+         "Obtaining Shade Mode --> Failed. (Error Code=88760082).\n", "Failed to Obtain Shade Mode."},
+        {"Device.SetRenderState(9,", [](IDevice3D* d) { return d->put_ShadeMode(sm_Gouraud); },
+         "Setting Shade Mode --> Gouraud.\nSetRenderState (ShadeMode) Failed. (Error Code=88760082)\n", "Failed to Set Shade Mode."},
+        {"Device.GetRenderState(26)", [&](IDevice3D* d) { return d->get_Dither(&flag); },
+         "Obtaining Current Dithering Setting --> Failed. (Error Code=88760082).\n", "Failed to Obtain Dither Setting."},
+        {"Device.SetRenderState(26,", [](IDevice3D* d) { return d->put_Dither(VARIANT_TRUE); },
+         "Setting Dithering --> Enabled.\nSetRenderState (Dither) Failed. (Error Code=88760082).\n", "Failed to Set Dither Setting."},
+        {"Device.GetRenderState(29)", [&](IDevice3D* d) { return d->get_Specular(&flag); },
+         "Obtaining Specular Setting --> GetRenderState (Specular) Failed. (Error Code=88760082).\n",
+         "Failed to Obtain Specular Setting."},
+        {"Device.SetRenderState(29,", [](IDevice3D* d) { return d->put_Specular(VARIANT_FALSE); },
+         "Configuring Specular --> Disabled.\nSetRenderState (Specular) Failed. (Error Code=88760082).\n",
+         "Failed to Set Specular Setting."},
+        {"Device.GetRenderState(2)", [&](IDevice3D* d) { return d->get_AntiAlias(&aa); },
+         "Retrieving Anti-Alias Setting --> Failed. (Error Code=88760082)\n", "Failed to Obtain Anti-Alias Setting."},
+        {"Device.SetRenderState(2,", [](IDevice3D* d) { return d->put_AntiAlias(am_Sort_Dependent); },
+         "Sort Dependent.\nSetting Anti-Alias --> Failed. (Error Code=88760082)\n", "Failed to Set Anti-Alias Setting."},
+    };
+    IDevice3D* d = device();
+    ASSERT_EQ(initialise(d), S_OK);
+    for (const Case& c : cases) {
+        rec.fail(c.call, DDERR_INVALIDOBJECT, 1);
+        DebugCapture out;
+        EXPECT_EQ(c.member(d), DDERR_INVALIDOBJECT) << c.call;
+        EXPECT_EQ(out.text(), c.trace) << c.call;
+        ErrorText e = take_error();
+        EXPECT_EQ(e.description, c.description) << c.call;
+        EXPECT_EQ(e.source, "Vantor.Device3D.1");
+    }
+    DebugCapture out;
+    EXPECT_EQ(d->put_AntiAlias(am_None), S_OK);
+    EXPECT_EQ(out.text(), "None.\nSetting Anti-Alias --> Succeeded.\n");
+    d->Release();
+}
+
 TEST_F(DeviceTest, PutGuidTakesOnlyAGuidBlockHandle) {
     IDevice3D* d = device();
     EXPECT_EQ(d->put_GUID(0x12345678), E_INVALIDARG);
@@ -509,14 +557,11 @@ TEST_F(DeviceTest, PutGuidTakesOnlyAGuidBlockHandle) {
 
 TEST_F(DeviceTest, NamesAndDescriptionsAreStoredCopies) {
     IDevice3D* d = device();
-    BSTR in = SysAllocString(u"Main \u00e9cran"), out = nullptr;
-    d->put_Name(in);
-    SysFreeString(in);
-    d->get_Name(&out);
-    EXPECT_EQ(text::utf8(out), "Main \xC3\xA9" "cran");
-    SysFreeString(out);
-    d->get_Description(&out);
-    EXPECT_EQ(SysStringLen(out), 0u);
-    SysFreeString(out);
+    {
+        Bstr in("Main \xC3\xA9" "cran");
+        d->put_Name(in);
+    }
+    EXPECT_EQ(text_of(d, &IDevice3D::get_Name), "Main \xC3\xA9" "cran");
+    EXPECT_EQ(text_of(d, &IDevice3D::get_Description), "");
     d->Release();
 }

@@ -29,14 +29,12 @@ protected:
 };
 
 std::string name_of(IDispatch* d) {
-    IDevice3D* dev = nullptr;
-    d->QueryInterface(IID_IDevice3D, reinterpret_cast<void**>(&dev));
-    BSTR n = nullptr;
-    dev->get_Name(&n);
-    std::string s = text::utf8(n);
-    SysFreeString(n);
-    dev->Release();
-    return s;
+    ComPtr<IDevice3D> dev;
+    d->QueryInterface(IID_IDevice3D, reinterpret_cast<void**>(dev.put()));
+    return text_of(dev.get(), &IDevice3D::get_Name);
+}
+std::string name_of(IDevices* devices, const Var& index) {
+    return text_of(item_of<IDevice3D>(devices, index).get(), &IDevice3D::get_Name);
 }
 
 }  // namespace
@@ -56,42 +54,23 @@ TEST_F(DevicesTest, ListsTheUtilityLayersDevicesInDescendingNameOrder) {
     LONG count = 0;
     devices->get_Count(&count);
     EXPECT_EQ(count, 3);
-    VARIANT index, item;
-    VariantInit(&index);
-    VariantInit(&item);
     std::vector<std::string> order;
-    for (LONG i = 1; i <= count; ++i) {
-        index.vt = VT_I4;
-        index.lVal = i;
-        ASSERT_EQ(devices->Item(index, &item), S_OK);
-        EXPECT_EQ(item.vt, VT_DISPATCH);
-        order.push_back(name_of(item.pdispVal));
-        VariantClear(&item);
-    }
+    for (LONG i = 1; i <= count; ++i) order.push_back(name_of(devices, Var::i4(i)));
     EXPECT_EQ(order, (std::vector<std::string>{"beta", "alpha", "Alpha"})) << "lower-case letters sort higher";
     // By name (exactly), and the same object as by position; an Index selects that device.
-    index.vt = VT_BSTR;
-    index.bstrVal = SysAllocString(u"Alpha");
-    ASSERT_EQ(devices->Item(index, &item), S_OK);
-    IDevice3D* alpha = nullptr;
-    item.pdispVal->QueryInterface(IID_IDevice3D, reinterpret_cast<void**>(&alpha));
     LONG device_index = -1;
-    alpha->get_Index(&device_index);
+    item_of<IDevice3D>(devices, Var::text("Alpha"))->get_Index(&device_index);
     EXPECT_EQ(device_index, 1);
-    alpha->Release();
-    VariantClear(&item);
-    SysReAllocString(&index.bstrVal, u"ALPHA");
+    VARIANT item;
     item.vt = VT_I4;
     item.lVal = 77;
-    EXPECT_EQ(devices->Item(index, &item), E_INVALIDARG);
+    EXPECT_EQ(devices->Item(Var::text("ALPHA"), &item), E_INVALIDARG);
     EXPECT_EQ(item.lVal, 77) << "a failed Item leaves the result untouched";
-    VariantClear(&index);
-    for (VARIANT v : {[] { VARIANT x; VariantInit(&x); x.vt = VT_I4; x.lVal = 0; return x; }(),
-                      [] { VARIANT x; VariantInit(&x); x.vt = VT_I2; x.iVal = 4; return x; }(),
-                      [] { VARIANT x; VariantInit(&x); x.vt = VT_R8; x.dblVal = 1; return x; }(),
-                      [] { VARIANT x; VariantInit(&x); return x; }()}) {
-        EXPECT_EQ(devices->Item(v, &item), E_INVALIDARG) << v.vt;
-    }
+    Var zero = Var::i4(0), beyond = Var::i2(4), real, empty;
+    VARIANT* r = real.out();
+    r->vt = VT_R8;
+    r->dblVal = 1;
+    for (const Var* v : {&zero, &beyond, &real, &empty}) EXPECT_EQ(devices->Item(*v, &item), E_INVALIDARG) << v->get().vt;
     // Enumeration yields the same order.
     IUnknown* unknown = nullptr;
     ASSERT_EQ(devices->get__NewEnum(&unknown), S_OK);
@@ -113,20 +92,13 @@ TEST_F(DevicesTest, AnEnumeratedDeviceKeepsTheUtilityLayerStartedWhileItLives) {
     rec.config().devices = {vantor::testing::RecordingConfig::capable_device("only")};
     rec.config().devices[0].description.hwLevel = D3DX_HWLEVEL_TL;
     IDevices* devices = create<IDevices>(CLSID_Devices);
-    VARIANT index, item;
-    VariantInit(&index);
-    VariantInit(&item);
-    index.vt = VT_I4;
-    index.lVal = 1;
-    ASSERT_EQ(devices->Item(index, &item), S_OK);
-    IDevice3D* d = nullptr;
-    item.pdispVal->QueryInterface(IID_IDevice3D, reinterpret_cast<void**>(&d));
-    VariantClear(&item);
+    ComPtr<IDevice3D> d = item_of<IDevice3D>(devices, Var::i4(1));
+    ASSERT_TRUE(d);
     devices->Release();
     HWLevels level{};
     EXPECT_EQ(d->get_Level(&level), S_OK) << take_error().description;
     EXPECT_EQ(level, hl_TnLHAL);
-    d->Release();
+    d.reset();
     EXPECT_EQ(rec.started(), 0) << "the device ends its start when it goes";
 }
 
@@ -137,19 +109,9 @@ TEST_F(DevicesTest, DevicesWithTheSameDescriptionReplaceEachOther) {
     LONG count = 0;
     devices->get_Count(&count);
     EXPECT_EQ(count, 1);
-    VARIANT index, item;
-    VariantInit(&index);
-    VariantInit(&item);
-    index.vt = VT_I4;
-    index.lVal = 1;
-    devices->Item(index, &item);
-    IDevice3D* d = nullptr;
-    item.pdispVal->QueryInterface(IID_IDevice3D, reinterpret_cast<void**>(&d));
     LONG i = -1;
-    d->get_Index(&i);
+    item_of<IDevice3D>(devices, Var::i4(1))->get_Index(&i);
     EXPECT_EQ(i, 1) << "the second takes the first one's place";
-    d->Release();
-    VariantClear(&item);
     devices->Release();
 }
 

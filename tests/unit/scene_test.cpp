@@ -94,15 +94,11 @@ D3DMATRIX m(std::initializer_list<float> v) {
     return r;
 }
 
-D3DMATRIX rot_x(float a) { return m({1, 0, 0, 0, 0, std::cos(a), std::sin(a), 0, 0, -std::sin(a), std::cos(a), 0, 0, 0, 0, 1}); }
-D3DMATRIX rot_y(float a) { return m({std::cos(a), 0, -std::sin(a), 0, 0, 1, 0, 0, std::sin(a), 0, std::cos(a), 0, 0, 0, 0, 1}); }
-D3DMATRIX mul(const D3DMATRIX& a, const D3DMATRIX& b) {
-    D3DMATRIX r{};
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            for (int k = 0; k < 4; ++k) (&r._11)[i * 4 + j] += (&a._11)[i * 4 + k] * (&b._11)[k * 4 + j];
-    return r;
-}
+// RotX(1): cos 1 = 0.5403023, sin 1 = 0.8414710.
+const D3DMATRIX kRotX1 = m({1, 0, 0, 0, 0, 0.5403023f, 0.8414710f, 0, 0, -0.8414710f, 0.5403023f, 0, 0, 0, 0, 1});
+// RotX(0.2) x RotY(0.3): x first, then y.
+const D3DMATRIX kRotX02RotY03 = m({0.9553365f, 0, -0.2955202f, 0, 0.0587108f, 0.9800666f, 0.1897961f, 0,
+                                   0.2896295f, -0.1986693f, 0.9362934f, 0, 0, 0, 0, 1});
 
 }  // namespace
 
@@ -124,10 +120,7 @@ TEST_F(SceneTest, NewCameraDefaultsAndTheFixedProjection) {
     // Looking from (0, 0, 10) at the origin: the view looks down -z.
     expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), m({-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 10, 1}));
     expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), m({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
-    BSTR name = nullptr;
-    c->get_Name(&name);
-    EXPECT_EQ(SysStringLen(name), 0u);
-    SysFreeString(name);
+    EXPECT_EQ(text_of(c.get(), &ICamera::get_Name), "");
     EXPECT_EQ(c->Reset(), S_OK);
 }
 
@@ -141,17 +134,17 @@ TEST_F(SceneTest, RotateAccumulatesAndRebuildsFromTheTotalsInXyzOrder) {
     float x = 0;
     c->get_X(&x);
     EXPECT_EQ(x, 1.0f);
-    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), rot_x(1.0f));
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), kRotX1, 1e-6f);
     ComPtr<ICamera> d = camera();
     d->Rotate(0, 0.3f, 0);
     d->Rotate(0.2f, 0, 0);
-    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), mul(rot_x(0.2f), rot_y(0.3f)));
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), kRotX02RotY03, 1e-6f);
     rec.clear_calls();
     EXPECT_EQ(d->Rotate(0, 0, 0), S_OK) << "even with accumulated angles";
     EXPECT_EQ(rec.count("Device.SetTransform"), 0u);
     // Update sends the rotation as the world transform again.
     d->Update();
-    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), mul(rot_x(0.2f), rot_y(0.3f)));
+    expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), kRotX02RotY03, 1e-6f);
 }
 
 TEST_F(SceneTest, ViewBuilderFallbacksAndRejection) {
@@ -236,7 +229,7 @@ TEST_F(SceneTest, HugeAndUndefinedCoordinatesTraceAsSaturatedWholeNumbers) {
 TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     ComPtr<ICameras> cameras(create<ICameras>(CLSID_Cameras));
     IDispatch* d = nullptr;
-    BSTR alpha = SysAllocString(u"Alpha"), lower = SysAllocString(u"alpha"), beta = SysAllocString(u"Beta");
+    Bstr alpha("Alpha"), lower("alpha"), beta("Beta");
     EXPECT_EQ(cameras->get_Add(alpha, &d), E_POINTER) << "no device yet";
     EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
     EXPECT_EQ(d, nullptr);
@@ -247,36 +240,19 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     ComPtr<ICamera> first = child<ICamera>(d);
     ASSERT_EQ(cameras->get_Add(beta, &d), S_OK);
     d->Release();
-    VARIANT index, item;
-    VariantInit(&index);
-    VariantInit(&item);
-    index.vt = VT_I2;
-    index.iVal = 1;
-    ASSERT_EQ(cameras->Item(index, &item), S_OK);
-    BSTR name = nullptr;
-    child<ICamera>(item.pdispVal)->get_Name(&name);
-    EXPECT_EQ(text::utf8(name), "Beta");
-    SysFreeString(name);
+    EXPECT_EQ(text_of(item_of<ICamera>(cameras.get(), Var::i2(1)).get(), &ICamera::get_Name), "Beta");
     ASSERT_EQ(cameras->get_Add(lower, &d), S_OK);
     d->Release();
-    index.vt = VT_I4;
-    index.lVal = 1;
-    VariantInit(&item);
-    ASSERT_EQ(cameras->Item(index, &item), S_OK);
-    child<ICamera>(item.pdispVal)->get_Name(&name);
-    EXPECT_EQ(text::utf8(name), "alpha") << "lower-case letters have the greater code units";
-    SysFreeString(name);
+    EXPECT_EQ(text_of(item_of<ICamera>(cameras.get(), Var::i4(1)).get(), &ICamera::get_Name), "alpha")
+        << "lower-case letters have the greater code units";
     // The same name again: the count stays and the second camera is found.
     ASSERT_EQ(cameras->get_Add(alpha, &d), S_OK);
     ComPtr<ICamera> second = child<ICamera>(d);
     LONG count = 0;
     cameras->get_Count(&count);
     EXPECT_EQ(count, 3);
-    index.vt = VT_BSTR;
-    index.bstrVal = alpha;
-    VariantInit(&item);
-    ASSERT_EQ(cameras->Item(index, &item), S_OK);
-    EXPECT_EQ(child<ICamera>(item.pdispVal).get(), second.get());
+    Var index = Var::text("Alpha");
+    EXPECT_EQ(item_of<ICamera>(cameras.get(), index).get(), second.get());
     // An enumerator made before Clear still yields what was there; a removed camera still works.
     IUnknown* e = nullptr;
     cameras->get__NewEnum(&e);
@@ -294,9 +270,6 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     for (ULONG i = 0; i < n; ++i) VariantClear(&got[i]);
     cameras->get_Count(&count);
     EXPECT_EQ(count, 0);
-    SysFreeString(alpha);
-    SysFreeString(lower);
-    SysFreeString(beta);
 }
 
 // ---- lights ------------------------------------------------------------------------------------
@@ -398,18 +371,13 @@ TEST_F(SceneTest, AddNamesLightsByCountEnablesThemAndReusesIds) {
     ASSERT_EQ(c->get_Enabled(&on), S_OK);
     EXPECT_EQ(on, VARIANT_TRUE);
     EXPECT_EQ(rec.count("Device.LightEnable(2, 1)"), 1u);
-    VARIANT key;
-    VariantInit(&key);
-    key.vt = VT_BSTR;
-    key.bstrVal = SysAllocString(u"Light0");
-    ASSERT_EQ(all->Remove(key), S_OK);
+    ASSERT_EQ(all->Remove(Var::text("Light0")), S_OK);
     ComPtr<ILight> d = add_light(all.get());
     d->get_ID(&id);
     EXPECT_EQ(id, 2) << "the count before the addition";
     LONG count = 0;
     all->get_Count(&count);
     EXPECT_EQ(count, 2) << "Light2 took the place of the light of that name";
-    VariantClear(&key);
     EXPECT_EQ(a->put_Enabled(VARIANT_FALSE), S_OK) << "a removed light still drives its device index";
     BOOL enabled = TRUE;
     device->GetLightEnable(0, &enabled);
@@ -419,16 +387,7 @@ TEST_F(SceneTest, AddNamesLightsByCountEnablesThemAndReusesIds) {
 TEST_F(SceneTest, ElevenLightsSortByNameNotNumber) {
     ComPtr<ILights> all = lights();
     for (int i = 0; i < 11; ++i) add_light(all.get());
-    VARIANT index, item;
-    VariantInit(&index);
-    VariantInit(&item);
-    index.vt = VT_I4;
-    index.lVal = 1;
-    ASSERT_EQ(all->Item(index, &item), S_OK);
-    BSTR name = nullptr;
-    child<ILight>(item.pdispVal)->get_Name(&name);
-    EXPECT_EQ(text::utf8(name), "Light9");
-    SysFreeString(name);
+    EXPECT_EQ(text_of(item_of<ILight>(all.get(), Var::i4(1)).get(), &ILight::get_Name), "Light9");
     LONG max = 0;
     ASSERT_EQ(all->get_Max(&max), S_OK);
     EXPECT_EQ(max, 8);
