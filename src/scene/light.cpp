@@ -146,9 +146,8 @@ public:
                 trace("Fall-Off: %f\n", record.dvFalloff);
                 trace("Type: %x\n", static_cast<unsigned>(record.dltType));
                 trace("Range: %f\n", record.dvRange);
-                trace("SetLight Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                throw backend_failure(hr, Site::LightUpdate);
             }
+            check(hr, "SetLight Failed. (Error Code=%x).\n", Site::LightUpdate);
             return S_OK;
         });
     }
@@ -157,13 +156,9 @@ public:
         return guard([&] {
             IDirect3DDevice7* d = device_.require();
             BOOL on = FALSE;
-            HRESULT hr = d->GetLightEnable(static_cast<DWORD>(id_), &on);
-            if (FAILED(hr)) {
-                trace("GetLightEnable Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
-                if (out) *out = VARIANT_FALSE;
-                throw backend_failure(hr, Site::LightEnabled);
-            }
-            if (out) *out = on ? VARIANT_TRUE : VARIANT_FALSE;
+            const HRESULT hr = d->GetLightEnable(static_cast<DWORD>(id_), &on);
+            if (out) *out = variant_bool(SUCCEEDED(hr) && on);  // false when the device cannot say
+            check(hr, "GetLightEnable Failed. (Error Code=%x).\n", Site::LightEnabled);
             return S_OK;
         });
     }
