@@ -21,16 +21,16 @@
 // states; colours and positions.
 #pragma once
 
+#include <vantor/backend/backend.h>
+#include <vantor/vantor.h>
+
+#include <string>
+
 #include "module/com_ptr.h"
 #include "module/create.h"
 #include "module/failure.h"
 #include "module/results.h"
 #include "module/trace.h"
-
-#include <vantor/backend/backend.h>
-#include <vantor/vantor.h>
-
-#include <string>
 
 namespace vantor {
 
@@ -62,9 +62,12 @@ inline HRESULT check(HRESULT hr, const Check& c) {
     if (SUCCEEDED(hr)) return hr;
     if (c.trace_format) trace(c.trace_format, static_cast<unsigned>(hr));
     switch (c.kind) {
-        case Check::Kind::id: throw failure(hr, c.id);
-        case Check::Kind::site: throw backend_failure(hr, c.site);
-        case Check::Kind::literal: break;
+        case Check::Kind::id:
+            throw failure(hr, c.id);
+        case Check::Kind::site:
+            throw backend_failure(hr, c.site);
+        case Check::Kind::literal:
+            break;
     }
     throw failure(hr, c.text);
 }
@@ -76,7 +79,9 @@ HRESULT check(HRESULT hr, const char* trace_format, Text text) {
 // ---- text ---------------------------------------------------------------------------------
 
 // A BSTR's characters (a null BSTR is the empty string).
-inline std::u16string u16(BSTR s) { return std::u16string(s ? s : u"", SysStringLen(s)); }
+inline std::u16string u16(BSTR s) {
+    return std::u16string(s ? s : u"", SysStringLen(s));
+}
 
 // A string property's get: a new BSTR for the caller (E_POINTER, E_OUTOFMEMORY).
 inline HRESULT get_text(const std::u16string& s, BSTR* out) {
@@ -138,9 +143,13 @@ public:
         return S_OK;
     }
     LONG handle() const { return handle_; }
-    IDirect3DDevice7* get() const { return backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(handle_)); }
+    IDirect3DDevice7* get() const {
+        return backend::from_handle<IDirect3DDevice7>(static_cast<uint32_t>(handle_));
+    }
     // The device, or a thrown failure(E_POINTER, text).
-    IDirect3DDevice7* require(const char* text = "Device Not Initialised.") const { return vantor::require(get(), text); }
+    IDirect3DDevice7* require(const char* text = "Device Not Initialised.") const {
+        return vantor::require(get(), text);
+    }
 
 private:
     LONG handle_ = 0;
@@ -166,7 +175,9 @@ inline HRESULT set_state(IDirect3DDevice7* d, D3DRENDERSTATETYPE state, DWORD va
 }
 
 // A Boolean for a script: VARIANT_TRUE for any non-zero value.
-inline VARIANT_BOOL variant_bool(DWORD v) { return v ? VARIANT_TRUE : VARIANT_FALSE; }
+inline VARIANT_BOOL variant_bool(DWORD v) {
+    return v ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
 // ---- colours and positions ----------------------------------------------------------------
 
