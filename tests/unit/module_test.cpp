@@ -180,7 +180,13 @@ TEST_F(ModuleTest, EveryCoClassIsRegisteredAndCreatableExactlyWhenItsClassIsBuil
         const bool registered = has_key(std::string("Vantor.") + c.name + ".1");
         EXPECT_EQ(SUCCEEDED(hr), registered) << c.name << ": registered exactly when creatable";
         EXPECT_TRUE(hr == S_OK || hr == CLASS_E_CLASSNOTAVAILABLE) << c.name;
-        if (f) f->Release();
+        if (f) {
+            IDispatch* object = nullptr;
+            EXPECT_EQ(f->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)), S_OK) << c.name;
+            if (object) object->Release();
+            take_error();  // what a class without its back end reported while it was built
+            f->Release();
+        }
         if (std::find(std::begin(built), std::end(built), c.name) != std::end(built)) EXPECT_EQ(hr, S_OK) << c.name;
     }
 }
@@ -314,25 +320,18 @@ TEST_F(ModuleTest, RegistrationStopsAtTheFirstFailingScript) {
     EXPECT_EQ(DllRegisterServer(), S_OK);
 }
 
-TEST_F(ModuleTest, PublishedClassesWithoutBehaviourAreCreatableAndAnswerSOk) {
-    for (const CLSID* c : {&CLSID_Flare, &CLSID_Flares, &CLSID_TextureFormat, &CLSID_TextureFormats, &CLSID_Part}) {
-        IDispatch* d = create<IDispatch>(*c);
-        ASSERT_NE(d, nullptr);
-        d->Release();
-    }
+TEST_F(ModuleTest, PublishedClassesWithoutBehaviourAnswerSOk) {
     ITextureFormat* tf = create<ITextureFormat>(CLSID_TextureFormat);
     LONG value = 1234;
     EXPECT_EQ(tf->get_RGB(&value), S_OK);
     EXPECT_EQ(value, 1234) << "the out value is left as the caller gave it";
     tf->Release();
     ITextureFormats* tfs = create<ITextureFormats>(CLSID_TextureFormats);
-    VARIANT index, item;
-    VariantInit(&index);
-    VariantInit(&item);
+    VARIANT item;
     item.vt = VT_I4;
     item.lVal = 77;
-    EXPECT_EQ(tfs->Item(index, &item), S_OK);
-    EXPECT_EQ(item.lVal, 77);
+    EXPECT_EQ(tfs->Item(Var(), &item), S_OK);
+    EXPECT_EQ(item.lVal, 77) << "the out value is left as the caller gave it";
     tfs->Release();
 }
 
