@@ -21,16 +21,16 @@
 // states; colours and positions.
 #pragma once
 
-#include <vantor/backend/backend.h>
-#include <vantor/vantor.h>
-
-#include <string>
-
 #include "module/com_ptr.h"
 #include "module/create.h"
 #include "module/failure.h"
 #include "module/results.h"
 #include "module/trace.h"
+
+#include <vantor/backend/backend.h>
+#include <vantor/vantor.h>
+
+#include <string>
 
 namespace vantor {
 
