@@ -4,7 +4,7 @@
 #include "recording_backend.h"
 #include "test_window.h"
 
-#include "module/com_ptr.h"
+#include "module/kit.h"
 
 #include <vantor/backend/backend.h>
 #include <vantor/registry.h>
@@ -149,9 +149,7 @@ TEST_F(SceneTest, RotateAccumulatesAndRebuildsFromTheTotalsInXyzOrder) {
 
 TEST_F(SceneTest, ViewBuilderFallbacksAndRejection) {
     ComPtr<ICamera> c = camera();
-    IDispatch* d = nullptr;
-    c->get_Position(&d);
-    ComPtr<IPosition> eye = child<IPosition>(d);
+    ComPtr<IPosition> eye = child_of<IPosition>(c.get(), &ICamera::get_Position);
     // The eye straight above the target: the up vector is parallel to the look direction.
     eye->put_X(0);
     eye->put_Y(10);
@@ -165,8 +163,7 @@ TEST_F(SceneTest, ViewBuilderFallbacksAndRejection) {
     ASSERT_EQ(c->Update(), S_OK);
     expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), above);
     ComPtr<ICamera> fresh = camera();
-    fresh->get_Position(&d);
-    eye = child<IPosition>(d);
+    eye = child_of<IPosition>(fresh.get(), &ICamera::get_Position);
     eye->put_Z(0);
     ASSERT_EQ(fresh->Update(), S_OK);
     expect_matrix(transform(D3DTRANSFORMSTATE_VIEW), m({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));  // identity on a fresh camera
@@ -216,9 +213,7 @@ TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
 
 TEST_F(SceneTest, HugeAndUndefinedCoordinatesTraceAsSaturatedWholeNumbers) {
     ComPtr<ICamera> c = camera();
-    IDispatch* d = nullptr;
-    c->get_Position(&d);
-    ComPtr<IPosition> eye = child<IPosition>(d);
+    ComPtr<IPosition> eye = child_of<IPosition>(c.get(), &ICamera::get_Position);
     eye->put_X(1e30f);
     eye->put_Y(NAN);
     DebugCapture out;
@@ -320,13 +315,8 @@ TEST_F(SceneTest, NewLightDefaultsAndClamps) {
 TEST_F(SceneTest, UpdateBuildsTheLightRecordFromTheRightChildren) {
     ComPtr<ILights> all = lights();
     ComPtr<ILight> l = add_light(all.get(), lt_Spot);
-    IDispatch* d = nullptr;
-    l->get_Diffuse(&d);
-    ComPtr<IColour> diffuse = child<IColour>(d);
-    diffuse->put_Red(0.5f);
-    l->get_Direction(&d);
-    ComPtr<IPosition> direction = child<IPosition>(d);
-    direction->put_Z(-1);
+    child_of<IColour>(l.get(), &ILight::get_Diffuse)->put_Red(0.5f);
+    child_of<IPosition>(l.get(), &ILight::get_Direction)->put_Z(-1);
     l->put_Range(50);
     ASSERT_EQ(l->Update(), S_OK);
     D3DLIGHT7 record{};
@@ -543,9 +533,7 @@ TEST_F(SceneTest, FogWithoutADeviceHasTwoDescriptions) {
 TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
     ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
     fog->put_Device(dev);
-    IDispatch* d = nullptr;
-    fog->get_Colour(&d);
-    ComPtr<IColour> c = child<IColour>(d);
+    ComPtr<IColour> c = child_of<IColour>(fog.get(), &IFog::get_Colour);
     c->put_Red(1);
     DWORD state = 0xDEAD;
     device->GetRenderState(D3DRENDERSTATE_FOGCOLOR, &state);
