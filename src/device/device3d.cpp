@@ -27,15 +27,25 @@ namespace {
 
 backend::Backend& back_end() { return backend::backend(); }
 
-// A colour whose components are each within 0.0 to 1.0; the first outside (or not a number) is
-// refused with its text.
-D3DCOLOR checked_colour(const D3DCOLORVALUE& c) {
+// A colour component (0 red, 1 green, 2 blue, 3 alpha) outside 0.0 to 1.0 (or not a number) is
+// refused with the component's text.
+float checked_component(float v, int which) {
     static const char* const kTexts[4] = {"Invalid Red Intensity.", "Invalid Green Intensity.",
                                           "Invalid Blue Intensity.", "Invalid Alpha Intensity."};
-    const float v[4] = {c.r, c.g, c.b, c.a};
-    for (int i = 0; i < 4; ++i)
-        if (!(v[i] >= 0.0f && v[i] <= 1.0f)) throw failure(E_INVALIDARG, kTexts[i]);
-    return pack_colour(c);
+    if (!(v >= 0.0f && v <= 1.0f)) throw failure(E_INVALIDARG, kTexts[which]);
+    return v;
+}
+
+// A colour read component by component from `colour`, each checked as soon as it is read.
+D3DCOLORVALUE checked_colour(IColour* colour) {
+    HRESULT (IColour::*const kGets[4])(FLOAT*) = {&IColour::get_Red, &IColour::get_Green, &IColour::get_Blue,
+                                                  &IColour::get_Alpha};
+    float v[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        (colour->*kGets[i])(&v[i]);
+        checked_component(v[i], i);
+    }
+    return {v[0], v[1], v[2], v[3]};
 }
 
 }  // namespace
@@ -345,7 +355,7 @@ HRESULT CDevice3D::Render() {
 bool CDevice3D::update_ambient_light() {
     HRESULT hr = guard([&] {
         IDirect3DDevice7* d = require_device();
-        const D3DCOLOR ambient = checked_colour(read_colour(require(ambient_.get(), "Ambient Light Not Initialised.")));
+        const D3DCOLOR ambient = pack_colour(checked_colour(require(ambient_.get(), "Ambient Light Not Initialised.")));
         set_state(d, D3DRENDERSTATE_AMBIENT, ambient,
                   {"SetRenderState (Ambient) Failed. (Error Code=%x)\n", "Failed to Set Ambient Light."});
         return S_OK;
@@ -357,7 +367,9 @@ HRESULT CDevice3D::Clear(FLOAT Red, FLOAT Green, FLOAT Blue, FLOAT Alpha) {
     return guard([&] {
         RECT r;
         if (!GetWindowRect(static_cast<HWND>(window_), &r)) throw failure(E_FAIL, "GetWindowRect Function Failed.");
-        const D3DCOLOR colour = checked_colour({Red, Green, Blue, Alpha});
+        const float c[4] = {Red, Green, Blue, Alpha};
+        for (int i = 0; i < 4; ++i) checked_component(c[i], i);
+        const D3DCOLOR colour = pack_colour({Red, Green, Blue, Alpha});
         check(need(context_.get())->SetClearColor(colour), "Set Clear Color Failed.\n", "Failed to set Clear Colour.");
         check(context_->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), "Clear Failed.\n", "Clear Failed.");
         return S_OK;
