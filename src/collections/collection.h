@@ -21,7 +21,7 @@
 //   HRESULT Save(LONG f) override { return save_all(f, "Cameras"); }
 //   HRESULT Load(LONG f) override {
 //       return load_each(f, "Cameras", world::record_lines(world::Section::Cameras),
-//                        [&] { return added(get_Add(temp, ...)); },   // null: the record is skipped
+//                        [&] { HRESULT hr = get_Add(temp, &d); return element_of(hr, d); },  // null: skipped
 //                        [&](ICamera* c) { return name_of(c); });    // the key it is kept under
 //   }
 #pragma once
@@ -240,6 +240,8 @@ protected:
     }
 
     // The element an adding member handed out (`added` is released), or null when it failed.
+    // Call the adding member first: `element_of(get_Add(..., &added), added)` may read `added`
+    // before the call has set it.
     static ComPtr<Element> element_of(HRESULT hr, IDispatch* added) {
         ComPtr<Element> element;
         if (SUCCEEDED(hr) && added) added->QueryInterface(__uuidof(Element), reinterpret_cast<void**>(element.put()));

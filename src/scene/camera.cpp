@@ -256,7 +256,8 @@ public:
             f, "Cameras", world::record_lines(world::Section::Cameras),
             [&] {
                 IDispatch* added = nullptr;
-                return element_of(get_Add(temp, &added), added);
+                const HRESULT hr = get_Add(temp, &added);
+                return element_of(hr, added);
             },
             [](ICamera* camera) -> std::optional<std::u16string> {
                 BSTR name = nullptr;

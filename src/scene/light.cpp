@@ -423,7 +423,8 @@ public:
             f, "Lights", world::record_lines(world::Section::Lights),
             [&] {
                 IDispatch* added = nullptr;
-                return element_of(get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &added), added);
+                const HRESULT hr = get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &added);
+                return element_of(hr, added);
             },
             [](ILight*) { return std::optional<std::u16string>(); });
     }
