@@ -261,6 +261,17 @@ TEST_F(WorldTest, SaveReplacesTheFileOnlyWhenAllOfItWasWritten) {
     EXPECT_EQ(read_all(p), "precious");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "no temporary file is left";
 
+    // A world that would not read back (a line over 64 KB) is not written.
+    ICameras* c = cameras();
+    IDispatch* added = nullptr;
+    c->get_Add(Bstr(std::u16string(70000, u'n')), &added);
+    added->Release();
+    EXPECT_EQ(save(p), E_FAIL);
+    EXPECT_NE(take_error().description.find("The world was not saved: Line 3 of the world file is longer than 64 KB"), std::string::npos);
+    EXPECT_EQ(read_all(p), "precious");
+    c->Clear();
+    c->Release();
+
     // What is not a regular file is never replaced.
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     EXPECT_EQ(save(dir / "fifo"), E_INVALIDARG);
@@ -268,7 +279,7 @@ TEST_F(WorldTest, SaveReplacesTheFileOnlyWhenAllOfItWasWritten) {
 
     // A whole write replaces the file and keeps its permission bits.
     ASSERT_EQ(save(p), S_OK);
-    EXPECT_EQ(read_all(p).substr(0, 3), "1\r\n");
+    EXPECT_EQ(read_all(p).substr(0, 9), "0\r\n// Fog");
     struct stat st {};
     stat(p.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
