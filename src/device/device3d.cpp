@@ -752,7 +752,7 @@ HRESULT CDevice3D::world_file(BSTR Filename, bool saving) {
         std::string bytes;
         if (!saving) {
             bytes = world::read_file(path);
-            world::check(world::lines_of(bytes), sections);
+            world::check(bytes, sections);
         }
         struct Stream {
             uint32_t handle;
@@ -781,7 +781,7 @@ HRESULT CDevice3D::world_file(BSTR Filename, bool saving) {
             const DWORD size = VantorStreamContents(stream.handle, &data);
             bytes.assign(data ? data : "", size);
             try {
-                world::check(world::lines_of(bytes), sections);  // never write what cannot be read back
+                world::check(bytes, sections);  // never write what cannot be read back
             } catch (const failure& f) {
                 std::string why = text::utf8(f.description());
                 why.erase(0, why.find('\n') + 1);  // the system's text for the code comes again with the new failure

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -109,29 +110,47 @@ std::string read_file(const std::string& path) {
     return bytes;
 }
 
-std::vector<std::string_view> lines_of(std::string_view bytes) {
-    std::vector<std::string_view> lines;
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string_view::npos) end = bytes.size();
-        std::string_view line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.size() > kMaxLineBytes) {
-            const std::string why = "Line " + std::to_string(lines.size() + 1) + " of the world file is longer than 64 KB.";
+namespace {
+
+// The lines of a file one after another (LF or CR LF ends), without copying them.
+class Lines {
+public:
+    explicit Lines(std::string_view bytes) : rest_(bytes) {}
+    size_t number() const { return number_; }  // of the line read last
+    bool next(std::string_view* line) {
+        if (rest_.empty()) return false;
+        size_t end = rest_.find('\n');
+        *line = rest_.substr(0, end);
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+        ++number_;
+        if (line->size() > kMaxLineBytes) {
+            const std::string why = "Line " + std::to_string(number_) + " of the world file is longer than 64 KB.";
             throw failure(E_FAIL, why.c_str());
         }
-        lines.push_back(line);
-        start = end + 1;
+        return true;
     }
-    return lines;
-}
+    size_t left() const {
+        size_t n = static_cast<size_t>(std::count(rest_.begin(), rest_.end(), '\n'));
+        return n + (!rest_.empty() && rest_.back() != '\n' ? 1 : 0);
+    }
 
-size_t check(const std::vector<std::string_view>& lines, const std::vector<Section>& sections) {
-    size_t at = 0;  // index of the next line
+private:
+    std::string_view rest_;
+    size_t number_ = 0;
+};
+
+}  // namespace
+
+size_t check(std::string_view bytes, const std::vector<Section>& sections) {
+    Lines all(bytes);  // every line is held to the limit, those after the sections too
+    for (std::string_view line; all.next(&line);) {
+    }
+    Lines lines(bytes);
     auto next = [&]() -> std::string_view {
-        if (at >= lines.size()) throw_cut_short(at + 1);
-        return lines[at++];
+        std::string_view line;
+        if (!lines.next(&line)) throw_cut_short(lines.number() + 1);
+        return line;
     };
     auto record = [&](const std::string& layout) {
         for (char field : layout) {
@@ -139,7 +158,7 @@ size_t check(const std::vector<std::string_view>& lines, const std::vector<Secti
             bool ok = true;
             if (field == 'f') ok = parse_real(line, nullptr);
             else if (field == 'u') ok = parse_integer(line, nullptr);
-            if (!ok) throw_not_a_number(at, line, false);
+            if (!ok) throw_not_a_number(lines.number(), line, false);
         }
     };
     for (Section s : sections) {
@@ -150,16 +169,18 @@ size_t check(const std::vector<std::string_view>& lines, const std::vector<Secti
         }
         std::string_view line = next();
         LONG count = 0;
-        if (!parse_count(line, &count)) throw_not_a_number(at, line, true);
+        if (!parse_count(line, &count)) throw_not_a_number(lines.number(), line, true);
         const size_t per = layout.record->size();
-        if (per && static_cast<size_t>(count) > (lines.size() - at) / per) {
-            const std::string why = "Line " + std::to_string(at) + " of the world file holds the count " + std::to_string(count) +
-                                    ", more records than the " + std::to_string(lines.size() - at) + " lines left can hold.";
+        const size_t left = per ? lines.left() : 0;
+        if (per && static_cast<size_t>(count) > left / per) {
+            const std::string why = "Line " + std::to_string(lines.number()) + " of the world file holds the count " +
+                                    std::to_string(count) + ", more records than the " + std::to_string(left) +
+                                    " lines left can hold.";
             throw failure(E_FAIL, why.c_str());
         }
         for (LONG i = 0; i < count && per; ++i) record(*layout.record);
     }
-    return at;
+    return lines.number();
 }
 
 void replace_file(const std::string& path, std::string_view bytes) {

@@ -2,8 +2,7 @@
 // changed, and replaced atomically when written.
 //
 //   std::string bytes = world::read_file(path);         // regular files only, at most 64 MB
-//   auto lines = world::lines_of(bytes);               // lines at most 64 KB
-//   world::check(lines, {Section::Cameras, Section::Fog, Section::Lights});
+//   world::check(bytes, {Section::Cameras, Section::Fog, Section::Lights});
 //   ... read the sections from a memory stream over `bytes` ...
 //   world::replace_file(path, written);                 // temporary file, flush, rename
 //
@@ -26,10 +25,9 @@ enum class Section { Cameras, Fog, Lights, Textures };
 size_t record_lines(Section section);
 
 std::string read_file(const std::string& path);
-std::vector<std::string_view> lines_of(std::string_view bytes);
-// Checks that the sections given, in that order, are all there and that every number is one;
-// answers how many lines they take. Lines after them are not looked at.
-size_t check(const std::vector<std::string_view>& lines, const std::vector<Section>& sections);
+// Checks that the sections given, in that order, are all there, every number is one and no line
+// is over 64 KB; answers how many lines they take. Lines after them are not looked at.
+size_t check(std::string_view bytes, const std::vector<Section>& sections);
 void replace_file(const std::string& path, std::string_view bytes);
 
 }  // namespace vantor::world
