@@ -116,6 +116,12 @@ void throw_not_a_number(size_t number, std::string_view text, bool count) {
     throw failure(E_FAIL, why.c_str());
 }
 
+void throw_too_many(size_t number, LONG count) {
+    const std::string why = "Line " + std::to_string(number) + " of the world file holds the count " + std::to_string(count) +
+                            ", more than the " + std::to_string(kMaxRecords) + " records a collection may hold.";
+    throw failure(E_FAIL, why.c_str());
+}
+
 void throw_cut_short(size_t number) {
     const std::string why = number == 1 ? std::string("Line 1 of the world file is missing: the file is empty.")
                                         : "Line " + std::to_string(number) + " of the world file is missing: the file ends inside a record.";
@@ -177,6 +183,7 @@ LONG RecordReader::integer() {
 LONG RecordReader::count(const std::string& text) {
     LONG v = 0;
     if (!parse_count(text, &v)) throw_not_a_number(line_number(), text, true);
+    if (v > kMaxRecords) throw_too_many(line_number(), v);
     return v;
 }
 

@@ -42,7 +42,7 @@ public:
     void skip(size_t lines = 1);
     float real();
     LONG integer();
-    LONG count(const std::string& text);  // the line read last as a collection's count: 0 or more
+    LONG count(const std::string& text);  // the line read last as a collection's count: 0 to kMaxRecords
     DWORD line_number() const;            // the number of the line read last
 private:
     uint32_t stream_;
@@ -55,8 +55,14 @@ bool parse_real(std::string_view text, float* value);
 bool parse_integer(std::string_view text, LONG* value);
 bool parse_count(std::string_view text, LONG* value);
 
+// The most records one collection's section holds: loading a record creates several objects, so
+// this bounds what one file can ask for (about ten seconds of loading at the most).
+inline constexpr LONG kMaxRecords = 16384;
+
 // The refusal of line `number` (1-based) holding `text` where a number was expected.
 [[noreturn]] void throw_not_a_number(size_t number, std::string_view text, bool count);
+// The refusal of a count above kMaxRecords on line `number`.
+[[noreturn]] void throw_too_many(size_t number, LONG count);
 // The refusal of a record that the file ends inside: line `number` is missing.
 [[noreturn]] void throw_cut_short(size_t number);
 

@@ -39,8 +39,8 @@ Layout layout_of(Section s) {
     return {false, &kNothing};
 }
 
-HRESULT code_of(int error) {
-    if (error == ENOENT) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+HRESULT code_of(int error, bool writing) {
+    if (error == ENOENT) return writing ? HRESULT_FROM_WIN32(3L) : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     if (error == ENOTDIR) return HRESULT_FROM_WIN32(3L);  // ERROR_PATH_NOT_FOUND
     if (error == EACCES || error == EPERM || error == EROFS) return E_ACCESSDENIED;
     return E_FAIL;
@@ -48,7 +48,7 @@ HRESULT code_of(int error) {
 
 [[noreturn]] void refuse(const std::string& path, const char* doing, int error) {
     const std::string why = "The world file '" + path + "' cannot be " + doing + ": " + std::strerror(error) + ".";
-    throw failure(code_of(error), why.c_str());
+    throw failure(code_of(error, doing[0] == 'w'), why.c_str());
 }
 
 class Descriptor {
@@ -170,6 +170,7 @@ size_t check(std::string_view bytes, const std::vector<Section>& sections) {
         std::string_view line = next();
         LONG count = 0;
         if (!parse_count(line, &count)) throw_not_a_number(lines.number(), line, true);
+        if (count > kMaxRecords) throw_too_many(lines.number(), count);
         const size_t per = layout.record->size();
         const size_t left = per ? lines.left() : 0;
         if (per && static_cast<size_t>(count) > left / per) {

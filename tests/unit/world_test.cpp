@@ -151,6 +151,8 @@ TEST_F(WorldTest, WhatCannotBeReadOrParsedIsRefusedAndTheWorldStaysExactlyAsItWa
         {"a number with more after it", world_text("1.5kg"), "", E_FAIL, "Line 4 of the world file is not a number"},
         {"a negative count", world_text("0", "-1"), "", E_FAIL, "Line 1 of the world file holds the negative count -1"},
         {"a count beyond the lines left", world_text("0", "9"), "", E_FAIL, "Line 1 of the world file holds the count 9, more records than the 61 lines left"},
+        {"more records than a collection holds", "16385\r\n" + std::string(16385 * 11, '\n'), "", E_FAIL,
+         "Line 1 of the world file holds the count 16385, more than the 16384 records"},
         {"a count that is no count", world_text("0", "one"), "", E_FAIL, "Line 1 of the world file is not a count"},
         {"a record cut short", good.substr(0, good.find("// Fog")) + "// Fog\r\n0.5\r\n", "", E_FAIL,
          "Line 15 of the world file is missing: the file ends inside a record"},
