@@ -52,7 +52,8 @@ def hostile_files(tmp_path, good):
         "truncated": (b"\r\n".join(lines[:30]), E_FAIL, "Line "),
         "a word for an angle": (b"\r\n".join(lines[:3] + [b"east"] + lines[4:]), E_FAIL, "Line 4 of the world file is not a number"),
         "a negative count": (b"\r\n".join([b"-2"] + lines[1:]), E_FAIL, "negative count"),
-        "a huge count": (b"\r\n".join([b"2147483647"] + lines[1:]), E_FAIL, "more records than"),
+        "a huge count": (b"\r\n".join([b"2147483647"] + lines[1:]), E_FAIL, "more than the 16384 records"),
+        "more records than lines": (b"\r\n".join([b"9"] + lines[1:]), E_FAIL, "more records than"),
         "a long line": (b"1\r\n// Camera\r\n" + b"n" * 70000 + b"\r\n", E_FAIL, "Line 3 of the world file is longer than 64 KB"),
     }
     for name, (content, hr, text) in cases.items():
