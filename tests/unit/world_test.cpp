@@ -4,7 +4,6 @@
 // call's exact argument or an injected refusal is the point.
 #include "component.h"
 #include "recording_backend.h"
-#include "world/record.h"
 
 #include <vantor/backend/backend.h>
 #include <vantor/stream.h>
@@ -394,35 +393,4 @@ TEST(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedA
     }
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
-}
-
-TEST(WorldNumbersTest, TheLineGrammar) {
-    struct Case {
-        const char* text;
-        bool real, integer, count;
-        LONG value;  // as an integer, where it is one
-    } cases[] = {
-        {"0", true, true, true, 0},
-        {"  12\t", true, true, true, 12},
-        {"4294967295", true, true, false, -1},
-        {"-2147483648", true, true, false, INT32_MIN},
-        {"4294967296", true, false, false, 0},
-        {"-2147483649", true, false, false, 0},
-        {"-1", true, true, false, -1},
-        {"1.500000", true, false, false, 0},
-        {"-nan", true, false, false, 0},
-        {"inf", true, false, false, 0},
-        {"", false, false, false, 0},
-        {"1,5", false, false, false, 0},
-        {"12abc", false, false, false, 0},
-        {"+", false, false, false, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        LONG v = 0;
-        EXPECT_EQ(parse_real(c.text, nullptr), c.real);
-        EXPECT_EQ(parse_integer(c.text, &v), c.integer);
-        if (c.integer) EXPECT_EQ(v, c.value);
-        EXPECT_EQ(parse_count(c.text, nullptr), c.count);
-    }
 }
