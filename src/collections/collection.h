@@ -34,7 +34,6 @@
 
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -197,11 +196,11 @@ protected:
 
     // Reads the count line, then that many records, each into a new element that `add_one`
     // makes through the collection's own adding member (a null element, one that could not be
-    // added, has its `record_lines` lines skipped: loading goes on with the next record).
-    // `key_for(element)` answers the key a loaded element is kept under, or nothing to keep it
-    // where `add_one` stored it. The loaded elements replace the collection's contents only when
-    // the whole section was read; otherwise the contents are as they were and the result is the
-    // failure (the element's own, with its error information, when its record failed).
+    // added, has its `record_lines` lines skipped: loading goes on with the next record). Once
+    // all are read, each loaded element is kept under `key_for(element)` (a later element under
+    // the same key replaces an earlier one). The loaded elements replace the collection's contents
+    // only when the whole section was read; otherwise the contents are as they were and the result
+    // is the failure (the element's own, with its error information, when its record failed).
     template <class AddOne, class KeyFor>
     HRESULT load_each(LONG f, const char* plural, size_t record_lines, AddOne&& add_one, KeyFor&& key_for) {
         return this->guard([&] {
@@ -211,8 +210,8 @@ protected:
             trace("Number of %s to Load: %s.\n", plural, line.c_str());
             const LONG count = in.count(line);
             Store<Element> previous;
-            std::swap(previous, store_);  // the adding member fills an empty store
-            std::vector<std::pair<std::u16string, ComPtr<Element>>> keyed;
+            std::swap(previous, store_);  // the adding member fills an empty store, as after Clear
+            std::vector<ComPtr<Element>> loaded;  // held here: an add under a key in use replaces the store's entry
             try {
                 for (LONG i = 0; i < count; ++i) {
                     ComPtr<Element> element = add_one();
@@ -225,16 +224,14 @@ protected:
                         store_ = std::move(previous);
                         return hr;
                     }
-                    if (std::optional<std::u16string> key = key_for(element.get())) {
-                        store_.erase(element.get());  // kept aside, so a later add cannot replace it
-                        keyed.emplace_back(std::move(*key), element);
-                    }
+                    loaded.push_back(element);
                 }
+                store_.clear();
+                for (ComPtr<Element>& element : loaded) store_.put(key_for(element.get()), element);
             } catch (...) {
                 store_ = std::move(previous);
                 throw;
             }
-            for (auto& [key, element] : keyed) store_.put(key, element);  // a later name replaces an earlier one
             return S_OK;
         });
     }

@@ -165,7 +165,7 @@ public:
             trace("Loading Camera.\n");
             RecordReader in(f);
             in.skip();
-            const std::u16string name = text::utf16(in.line());
+            const std::u16string name = text::utf16(in.name());
             float values[9];
             for (float& v : values) v = in.real();
             // The whole record was read: only now does the camera change.
@@ -259,7 +259,7 @@ public:
                 const HRESULT hr = get_Add(temp, &added);
                 return element_of(hr, added);
             },
-            [](ICamera* camera) -> std::optional<std::u16string> {
+            [](ICamera* camera) {
                 BSTR name = nullptr;
                 camera->get_Name(&name);
                 std::u16string key = key_of(name);

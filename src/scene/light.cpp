@@ -14,6 +14,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <set>
 
 namespace vantor {
 
@@ -259,7 +260,7 @@ public:
             trace("Loading Light.\n");
             RecordReader in(f);
             in.skip();
-            const std::u16string name = text::utf16(in.line());
+            const std::u16string name = text::utf16(in.name());
             const LONG type = in.integer();
             const LONG id = in.integer();
             float values[13];  // position, direction, then the seven attenuation, cone, fall-off and range values
@@ -417,8 +418,11 @@ public:
 
     HRESULT Save(LONG f) override { return save_all(f, "Lights"); }
 
-    // Each light is added as a point light and keeps the key it was added under.
+    // Each light is added as a point light, then kept under the key its ID gives ("Light" and
+    // the ID, as Add names it), so a world reads back in the order it was written; a key taken
+    // already gives way to the first free "Light" key, so every light stays.
     HRESULT Load(LONG f) override {
+        std::set<std::u16string> used;
         return load_each(
             f, "Lights", world::record_lines(world::Section::Lights),
             [&] {
@@ -426,7 +430,14 @@ public:
                 const HRESULT hr = get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &added);
                 return element_of(hr, added);
             },
-            [](ILight*) { return std::optional<std::u16string>(); });
+            [&](ILight* light) {
+                LONG id = 0;
+                light->get_ID(&id);
+                std::u16string key = text::utf16("Light" + std::to_string(id));
+                for (LONG free = 0; used.count(key); ++free) key = text::utf16("Light" + std::to_string(free));
+                used.insert(key);
+                return key;
+            });
     }
 
 private:

@@ -162,6 +162,8 @@ std::string RecordReader::line() {
     return text;
 }
 
+std::string RecordReader::name() { return one_line(line()); }
+
 void RecordReader::skip(size_t lines) {
     for (size_t i = 0; i < lines; ++i) line();
 }

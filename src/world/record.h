@@ -39,6 +39,7 @@ class RecordReader {
 public:
     explicit RecordReader(LONG f);
     std::string line();                   // the next line; throws when the file has ended
+    std::string name();                   // the next line as a name: a carriage return in it reads as a space
     void skip(size_t lines = 1);
     float real();
     LONG integer();

@@ -212,8 +212,10 @@ TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRound
     f->put_EndPosition(50.0f);
     f->put_Enabled(VARIANT_TRUE);
     ILights* l = lights();
-    l->get_Add(lt_Spot, 1, 2, 3, 0.5f, 0.25f, 1, 1, 1, 0.1f, 0.7f, 20, &added);
-    added->Release();
+    for (int i = 0; i < 11; ++i) {  // "Light10" sorts between "Light1" and "Light0"
+        l->get_Add(i % 2 ? lt_Spot : lt_Point, 1, 2, static_cast<float>(i), 0.5f, 0.25f, 1, 1, 1, 0.1f, 0.7f, 20, &added);
+        added->Release();
+    }
 
     const std::string first = state();
     EXPECT_NE(first.find("\r\nTwo  Lines\r\n"), std::string::npos) << "a name's line breaks are written as spaces";
@@ -237,6 +239,17 @@ TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRound
     cam->get_Y(&y);
     EXPECT_EQ(y, -1.5f);
     cam->Release();
+    VariantClear(&key);
+    key.vt = VT_BSTR;
+    key.bstrVal = SysAllocString(u"Light10");
+    VariantInit(&item);  // its camera was released above
+    ASSERT_EQ(l->Item(key, &item), S_OK);
+    ILight* lamp = as<ILight>(item.pdispVal);
+    BSTR name = nullptr;
+    lamp->get_Name(&name);
+    EXPECT_EQ(text::utf8(name), "Light10") << "a loaded light keeps the key it was saved under";
+    SysFreeString(name);
+    lamp->Release();
     VariantClear(&key);
     c->Release();
     f->Release();
