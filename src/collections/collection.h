@@ -14,11 +14,23 @@
 // a VT_BSTR index is a key; anything else (VT_BYREF forms included) matches nothing. Item and
 // Remove answer E_INVALIDARG without error information when nothing matches. _NewEnum hands out
 // an enumerator over a snapshot that later changes do not affect.
+//
+// Persistence is the core's too: a collection's Save writes its count and each element's record
+// (`save_all`), its Load reads them back into new elements (`load_each`):
+//
+//   HRESULT Save(LONG f) override { return save_all(f, "Cameras"); }
+//   HRESULT Load(LONG f) override {
+//       return load_each(f, "Cameras", world::record_lines(world::Section::Cameras),
+//                        [&] { HRESULT hr = get_Add(temp, &d); return element_of(hr, d); },  // null: skipped
+//                        [&](ICamera* c) { return name_of(c); });    // the key it is kept under
+//   }
 #pragma once
 
 #include "module/com_ptr.h"
 #include "module/create.h"
 #include "module/object.h"
+#include "module/trace.h"
+#include "world/record.h"
 
 #include <functional>
 #include <map>
@@ -73,6 +85,16 @@ public:
     }
 
     void clear() { entries_.clear(); }
+
+    // Takes `element` out wherever it is stored; false when it is not.
+    bool erase(const Element* element) {
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            if (it->second.get() == element) {
+                entries_.erase(it);
+                return true;
+            }
+        return false;
+    }
 
     HRESULT new_enum(IUnknown** out) {
         if (!out) return E_POINTER;
@@ -151,6 +173,75 @@ protected:
     }
 
     static std::u16string key_of(BSTR name) { return u16(name); }
+
+    // ---- persistence ----
+
+    // Writes the count line, then each element's record in the collection's order. An element
+    // that cannot write its record ends the section with that element's result and error.
+    HRESULT save_all(LONG f, const char* plural) {
+        return this->guard([&] {
+            trace("Saving %s.\n", plural);
+            RecordWriter out(f);
+            out.number(static_cast<DWORD>(store_.count()));
+            for (auto& [key, element] : store_) {
+                HRESULT hr = element->Save(f);
+                if (FAILED(hr)) return hr;
+            }
+            return S_OK;
+        });
+    }
+
+    // Reads the count line, then that many records, each into a new element that `add_one`
+    // makes through the collection's own adding member (a null element, one that could not be
+    // added, has its `record_lines` lines skipped: loading goes on with the next record). Once
+    // all are read, each loaded element is kept under `key_for(element)` (a later element under
+    // the same key replaces an earlier one). The loaded elements replace the collection's contents
+    // only when the whole section was read; otherwise the contents are as they were and the result
+    // is the failure (the element's own, with its error information, when its record failed).
+    template <class AddOne, class KeyFor>
+    HRESULT load_each(LONG f, const char* plural, size_t record_lines, AddOne&& add_one, KeyFor&& key_for) {
+        return this->guard([&] {
+            trace("Loading %s.\n", plural);
+            RecordReader in(f);
+            const std::string line = in.line();
+            trace("Number of %s to Load: %s.\n", plural, line.c_str());
+            const LONG count = in.count(line);
+            Store<Element> previous;
+            std::swap(previous, store_);  // the adding member fills an empty store, as after Clear
+            std::vector<ComPtr<Element>> loaded;  // held here: an add under a key in use replaces the store's entry
+            try {
+                for (LONG i = 0; i < count; ++i) {
+                    ComPtr<Element> element = add_one();
+                    if (!element) {
+                        in.skip(record_lines);
+                        continue;
+                    }
+                    HRESULT hr = element->Load(f);
+                    if (FAILED(hr)) {
+                        store_ = std::move(previous);
+                        return hr;
+                    }
+                    loaded.push_back(element);
+                }
+                store_.clear();
+                for (ComPtr<Element>& element : loaded) store_.put(key_for(element.get()), element);
+            } catch (...) {
+                store_ = std::move(previous);
+                throw;
+            }
+            return S_OK;
+        });
+    }
+
+    // The element an adding member handed out (`added` is released), or null when it failed.
+    // Call the adding member first: `element_of(get_Add(..., &added), added)` may read `added`
+    // before the call has set it.
+    static ComPtr<Element> element_of(HRESULT hr, IDispatch* added) {
+        ComPtr<Element> element;
+        if (SUCCEEDED(hr) && added) added->QueryInterface(__uuidof(Element), reinterpret_cast<void**>(element.put()));
+        if (added) added->Release();
+        return element;
+    }
 
     Store<Element> store_;
     DeviceLink device_;

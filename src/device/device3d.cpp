@@ -4,6 +4,7 @@
 
 #include "module/strings.h"
 #include "texture/registry.h"
+#include "world/world_file.h"
 
 #include <vantor/backend/backend.h>
 #include <vantor/stream.h>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <iterator>
 #include <type_traits>
+#include <vector>
 
 namespace vantor {
 
@@ -47,6 +49,10 @@ D3DCOLORVALUE checked_colour(IColour* colour) {
     }
     return {v[0], v[1], v[2], v[3]};
 }
+
+// The largest render-target side the device takes: a back buffer and depth buffer of 8192 x 8192
+// are 512 MB already, and the utility layer keeps copies of them besides.
+constexpr LONG kMaxRenderTargetSide = 8192;
 
 }  // namespace
 
@@ -129,6 +135,13 @@ void CDevice3D::end_utility_layer() {
 HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_BOOL Fullscreen, LONG BackBuffers) {
     (void)BackBuffers;  // accepted, not used
     return guard([&] {
+        // A render target larger than any the device can hold is refused before anything is
+        // started or allocated. Zero, negative and default sizes stay the utility layer's to judge.
+        if (width > kMaxRenderTargetSide || Height > kMaxRenderTargetSide) {
+            trace("Render Target Too Large: %ld x %ld.\n", static_cast<long>(width), static_cast<long>(Height));
+            throw failure(E_INVALIDARG, ("The render target may be at most " + std::to_string(kMaxRenderTargetSide) + " x " +
+                                         std::to_string(kMaxRenderTargetSide) + " pixels.").c_str());
+        }
         instance_ = hInstance;
         if (window_ == 0) {
             window_ = static_cast<LONG>(GetActiveWindow());
@@ -606,34 +619,62 @@ HRESULT CDevice3D::get_SurfaceFormat(SurfaceFormats* pVal) {
 HRESULT CDevice3D::Save(BSTR Filename) { return world_file(Filename, true); }
 HRESULT CDevice3D::Load(BSTR Filename) { return world_file(Filename, false); }
 
+// Both are transactions. Save writes the world into memory, checks that it reads back, and
+// replaces the file through a temporary file beside it; Load reads the whole file, checks every
+// section the device has before anything changes, and only then lets the children read it.
 HRESULT CDevice3D::world_file(BSTR Filename, bool saving) {
     return guard([&] {
         std::string path = text::utf8(Filename);
         trace(saving ? "Saving World: %s.\n" : "Loading World: %s.\n", path.c_str());
         if (path.empty()) throw failure(E_INVALIDARG, "No file name was given for the world.");
-        // A file that cannot be opened is an error and changes nothing: loading never creates an
-        // empty file nor empties a collection.
-        uint32_t f = VantorStreamOpen(path.c_str(), saving ? "w" : "r");
-        if (!f) {
-            const int error = errno;
-            std::string why = "The world file '" + path + "' cannot be " + (saving ? "written: " : "read: ") +
-                              std::strerror(error) + ".";
-            HRESULT hr = error == ENOENT ? HRESULT_FROM_WIN32(saving ? 3L : ERROR_FILE_NOT_FOUND)
-                         : (error == EACCES || error == EPERM || error == EROFS) ? E_ACCESSDENIED
-                                                                                 : E_FAIL;
-            throw failure(hr, why.c_str());
+        if (path.find('\0') != std::string::npos) throw failure(E_INVALIDARG, "The world file name holds a NUL character.");
+        std::vector<world::Section> sections;
+        if (cameras_) sections.push_back(world::Section::Cameras);
+        if (fog_) sections.push_back(world::Section::Fog);
+        if (lights_) sections.push_back(world::Section::Lights);
+        if (textures_) sections.push_back(world::Section::Textures);
+        if (sections.empty() && !objects_) throw failure(E_POINTER, "World Not Initialised.");
+
+        std::string bytes;
+        if (!saving) {
+            bytes = world::read_file(path);
+            world::check(bytes, sections);
         }
-        const LONG stream = static_cast<LONG>(f);
+        struct Stream {
+            uint32_t handle;
+            ~Stream() { VantorStreamClose(handle); }
+        } stream{VantorStreamOpenMemory(bytes.data(), static_cast<DWORD>(bytes.size()), saving ? "w" : "r")};
+        if (!stream.handle) throw failure(E_OUTOFMEMORY, "No memory for the world file.");
+        const LONG f = static_cast<LONG>(stream.handle);
+        HRESULT failed = S_OK;
         auto each = [&](auto& child) {
-            if (child) saving ? child->Save(stream) : child->Load(stream);
+            if (!child || FAILED(failed)) return;
+            if (!saving) {
+                child->Load(f);  // what a child refuses it records; loading goes on
+                return;
+            }
+            HRESULT hr = child->Save(f);
+            if (FAILED(hr)) failed = hr;  // a record cut short: the file stays as it was
         };
         each(cameras_);
         each(fog_);
         each(lights_);
         each(textures_);
         each(objects_);
-        bool closed = VantorStreamClose(f);
-        if (saving && !closed) throw failure(E_FAIL, "The world file could not be written completely.");
+        if (saving) {
+            if (FAILED(failed)) return failed;  // the child's error information stands
+            LPCSTR data = nullptr;
+            const DWORD size = VantorStreamContents(stream.handle, &data);
+            bytes.assign(data ? data : "", size);
+            try {
+                world::check(bytes, sections);  // never write what cannot be read back
+            } catch (const failure& f) {
+                std::string why = text::utf8(f.description());
+                why.erase(0, why.find('\n') + 1);  // the system's text for the code comes again with the new failure
+                throw failure(E_FAIL, ("The world was not saved: " + why).c_str());
+            }
+            world::replace_file(path, bytes);
+        }
         trace(saving ? "Finished Saving World.\n" : "Finished Loading World.\n");
         return S_OK;
     });

@@ -1,20 +1,36 @@
-// World-file streams: a FILE behind a handle, text lines with CR LF line ends on disk.
+// World-file streams: a FILE (or a buffer in memory) behind a handle, text lines with CR LF line
+// ends on disk.
 #include <vantor/stream.h>
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
 
 struct Stream {
-    FILE* file = nullptr;
+    FILE* file = nullptr;      // null for a stream in memory
     bool writing = false;
     bool has_pending = false;  // a line that did not fit the caller's buffer
     std::string pending;
+    std::string memory;        // a memory stream's bytes: what it reads, or what was written
+    size_t offset = 0;         // where a memory stream reads next
+    DWORD lines = 0;           // lines read whole so far
 };
 
 Stream* resolve(uint32_t h) { return static_cast<Stream*>(HandleResolve(h, kHandleStream)); }
+
+bool read_memory_line(Stream* s, std::string& line) {
+    line.clear();
+    if (s->offset >= s->memory.size()) return false;
+    size_t end = s->memory.find('\n', s->offset);
+    if (end == std::string::npos) end = s->memory.size();
+    line.assign(s->memory, s->offset, end - s->offset);
+    s->offset = end < s->memory.size() ? end + 1 : end;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
 
 bool read_raw_line(FILE* f, std::string& line) {
     line.clear();
@@ -51,23 +67,59 @@ uint32_t VantorStreamOpen(LPCSTR path, LPCSTR mode) {
     return h;
 }
 
+uint32_t VantorStreamOpenMemory(LPCSTR data, DWORD size, LPCSTR mode) {
+    if (!mode || (std::strcmp(mode, "w") != 0 && std::strcmp(mode, "r") != 0) || (size && !data)) return 0;
+    auto* s = new (std::nothrow) Stream;
+    if (!s) return 0;
+    s->writing = mode[0] == 'w';
+    if (!s->writing && size) s->memory.assign(data, size);
+    uint32_t h = HandleCreate(kHandleStream, s);
+    if (!h) delete s;
+    return h;
+}
+
+DWORD VantorStreamContents(uint32_t h, LPCSTR* data) {
+    Stream* s = resolve(h);
+    if (data) *data = nullptr;
+    if (!s || s->file) return 0;
+    if (data) *data = s->memory.data();
+    return static_cast<DWORD>(s->memory.size());
+}
+
+DWORD VantorStreamLineNumber(uint32_t h) {
+    Stream* s = resolve(h);
+    return s ? s->lines : 0;
+}
+
 BOOL VantorStreamClose(uint32_t h) {
     Stream* s = resolve(h);
     if (!s) return FALSE;
     HandleClose(h);
-    bool ok = std::fclose(s->file) == 0;
+    bool ok = !s->file || std::fclose(s->file) == 0;
     delete s;
     return ok ? TRUE : FALSE;
 }
 
 BOOL VantorStreamIsOpen(uint32_t h) { return resolve(h) ? TRUE : FALSE; }
 
-BOOL VantorStreamWrite(uint32_t h, LPCSTR text) {
+BOOL VantorStreamWrite(uint32_t h, LPCSTR text) { return text ? VantorStreamWriteBytes(h, text, static_cast<DWORD>(std::strlen(text))) : FALSE; }
+
+BOOL VantorStreamWriteBytes(uint32_t h, LPCSTR data, DWORD size) {
     Stream* s = resolve(h);
-    if (!s || !s->writing || !text) return FALSE;
-    for (const char* p = text; *p; ++p) {
-        if (*p == '\n' && std::fputc('\r', s->file) == EOF) return FALSE;
-        if (std::fputc(*p, s->file) == EOF) return FALSE;
+    if (!s || !s->writing || (size && !data)) return FALSE;
+    for (DWORD i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (!s->file) {
+            try {
+                if (c == '\n') s->memory.push_back('\r');
+                s->memory.push_back(c);
+            } catch (...) {
+                return FALSE;
+            }
+            continue;
+        }
+        if (c == '\n' && std::fputc('\r', s->file) == EOF) return FALSE;
+        if (std::fputc(c, s->file) == EOF) return FALSE;
     }
     return TRUE;
 }
@@ -76,7 +128,7 @@ INT VantorStreamReadLine(uint32_t h, LPSTR buffer, INT size) {
     Stream* s = resolve(h);
     if (!s || s->writing || !buffer || size <= 0) return -1;
     if (!s->has_pending) {
-        if (!read_raw_line(s->file, s->pending)) return -1;
+        if (!(s->file ? read_raw_line(s->file, s->pending) : read_memory_line(s, s->pending))) return -1;
         s->has_pending = true;
     }
     size_t n = std::min<size_t>(s->pending.size(), static_cast<size_t>(size - 1));
@@ -84,7 +136,10 @@ INT VantorStreamReadLine(uint32_t h, LPSTR buffer, INT size) {
     buffer[n] = 0;
     INT full = static_cast<INT>(s->pending.size());
     // A line that fits is consumed; one that does not stays for a second, larger read.
-    if (s->pending.size() < static_cast<size_t>(size)) s->has_pending = false;
+    if (s->pending.size() < static_cast<size_t>(size)) {
+        s->has_pending = false;
+        ++s->lines;
+    }
     return full;
 }
 
@@ -92,6 +147,7 @@ BOOL VantorStreamAtEnd(uint32_t h) {
     Stream* s = resolve(h);
     if (!s || s->writing) return TRUE;
     if (s->has_pending) return FALSE;
+    if (!s->file) return s->offset >= s->memory.size() ? TRUE : FALSE;
     int c = std::fgetc(s->file);
     if (c == EOF) return TRUE;
     std::ungetc(c, s->file);

@@ -4,6 +4,7 @@
 #include "module/trace.h"
 #include "scene/matrix.h"
 #include "world/record.h"
+#include "world/world_file.h"
 
 #include <vantor/backend/backend.h>
 #include <vantor/text.h>
@@ -134,17 +135,23 @@ public:
             trace("Loading Camera.\n");
             RecordReader in(f);
             in.skip();
-            std::u16string name = text::utf16(in.line());
+            const std::u16string name = text::utf16(in.name());
+            float values[9];
+            for (float& v : values) v = in.real();
+            // The whole record was read: only now does the camera change.
             name_.assign(name);
             name_set_ = true;
-            // The angles are stored as read; the rotation matrix is rebuilt only by Rotate.
-            rx_ = in.real();
-            ry_ = in.real();
-            rz_ = in.real();
+            rx_ = values[0];
+            ry_ = values[1];
+            rz_ = values[2];
+            // The rotation is rebuilt from the loaded angles as Rotate builds it.
+            rotation_ = multiply(multiply(rotation_x(rx_), rotation_y(ry_)), rotation_z(rz_));
+            const float* at = values + 3;
             for (IPosition* p : {need(position_.get()), need(look_at_.get())}) {
-                p->put_X(in.real());
-                p->put_Y(in.real());
-                p->put_Z(in.real());
+                p->put_X(at[0]);
+                p->put_Y(at[1]);
+                p->put_Z(at[2]);
+                at += 3;
             }
             Update();
             return S_OK;
@@ -196,46 +203,27 @@ public:
             });
     }
 
-    HRESULT Save(LONG f) override {
-        return guard([&] {
-            trace("Saving Cameras.\n");
-            RecordWriter out(f);
-            out.number(static_cast<DWORD>(store_.count()));
-            for (auto& [key, camera] : store_) camera->Save(f);
-            return S_OK;
-        });
-    }
+    HRESULT Save(LONG f) override { return save_all(f, "Cameras"); }
 
+    // Each camera is added as "Temp", then kept under the name its record gives it.
     HRESULT Load(LONG f) override {
-        return guard([&] {
-            trace("Loading Cameras.\n");
-            RecordReader in(f);
-            store_.clear();
-            std::string line = in.line();
-            trace("Number of Cameras to Load: %s.\n", line.c_str());
-            const LONG count = classic_atoi(line);
-            BSTR temp = SysAllocString(u"Temp");
-            for (LONG i = 0; i < count && !in.at_end(); ++i) {
+        BSTR temp = SysAllocString(u"Temp");
+        HRESULT hr = load_each(
+            f, "Cameras", world::record_lines(world::Section::Cameras),
+            [&] {
                 IDispatch* added = nullptr;
-                if (FAILED(get_Add(temp, &added)) || !added) break;  // no camera to read the record into
-                ComPtr<ICamera> camera;
-                added->QueryInterface(IID_ICamera, reinterpret_cast<void**>(camera.put()));
-                added->Release();
-                camera->Load(f);
-                // A loaded camera is kept under its own name, not the "Temp" it was added under.
-                VARIANT key;
-                VariantInit(&key);
-                key.vt = VT_BSTR;
-                key.bstrVal = temp;
-                store_.remove(key);
+                const HRESULT hr = get_Add(temp, &added);
+                return element_of(hr, added);
+            },
+            [](ICamera* camera) {
                 BSTR name = nullptr;
                 camera->get_Name(&name);
-                store_.put(name, camera);
+                std::u16string key = key_of(name);
                 SysFreeString(name);
-            }
-            SysFreeString(temp);
-            return S_OK;
-        });
+                return key;
+            });
+        SysFreeString(temp);
+        return hr;
     }
 };
 

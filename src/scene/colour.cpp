@@ -39,10 +39,11 @@ public:
             trace("Loading Colour.\n");
             RecordReader in(f);
             in.skip();
-            red_ = in.real();
-            green_ = in.real();
-            blue_ = in.real();
-            alpha_ = in.real();
+            const float r = in.real(), g = in.real(), b = in.real(), a = in.real();
+            red_ = r;  // the whole record was read: only now does the colour change
+            green_ = g;
+            blue_ = b;
+            alpha_ = a;
             return S_OK;
         });
     }

@@ -176,10 +176,15 @@ public:
             in.skip();
             const float density = in.real(), start = in.real(), end = in.real();
             const LONG mode = in.integer(), enabled = in.integer(), range = in.integer();
-            put_Density(density);
-            put_StartingPos(start);
-            put_EndPosition(end);
+            // The mode first, then the values that mode takes: linear fog its start and end, the
+            // others their density. Each put keeps its own checks and effects.
             put_Mode(static_cast<FogModes>(mode));
+            if (mode == fm_Linear) {
+                put_StartingPos(start);
+                put_EndPosition(end);
+            } else {
+                put_Density(density);
+            }
             put_Enabled(static_cast<VARIANT_BOOL>(enabled));
             put_RangeBased(static_cast<VARIANT_BOOL>(range));
             need(colour_.get())->Load(f);

@@ -5,6 +5,7 @@
 #include "module/strings.h"
 #include "module/trace.h"
 #include "world/record.h"
+#include "world/world_file.h"
 
 #include <vantor/backend/backend.h>
 #include <vantor/text.h>
@@ -12,6 +13,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <set>
 
 namespace vantor {
 
@@ -213,19 +215,37 @@ public:
             trace("Loading Light.\n");
             RecordReader in(f);
             in.skip();
-            name_ = text::utf16(in.line());
+            const std::u16string name = text::utf16(in.name());
+            const LONG type = in.integer();
+            const LONG id = in.integer();
+            float values[13];  // position, direction, then the seven attenuation, cone, fall-off and range values
+            for (float& v : values) v = in.real();
+            IColour* colours[] = {need(ambient_.get()), need(colour_.get()), need(diffuse_.get()), need(specular_.get())};
+            IPosition* places[] = {need(position_.get()), need(direction_.get())};
+            // The colour records are read into copies, so a record cut short changes nothing.
+            ComPtr<IColour> read[4];
+            for (ComPtr<IColour>& c : read) {
+                c = ComPtr<IColour>(CreateRegisteredObject<IColour>(CLSID_Colour));
+                if (!c) throw failure(E_FAIL, "Colour Not Registered.");
+                HRESULT hr = c->Load(f);
+                if (FAILED(hr)) return hr;
+            }
+            name_ = name;
             name_set_ = true;
-            type_ = static_cast<LightTypes>(in.integer());
-            id_ = in.integer();
-            for (IPosition* p : {need(position_.get()), need(direction_.get())}) {
-                p->put_X(in.real());
-                p->put_Y(in.real());
-                p->put_Z(in.real());
+            type_ = static_cast<LightTypes>(type);
+            id_ = id;
+            for (int i = 0; i < 2; ++i) {
+                places[i]->put_X(values[i * 3]);
+                places[i]->put_Y(values[i * 3 + 1]);
+                places[i]->put_Z(values[i * 3 + 2]);
             }
             // Stored as read: the cone and range clamps of the puts do not apply here.
-            for (float* v : {&constant_, &linear_, &quadratic_, &inner_cone_, &outer_cone_, &falloff_, &range_}) *v = in.real();
-            for (IColour* c : {need(ambient_.get()), need(colour_.get()), need(diffuse_.get()), need(specular_.get())})
-                c->Load(f);
+            float* fields[] = {&constant_, &linear_, &quadratic_, &inner_cone_, &outer_cone_, &falloff_, &range_};
+            for (int i = 0; i < 7; ++i) *fields[i] = values[6 + i];
+            for (int i = 0; i < 4; ++i) {
+                D3DCOLORVALUE v = read_colour(read[i].get());
+                set_colour(colours[i], v.r, v.g, v.b, v.a);
+            }
             Update();
             return S_OK;
         });
@@ -321,34 +341,28 @@ public:
             });
     }
 
-    HRESULT Save(LONG f) override {
-        return guard([&] {
-            trace("Saving Lights.\n");
-            RecordWriter out(f);
-            out.number(static_cast<DWORD>(store_.count()));
-            for (auto& [key, light] : store_) light->Save(f);
-            return S_OK;
-        });
-    }
+    HRESULT Save(LONG f) override { return save_all(f, "Lights"); }
 
+    // Each light is added as a point light, then kept under the key its ID gives ("Light" and
+    // the ID, as Add names it), so a world reads back in the order it was written; a key taken
+    // already gives way to the first free "Light" key, so every light stays.
     HRESULT Load(LONG f) override {
-        return guard([&] {
-            trace("Loading Lights.\n");
-            RecordReader in(f);
-            store_.clear();
-            std::string line = in.line();
-            trace("Number of Lights to Load: %s.\n", line.c_str());
-            const LONG count = classic_atoi(line);
-            for (LONG i = 0; i < count && !in.at_end(); ++i) {
+        std::set<std::u16string> used;
+        return load_each(
+            f, "Lights", world::record_lines(world::Section::Lights),
+            [&] {
                 IDispatch* added = nullptr;
-                if (FAILED(get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &added)) || !added) break;
-                ComPtr<ILight> light;
-                added->QueryInterface(IID_ILight, reinterpret_cast<void**>(light.put()));
-                added->Release();
-                light->Load(f);
-            }
-            return S_OK;
-        });
+                const HRESULT hr = get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &added);
+                return element_of(hr, added);
+            },
+            [&](ILight* light) {
+                LONG id = 0;
+                light->get_ID(&id);
+                std::u16string key = text::utf16("Light" + std::to_string(id));
+                for (LONG free = 0; used.count(key); ++free) key = text::utf16("Light" + std::to_string(free));
+                used.insert(key);
+                return key;
+            });
     }
 
 private:

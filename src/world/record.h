@@ -7,23 +7,26 @@
 //
 //   RecordReader in(f);
 //   in.skip();                           // the comment line
-//   red_ = in.real();                    // atof of the next line (0.0 at the end of the file)
-//   LONG n = in.integer();               // atoi, 32-bit wrap-around (4294967295 reads as -1)
+//   red_ = in.real();                    // the next line as a number
+//   LONG n = in.integer();               // 32-bit wrap-around (4294967295 reads as -1)
 //
-// Numbers are written and read in the classic locale ("." decimal point). Lines of any length
-// are written whole and read back whole.
+// Reading is strict: a line that is not a number where the record has one, or a record that the
+// file ends inside, throws failure(E_FAIL, "Line N of the world file ...") and the reader's
+// caller changes nothing more. Numbers are written and read in the classic locale ("." decimal
+// point) whatever the process locale is. Names are written whole, their line breaks as spaces.
 #pragma once
 
 #include <vantor/com.h>
 
 #include <string>
+#include <string_view>
 
 namespace vantor {
 
 class RecordWriter {
 public:
     explicit RecordWriter(LONG f);
-    void line(const std::string& text);   // written as given
+    void line(std::string_view text);     // written as given
     void real(float value);               // "%f\n"
     void number(DWORD value);             // "%u\n"
     void text(BSTR value);                // "%S\n": UTF-8, "(null)" for a string never set
@@ -35,17 +38,33 @@ private:
 class RecordReader {
 public:
     explicit RecordReader(LONG f);
-    std::string line();                   // the next line; "" at the end of the file
-    void skip() { line(); }
-    bool at_end() const;                  // no line is left
+    std::string line();                   // the next line; throws when the file has ended
+    std::string name();                   // the next line as a name: a carriage return in it reads as a space
+    void skip(size_t lines = 1);
     float real();
     LONG integer();
+    LONG count(const std::string& text);  // the line read last as a collection's count: 0 to kMaxRecords
+    DWORD line_number() const;            // the number of the line read last
 private:
     uint32_t stream_;
 };
 
-// The C library's conversions in the classic locale.
-double classic_atof(const std::string& text);
-LONG classic_atoi(const std::string& text);
+// The number grammar of a world file's lines (leading and trailing blanks allowed): `real` what
+// "%f" writes (nan and inf included); `integer` a decimal from -2147483648 to 4294967295, kept in
+// 32 bits; `count` a decimal from 0 to 2147483647.
+bool parse_real(std::string_view text, float* value);
+bool parse_integer(std::string_view text, LONG* value);
+bool parse_count(std::string_view text, LONG* value);
+
+// The most records one collection's section holds: loading a record creates several objects, so
+// this bounds what one file can ask for (about ten seconds of loading at the most).
+inline constexpr LONG kMaxRecords = 16384;
+
+// The refusal of line `number` (1-based) holding `text` where a number was expected.
+[[noreturn]] void throw_not_a_number(size_t number, std::string_view text, bool count);
+// The refusal of a count above kMaxRecords on line `number`.
+[[noreturn]] void throw_too_many(size_t number, LONG count);
+// The refusal of a record that the file ends inside: line `number` is missing.
+[[noreturn]] void throw_cut_short(size_t number);
 
 }  // namespace vantor

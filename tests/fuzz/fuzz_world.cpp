@@ -16,7 +16,7 @@ extern "C" HRESULT DllRegisterServer();
 
 namespace {
 
-std::string g_path;
+std::string g_path, g_registry;
 vantor::testing::RecordingBackend* g_rec;
 ICameras* g_cameras;
 ILights* g_lights;
@@ -33,9 +33,13 @@ I* make(REFCLSID clsid) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string registry = "/tmp/vantor-fuzz-world-registry-" + std::to_string(getpid());
+    g_registry = "/tmp/vantor-fuzz-world-registry-" + std::to_string(getpid());
     g_path = "/tmp/vantor-fuzz-world-" + std::to_string(getpid());
-    setenv("VANTOR_REGISTRY", registry.c_str(), 1);
+    std::atexit([] {
+        std::remove(g_path.c_str());
+        std::remove(g_registry.c_str());
+    });
+    setenv("VANTOR_REGISTRY", g_registry.c_str(), 1);
     CoInitialize(nullptr);
     if (DllRegisterServer() != S_OK) std::abort();
     g_rec = new vantor::testing::RecordingBackend;

@@ -8,6 +8,9 @@
 //   std::string line;
 //   while (vantor::stream::read_line(f, line)) ...         // lines of any length; CR LF or LF
 //
+//   uint32_t m = VantorStreamOpenMemory(nullptr, 0, "w");  // the same, collected in memory
+//   LPCSTR bytes; DWORD n = VantorStreamContents(m, &bytes);  // what the file would hold
+//
 // The stream's handle (type kHandleStream) is what world-file members receive as `f`; a value
 // that is not a live stream handle resolves to nothing and the member refuses it.
 #pragma once
@@ -20,10 +23,19 @@ extern "C" {
 // Opens `path` (UTF-8) for writing ("w": created or truncated) or reading ("r"). Never creates
 // a file when reading. 0 on failure (errno tells why).
 VANTOR_API uint32_t VantorStreamOpen(LPCSTR path, LPCSTR mode);
+// A stream in memory: "r" reads a copy of the `size` bytes at `data`; "w" collects what is
+// written (with the same CR LF line ends a file gets). 0 on failure.
+VANTOR_API uint32_t VantorStreamOpenMemory(LPCSTR data, DWORD size, LPCSTR mode);
+// The bytes a memory stream holds (for "w", written so far); 0 and null for other handles.
+VANTOR_API DWORD VantorStreamContents(uint32_t stream, LPCSTR* data);
+// How many lines have been read whole so far (the number of the last line read).
+VANTOR_API DWORD VantorStreamLineNumber(uint32_t stream);
 VANTOR_API BOOL VantorStreamClose(uint32_t stream);
 VANTOR_API BOOL VantorStreamIsOpen(uint32_t stream);
 // Writes text; each "\n" goes to the file as CR LF. FALSE when not a writable stream or on error.
 VANTOR_API BOOL VantorStreamWrite(uint32_t stream, LPCSTR text);
+// The same for `size` bytes, NULs included.
+VANTOR_API BOOL VantorStreamWriteBytes(uint32_t stream, LPCSTR data, DWORD size);
 // Reads the next line without its line end into buffer (truncated to size - 1 bytes); returns
 // the full length of the line, or -1 at the end of the file or when not a readable stream.
 VANTOR_API INT VantorStreamReadLine(uint32_t stream, LPSTR buffer, INT size);

@@ -1,0 +1,409 @@
+// The world file through Device3D.Save and Load: hostile files refused with the world exactly
+// as it was, writes that cannot finish leaving the old file, and worlds that read back as written.
+// A live device on the OpenGL back end (a virtual window); the recording back end only where a
+// call's exact argument or an injected refusal is the point.
+#include "component.h"
+#include "recording_backend.h"
+
+#include <vantor/backend/backend.h>
+#include <vantor/stream.h>
+#include <vantor/window.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace vantor;
+using namespace vantor::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Bstr {
+    BSTR b;
+    explicit Bstr(std::u16string_view s) : b(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+    ~Bstr() { SysFreeString(b); }
+    operator BSTR() const { return b; }
+};
+
+std::string read_all(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_all(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+template <class I>
+I* as(IDispatch* d) {
+    I* p = nullptr;
+    if (d) d->QueryInterface(__uuidof(I), reinterpret_cast<void**>(&p));
+    if (d) d->Release();
+    return p;
+}
+
+// One camera, a fog, one light: the lines a well-formed world holds (CR LF ends as written).
+std::string world_text(const std::string& camera_x = "0.000000", const std::string& camera_count = "1") {
+    std::string t = camera_count + "\r\n// Camera\r\nEye\r\n" + camera_x +
+                    "\r\n0.000000\r\n0.000000\r\n1.000000\r\n2.000000\r\n3.000000\r\n0.000000\r\n0.000000\r\n0.000000\r\n";
+    t += "// Fog\r\n0.500000\r\n0.000000\r\n0.000000\r\n1\r\n4294967295\r\n0\r\n// Colour\r\n1.0\r\n0.5\r\n0.25\r\n0.0\r\n";
+    t += "1\r\n// Light\r\nLamp\r\n1\r\n0\r\n";
+    for (int i = 0; i < 13; ++i) t += "1.000000\r\n";
+    for (int i = 0; i < 4; ++i) t += "// Colour\r\n0.100000\r\n0.200000\r\n0.300000\r\n0.400000\r\n";
+    return t;
+}
+
+class WorldTest : public ComponentTest {
+protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        dir = fs::path(::testing::TempDir()) / ("world-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        window = VantorCreateVirtualWindow(160, 120, "World");
+        device = create<IDevice3D>(CLSID_Device3D);
+        ASSERT_TRUE(device);
+        device->put_Window(static_cast<LONG>(window));
+        ASSERT_EQ(device->Initialise(0, 160, 120, VARIANT_FALSE, 1), S_OK);
+    }
+    void TearDown() override {
+        if (device) {
+            device->Free();
+            device->Release();
+        }
+        DestroyWindow(window);
+        fs::remove_all(dir);
+        ComponentTest::TearDown();
+    }
+
+    HRESULT save(const fs::path& p) { return device->Save(Bstr(text::utf16(p.string()))); }
+    HRESULT load(const fs::path& p) { return device->Load(Bstr(text::utf16(p.string()))); }
+    // The whole world as the device writes it: the exact state a test compares.
+    std::string state() {
+        const fs::path p = dir / "state.txt";
+        EXPECT_EQ(save(p), S_OK);
+        return read_all(p);
+    }
+    ICameras* cameras() {
+        IDispatch* d = nullptr;
+        device->get_Cameras(&d);
+        return as<ICameras>(d);
+    }
+    IFog* fog() {
+        IDispatch* d = nullptr;
+        device->get_Fog(&d);
+        return as<IFog>(d);
+    }
+    ILights* lights() {
+        IDispatch* d = nullptr;
+        device->get_Lights(&d);
+        return as<ILights>(d);
+    }
+
+    fs::path dir;
+    HWND window = 0;
+    IDevice3D* device = nullptr;
+};
+
+}  // namespace
+
+TEST_F(WorldTest, WhatCannotBeReadOrParsedIsRefusedAndTheWorldStaysExactlyAsItWas) {
+    ASSERT_EQ(load([&] { write_all(dir / "good.txt", world_text()); return dir / "good.txt"; }()), S_OK);
+    const std::string before = state();
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directories(dir / "folder");
+    {
+        std::FILE* big = std::fopen((dir / "big.txt").c_str(), "wb");
+        ASSERT_EQ(ftruncate(fileno(big), (64 << 20) + 1), 0);
+        std::fclose(big);
+    }
+    const std::string good = world_text();
+    struct Case {
+        const char* name;
+        std::string bytes;  // written to the file first, unless it is a path below
+        std::string path;   // a path that is not written
+        HRESULT hr;
+        const char* text;
+    } cases[] = {
+        {"a directory", "", (dir / "folder").string(), E_INVALIDARG, "not a regular file"},
+        {"a FIFO never blocks", "", (dir / "fifo").string(), E_INVALIDARG, "not a regular file"},
+        {"/dev/zero", "", "/dev/zero", E_INVALIDARG, "not a regular file"},
+        {"/proc/self/mem", "", "/proc/self/mem", E_FAIL, "cannot be read"},
+        {"a missing file", "", (dir / "missing.txt").string(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "missing.txt"},
+        {"over 64 MB", "", (dir / "big.txt").string(), E_FAIL, "larger than 64 MB"},
+        {"an empty file", "", "", E_FAIL, "Line 1 of the world file is missing"},
+        {"a line over 64 KB", "1\n// Camera\n" + std::string(65537, 'x') + "\n", "", E_FAIL, "Line 3 of the world file is longer than 64 KB"},
+        {"a word for a number", world_text("abc"), "", E_FAIL, "Line 4 of the world file is not a number: 'abc'"},
+        {"a number with more after it", world_text("1.5kg"), "", E_FAIL, "Line 4 of the world file is not a number"},
+        {"a negative count", world_text("0", "-1"), "", E_FAIL, "Line 1 of the world file holds the negative count -1"},
+        {"a count beyond the lines left", world_text("0", "9"), "", E_FAIL, "Line 1 of the world file holds the count 9, more records than the 61 lines left"},
+        {"more records than a collection holds", "16385\r\n" + std::string(16385 * 11, '\n'), "", E_FAIL,
+         "Line 1 of the world file holds the count 16385, more than the 16384 records"},
+        {"a count that is no count", world_text("0", "one"), "", E_FAIL, "Line 1 of the world file is not a count"},
+        {"a record cut short", good.substr(0, good.find("// Fog")) + "// Fog\r\n0.5\r\n", "", E_FAIL,
+         "Line 15 of the world file is missing: the file ends inside a record"},
+        {"a boolean beyond 32 bits", [&] { std::string t = good; t.replace(t.find("4294967295"), 10, "4294967296"); return t; }(),
+         "", E_FAIL, "Line 18 of the world file is not a number: '4294967296'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::path p = c.path;
+        if (p.empty()) {
+            p = dir / "hostile.txt";
+            write_all(p, c.bytes);
+        }
+        take_error();
+        EXPECT_EQ(load(p), c.hr);
+        const std::string why = take_error().description;
+        EXPECT_NE(why.find(c.text), std::string::npos) << why;
+        EXPECT_EQ(state(), before) << "the world in memory changed";
+    }
+    EXPECT_FALSE(fs::exists(dir / "missing.txt")) << "loading never creates a file";
+    Bstr with_nul(std::u16string_view(u"a\0b", 3));
+    EXPECT_EQ(device->Load(with_nul), E_INVALIDARG);
+    EXPECT_EQ(device->Save(with_nul), E_INVALIDARG);
+    EXPECT_FALSE(fs::exists("a")) << "a NUL never shortens the path";
+    EXPECT_EQ(state(), before);
+}
+
+TEST_F(WorldTest, ValuesAPropertyRefusesAreItsErrorAndLoadingGoesOn) {
+    std::string t = world_text();
+    t.replace(t.find("0.500000"), 8, "5.000000");  // a density beyond 1
+    write_all(dir / "w.txt", t);
+    take_error();
+    EXPECT_EQ(load(dir / "w.txt"), S_OK);
+    EXPECT_NE(take_error().description.find("Density"), std::string::npos) << "the fog's refusal is recorded";
+    IFog* f = fog();
+    VARIANT_BOOL on = VARIANT_FALSE;
+    f->get_Enabled(&on);
+    EXPECT_EQ(on, VARIANT_TRUE) << "4294967295 reads as true";
+    f->Release();
+    ILights* l = lights();
+    LONG n = 0;
+    l->get_Count(&n);
+    EXPECT_EQ(n, 1) << "the sections after the refused value still load";
+    l->Release();
+}
+
+TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRoundTrip) {
+    ICameras* c = cameras();
+    IDispatch* added = nullptr;
+    c->get_Add(Bstr(u"Two\r\nLines"), &added);
+    ICamera* cam = as<ICamera>(added);
+    cam->put_Name(Bstr(u"Two\r\nLines"));
+    cam->Rotate(0.25f, -1.5f, 3.0f);
+    cam->Release();
+    IFog* f = fog();
+    f->put_Mode(fm_Linear);
+    f->put_StartingPos(5.0f);
+    f->put_EndPosition(50.0f);
+    f->put_Enabled(VARIANT_TRUE);
+    ILights* l = lights();
+    for (int i = 0; i < 11; ++i) {  // "Light10" sorts between "Light1" and "Light0"
+        l->get_Add(i % 2 ? lt_Spot : lt_Point, 1, 2, static_cast<float>(i), 0.5f, 0.25f, 1, 1, 1, 0.1f, 0.7f, 20, &added);
+        added->Release();
+    }
+
+    const std::string first = state();
+    EXPECT_NE(first.find("\r\nTwo  Lines\r\n"), std::string::npos) << "a name's line breaks are written as spaces";
+    ASSERT_EQ(load(dir / "state.txt"), S_OK);
+    EXPECT_EQ(state(), first);
+    float start = 0, end = 0;
+    EXPECT_EQ(f->get_StartingPos(&start), S_OK);
+    EXPECT_EQ(f->get_EndPosition(&end), S_OK);
+    EXPECT_EQ(start, 5.0f);
+    EXPECT_EQ(end, 50.0f);
+    LONG n = 0;
+    c->get_Count(&n);
+    EXPECT_EQ(n, 2) << "each loaded camera is kept under its own name";
+    VARIANT key, item;
+    VariantInit(&item);
+    key.vt = VT_BSTR;
+    key.bstrVal = SysAllocString(u"Two  Lines");
+    ASSERT_EQ(c->Item(key, &item), S_OK);
+    cam = as<ICamera>(item.pdispVal);
+    float y = 0;
+    cam->get_Y(&y);
+    EXPECT_EQ(y, -1.5f);
+    cam->Release();
+    VariantClear(&key);
+    key.vt = VT_BSTR;
+    key.bstrVal = SysAllocString(u"Light10");
+    VariantInit(&item);  // its camera was released above
+    ASSERT_EQ(l->Item(key, &item), S_OK);
+    ILight* lamp = as<ILight>(item.pdispVal);
+    BSTR name = nullptr;
+    lamp->get_Name(&name);
+    EXPECT_EQ(text::utf8(name), "Light10") << "a loaded light keeps the key it was saved under";
+    SysFreeString(name);
+    lamp->Release();
+    VariantClear(&key);
+    c->Release();
+    f->Release();
+    l->Release();
+}
+
+TEST_F(WorldTest, SaveReplacesTheFileOnlyWhenAllOfItWasWritten) {
+    const fs::path p = dir / "keep.txt";
+    write_all(p, "precious");
+    chmod(p.c_str(), 0640);
+
+    // A write cut short (the file-size limit) fails and leaves the old file and no temporary.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const HRESULT cut = save(p);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(cut, E_FAIL);
+    EXPECT_NE(take_error().description.find("cannot be written"), std::string::npos);
+    EXPECT_EQ(read_all(p), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "no temporary file is left";
+
+    // A world that would not read back (a line over 64 KB) is not written.
+    ICameras* c = cameras();
+    IDispatch* added = nullptr;
+    c->get_Add(Bstr(std::u16string(70000, u'n')), &added);
+    added->Release();
+    EXPECT_EQ(save(p), E_FAIL);
+    EXPECT_NE(take_error().description.find("The world was not saved: Line 3 of the world file is longer than 64 KB"), std::string::npos);
+    EXPECT_EQ(read_all(p), "precious");
+    c->Clear();
+    c->Release();
+
+    // What is not a regular file is never replaced.
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(save(dir / "fifo"), E_INVALIDARG);
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+
+    // A whole write replaces the file and keeps its permission bits.
+    ASSERT_EQ(save(p), S_OK);
+    EXPECT_EQ(read_all(p).substr(0, 9), "0\r\n// Fog");
+    struct stat st {};
+    stat(p.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // After Free there is nothing to write: E_POINTER, and the file stays.
+    device->Free();
+    const std::string saved = read_all(p);
+    EXPECT_EQ(save(p), E_POINTER);
+    EXPECT_EQ(load(p), E_POINTER);
+    EXPECT_EQ(read_all(p), saved);
+}
+
+TEST_F(WorldTest, NumbersUseAPointUnderAGermanLocale) {
+    // The locale is built for the test where the system has the sources (no installed locale needed).
+    const fs::path locales = dir / "locales";
+    fs::create_directories(locales);
+    const std::string build = "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(build.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE here";
+    setenv("LOCPATH", locales.c_str(), 1);
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    char check[32];
+    std::snprintf(check, sizeof check, "%.1f", 1.5);
+    EXPECT_STREQ(check, "1,5") << "the German locale is in force";
+    IFog* f = fog();
+    f->put_Density(0.5f);
+    write_all(dir / "w.txt", world_text("1.500000"));
+    EXPECT_EQ(load(dir / "w.txt"), S_OK);
+    const std::string saved = state();
+    std::setlocale(LC_ALL, previous.c_str());
+    unsetenv("LOCPATH");
+    EXPECT_NE(saved.find("// Camera\r\nEye\r\n1.500000\r\n"), std::string::npos) << saved.substr(0, 80);
+    EXPECT_EQ(saved.find(','), std::string::npos);
+    f->Release();
+}
+
+TEST_F(WorldTest, RenderTargetsBeyondTheMaximumAreRefusedBeforeAnythingStarts) {
+    device->Free();
+    device->put_Window(static_cast<LONG>(window));
+    for (auto [w, h] : {std::pair{16384, 16384}, {8193, 64}, {64, 100000}}) {
+        EXPECT_EQ(device->Initialise(0, w, h, VARIANT_FALSE, 1), E_INVALIDARG) << w << "x" << h;
+        EXPECT_NE(take_error().description.find("at most 8192 x 8192"), std::string::npos);
+        StatusModes s = sm_Ready;
+        device->get_Status(&s);
+        EXPECT_EQ(s, sm_NotInitialised);
+    }
+    EXPECT_EQ(device->Initialise(0, 160, 120, VARIANT_FALSE, 1), S_OK) << "a later sensible size still works";
+}
+
+// ---- on the recording back end: exact calls and refusals injected -------------------------------
+
+TEST(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedAreSkipped) {
+    CoInitialize(nullptr);
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    {
+        vantor::testing::RecordingBackend rec;
+        vantor::testing::ScopedInstall installed{rec};
+        HWND window = VantorCreateVirtualWindow(64, 64, "Records");
+        IDevice3D* device = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_Device3D, nullptr, CLSCTX_INPROC_SERVER, IID_IDevice3D, reinterpret_cast<void**>(&device)), S_OK);
+        device->put_Window(static_cast<LONG>(window));
+        ASSERT_EQ(device->Initialise(0, 64, 64, VARIANT_FALSE, 1), S_OK);
+        const fs::path p = fs::path(::testing::TempDir()) / ("records-" + std::to_string(getpid()) + ".txt");
+        std::string t = world_text("0.5");  // rotated 0.5 about x
+        write_all(p, t);
+        ASSERT_EQ(device->Load(Bstr(text::utf16(p.string()))), S_OK);
+        D3DMATRIX world{};
+        rec.last_device()->GetTransform(D3DTRANSFORMSTATE_WORLD, &world);
+        EXPECT_FLOAT_EQ(world._22, std::cos(0.5f));
+        EXPECT_FLOAT_EQ(world._23, std::sin(0.5f)) << "Update sends the rotation rebuilt from the loaded angles";
+
+        // With point lights unsupported every light's Add fails: its record's lines are skipped
+        // and what follows reads from the right line.
+        rec.config().devices[0].caps.dwVertexProcessingCaps &= ~D3DVTXPCAPS_POSITIONALLIGHTS;
+        IDispatch* d = nullptr;
+        device->get_Lights(&d);
+        ILights* lights = as<ILights>(d);
+        const std::string light = t.substr(t.find("1\r\n// Light"));
+        const std::string section = "2" + light.substr(1) + light.substr(3) + "// Colour\r\n0.5\r\n0.25\r\n0.125\r\n1\r\n";
+        uint32_t f = VantorStreamOpenMemory(section.data(), static_cast<DWORD>(section.size()), "r");
+        EXPECT_EQ(lights->Load(static_cast<LONG>(f)), S_OK);
+        IColour* after = nullptr;
+        CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IColour, reinterpret_cast<void**>(&after));
+        EXPECT_EQ(after->Load(static_cast<LONG>(f)), S_OK);
+        float g = 0;
+        after->get_Green(&g);
+        EXPECT_EQ(g, 0.25f);
+        VantorStreamClose(f);
+        LONG n = -1;
+        lights->get_Count(&n);
+        EXPECT_EQ(n, 0);
+
+        // A section cut short leaves the collection as it was.
+        const std::string cut = "1\r\n// Light\r\nLamp\r\n";
+        f = VantorStreamOpenMemory(cut.data(), static_cast<DWORD>(cut.size()), "r");
+        rec.config().devices[0].caps.dwVertexProcessingCaps |= D3DVTXPCAPS_POSITIONALLIGHTS;
+        IDispatch* kept = nullptr;
+        lights->get_Add(lt_Point, 0, 0, 0, 1, 1, 1, 1, 1, 0, 1, 10, &kept);
+        kept->Release();
+        EXPECT_EQ(lights->Load(static_cast<LONG>(f)), E_FAIL);
+        lights->get_Count(&n);
+        EXPECT_EQ(n, 1);
+        VantorStreamClose(f);
+        after->Release();
+        lights->Release();
+        device->Free();
+        device->Release();
+        DestroyWindow(window);
+        std::remove(p.c_str());
+    }
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
