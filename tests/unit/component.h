@@ -10,6 +10,7 @@
 #include <vantor/vantor.h>
 
 #include <string>
+#include <string_view>
 
 extern "C" HRESULT DllRegisterServer();
 extern "C" HRESULT DllUnregisterServer();
@@ -62,6 +63,7 @@ class Bstr {
 public:
     Bstr() = default;
     explicit Bstr(const char* s) : b_(text::bstr(s)) {}
+    explicit Bstr(std::u16string_view s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     ~Bstr() { SysFreeString(b_); }

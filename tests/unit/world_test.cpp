@@ -28,13 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Bstr {
-    BSTR b;
-    explicit Bstr(std::u16string_view s) : b(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-    ~Bstr() { SysFreeString(b); }
-    operator BSTR() const { return b; }
-};
-
 std::string read_all(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
