@@ -4,9 +4,12 @@
 #include <vantor/registry.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -160,6 +163,135 @@ TEST_F(RegistryTest, BogusHandlesAndArgumentsAreRefused) {
     EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>("ab"), 2), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegSetValueExA(k, "n", 0, 3 /* REG_BINARY */, reinterpret_cast<const BYTE*>("ab"), 2), ERROR_INVALID_PARAMETER);
     RegCloseKey(k);
+}
+
+}  // namespace
+
+namespace {
+
+// Writers in two processes, each adding its own values: the file ends with every one of them.
+TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
+    constexpr int kWrites = 500;
+    pid_t children[2];
+    for (int p = 0; p < 2; ++p) {
+        children[p] = fork();
+        ASSERT_GE(children[p], 0);
+        if (children[p] == 0) {
+            int failures = 0;
+            for (int i = 0; i < kWrites; ++i) {
+                std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
+                if (set(HKEY_CURRENT_USER, "Shared", name.c_str(), "v") != ERROR_SUCCESS) ++failures;
+            }
+            _exit(failures ? 1 : 0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write reported failure";
+    }
+    int missing = 0;
+    for (int p = 0; p < 2; ++p)
+        for (int i = 0; i < kWrites; ++i) {
+            std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
+            if (get(HKEY_CURRENT_USER, "Shared", name.c_str()) != "v") ++missing;
+        }
+    EXPECT_EQ(missing, 0);
+}
+
+std::string chain(size_t levels, const std::string& name = "k") {
+    std::string s;
+    for (size_t i = 0; i < levels; ++i) s += (i ? "\\" : "") + name;
+    return s;
+}
+
+TEST_F(RegistryTest, KeysBeyondTheSystemLimitsOrWithControlCharactersAreRefused) {
+    struct Case {
+        std::string key;
+        LONG expected;
+    };
+    const Case cases[] = {
+        {chain(512), ERROR_SUCCESS},
+        {chain(513), ERROR_INVALID_PARAMETER},
+        {chain(30000), ERROR_INVALID_PARAMETER},
+        {std::string(32767, 'x'), ERROR_SUCCESS},
+        {std::string(32768, 'y'), ERROR_INVALID_PARAMETER},
+        {chain(300, std::string(120, 'z')), ERROR_INVALID_PARAMETER},  // 300 levels, 36,299 characters
+        {"Line\nBreak", ERROR_INVALID_PARAMETER},
+        {"Carriage\rReturn", ERROR_INVALID_PARAMETER},
+        {"Tab\tbed", ERROR_INVALID_PARAMETER},
+        {"Bell\x07", ERROR_INVALID_PARAMETER},
+        {"Del\x7F", ERROR_INVALID_PARAMETER},
+        {"Latin-1 \xE9t\xE9 and [brackets]", ERROR_SUCCESS},
+    };
+    ASSERT_EQ(set(HKEY_CLASSES_ROOT, "Before", "", "kept"), ERROR_SUCCESS);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key.substr(0, 40));
+        EXPECT_EQ(set(HKEY_CLASSES_ROOT, c.key.c_str(), "", "v"), c.expected);
+        HKEY k;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, c.key.c_str(), 0, KEY_READ, &k), c.expected);
+        if (c.expected == ERROR_SUCCESS) RegCloseKey(k);
+    }
+    // Every key that was accepted reads back from the file; the file stays readable.
+    write_file(file());
+    char problem[256];
+    EXPECT_EQ(VantorRegistryProblem(problem, sizeof problem), 0u) << problem;
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, "Before"), "kept");
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, chain(512).c_str()), "v");
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, "Latin-1 \xE9t\xE9 and [brackets]"), "v");
+    // The deepest key is written once, with its path, not once per level above it.
+    EXPECT_LT(file().size(), 3 * 32767u);
+}
+
+TEST_F(RegistryTest, HostileFilesAreSetAsideWithoutCrashing) {
+    const std::string deep = "[HKEY_CLASSES_ROOT\\" + chain(30000) + "]\n@=\"deep\"\n";
+    const std::string files[] = {deep, "[HKEY_CLASSES_ROOT\\" + std::string(40000, 'w') + "]\n"};
+    for (const std::string& text : files) {
+        write_file(text);
+        EXPECT_EQ(get(HKEY_CLASSES_ROOT, "k"), "<no key>");
+        char problem[256];
+        EXPECT_GT(VantorRegistryProblem(problem, sizeof problem), 0u);
+        EXPECT_EQ(set(HKEY_CLASSES_ROOT, "New", "", "v"), ERROR_BADDB);
+        EXPECT_EQ(file(), text);
+    }
+}
+
+TEST_F(RegistryTest, ValueDataWithAnyByteAndTheRootsOwnValuesRoundTrip) {
+    std::string every;
+    for (int c = 1; c < 256; ++c) every.push_back(static_cast<char>(c));
+    const std::pair<std::string, std::string> values[] = {
+        {"lines", "one\ntwo\r\nthree\n"},
+        {"every byte", every},
+        {"quotes", "\"\\\"[x]\\n"},
+        {"", "default"},
+    };
+    for (const auto& [name, data] : values) {
+        ASSERT_EQ(set(HKEY_LOCAL_MACHINE, "Data", name.c_str(), data.c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(set(HKEY_CURRENT_USER, "", name.c_str(), data.c_str()), ERROR_SUCCESS) << "a value of the root itself";
+    }
+    write_file(file());  // read back from the file, not from memory
+    for (const auto& [name, data] : values) {
+        SCOPED_TRACE(name);
+        HKEY k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Data", 0, KEY_READ, &k), ERROR_SUCCESS);
+        char buf[512];
+        DWORD size = sizeof buf, type = 0;
+        ASSERT_EQ(RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+        RegCloseKey(k);
+        EXPECT_EQ(std::string(buf, size - 1), data);
+        EXPECT_EQ(get(HKEY_CURRENT_USER, "", name.c_str()), data.substr(0, 255));
+    }
+}
+
+TEST_F(RegistryTest, ReplacingTheFileKeepsItsPermissions) {
+    ASSERT_EQ(set(HKEY_CLASSES_ROOT, "A", "", "1"), ERROR_SUCCESS);
+    for (mode_t mode : {0600, 0640, 0664}) {
+        ASSERT_EQ(chmod(path_.c_str(), mode), 0);
+        ASSERT_EQ(set(HKEY_CLASSES_ROOT, "A", "n", std::to_string(mode).c_str()), ERROR_SUCCESS);
+        struct stat st{};
+        ASSERT_EQ(stat(path_.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
 }
 
 }  // namespace
