@@ -632,6 +632,12 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
     if (type != REG_SZ && type != REG_DWORD) return ERROR_INVALID_PARAMETER;
     if (type == REG_DWORD && (!data || dataSize != 4)) return ERROR_INVALID_PARAMETER;
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+    if (type == REG_SZ) {
+        // The text ends at its first NUL; anything but more NULs after it would be lost.
+        const char* text = reinterpret_cast<const char*>(data);
+        for (size_t i = strnlen(text, dataSize); i < dataSize; ++i)
+            if (text[i] != '\0') return ERROR_INVALID_PARAMETER;
+    }
     Access a(key, nullptr, Access::kWrite);
     if (a.error != ERROR_SUCCESS) return a.error;
     Registry& r = a.r;

@@ -162,6 +162,9 @@ TEST_F(RegistryTest, BogusHandlesAndArgumentsAreRefused) {
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "A", 0, nullptr, 0, 0, nullptr, &k, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>("ab"), 2), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegSetValueExA(k, "n", 0, 3 /* REG_BINARY */, reinterpret_cast<const BYTE*>("ab"), 2), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("a\0b"), 4), ERROR_INVALID_PARAMETER)
+        << "text after a NUL would be lost";
+    EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("ab\0\0"), 5), ERROR_SUCCESS);
     RegCloseKey(k);
 }
 
