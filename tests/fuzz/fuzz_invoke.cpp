@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -177,6 +178,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DISPID id = (pick & 0x80 || target.members.empty()) ? kSpecial[pick % (sizeof kSpecial / sizeof kSpecial[0])]
                                                         : target.members[pick % target.members.size()];
     WORD flags = r.byte() & 0x0F;
+    if (std::getenv("VANTOR_FUZZ_TRACE")) {  // for triage: which member an input calls
+        BSTR name = nullptr;
+        UINT got = 0;
+        ITypeInfo* info = nullptr;
+        if (SUCCEEDED(target.object->GetTypeInfo(0, 0, &info)) && info) {
+            BSTR type = nullptr;
+            info->GetDocumentation(MEMBERID_NIL, &type, nullptr, nullptr, nullptr);
+            info->GetNames(id, &name, 1, &got);
+            std::fprintf(stderr, "call %s.%s (id %d, flags %u)\n", vantor::text::utf8(type).c_str(),
+                         vantor::text::utf8(name).c_str(), static_cast<int>(id), flags);
+            SysFreeString(type);
+            SysFreeString(name);
+            info->Release();
+        }
+    }
     UINT count = r.byte() % 6;
     UINT named = count ? r.byte() % (count + 1) : 0;
     std::vector<VARIANT> args(count);
