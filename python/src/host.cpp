@@ -66,6 +66,7 @@ std::u16string utf16_units(py::handle s) {
 
 // UTF-16 code units as a Python str, lone surrogates and NULs kept.
 py::str str_of_units(const OLECHAR* s, size_t length) {
+    if (!s || length == 0) return py::str("");
     int order = -1;  // little-endian, as the units are in memory
     PyObject* o = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(s), static_cast<Py_ssize_t>(length * 2),
                                         "surrogatepass", &order);
@@ -1089,12 +1090,19 @@ PYBIND11_MODULE(_vantor, m) {
         VantorRegistryProblem(buf, sizeof buf);
         return std::string(buf);
     });
-    m.def("add_bitmap_resource", [](const std::string& name, py::bytes data) {
+    // Resource names are C strings too: one with a NUL is refused, never cut short.
+    auto resource_name = [](const std::string& name) {
+        if (name.find('\0') != std::string::npos) throw py::value_error("a resource name cannot hold a NUL character");
+        return name;
+    };
+    m.def("add_bitmap_resource", [resource_name](const std::string& name, py::bytes data) {
+        resource_name(name);
         std::string bytes = data;
         return VantorAddResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str(), bytes.data(), bytes.size(), FALSE) != 0;
     });
     bind_windows(m);
-    m.def("remove_bitmap_resource", [](const std::string& name) {
+    m.def("remove_bitmap_resource", [resource_name](const std::string& name) {
+        resource_name(name);
         return VantorRemoveResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str()) != 0;
     });
 }

@@ -46,6 +46,15 @@ def test_a_nul_in_a_name_is_refused_not_cut_short(call, hresult):
     assert vantor.registry.subkeys(HKCU, "Software") == ["Rel"]
 
 
+def test_a_nul_in_a_resource_name_is_refused(tmp_path):
+    bitmap = tmp_path / "one.bmp"
+    bitmap.write_bytes(b"BM")
+    with pytest.raises(ValueError):
+        vantor.resources.add_bitmap("wood\0.bmp", str(bitmap))
+    with pytest.raises(ValueError):
+        vantor.resources.remove("wood\0.bmp")
+
+
 def test_a_nul_in_a_window_title_is_refused():
     with pytest.raises(ValueError):
         vantor.Window(8, 8, title="a\0b")
