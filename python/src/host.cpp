@@ -609,6 +609,8 @@ Enumerator* iterate(Dispatch& d) {
     UINT argErr = 0;
     HRESULT hr = d.get()->Invoke(DISPID_NEWENUM, GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                                  &none, &r, &ei, &argErr);
+    if (hr == DISP_E_MEMBERNOTFOUND)  // no collection: an AttributeError, so hasattr() answers False
+        raise_com(hr, system_text(hr) + " '_NewEnum' is not a member of " + d.type_name() + ".", "", "MemberNotFoundError");
     if (FAILED(hr)) raise_invoke(hr, ei, argErr, 0, d.type_name() + "._NewEnum");
     IUnknown* u = (r.vt == VT_UNKNOWN) ? r.punkVal : (r.vt == VT_DISPATCH ? r.pdispVal : nullptr);
     IEnumVARIANT* e = nullptr;

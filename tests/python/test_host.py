@@ -117,6 +117,7 @@ def test_new_enum_is_a_late_bound_enumerator(device):
     assert [c.Name for c in e] == names
     with pytest.raises(ValueError):
         e.Next(-1)
+    assert not hasattr(vantor.Dispatch("Vantor.Colour"), "_NewEnum")  # no collection
 
 
 def test_subkeys_lists_names_of_any_length():
