@@ -186,15 +186,24 @@ bool split_path(const std::string& text, std::vector<std::string>& parts) {
 constexpr size_t kMaxDepth = 512;
 constexpr size_t kMaxPathLength = 32767;
 
-bool valid_path(const std::vector<std::string>& path, size_t from = 0) {
+bool within_limits(const std::vector<std::string>& path, size_t from = 0) {
     if (path.size() - from > kMaxDepth) return false;
     size_t length = 0;
-    for (size_t i = from; i < path.size(); ++i) {
-        length += path[i].size() + (i > from ? 1 : 0);
-        for (unsigned char c : path[i])
-            if (c < 0x20 || c == 0x7F) return false;
-    }
+    for (size_t i = from; i < path.size(); ++i) length += path[i].size() + (i > from ? 1 : 0);
     return length <= kMaxPathLength;
+}
+
+// Whether the keys of `path` that do not exist yet under `root` have names free of control
+// characters (a tab that an older writer let into an existing name is left alone).
+bool new_names_valid(const Key& root, const std::vector<std::string>& path) {
+    const Key* k = &root;
+    for (const std::string& name : path) {
+        if (k) k = k->child(name);
+        if (!k)
+            for (unsigned char c : name)
+                if (c < 0x20 || c == 0x7F) return false;
+    }
+    return true;
 }
 
 Key* ensure(Key& root, const std::vector<std::string>& path, size_t from = 0) {
@@ -236,7 +245,9 @@ bool parse(const std::string& text, Key (&roots)[3], std::string& error) {
                     for (int r = 0; r < 3; ++r)
                         if (lower(parts[0]) == lower(kRootNames[r])) root = r;
                     if (root < 0) why = "unknown root key '" + parts[0] + "'";
-                    else if (!valid_path(parts, 1)) why = "a key deeper than 512 levels or longer than 32767 characters";
+                    // A tab or other control character that an older writer let into a key name
+                    // still reads (a line break cannot); new names with them are refused.
+                    else if (!within_limits(parts, 1)) why = "a key deeper than 512 levels or longer than 32767 characters";
                     else current = ensure(roots[root], parts, 1);
                 }
             }
@@ -490,7 +501,7 @@ LONG resolve(Registry& r, HKEY key, LPCSTR sub, int& root, std::vector<std::stri
         if (!s.empty() && !split_path(s, parts)) return ERROR_INVALID_PARAMETER;
         path.insert(path.end(), parts.begin(), parts.end());
     }
-    return valid_path(path) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    return within_limits(path) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
 Key* find(Registry& r, int root, const std::vector<std::string>& path) {
@@ -578,6 +589,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*
     const int root = a.root;
     std::vector<std::string>& path = a.path;
     bool existed = find(r, root, path) != nullptr;
+    if (!existed && !new_names_valid(r.roots[root], path)) return ERROR_INVALID_PARAMETER;
     if (!existed) {
         LONG e = change(r, [&] {
             ensure(r.roots[root], path);

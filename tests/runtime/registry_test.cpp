@@ -211,29 +211,30 @@ std::string chain(size_t levels, const std::string& name = "k") {
 TEST_F(RegistryTest, KeysBeyondTheSystemLimitsOrWithControlCharactersAreRefused) {
     struct Case {
         std::string key;
-        LONG expected;
+        LONG create, open;  // a name no key can have is simply not found
     };
+    constexpr LONG kOk = ERROR_SUCCESS, kBad = ERROR_INVALID_PARAMETER, kNone = ERROR_FILE_NOT_FOUND;
     const Case cases[] = {
-        {chain(512), ERROR_SUCCESS},
-        {chain(513), ERROR_INVALID_PARAMETER},
-        {chain(30000), ERROR_INVALID_PARAMETER},
-        {std::string(32767, 'x'), ERROR_SUCCESS},
-        {std::string(32768, 'y'), ERROR_INVALID_PARAMETER},
-        {chain(300, std::string(120, 'z')), ERROR_INVALID_PARAMETER},  // 300 levels, 36,299 characters
-        {"Line\nBreak", ERROR_INVALID_PARAMETER},
-        {"Carriage\rReturn", ERROR_INVALID_PARAMETER},
-        {"Tab\tbed", ERROR_INVALID_PARAMETER},
-        {"Bell\x07", ERROR_INVALID_PARAMETER},
-        {"Del\x7F", ERROR_INVALID_PARAMETER},
-        {"Latin-1 \xE9t\xE9 and [brackets]", ERROR_SUCCESS},
+        {chain(512), kOk, kOk},
+        {chain(513), kBad, kBad},
+        {chain(30000), kBad, kBad},
+        {std::string(32767, 'x'), kOk, kOk},
+        {std::string(32768, 'y'), kBad, kBad},
+        {chain(300, std::string(120, 'z')), kBad, kBad},  // 300 levels, 36,299 characters
+        {"Line\nBreak", kBad, kNone},
+        {"Carriage\rReturn", kBad, kNone},
+        {"Tab\tbed", kBad, kNone},
+        {"Bell\x07", kBad, kNone},
+        {"Del\x7F", kBad, kNone},
+        {"Latin-1 \xE9t\xE9 and [brackets]", kOk, kOk},
     };
     ASSERT_EQ(set(HKEY_CLASSES_ROOT, "Before", "", "kept"), ERROR_SUCCESS);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key.substr(0, 40));
-        EXPECT_EQ(set(HKEY_CLASSES_ROOT, c.key.c_str(), "", "v"), c.expected);
+        EXPECT_EQ(set(HKEY_CLASSES_ROOT, c.key.c_str(), "", "v"), c.create);
         HKEY k;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, c.key.c_str(), 0, KEY_READ, &k), c.expected);
-        if (c.expected == ERROR_SUCCESS) RegCloseKey(k);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, c.key.c_str(), 0, KEY_READ, &k), c.open);
+        if (c.open == ERROR_SUCCESS) RegCloseKey(k);
     }
     // Every key that was accepted reads back from the file; the file stays readable.
     write_file(file());
@@ -257,6 +258,13 @@ TEST_F(RegistryTest, HostileFilesAreSetAsideWithoutCrashing) {
         EXPECT_EQ(set(HKEY_CLASSES_ROOT, "New", "", "v"), ERROR_BADDB);
         EXPECT_EQ(file(), text);
     }
+    // A tab that an older writer let into a key name still reads.
+    write_file("[HKEY_CLASSES_ROOT\\Old\tName]\n@=\"kept\"\n");
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, "Old\tName"), "kept");
+    EXPECT_EQ(set(HKEY_CLASSES_ROOT, "Old\tName", "n", "v"), ERROR_SUCCESS) << "an existing key opens";
+    EXPECT_EQ(set(HKEY_CLASSES_ROOT, "Old\tName\\Sub", "", "v"), ERROR_SUCCESS) << "and takes new subkeys";
+    EXPECT_EQ(set(HKEY_CLASSES_ROOT, "New\tName", "", "v"), ERROR_INVALID_PARAMETER);
+    EXPECT_NE(file().find("[HKEY_CLASSES_ROOT\\Old\tName]"), std::string::npos);
 }
 
 TEST_F(RegistryTest, ValueDataWithAnyByteAndTheRootsOwnValuesRoundTrip) {
