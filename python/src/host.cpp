@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <climits>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,45 @@ std::string system_text(HRESULT hr) {
     raise_com(hr, text, "");
 }
 
+// ---- strings ------------------------------------------------------------------------------------
+
+// A Python str as UTF-16 code units, lone surrogates included (a BSTR holds any code unit).
+std::u16string utf16_units(py::handle s) {
+    py::object bytes = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(s.ptr(), "utf-16-le", "surrogatepass"));
+    if (!bytes) throw py::error_already_set();
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    PyBytes_AsStringAndSize(bytes.ptr(), &data, &size);
+    std::u16string out(static_cast<size_t>(size) / 2, u'\0');
+    std::memcpy(out.data(), data, out.size() * 2);
+    return out;
+}
+
+// UTF-16 code units as a Python str, lone surrogates and NULs kept.
+py::str str_of_units(const OLECHAR* s, size_t length) {
+    if (!s || length == 0) return py::str("");
+    int order = -1;  // little-endian, as the units are in memory
+    PyObject* o = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(s), static_cast<Py_ssize_t>(length * 2),
+                                        "surrogatepass", &order);
+    if (!o) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(o);
+}
+
+// A Python str as UTF-8 for a name that becomes a C string: false when it holds a NUL or a lone
+// surrogate, which no such name can.
+bool c_string_of(py::handle s, std::string& out) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(s.ptr(), &size);
+    if (!data) {
+        PyErr_Clear();
+        return false;
+    }
+    out.assign(data, static_cast<size_t>(size));
+    return out.find('\0') == std::string::npos;
+}
+
+std::string shown(py::handle s) { return py::repr(s).cast<std::string>(); }
+
 // Raises for a failed Invoke, with the error information the member set.
 [[noreturn]] void raise_invoke(HRESULT hr, EXCEPINFO& ei, UINT argErr, UINT argCount, const std::string& member) {
     if (hr == DISP_E_EXCEPTION) {
@@ -81,7 +121,7 @@ struct ArgError {
 };
 
 // Python value -> VARIANT (owned by the caller, cleared with VariantClear).
-void to_variant(py::handle value, VARIANT& v, size_t position);
+void to_variant(py::handle value, VARIANT& v, size_t position, bool is_long = false);
 
 // ---- type cache -------------------------------------------------------------------------------------
 
@@ -92,6 +132,10 @@ struct MemberInfo {
     bool has_method = false;
     bool has_put = false;
     std::string name;              // as the type library spells it
+    // Which inputs are `long` (VT_I4), in order, for the method or getter and for the setter:
+    // those take 0x80000000-0xFFFFFFFF as 32-bit two's complement (ARGB colours written in hex).
+    std::vector<bool> long_inputs;
+    bool put_takes_long = false;
 };
 
 struct TypeCache {
@@ -131,6 +175,16 @@ public:
     IDispatch* get() const { return d_; }
     const std::string& type_name() const { return cache_->name; }
 
+    // Looks a member up by a script's name for it; a NUL or a lone surrogate names no member.
+    const MemberInfo& member(py::handle name) {
+        std::string text;
+        if (!c_string_of(name, text))
+            raise_com(DISP_E_UNKNOWNNAME,
+                      system_text(DISP_E_UNKNOWNNAME) + " " + shown(name) + " is not a member of " + cache_->name + ".",
+                      "", "MemberNotFoundError");
+        return member(text);
+    }
+
     // Looks a member up by name (GetIDsOfNames once per type and name).
     const MemberInfo& member(const std::string& name) {
         // Names as scripts spell them are looked up first; Automation names are case-insensitive.
@@ -161,7 +215,7 @@ public:
     }
 
     py::object invoke(DISPID id, WORD flags, const py::args& args, const py::kwargs& kwargs, const std::string& name,
-                      bool put = false) {
+                      bool put = false, const MemberInfo* info = nullptr) {
         const size_t positional = args.size();
         const size_t named = kwargs ? kwargs.size() : 0;
         const size_t count = positional + named;
@@ -186,7 +240,14 @@ public:
         if (named) {
             std::vector<std::u16string> wide;
             wide.push_back(text::utf16(name));
-            for (auto item : kwargs) wide.push_back(text::utf16(py::str(item.first).cast<std::string>()));
+            for (auto item : kwargs) {
+                std::string arg;
+                if (!c_string_of(item.first, arg))
+                    raise_com(DISP_E_UNKNOWNNAME,
+                              system_text(DISP_E_UNKNOWNNAME) + " " + shown(item.first) + " is not a parameter of " + name + ".",
+                              "");
+                wide.push_back(text::utf16(arg));
+            }
             std::vector<LPOLESTR> names;
             for (auto& w : wide) names.push_back(w.data());
             std::vector<DISPID> ids(names.size());
@@ -196,7 +257,7 @@ public:
                 std::string unknown;
                 size_t i = 1;
                 for (auto item : kwargs) {
-                    if (ids[i++] == DISPID_UNKNOWN) unknown = py::str(item.first).cast<std::string>();
+                    if (ids[i++] == DISPID_UNKNOWN) c_string_of(item.first, unknown);
                 }
                 raise_com(DISP_E_PARAMNOTFOUND,
                           system_text(DISP_E_PARAMNOTFOUND) + " '" + unknown + "' is not a parameter of " + name + ".",
@@ -209,7 +270,10 @@ public:
                 ++i;
             }
         }
-        for (size_t k = 0; k < positional; ++k) to_variant(args[k], vars[count - 1 - k], k + 1);
+        for (size_t k = 0; k < positional; ++k) {
+            bool is_long = info && (put ? info->put_takes_long : k < info->long_inputs.size() && info->long_inputs[k]);
+            to_variant(args[k], vars[count - 1 - k], k + 1, is_long);
+        }
         DISPID put_id = DISPID_PROPERTYPUT;
         DISPPARAMS dp{count ? vars : nullptr, nullptr, static_cast<UINT>(count), 0};
         if (put) {
@@ -235,17 +299,18 @@ public:
 
     // A property without required parameters reads as its value; a method or a parameterised
     // property as a callable; a write-only property fails as Automation says (member not found).
-    py::object getattr(const std::string& name) {
-        const MemberInfo& m = member(name);
+    py::object getattr(py::handle name) { return read(member(name)); }
+    py::object getattr(const std::string& name) { return read(member(name)); }
+    py::object read(const MemberInfo& m) {
         if ((m.has_get && !m.get_needs_arguments) || (!m.has_get && !m.has_method))
             return invoke(m.id, DISPATCH_PROPERTYGET, py::args(), py::kwargs(), m.name);
         return bound(m);
     }
 
-    void setattr(const std::string& name, py::handle value) {
+    void setattr(py::handle name, py::handle value) {
         const MemberInfo& m = member(name);
         py::args args = py::make_tuple(value);
-        invoke(m.id, DISPATCH_PROPERTYPUT, args, py::kwargs(), m.name, true);
+        invoke(m.id, DISPATCH_PROPERTYPUT, args, py::kwargs(), m.name, true, &m);
     }
 
     py::object bound(const MemberInfo& m);
@@ -308,6 +373,19 @@ private:
         return caches.emplace(key, std::move(cache)).first->second.get();
     }
 
+    // A `long`, or an enumeration (whose values are longs).
+    static bool is_long(ITypeInfo* info, const TYPEDESC& t) {
+        if (t.vt == VT_I4 || t.vt == VT_INT) return true;
+        if (t.vt != VT_USERDEFINED) return false;
+        ITypeInfo* ref = nullptr;
+        if (FAILED(info->GetRefTypeInfo(t.hreftype, &ref)) || !ref) return false;
+        TYPEATTR* attr = nullptr;
+        bool is_enum = SUCCEEDED(ref->GetTypeAttr(&attr)) && attr && attr->typekind == TKIND_ENUM;
+        if (attr) ref->ReleaseTypeAttr(attr);
+        ref->Release();
+        return is_enum;
+    }
+
     void describe(MemberInfo& m) {
         ITypeInfo* info = cache_->info;
         if (!info) {
@@ -329,6 +407,16 @@ private:
                 UINT got = 0;
                 if (SUCCEEDED(info->GetNames(f->memid, &n, 1, &got)) && got) m.name = text::utf8(n);
                 SysFreeString(n);
+                std::vector<bool> longs;
+                for (SHORT p = 0; p < f->cParams; ++p) {
+                    const ELEMDESC& e = f->lprgelemdescParam[p];
+                    if (e.paramdesc.wParamFlags & (PARAMFLAG_FRETVAL | PARAMFLAG_FOUT)) continue;
+                    longs.push_back(is_long(info, e.tdesc));
+                }
+                if (f->invkind == INVOKE_PROPERTYPUT || f->invkind == INVOKE_PROPERTYPUTREF)
+                    m.put_takes_long = !longs.empty() && longs.back();
+                else if (m.long_inputs.empty())
+                    m.long_inputs = longs;
                 if (f->invkind == INVOKE_PROPERTYGET) {
                     m.has_get = true;
                     m.get_needs_arguments = required > 0;
@@ -352,7 +440,7 @@ class BoundMember {
 public:
     BoundMember(std::shared_ptr<Dispatch> owner, MemberInfo m) : owner_(std::move(owner)), m_(std::move(m)) {}
     py::object call(const py::args& args, const py::kwargs& kwargs) {
-        return owner_->invoke(m_.id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, m_.name);
+        return owner_->invoke(m_.id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, m_.name, false, &m_);
     }
     std::string repr() const { return "<bound member " + owner_->type_name() + "." + m_.name + ">"; }
 
@@ -391,10 +479,7 @@ py::object from_variant(const VARIANT& v) {
         case VT_R8: return py::float_(v.dblVal);
         case VT_BOOL: return py::bool_(v.boolVal != VARIANT_FALSE);
         case VT_ERROR: return py::int_(v.scode);
-        case VT_BSTR: {
-            std::string s = text::utf8(v.bstrVal);
-            return py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
-        }
+        case VT_BSTR: return str_of_units(v.bstrVal, SysStringLen(v.bstrVal));
         case VT_DISPATCH:
             if (v.pdispVal) v.pdispVal->AddRef();
             return wrap(v.pdispVal);
@@ -409,7 +494,7 @@ py::object from_variant(const VARIANT& v) {
     }
 }
 
-void to_variant(py::handle value, VARIANT& v, size_t position) {
+void to_variant(py::handle value, VARIANT& v, size_t position, bool is_long) {
     VariantInit(&v);
     if (value.is_none()) {
         v.vt = VT_NULL;  // a null string or a null object where the parameter takes one
@@ -426,6 +511,9 @@ void to_variant(py::handle value, VARIANT& v, size_t position) {
         if (n >= INT32_MIN && n <= INT32_MAX) {
             v.vt = VT_I4;
             v.lVal = static_cast<LONG>(n);
+        } else if (is_long && n > INT32_MAX && n <= 0xFFFFFFFFLL) {
+            v.vt = VT_I4;  // a long written as an unsigned 32-bit value (0xFFFFFFFF is -1)
+            v.lVal = static_cast<LONG>(static_cast<uint32_t>(n));
         } else {
             v.vt = VT_R8;  // too large for a long: the member's own range check decides
             v.dblVal = value.cast<double>();
@@ -434,8 +522,10 @@ void to_variant(py::handle value, VARIANT& v, size_t position) {
         v.vt = VT_R8;
         v.dblVal = value.cast<double>();
     } else if (py::isinstance<py::str>(value)) {
+        std::u16string units = utf16_units(value);
         v.vt = VT_BSTR;
-        v.bstrVal = text::bstr(value.cast<std::string>());
+        v.bstrVal = SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
+        if (!v.bstrVal) throw std::bad_alloc();
     } else if (py::isinstance<Dispatch>(value)) {
         v.vt = VT_DISPATCH;
         v.pdispVal = value.cast<Dispatch&>().get();
@@ -469,6 +559,43 @@ public:
         VariantClear(&v);
         return o;
     }
+    py::list next_items(long long count) {
+        if (count < 0 || count > 0x7FFFFFFF) throw py::value_error("Next takes a count from 0 to 2147483647");
+        py::list out;
+        if (!e_) return out;
+        for (long long i = 0; i < count; ++i) {  // one at a time: a huge count allocates nothing
+            VARIANT v;
+            VariantInit(&v);
+            ULONG fetched = 0;
+            HRESULT hr = e_->Next(1, &v, &fetched);
+            if (FAILED(hr)) raise_hr(hr);
+            if (hr != S_OK || fetched == 0) break;
+            py::object o = from_variant(v);
+            VariantClear(&v);
+            out.append(o);
+        }
+        return out;
+    }
+    bool skip(long long count) {
+        if (count < 0 || count > 0xFFFFFFFFLL) throw py::value_error("Skip takes a count from 0 to 4294967295");
+        if (!e_) return count == 0;
+        HRESULT hr = e_->Skip(static_cast<ULONG>(count));
+        if (FAILED(hr)) raise_hr(hr);
+        return hr == S_OK;
+    }
+    void reset() {
+        if (!e_) return;
+        HRESULT hr = e_->Reset();
+        if (FAILED(hr)) raise_hr(hr);
+    }
+    Enumerator* clone() {
+        IEnumVARIANT* copy = nullptr;
+        if (e_) {
+            HRESULT hr = e_->Clone(&copy);
+            if (FAILED(hr)) raise_hr(hr);
+        }
+        return new Enumerator(copy);
+    }
 
 private:
     IEnumVARIANT* e_;
@@ -482,6 +609,8 @@ Enumerator* iterate(Dispatch& d) {
     UINT argErr = 0;
     HRESULT hr = d.get()->Invoke(DISPID_NEWENUM, GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                                  &none, &r, &ei, &argErr);
+    if (hr == DISP_E_MEMBERNOTFOUND)  // no collection: an AttributeError, so hasattr() answers False
+        raise_com(hr, system_text(hr) + " '_NewEnum' is not a member of " + d.type_name() + ".", "", "MemberNotFoundError");
     if (FAILED(hr)) raise_invoke(hr, ei, argErr, 0, d.type_name() + "._NewEnum");
     IUnknown* u = (r.vt == VT_UNKNOWN) ? r.punkVal : (r.vt == VT_DISPATCH ? r.pdispVal : nullptr);
     IEnumVARIANT* e = nullptr;
@@ -493,8 +622,14 @@ Enumerator* iterate(Dispatch& d) {
 
 // ---- creation and registration ----------------------------------------------------------------
 
-std::shared_ptr<Dispatch> create(const std::string& name) {
+std::shared_ptr<Dispatch> create(py::handle progid) {
+    if (!py::isinstance<py::str>(progid))
+        throw py::type_error("Dispatch() argument 'progid' must be str, not " +
+                             py::str(py::type::of(progid).attr("__name__")).cast<std::string>());
     CoInitialize(nullptr);
+    std::string name;
+    if (!c_string_of(progid, name))  // a NUL would cut the name short: no class is named so
+        raise_com(CO_E_CLASSSTRING, system_text(CO_E_CLASSSTRING) + " " + shown(progid) + " is not a class name.", "");
     std::u16string w = text::utf16(name);
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(w.c_str(), &clsid);
@@ -777,6 +912,12 @@ HKEY root_of(const std::string& name) {
                           "' (use HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)");
 }
 
+// Registry names and values are C strings: one holding a NUL is refused, never cut short.
+void check_registry_text(const std::string& s, const char* what) {
+    if (s.find('\0') != std::string::npos)
+        raise_com(E_INVALIDARG, system_text(E_INVALIDARG) + " (the registry " + what + " holds a NUL character)", "");
+}
+
 [[noreturn]] void raise_registry(LONG e, const std::string& what) {
     char problem[512];
     VantorRegistryProblem(problem, sizeof problem);
@@ -786,6 +927,8 @@ HKEY root_of(const std::string& name) {
 }
 
 py::object registry_get(const std::string& root, const std::string& key, const std::string& name) {
+    check_registry_text(key, "key");
+    check_registry_text(name, "value name");
     HKEY k;
     if (RegOpenKeyExA(root_of(root), key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return py::none();
     DWORD type = 0, size = 0;
@@ -807,6 +950,9 @@ py::object registry_get(const std::string& root, const std::string& key, const s
 }
 
 void registry_set(const std::string& root, const std::string& key, const std::string& name, py::handle value) {
+    check_registry_text(key, "key");
+    check_registry_text(name, "value name");
+    if (py::isinstance<py::str>(value)) check_registry_text(value.cast<std::string>(), "value");
     HKEY k;
     LONG e = RegCreateKeyExA(root_of(root), key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
     if (e != ERROR_SUCCESS) raise_registry(e, "creating " + key);
@@ -831,6 +977,7 @@ void registry_set(const std::string& root, const std::string& key, const std::st
 }
 
 bool registry_delete(const std::string& root, const std::string& key) {
+    check_registry_text(key, "key");
     LONG e = RegDeleteTreeA(root_of(root), key.c_str());
     if (e == ERROR_FILE_NOT_FOUND) return false;
     if (e != ERROR_SUCCESS) raise_registry(e, "deleting " + key);
@@ -838,14 +985,21 @@ bool registry_delete(const std::string& root, const std::string& key) {
 }
 
 std::vector<std::string> registry_subkeys(const std::string& root, const std::string& key) {
+    check_registry_text(key, "key");
     std::vector<std::string> names;
     HKEY k;
     if (RegOpenKeyExA(root_of(root), key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
-    for (DWORD i = 0;; ++i) {
-        char name[1024];
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(k, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.emplace_back(name, size);
+    std::vector<char> name(256);
+    for (DWORD i = 0;;) {
+        DWORD size = static_cast<DWORD>(name.size());
+        LONG e = RegEnumKeyExA(k, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        if (e == ERROR_MORE_DATA && size > name.size()) {
+            name.resize(size);  // the size it needs, terminator included: ask again
+            continue;
+        }
+        if (e != ERROR_SUCCESS) break;
+        names.emplace_back(name.data(), size);
+        ++i;
     }
     RegCloseKey(k);
     return names;
@@ -865,16 +1019,15 @@ PYBIND11_MODULE(_vantor, m) {
         // without Python's failed normal lookup first.
         .def("__getattribute__",
              [](py::handle self, py::str name) -> py::object {
-                 std::string n = name;
-                 if (!n.empty() && n[0] == '_') {
+                 if (PyUnicode_GetLength(name.ptr()) > 0 && PyUnicode_ReadChar(name.ptr(), 0) == '_') {
                      PyObject* found = PyObject_GenericGetAttr(self.ptr(), name.ptr());
                      if (!found) throw py::error_already_set();
                      return py::reinterpret_steal<py::object>(found);
                  }
-                 return self.cast<Dispatch&>().getattr(n);
+                 return self.cast<Dispatch&>().getattr(py::handle(name));
              })
-        .def("__getattr__", &Dispatch::getattr)
-        .def("__setattr__", &Dispatch::setattr)
+        .def("__getattr__", [](Dispatch& d, py::str name) { return d.getattr(py::handle(name)); })
+        .def("__setattr__", [](Dispatch& d, py::str name, py::handle value) { d.setattr(name, value); })
         .def("__call__",
              [](Dispatch& d, const py::args& args, const py::kwargs& kwargs) {
                  return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, "(default)");
@@ -894,7 +1047,9 @@ PYBIND11_MODULE(_vantor, m) {
         .def("__hash__", [](Dispatch& d) { return static_cast<py::ssize_t>(d.identity() >> 4); })
         .def("__dir__", &Dispatch::member_names)
         .def("__repr__", [](Dispatch& d) { return "<vantor.Dispatch " + d.type_name() + ">"; })
-        .def_property_readonly("_type_name", &Dispatch::type_name);
+        .def_property_readonly("_type_name", &Dispatch::type_name)
+        // The collection's enumerator as a late-bound object: Next, Skip, Reset, Clone.
+        .def_property_readonly("_NewEnum", [](Dispatch& d) { return iterate(d); }, py::return_value_policy::take_ownership);
 
     py::class_<BoundMember>(m, "BoundMember")
         .def("__call__", &BoundMember::call)
@@ -902,7 +1057,13 @@ PYBIND11_MODULE(_vantor, m) {
 
     py::class_<Enumerator>(m, "Enumerator")
         .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &Enumerator::next);
+        .def("__next__", &Enumerator::next)
+        .def("Next", &Enumerator::next_items, py::arg("count") = 1,
+             "The next `count` items as a list (shorter at the end of the collection).")
+        .def("Skip", &Enumerator::skip, py::arg("count") = 1, "Skips `count` items; False when fewer were left.")
+        .def("Reset", &Enumerator::reset, "Starts again from the first item.")
+        .def("Clone", &Enumerator::clone, py::return_value_policy::take_ownership,
+             "A second enumerator at the same position.");
 
     py::class_<DebugCapture>(m, "DebugCapture")
         .def(py::init<>())
@@ -931,12 +1092,19 @@ PYBIND11_MODULE(_vantor, m) {
         VantorRegistryProblem(buf, sizeof buf);
         return std::string(buf);
     });
-    m.def("add_bitmap_resource", [](const std::string& name, py::bytes data) {
+    // Resource names are C strings too: one with a NUL is refused, never cut short.
+    auto resource_name = [](const std::string& name) {
+        if (name.find('\0') != std::string::npos) throw py::value_error("a resource name cannot hold a NUL character");
+        return name;
+    };
+    m.def("add_bitmap_resource", [resource_name](const std::string& name, py::bytes data) {
+        resource_name(name);
         std::string bytes = data;
         return VantorAddResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str(), bytes.data(), bytes.size(), FALSE) != 0;
     });
     bind_windows(m);
-    m.def("remove_bitmap_resource", [](const std::string& name) {
+    m.def("remove_bitmap_resource", [resource_name](const std::string& name) {
+        resource_name(name);
         return VantorRemoveResource(GetModuleHandleA(nullptr), "BITMAP", name.c_str()) != 0;
     });
 }

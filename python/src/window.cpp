@@ -9,12 +9,18 @@ namespace py = pybind11;
 
 namespace vantor::host {
 
+// Titles become C strings: a NUL would cut one short, so it is refused.
+std::string title_text(const std::string& title) {
+    if (title.find('\0') != std::string::npos) throw py::value_error("a window title cannot hold a NUL character");
+    return title;
+}
+
 void bind_windows(py::module_& m) {
     m.def("window_create_virtual", [](int w, int h, const std::string& title) {
-        return VantorCreateVirtualWindow(w, h, title.c_str());
+        return VantorCreateVirtualWindow(w, h, title_text(title).c_str());
     });
     m.def("window_create_x11", [](int w, int h, const std::string& title, bool visible) {
-        return VantorCreateX11Window(w, h, title.c_str(), visible);
+        return VantorCreateX11Window(w, h, title_text(title).c_str(), visible);
     });
     m.def("window_attach", [](unsigned long xid) { return VantorAttachX11Window(xid); });
     m.def("window_destroy", [](HWND h) { return DestroyWindow(h) != FALSE; });
@@ -36,7 +42,7 @@ void bind_windows(py::module_& m) {
         int n = GetWindowTextA(h, buf, sizeof buf);
         return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
     });
-    m.def("window_set_title", [](HWND h, const std::string& t) { return SetWindowTextA(h, t.c_str()) != FALSE; });
+    m.def("window_set_title", [](HWND h, const std::string& t) { return SetWindowTextA(h, title_text(t).c_str()) != FALSE; });
     m.def("window_resize", [](HWND h, int w, int hh) { return VantorResizeWindow(h, w, hh) != FALSE; });
     m.def("window_pixels", [](HWND h) -> py::object {
         RECT r;

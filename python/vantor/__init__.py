@@ -60,31 +60,30 @@ def _component_classes():
     return _classes
 
 
-def _registered_at_all(progid):
-    """Whether the registry knows the class asked for by any of its names."""
+def _one_of_ours(progid):
+    """Whether the name asks for a class of this package's component."""
     classes = _component_classes()
-    name = None
     if progid.startswith("{"):
-        for cls, clsid in classes.items():
-            if clsid.upper() == progid.upper():
-                name = cls
-    else:
-        parts = progid.split(".")
-        if len(parts) in (2, 3) and parts[0] == "Vantor" and parts[1] in classes:
-            name = parts[1]
-    if name is None:
-        return True  # not one of this package's classes: leave it to the registry
-    clsid = classes[name]
-    return any(_vantor.key_exists(k) for k in (f"Vantor.{name}", f"Vantor.{name}.1", f"CLSID\\{clsid}"))
+        return any(clsid.upper() == progid.upper() for clsid in classes.values())
+    parts = progid.split(".")
+    return len(parts) in (2, 3) and parts[0] == "Vantor" and parts[1] in classes
+
+
+def _any_registered():
+    """Whether the registry knows any class of this package's component."""
+    return any(_vantor.key_exists(f"CLSID\\{clsid}") for clsid in _component_classes().values())
 
 
 def Dispatch(progid):
     """Creates an object by ProgID ("Vantor.Device3D", "Vantor.Device3D.1") or "{CLSID}".
 
-    A class of this package's component that the registry does not know at all is registered
-    first, so a first script works on a fresh machine.
+    When the registry knows none of this package's classes, the component is registered first,
+    so a first script works on a fresh machine. Once any class is registered nothing is
+    registered again: a class key that a host removed stays removed.
     """
-    if not _registered_at_all(progid):
+    if not isinstance(progid, str):
+        raise TypeError(f"Dispatch() argument 'progid' must be str, not {type(progid).__name__}")
+    if "\0" not in progid and _one_of_ours(progid) and not _any_registered():
         register()
     return _vantor.Dispatch(progid)
 

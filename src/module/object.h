@@ -72,10 +72,7 @@ public:
     }
 
     // ---- IConnectionPointContainer: the outgoing interface has no connection points ----
-    HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override {
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override { return EmptyConnectionPoints::make(out); }
     HRESULT FindConnectionPoint(REFIID, IConnectionPoint** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;

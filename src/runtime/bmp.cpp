@@ -29,14 +29,14 @@ uint32_t U32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-bool KnownHeaderSize(uint32_t size) {
+bool known_header_size(uint32_t size) {
     // BITMAPCOREHEADER, BITMAPINFOHEADER, the V2 and V3 info headers (masks inside the
     // header), BITMAPV4HEADER and BITMAPV5HEADER.
     return size == kCoreHeaderSize || size == 40 || size == 52 || size == 56 || size == 108 ||
            size == 124;
 }
 
-void SetIndex(Dib& dib, int64_t x, int64_t row, uint8_t index) {
+void set_index(Dib& dib, int64_t x, int64_t row, uint8_t index) {
     uint8_t* line = dib.bits + dib.stride * static_cast<size_t>(row);
     if (dib.format.bitCount == 8) {
         line[x] = index;
@@ -51,7 +51,7 @@ void SetIndex(Dib& dib, int64_t x, int64_t row, uint8_t index) {
 // it makes a DIB section from a compressed bitmap. Compressed bitmaps are always bottom-up, so
 // the stream's first row is the DIB's first row in memory. Pixels that no packet reaches (end
 // of line, deltas, a stream that stops early) keep index 0.
-void DecodeRle(const uint8_t* p, size_t n, Dib& dib) {
+void decode_rle(const uint8_t* p, size_t n, Dib& dib) {
     const bool four = dib.format.bitCount == 4;
     const int64_t width = dib.width;
     const int64_t height = dib.height;
@@ -65,7 +65,7 @@ void DecodeRle(const uint8_t* p, size_t n, Dib& dib) {
         if (count > 0) {
             // Encoded run: `count` pixels of one index (RLE4: two indices alternating).
             for (int64_t k = 0; k < count && x + k < width; ++k)
-                SetIndex(dib, x + k, row, four ? ((k & 1) ? value & 0x0F : value >> 4) : value);
+                set_index(dib, x + k, row, four ? ((k & 1) ? value & 0x0F : value >> 4) : value);
             x += count;
             continue;
         }
@@ -90,7 +90,7 @@ void DecodeRle(const uint8_t* p, size_t n, Dib& dib) {
                 if (at >= available) return;  // the stream ends inside the run
                 if (x + k < width) {
                     const uint8_t b = p[i + at];
-                    SetIndex(dib, x + k, row, four ? ((k & 1) ? b & 0x0F : b >> 4) : b);
+                    set_index(dib, x + k, row, four ? ((k & 1) ? b & 0x0F : b >> 4) : b);
                 }
             }
             x += value;
@@ -101,13 +101,13 @@ void DecodeRle(const uint8_t* p, size_t n, Dib& dib) {
     }
 }
 
-void Trace(const char* where, const char* what) {
+void trace(const char* where, const char* what) {
     if (!DebugOutputHasListener()) return;
     std::string line = std::string(where) + ": bitmap refused: " + what + "\n";
     OutputDebugStringA(line.c_str());
 }
 
-bool ReadFile(const char* path, std::vector<uint8_t>& out) {
+bool read_whole_file(const char* path, std::vector<uint8_t>& out) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
     struct stat st{};
@@ -123,7 +123,7 @@ bool ReadFile(const char* path, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-std::unique_ptr<Dib> ReadBmp(const uint8_t* data, size_t size, const char** reason) {
+std::unique_ptr<Dib> read_bmp(const uint8_t* data, size_t size, const char** reason) {
     const char* dummy = nullptr;
     const char*& why = reason ? *reason : dummy;
     auto refuse = [&](const char* text) {
@@ -135,7 +135,7 @@ std::unique_ptr<Dib> ReadBmp(const uint8_t* data, size_t size, const char** reas
     if (data[0] != 'B' || data[1] != 'M') return refuse("not a BMP file");
     const size_t offBits = U32(data + 10);
     const uint32_t headerSize = U32(data + 14);
-    if (!KnownHeaderSize(headerSize)) return refuse("unsupported header size");
+    if (!known_header_size(headerSize)) return refuse("unsupported header size");
     const size_t headerEnd = kFileHeaderSize + headerSize;
     if (headerEnd > size) return refuse("header runs past the end of the data");
 
@@ -164,7 +164,7 @@ std::unique_ptr<Dib> ReadBmp(const uint8_t* data, size_t size, const char** reas
     height = topDown ? -height : height;  // int64, so -INT32_MIN is fine
     if (width <= 0) return refuse("width is not positive");
     if (height == 0) return refuse("height is zero");
-    if (!SaneSize(width, height)) return refuse("image too large");
+    if (!sane_size(width, height)) return refuse("image too large");
     if (planes != 1) return refuse("planes is not 1");
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 &&
         bitCount != 32)
@@ -201,13 +201,13 @@ std::unique_ptr<Dib> ReadBmp(const uint8_t* data, size_t size, const char** reas
         }
         for (int c = 0; c < 3; ++c) format.masks[c] = U32(m + 4 * c);
         format.masks[3] = headerSize >= 56 ? U32(h + 52) : 0;
-        if (!ValidMasks(format.bitCount, format.masks)) return refuse("invalid bit field masks");
+        if (!valid_masks(format.bitCount, format.masks)) return refuse("invalid bit field masks");
     } else {
-        DefaultMasks(format.bitCount, format.masks);
+        default_masks(format.bitCount, format.masks);
     }
 
     if (offBits < tableStart || offBits >= size) return refuse("pixel data offset outside the file");
-    if (format.Palettised()) {
+    if (format.palettised()) {
         // The table holds biClrUsed entries (0: all 2^bits); more than 2^bits are ignored, as
         // Windows does. A table that would reach into the pixel data is cut at bfOffBits.
         const size_t entrySize = core ? 3 : 4;
@@ -224,7 +224,7 @@ std::unique_ptr<Dib> ReadBmp(const uint8_t* data, size_t size, const char** reas
 
     const size_t available = size - offBits;
     const uint8_t* pixels = data + offBits;
-    const size_t stride = DibStride(width, static_cast<int>(bitCount));
+    const size_t stride = dib_stride(width, static_cast<int>(bitCount));
     if (!rle) {
         // The last row may lack its padding (a common writer's slip); every other byte must
         // be there. Checked before any memory is taken for the image.
@@ -232,13 +232,13 @@ std::unique_ptr<Dib> ReadBmp(const uint8_t* data, size_t size, const char** reas
         if (stride * static_cast<size_t>(height - 1) + rowBytes > available)
             return refuse("pixel data runs past the end of the data");
     }
-    auto dib = NewDib(static_cast<int>(width), static_cast<int>(height), topDown, std::move(format));
+    auto dib = new_dib(static_cast<int>(width), static_cast<int>(height), topDown, std::move(format));
     if (!dib) return refuse("out of memory");
     if (rle) {
         // biSizeImage bounds the stream when it is given and fits; a larger one is cut to
         // the data there is.
         const size_t length = (sizeImage != 0 && sizeImage <= available) ? sizeImage : available;
-        DecodeRle(pixels, length, *dib);
+        decode_rle(pixels, length, *dib);
     } else {
         std::memcpy(dib->bits, pixels, std::min(stride * static_cast<size_t>(height), available));
     }
@@ -256,12 +256,12 @@ extern "C" {
 
 HBITMAP VantorLoadBitmapFromMemory(const void* data, size_t size) {
     const char* reason = nullptr;
-    auto dib = ReadBmp(static_cast<const uint8_t*>(data), size, &reason);
+    auto dib = read_bmp(static_cast<const uint8_t*>(data), size, &reason);
     if (!dib) {
-        Trace("VantorLoadBitmapFromMemory", reason);
+        trace("VantorLoadBitmapFromMemory", reason);
         return 0;
     }
-    return AdoptDib(std::move(dib));
+    return adopt_dib(std::move(dib));
 }
 
 HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, INT cx, INT cy, UINT flags) {
@@ -280,7 +280,7 @@ HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, INT cx, INT cy, UI
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        if (!ReadFile(name, file)) {
+        if (!read_whole_file(name, file)) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return 0;
         }
@@ -301,19 +301,19 @@ HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, INT cx, INT cy, UI
         }
     }
     const char* reason = nullptr;
-    auto dib = ReadBmp(static_cast<const uint8_t*>(data), size, &reason);
+    auto dib = read_bmp(static_cast<const uint8_t*>(data), size, &reason);
     if (!dib) {
-        Trace("LoadImageA", reason);
+        trace("LoadImageA", reason);
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     // Windows stretches the image when cx or cy asks for another size; we do not scale.
     if ((cx != 0 && cx != dib->width) || (cy != 0 && cy != dib->height)) {
-        Trace("LoadImageA", "scaling to another size is not supported");
+        trace("LoadImageA", "scaling to another size is not supported");
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    return AdoptDib(std::move(dib));
+    return adopt_dib(std::move(dib));
 }
 
 }  // extern "C"

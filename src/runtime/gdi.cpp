@@ -14,7 +14,7 @@
 
 namespace vantor::gdi {
 
-void DefaultMasks(int bitCount, DWORD masks[4]) {
+void default_masks(int bitCount, DWORD masks[4]) {
     masks[0] = masks[1] = masks[2] = masks[3] = 0;
     if (bitCount == 16) {
         masks[0] = 0x7C00;
@@ -27,7 +27,7 @@ void DefaultMasks(int bitCount, DWORD masks[4]) {
     }
 }
 
-bool ValidMasks(int bitCount, const DWORD masks[4]) {
+bool valid_masks(int bitCount, const DWORD masks[4]) {
     if (bitCount != 16 && bitCount != 24 && bitCount != 32) return false;
     const uint64_t inside = (uint64_t{1} << bitCount) - 1;
     uint64_t seen = 0;
@@ -42,13 +42,13 @@ bool ValidMasks(int bitCount, const DWORD masks[4]) {
     return true;
 }
 
-std::unique_ptr<Dib> NewDib(int width, int height, bool topDown, PixelFormat format) {
-    if (!SaneSize(width, height)) return nullptr;
+std::unique_ptr<Dib> new_dib(int width, int height, bool topDown, PixelFormat format) {
+    if (!sane_size(width, height)) return nullptr;
     auto dib = std::make_unique<Dib>();
     dib->width = width;
     dib->height = height;
     dib->topDown = topDown;
-    dib->stride = DibStride(width, format.bitCount);
+    dib->stride = dib_stride(width, format.bitCount);
     dib->bits = static_cast<uint8_t*>(std::calloc(dib->stride * static_cast<size_t>(height), 1));
     if (!dib->bits) return nullptr;
     BITMAPINFOHEADER& h = dib->header;
@@ -90,18 +90,18 @@ struct State {
     HBITMAP stock = 0;
 };
 
-State& Gdi() {
+State& gdi_state() {
     static State* s = new State;  // never destroyed: objects may be deleted during exit
     return *s;
 }
 
 template <typename T>
-T* Find(std::unordered_map<uint32_t, std::unique_ptr<T>>& map, uint32_t h) {
+T* find(std::unordered_map<uint32_t, std::unique_ptr<T>>& map, uint32_t h) {
     auto it = map.find(h);
     return it == map.end() ? nullptr : it->second.get();
 }
 
-HBITMAP Enter(State& s, std::unique_ptr<Bitmap> b) {
+HBITMAP enter(State& s, std::unique_ptr<Bitmap> b) {
     HBITMAP h = HandleCreate(kHandleBitmap, b.get());
     if (h) s.bitmaps.emplace(h, std::move(b));
     return h;
@@ -110,15 +110,15 @@ HBITMAP Enter(State& s, std::unique_ptr<Bitmap> b) {
 // Windows gives every new memory DC a 1x1 monochrome stock bitmap, so the first SelectObject
 // returns something a caller can select back before DeleteDC. Ours is a 1-bit DIB (black and
 // white); it can be in any number of DCs and DeleteObject leaves it alone.
-HBITMAP StockBitmap(State& s) {
+HBITMAP stock_bitmap(State& s) {
     if (s.stock) return s.stock;
     PixelFormat mono;
     mono.bitCount = 1;
     mono.colours = {RGBQUAD{0, 0, 0, 0}, RGBQUAD{255, 255, 255, 0}};
     auto b = std::make_unique<Bitmap>();
-    b->dib = NewDib(1, 1, false, std::move(mono));
+    b->dib = new_dib(1, 1, false, std::move(mono));
     b->stock = true;
-    if (b->dib) s.stock = Enter(s, std::move(b));
+    if (b->dib) s.stock = enter(s, std::move(b));
     return s.stock;
 }
 
@@ -132,16 +132,16 @@ struct Surface {
     const uint8_t* first = nullptr;  // the lowest and one past the highest byte in use
     const uint8_t* last = nullptr;
 
-    uint8_t* Row(int64_t y) const { return top + step * static_cast<ptrdiff_t>(y); }
+    uint8_t* row(int64_t y) const { return top + step * static_cast<ptrdiff_t>(y); }
 };
 
-size_t RowBytes(int width, int bitCount) {
+size_t row_bytes(int width, int bitCount) {
     return (static_cast<size_t>(width) * static_cast<size_t>(bitCount) + 7) / 8;
 }
 
-Surface DibSurface(const Dib& dib) {
+Surface dib_surface(const Dib& dib) {
     Surface s;
-    s.top = dib.Row(0);
+    s.top = dib.row(0);
     s.step = dib.topDown ? static_cast<ptrdiff_t>(dib.stride) : -static_cast<ptrdiff_t>(dib.stride);
     s.width = dib.width;
     s.height = dib.height;
@@ -151,8 +151,8 @@ Surface DibSurface(const Dib& dib) {
     return s;
 }
 
-bool SurfaceOf(State& st, HDC h, Surface* out) {
-    Dc* dc = Find(st.dcs, h);
+bool surface_of(State& st, HDC h, Surface* out) {
+    Dc* dc = find(st.dcs, h);
     if (!dc) return false;
     if (dc->memory) {
         out->top = dc->bits;
@@ -162,18 +162,18 @@ bool SurfaceOf(State& st, HDC h, Surface* out) {
         out->format = &dc->format;
         out->first = dc->bits;
         out->last = dc->bits + dc->pitch * static_cast<size_t>(dc->height - 1) +
-                    RowBytes(dc->width, dc->format.bitCount);
+                    row_bytes(dc->width, dc->format.bitCount);
         return true;
     }
-    Bitmap* b = Find(st.bitmaps, dc->selected);
+    Bitmap* b = find(st.bitmaps, dc->selected);
     if (!b) return false;
-    *out = DibSurface(*b->dib);
+    *out = dib_surface(*b->dib);
     return true;
 }
 
 // --- pixels -----------------------------------------------------------------------------
 
-uint32_t LoadPixel(const uint8_t* row, int64_t x, int bitCount) {
+uint32_t load_pixel(const uint8_t* row, int64_t x, int bitCount) {
     switch (bitCount) {
     case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
     case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
@@ -191,7 +191,7 @@ uint32_t LoadPixel(const uint8_t* row, int64_t x, int bitCount) {
     }
 }
 
-void StorePixel(uint8_t* row, int64_t x, int bitCount, uint32_t v) {
+void store_pixel(uint8_t* row, int64_t x, int bitCount, uint32_t v) {
     switch (bitCount) {
     case 1: {
         const int bit = 7 - static_cast<int>(x & 7);
@@ -220,7 +220,7 @@ void StorePixel(uint8_t* row, int64_t x, int bitCount, uint32_t v) {
 
 // Rescales a `from`-bit value to `to` bits. Widening repeats the bits downwards, so full scale
 // stays full scale (5-bit 31 becomes 255) and narrowing then widening gives the value back.
-uint32_t Rescale(uint32_t v, int from, int to) {
+uint32_t rescale(uint32_t v, int from, int to) {
     if (from >= to) return v >> (from - to);
     uint32_t out = 0;
     for (int pos = to - from; pos > -from; pos -= from) out |= pos >= 0 ? v << pos : v >> -pos;
@@ -238,10 +238,10 @@ struct Channel {
             width = __builtin_popcount(m);
         }
     }
-    uint8_t Expand(uint32_t pixel, uint8_t none) const {
-        return mask ? static_cast<uint8_t>(Rescale((pixel & mask) >> shift, width, 8)) : none;
+    uint8_t expand(uint32_t pixel, uint8_t none) const {
+        return mask ? static_cast<uint8_t>(rescale((pixel & mask) >> shift, width, 8)) : none;
     }
-    uint32_t Reduce(uint8_t c) const { return mask ? (Rescale(c, 8, width) << shift) & mask : 0; }
+    uint32_t Reduce(uint8_t c) const { return mask ? (rescale(c, 8, width) << shift) & mask : 0; }
 };
 
 struct Channels {
@@ -251,10 +251,10 @@ struct Channels {
 };
 
 // Colours of a table are opaque; an index past the table is black.
-void DecodeRow(const PixelFormat& f, const uint8_t* row, int64_t x0, int n, uint8_t* rgba) {
-    if (f.Palettised()) {
+void decode_row(const PixelFormat& f, const uint8_t* row, int64_t x0, int n, uint8_t* rgba) {
+    if (f.palettised()) {
         for (int i = 0; i < n; ++i, rgba += 4) {
-            const uint32_t index = LoadPixel(row, x0 + i, f.bitCount);
+            const uint32_t index = load_pixel(row, x0 + i, f.bitCount);
             const RGBQUAD q = index < f.colours.size() ? f.colours[index] : RGBQUAD{0, 0, 0, 0};
             rgba[0] = q.rgbRed;
             rgba[1] = q.rgbGreen;
@@ -265,8 +265,8 @@ void DecodeRow(const PixelFormat& f, const uint8_t* row, int64_t x0, int n, uint
     }
     const Channels ch(f);
     for (int i = 0; i < n; ++i, rgba += 4) {
-        const uint32_t px = LoadPixel(row, x0 + i, f.bitCount);
-        for (int c = 0; c < 4; ++c) rgba[c] = ch.c[c].Expand(px, 255);
+        const uint32_t px = load_pixel(row, x0 + i, f.bitCount);
+        for (int c = 0; c < 4; ++c) rgba[c] = ch.c[c].expand(px, 255);
     }
 }
 
@@ -275,7 +275,7 @@ void DecodeRow(const PixelFormat& f, const uint8_t* row, int64_t x0, int n, uint
 class Nearest {
 public:
     explicit Nearest(const PixelFormat& f) : f_(f) {}
-    uint32_t Find(const uint8_t* rgba) {
+    uint32_t find(const uint8_t* rgba) {
         const uint32_t key = static_cast<uint32_t>(rgba[0] << 16 | rgba[1] << 8 | rgba[2]);
         auto it = cache_.find(key);
         if (it != cache_.end()) return it->second;
@@ -299,21 +299,21 @@ private:
     std::unordered_map<uint32_t, uint32_t> cache_;
 };
 
-void EncodeRow(const PixelFormat& f, uint8_t* row, int64_t x0, int n, const uint8_t* rgba,
+void encode_row(const PixelFormat& f, uint8_t* row, int64_t x0, int n, const uint8_t* rgba,
                Nearest& nearest) {
-    if (f.Palettised()) {
-        for (int i = 0; i < n; ++i, rgba += 4) StorePixel(row, x0 + i, f.bitCount, nearest.Find(rgba));
+    if (f.palettised()) {
+        for (int i = 0; i < n; ++i, rgba += 4) store_pixel(row, x0 + i, f.bitCount, nearest.find(rgba));
         return;
     }
     const Channels ch(f);
     for (int i = 0; i < n; ++i, rgba += 4) {
         uint32_t px = 0;
         for (int c = 0; c < 4; ++c) px |= ch.c[c].Reduce(rgba[c]);
-        StorePixel(row, x0 + i, f.bitCount, px);
+        store_pixel(row, x0 + i, f.bitCount, px);
     }
 }
 
-bool SameColour(const RGBQUAD& a, const RGBQUAD& b) {
+bool same_colour(const RGBQUAD& a, const RGBQUAD& b) {
     return a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen && a.rgbBlue == b.rgbBlue;
 }
 
@@ -322,39 +322,39 @@ enum class CopyMode { Bytes, Indices, Convert };
 // Identical layouts copy bytes, as GDI does. A colour table whose entries open the
 // destination's table copies indices, so palettised pixels keep their index even where a
 // table holds one colour twice; everything else goes through RGBA.
-CopyMode ModeFor(const PixelFormat& s, const PixelFormat& d) {
-    if (s.Palettised() && d.Palettised()) {
+CopyMode mode_for(const PixelFormat& s, const PixelFormat& d) {
+    if (s.palettised() && d.palettised()) {
         if (d.bitCount < s.bitCount || s.colours.size() > d.colours.size()) return CopyMode::Convert;
         for (size_t k = 0; k < s.colours.size(); ++k)
-            if (!SameColour(s.colours[k], d.colours[k])) return CopyMode::Convert;
+            if (!same_colour(s.colours[k], d.colours[k])) return CopyMode::Convert;
         return s.bitCount == d.bitCount && s.bitCount == 8 ? CopyMode::Bytes : CopyMode::Indices;
     }
-    if (!s.Palettised() && s.bitCount == d.bitCount && std::equal(s.masks, s.masks + 4, d.masks))
+    if (!s.palettised() && s.bitCount == d.bitCount && std::equal(s.masks, s.masks + 4, d.masks))
         return CopyMode::Bytes;
     return CopyMode::Convert;
 }
 
-void Copy(const Surface& src, int64_t sx, int64_t sy, const Surface& dst, int64_t dx, int64_t dy,
+void copy_pixels(const Surface& src, int64_t sx, int64_t sy, const Surface& dst, int64_t dx, int64_t dy,
           int w, int h) {
     const PixelFormat& sf = *src.format;
     const PixelFormat& df = *dst.format;
-    const CopyMode mode = ModeFor(sf, df);
+    const CopyMode mode = mode_for(sf, df);
     std::vector<uint8_t> rgba(mode == CopyMode::Convert ? static_cast<size_t>(w) * 4 : 0);
     Nearest nearest(df);
     const size_t bytes = static_cast<size_t>(sf.bitCount / 8);
     for (int y = 0; y < h; ++y) {
-        const uint8_t* s = src.Row(sy + y);
-        uint8_t* d = dst.Row(dy + y);
+        const uint8_t* s = src.row(sy + y);
+        uint8_t* d = dst.row(dy + y);
         switch (mode) {
         case CopyMode::Bytes:
             std::memcpy(d + dx * bytes, s + sx * bytes, static_cast<size_t>(w) * bytes);
             break;
         case CopyMode::Indices:
-            for (int x = 0; x < w; ++x) StorePixel(d, dx + x, df.bitCount, LoadPixel(s, sx + x, sf.bitCount));
+            for (int x = 0; x < w; ++x) store_pixel(d, dx + x, df.bitCount, load_pixel(s, sx + x, sf.bitCount));
             break;
         case CopyMode::Convert:
-            DecodeRow(sf, s, sx, w, rgba.data());
-            EncodeRow(df, d, dx, w, rgba.data(), nearest);
+            decode_row(sf, s, sx, w, rgba.data());
+            encode_row(df, d, dx, w, rgba.data(), nearest);
             break;
         }
     }
@@ -362,13 +362,13 @@ void Copy(const Surface& src, int64_t sx, int64_t sy, const Surface& dst, int64_
 
 }  // namespace
 
-HBITMAP AdoptDib(std::unique_ptr<Dib> dib) {
+HBITMAP adopt_dib(std::unique_ptr<Dib> dib) {
     if (!dib) return 0;
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
     auto b = std::make_unique<Bitmap>();
     b->dib = std::move(dib);
-    return Enter(s, std::move(b));
+    return enter(s, std::move(b));
 }
 
 }  // namespace vantor::gdi
@@ -388,7 +388,7 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
     const DWORD size = h.biSize;
     if (size != 40 && size != 52 && size != 56 && size != 108 && size != 124) return 0;
     const int64_t height = h.biHeight < 0 ? -int64_t{h.biHeight} : int64_t{h.biHeight};
-    if (!SaneSize(h.biWidth, height) || h.biPlanes != 1) return 0;
+    if (!sane_size(h.biWidth, height) || h.biPlanes != 1) return 0;
 
     PixelFormat format;
     format.bitCount = h.biBitCount;
@@ -401,34 +401,34 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
         // With a 40-byte header the masks follow it; larger headers hold them at offset 40.
         std::memcpy(format.masks, raw + 40, 3 * sizeof(DWORD));
         if (size >= 56) std::memcpy(&format.masks[3], raw + 52, sizeof(DWORD));
-        if (!ValidMasks(format.bitCount, format.masks)) return 0;
+        if (!valid_masks(format.bitCount, format.masks)) return 0;
     } else if (h.biCompression == BI_RGB) {
-        DefaultMasks(format.bitCount, format.masks);
+        default_masks(format.bitCount, format.masks);
     } else {
         return 0;
     }
-    if (format.Palettised()) {
+    if (format.palettised()) {
         size_t count = size_t{1} << format.bitCount;
         if (h.biClrUsed != 0 && h.biClrUsed < count) count = h.biClrUsed;
         format.colours.resize(count);
         std::memcpy(format.colours.data(), raw + size, count * sizeof(RGBQUAD));
         for (RGBQUAD& q : format.colours) q.rgbReserved = 0;
     }
-    auto dib = NewDib(h.biWidth, static_cast<int>(height), h.biHeight < 0, std::move(format));
+    auto dib = new_dib(h.biWidth, static_cast<int>(height), h.biHeight < 0, std::move(format));
     if (!dib) return 0;
     dib->header.biCompression = h.biCompression;
     dib->header.biXPelsPerMeter = h.biXPelsPerMeter;
     dib->header.biYPelsPerMeter = h.biYPelsPerMeter;
     void* pixels = dib->bits;
-    HBITMAP handle = AdoptDib(std::move(dib));
+    HBITMAP handle = adopt_dib(std::move(dib));
     if (handle && bits) *bits = pixels;
     return handle;
 }
 
 INT GetObjectA(HANDLE object, INT size, void* out) {
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
-    Bitmap* b = Find(s.bitmaps, object);
+    Bitmap* b = find(s.bitmaps, object);
     if (!b) return 0;
     // With no buffer Windows answers the size of a BITMAP, the part every bitmap has.
     if (!out) return sizeof(BITMAP);
@@ -449,16 +449,16 @@ INT GetObjectA(HANDLE object, INT size, void* out) {
     DIBSECTION ds{};
     ds.dsBm = bm;
     ds.dsBmih = dib.header;
-    if (!dib.format.Palettised()) std::copy(dib.format.masks, dib.format.masks + 3, ds.dsBitfields);
+    if (!dib.format.palettised()) std::copy(dib.format.masks, dib.format.masks + 3, ds.dsBitfields);
     std::memcpy(out, &ds, sizeof ds);
     return sizeof(DIBSECTION);
 }
 
 HDC CreateCompatibleDC(HDC dc) {
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
-    if (dc != 0 && !Find(s.dcs, dc)) return 0;
-    const HBITMAP stock = StockBitmap(s);
+    if (dc != 0 && !find(s.dcs, dc)) return 0;
+    const HBITMAP stock = stock_bitmap(s);
     if (!stock) return 0;
     auto d = std::make_unique<Dc>();
     d->selected = stock;
@@ -468,7 +468,7 @@ HDC CreateCompatibleDC(HDC dc) {
 }
 
 HDC VantorCreateMemoryDC(void* bits, INT width, INT height, INT pitch, const VantorPixelLayout* layout) {
-    if (!bits || !layout || !SaneSize(width, height)) return 0;
+    if (!bits || !layout || !sane_size(width, height)) return 0;
     PixelFormat format;
     format.bitCount = static_cast<int>(layout->bitCount);
     if (format.bitCount == 8) {
@@ -478,17 +478,17 @@ HDC VantorCreateMemoryDC(void* bits, INT width, INT height, INT pitch, const Van
     } else if (format.bitCount == 16 || format.bitCount == 24 || format.bitCount == 32) {
         const DWORD given[4] = {layout->redMask, layout->greenMask, layout->blueMask, layout->alphaMask};
         if (given[0] == 0 && given[1] == 0 && given[2] == 0 && given[3] == 0) {
-            DefaultMasks(format.bitCount, format.masks);
+            default_masks(format.bitCount, format.masks);
         } else {
-            if (!ValidMasks(format.bitCount, given)) return 0;
+            if (!valid_masks(format.bitCount, given)) return 0;
             std::copy(given, given + 4, format.masks);
         }
     } else {
         return 0;
     }
-    if (pitch <= 0 || static_cast<size_t>(pitch) < RowBytes(width, format.bitCount)) return 0;
+    if (pitch <= 0 || static_cast<size_t>(pitch) < row_bytes(width, format.bitCount)) return 0;
 
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
     auto d = std::make_unique<Dc>();
     d->memory = true;
@@ -503,16 +503,16 @@ HDC VantorCreateMemoryDC(void* bits, INT width, INT height, INT pitch, const Van
 }
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
-    Dc* d = Find(s.dcs, dc);
-    Bitmap* b = Find(s.bitmaps, object);
+    Dc* d = find(s.dcs, dc);
+    Bitmap* b = find(s.bitmaps, object);
     // A memory DC always draws on its creator's pixels: nothing can be selected into it.
     if (!d || d->memory || !b) return 0;
     if (d->selected == object) return object;
     if (!b->stock && b->selectedInto != 0) return 0;  // Windows: one DC at a time
     const HGDIOBJ old = d->selected;
-    if (Bitmap* previous = Find(s.bitmaps, old); previous && !previous->stock) previous->selectedInto = 0;
+    if (Bitmap* previous = find(s.bitmaps, old); previous && !previous->stock) previous->selectedInto = 0;
     if (!b->stock) b->selectedInto = dc;
     d->selected = object;
     return old;
@@ -520,10 +520,10 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
 
 BOOL BitBlt(HDC dst, INT x, INT y, INT cx, INT cy, HDC src, INT x1, INT y1, DWORD rop) {
     if (rop != SRCCOPY) return FALSE;
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
     Surface from, to;
-    if (!SurfaceOf(s, src, &from) || !SurfaceOf(s, dst, &to)) return FALSE;
+    if (!surface_of(s, src, &from) || !surface_of(s, dst, &to)) return FALSE;
 
     // Clip the rectangle to both sides, moving source and destination together.
     int64_t sx = x1, sy = y1, dx = x, dy = y, w = cx, h = cy;
@@ -545,49 +545,49 @@ BOOL BitBlt(HDC dst, INT x, INT y, INT cx, INT cy, HDC src, INT x1, INT y1, DWOR
     // Source and destination in the same memory: copy the source rows aside first.
     std::vector<uint8_t> staged;
     if (from.first < to.last && to.first < from.last) {
-        const size_t rowBytes = RowBytes(from.width, from.format->bitCount);
+        const size_t rowBytes = row_bytes(from.width, from.format->bitCount);
         staged.resize(rowBytes * static_cast<size_t>(h));
         for (int64_t r = 0; r < h; ++r)
-            std::memcpy(staged.data() + rowBytes * static_cast<size_t>(r), from.Row(sy + r), rowBytes);
+            std::memcpy(staged.data() + rowBytes * static_cast<size_t>(r), from.row(sy + r), rowBytes);
         from.top = staged.data();
         from.step = static_cast<ptrdiff_t>(rowBytes);
         sy = 0;
     }
-    Copy(from, sx, sy, to, dx, dy, static_cast<int>(w), static_cast<int>(h));
+    copy_pixels(from, sx, sy, to, dx, dy, static_cast<int>(w), static_cast<int>(h));
     return TRUE;
 }
 
 UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colours) {
     if (!colours) return 0;
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
-    Dc* d = Find(s.dcs, dc);
+    Dc* d = find(s.dcs, dc);
     if (!d) return 0;
     const PixelFormat* f = &d->format;
     if (!d->memory) {
-        Bitmap* b = Find(s.bitmaps, d->selected);
+        Bitmap* b = find(s.bitmaps, d->selected);
         if (!b || b->stock) return 0;
         f = &b->dib->format;
     }
-    if (!f->Palettised() || start >= f->colours.size()) return 0;
+    if (!f->palettised() || start >= f->colours.size()) return 0;
     const size_t n = std::min<size_t>(count, f->colours.size() - start);
     std::copy_n(f->colours.begin() + start, n, colours);
     return static_cast<UINT>(n);
 }
 
 BOOL DeleteDC(HDC dc) {
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.dcs.find(dc);
     if (it == s.dcs.end()) return FALSE;
-    if (Bitmap* b = Find(s.bitmaps, it->second->selected); b && !b->stock) b->selectedInto = 0;
+    if (Bitmap* b = find(s.bitmaps, it->second->selected); b && !b->stock) b->selectedInto = 0;
     s.dcs.erase(it);
     HandleClose(dc);
     return TRUE;
 }
 
 BOOL DeleteObject(HGDIOBJ object) {
-    State& s = Gdi();
+    State& s = gdi_state();
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.bitmaps.find(object);
     if (it == s.bitmaps.end()) return FALSE;

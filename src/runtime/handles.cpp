@@ -1,7 +1,14 @@
 // The process-wide handle table: slot index in the low 20 bits, a generation count above it,
 // bit 31 always clear so handles are positive 32-bit values.
+//
+// A stale handle must never name a new object (a device still bound to a closed window would
+// draw into an unrelated one). So the table takes fresh slots until it holds kFreshSlots, and
+// only then reuses closed slots, oldest first: a slot comes back after every other closed slot
+// has. A slot whose generation would wrap is retired for good, so no handle value is ever issued
+// twice; the table runs out only after about two billion creations.
 #include <vantor/handles.h>
 
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +18,7 @@ namespace {
 constexpr uint32_t kIndexBits = 20;
 constexpr uint32_t kIndexMask = (1u << kIndexBits) - 1;
 constexpr uint32_t kGenerationMask = 0x7FF;  // 11 bits
+constexpr size_t kFreshSlots = 65536;
 
 struct Slot {
     void* object = nullptr;
@@ -21,7 +29,7 @@ struct Slot {
 struct Table {
     std::mutex lock;
     std::vector<Slot> slots{1};  // slot 0 is never used, so no handle is 0
-    std::vector<uint32_t> free;
+    std::deque<uint32_t> free;  // closed slots, oldest first
     std::unordered_map<const void*, std::vector<uint32_t>> by_object;  // reverse lookup
     uint32_t live = 0;
 };
@@ -49,13 +57,15 @@ uint32_t HandleCreate(uint16_t type, void* object) {
     Table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     uint32_t index;
-    if (!t.free.empty()) {
-        index = t.free.back();
-        t.free.pop_back();
-    } else {
-        if (t.slots.size() > kIndexMask) return 0;
+    const bool fresh_left = t.slots.size() <= kIndexMask;
+    if (fresh_left && (t.slots.size() <= kFreshSlots || t.free.empty())) {
         index = static_cast<uint32_t>(t.slots.size());
         t.slots.emplace_back();
+    } else if (!t.free.empty()) {
+        index = t.free.front();
+        t.free.pop_front();
+    } else {
+        return 0;
     }
     Slot& s = t.slots[index];
     s.object = object;
@@ -102,8 +112,10 @@ void HandleClose(uint32_t h) {
     }
     s->object = nullptr;
     s->type = kHandleNone;
-    s->generation = static_cast<uint16_t>(((s->generation) % kGenerationMask) + 1);
-    t.free.push_back(h & kIndexMask);
+    if (s->generation < kGenerationMask) {
+        ++s->generation;
+        t.free.push_back(h & kIndexMask);
+    }  // else: every generation of this slot has been used; it is retired
     --t.live;
 }
 

@@ -5,6 +5,7 @@
 #include <vantor/registry.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,9 +37,28 @@ struct Value {
 };
 
 struct Key {
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    // Subtrees are taken apart with a work list, not by recursion: a hostile file may nest keys
+    // deeper than the stack allows.
+    ~Key() { clear_children(); }
+
     std::string name;
     std::map<std::string, std::unique_ptr<Key>> children;  // by lower-case name
     std::map<std::string, Value> values;                   // by lower-case name
+
+    void clear_children() {
+        std::vector<std::unique_ptr<Key>> pending;
+        for (auto& [n, c] : children) pending.push_back(std::move(c));
+        children.clear();
+        while (!pending.empty()) {
+            std::unique_ptr<Key> k = std::move(pending.back());
+            pending.pop_back();
+            for (auto& [n, c] : k->children) pending.push_back(std::move(c));
+            k->children.clear();
+        }
+    }
 
     Key* child(const std::string& n) const {
         auto it = children.find(lower(n));
@@ -83,6 +104,7 @@ struct Registry {
     std::set<OpenKey*> open;
     int batch = 0;       // nesting of VantorRegistryBeginUpdate
     bool dirty = false;  // changes not yet written while batching
+    int batch_lock = -1; // the lock file held across a batch
 };
 
 Registry& registry() {
@@ -159,6 +181,31 @@ bool split_path(const std::string& text, std::vector<std::string>& parts) {
     return !parts.empty();
 }
 
+// The system's limits: a key is at most 512 levels deep and its path below the root at most
+// 32,767 characters; names hold no control characters (they would break the file's lines).
+constexpr size_t kMaxDepth = 512;
+constexpr size_t kMaxPathLength = 32767;
+
+bool within_limits(const std::vector<std::string>& path, size_t from = 0) {
+    if (path.size() - from > kMaxDepth) return false;
+    size_t length = 0;
+    for (size_t i = from; i < path.size(); ++i) length += path[i].size() + (i > from ? 1 : 0);
+    return length <= kMaxPathLength;
+}
+
+// Whether the keys of `path` that do not exist yet under `root` have names free of control
+// characters (a tab that an older writer let into an existing name is left alone).
+bool new_names_valid(const Key& root, const std::vector<std::string>& path) {
+    const Key* k = &root;
+    for (const std::string& name : path) {
+        if (k) k = k->child(name);
+        if (!k)
+            for (unsigned char c : name)
+                if (c < 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
+
 Key* ensure(Key& root, const std::vector<std::string>& path, size_t from = 0) {
     Key* k = &root;
     for (size_t i = from; i < path.size(); ++i) {
@@ -198,6 +245,9 @@ bool parse(const std::string& text, Key (&roots)[3], std::string& error) {
                     for (int r = 0; r < 3; ++r)
                         if (lower(parts[0]) == lower(kRootNames[r])) root = r;
                     if (root < 0) why = "unknown root key '" + parts[0] + "'";
+                    // A tab or other control character that an older writer let into a key name
+                    // still reads (a line break cannot); new names with them are refused.
+                    else if (!within_limits(parts, 1)) why = "a key deeper than 512 levels or longer than 32767 characters";
                     else current = ensure(roots[root], parts, 1);
                 }
             }
@@ -244,15 +294,46 @@ std::string value_text(const Value& v) {
     return buf;
 }
 
-void serialise(const Key& k, const std::string& path, std::string& out) {
-    out += "[" + path + "]\n";
+void write_values(const Key& k, std::string& out) {
     // The default value is written first, as "@", then the named values in order.
     auto it = k.values.find("");
     if (it != k.values.end()) out += "@=" + value_text(it->second) + "\n";
     for (const auto& [name, v] : k.values) {
         if (!name.empty()) out += quote(v.name) + "=" + value_text(v) + "\n";
     }
-    for (const auto& [name, c] : k.children) serialise(*c, path + "\\" + c->name, out);
+}
+
+// Writes a root and everything under it, depth first with a work list (no recursion). A key
+// gets its own "[path]" line only when it has values or no subkeys: the keys above a listed
+// key exist implicitly, so a deep chain costs its full path once, not once per level.
+void serialise(const Key& root, const char* root_name, std::string& out) {
+    std::string path = root_name;
+    if (!root.values.empty()) {
+        out += "[" + path + "]\n";
+        write_values(root, out);
+    }
+    using Iter = std::map<std::string, std::unique_ptr<Key>>::const_iterator;
+    struct Frame {
+        Iter next, end;
+        size_t length;  // of `path` at this level
+    };
+    std::vector<Frame> stack{{root.children.begin(), root.children.end(), path.size()}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.end) {
+            stack.pop_back();
+            continue;
+        }
+        const Key& k = *(top.next++)->second;
+        path.resize(top.length);
+        path += "\\";
+        path += k.name;
+        if (!k.values.empty() || k.children.empty()) {
+            out += "[" + path + "]\n";
+            write_values(k, out);
+        }
+        stack.push_back({k.children.begin(), k.children.end(), path.size()});
+    }
 }
 
 void report(Registry& r) {
@@ -264,7 +345,7 @@ void report(Registry& r) {
 
 void clear_tree(Registry& r) {
     for (Key& k : r.roots) {
-        k.children.clear();
+        k.clear_children();
         k.values.clear();
     }
 }
@@ -325,16 +406,57 @@ bool make_dirs(const std::string& path) {
     return true;
 }
 
+// An advisory lock on "<registry>.lock", held by a writer from re-reading the file to renaming
+// the new one into place, so that writers in other processes cannot lose each other's changes.
+// Without a lock file (a folder we cannot write) the write itself fails later.
+int lock_file(const std::string& path) {
+    make_dirs(path);
+    int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(fd);
+            return -1;
+        }
+    }
+    return fd;
+}
+
+void unlock_file(int& fd) {
+    if (fd >= 0) ::close(fd);  // closing the only descriptor releases the lock
+    fd = -1;
+}
+
+// Takes the file lock and re-reads the file under it (unless a batch already holds the lock).
+struct WriteLock {
+    explicit WriteLock(Registry& r) {
+        if (r.batch > 0) return;
+        fd = lock_file(registry_path());
+        // A healthy file is re-read whatever its time stamp says: another writer may have
+        // replaced it within the file system's time resolution with a file of the same size.
+        if (r.problem.empty()) r.loaded = false;
+    }
+    ~WriteLock() { unlock_file(fd); }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    int fd = -1;
+};
+
 // Writes the tree to the file (temporary file, then rename). ERROR_SUCCESS or why not.
 LONG save(Registry& r) {
     std::string text = "; Vantor registry: keys and values of the components registered on this machine.\n";
-    for (int i = 0; i < 3; ++i) {
-        for (const auto& [name, c] : r.roots[i].children) serialise(*c, std::string(kRootNames[i]) + "\\" + c->name, text);
-    }
+    for (int i = 0; i < 3; ++i) serialise(r.roots[i], kRootNames[i], text);
     if (!make_dirs(r.path)) return ERROR_CANTWRITE;
     std::string temp = r.path + ".tmp." + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return ERROR_CANTWRITE;
+    // The replacement keeps the permission bits of the file it replaces.
+    struct stat old{};
+    if (::stat(r.path.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return ERROR_CANTWRITE;
+    }
     size_t done = 0;
     while (done < text.size()) {
         ssize_t w = ::write(fd, text.data() + done, text.size() - done);
@@ -344,6 +466,11 @@ LONG save(Registry& r) {
             return ERROR_CANTWRITE;
         }
         done += static_cast<size_t>(w);
+    }
+    if (::fsync(fd) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return ERROR_CANTWRITE;
     }
     ::close(fd);
     if (::rename(temp.c_str(), r.path.c_str()) != 0) {
@@ -374,7 +501,7 @@ LONG resolve(Registry& r, HKEY key, LPCSTR sub, int& root, std::vector<std::stri
         if (!s.empty() && !split_path(s, parts)) return ERROR_INVALID_PARAMETER;
         path.insert(path.end(), parts.begin(), parts.end());
     }
-    return ERROR_SUCCESS;
+    return within_limits(path) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
 Key* find(Registry& r, int root, const std::vector<std::string>& path) {
@@ -413,12 +540,15 @@ LONG change(Registry& r, F&& f) {
 // One registry call's view: the registry locked and brought up to date, and the key named by
 // (key, sub) resolved to a root and a path; `error` says why it could not be resolved.
 struct Access {
-    Access(HKEY key, LPCSTR sub) : r(registry()), guard(r.lock) {
+    enum Mode { kRead, kWrite };
+    Access(HKEY key, LPCSTR sub, Mode mode = kRead) : r(registry()), guard(r.lock) {
+        if (mode == kWrite) write_lock.emplace(r);
         refresh(r);
         error = resolve(r, key, sub, root, path);
     }
     Registry& r;
     std::lock_guard<std::recursive_mutex> guard;
+    std::optional<WriteLock> write_lock;
     int root = 0;
     std::vector<std::string> path;
     LONG error = ERROR_SUCCESS;
@@ -453,12 +583,13 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*
                      LPDWORD disposition) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    Access a(key, subKey);
+    Access a(key, subKey, Access::kWrite);
     if (a.error != ERROR_SUCCESS) return a.error;
     Registry& r = a.r;
     const int root = a.root;
     std::vector<std::string>& path = a.path;
     bool existed = find(r, root, path) != nullptr;
+    if (!existed && !new_names_valid(r.roots[root], path)) return ERROR_INVALID_PARAMETER;
     if (!existed) {
         LONG e = change(r, [&] {
             ensure(r.roots[root], path);
@@ -513,7 +644,13 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
     if (type != REG_SZ && type != REG_DWORD) return ERROR_INVALID_PARAMETER;
     if (type == REG_DWORD && (!data || dataSize != 4)) return ERROR_INVALID_PARAMETER;
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
-    Access a(key, nullptr);
+    if (type == REG_SZ) {
+        // The text ends at its first NUL; anything but more NULs after it would be lost.
+        const char* text = reinterpret_cast<const char*>(data);
+        for (size_t i = strnlen(text, dataSize); i < dataSize; ++i)
+            if (text[i] != '\0') return ERROR_INVALID_PARAMETER;
+    }
+    Access a(key, nullptr, Access::kWrite);
     if (a.error != ERROR_SUCCESS) return a.error;
     Registry& r = a.r;
     const int root = a.root;
@@ -532,7 +669,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
-    Access a(key, nullptr);
+    Access a(key, nullptr, Access::kWrite);
     if (a.error != ERROR_SUCCESS) return a.error;
     Registry& r = a.r;
     const int root = a.root;
@@ -546,7 +683,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
 }
 
 static LONG delete_key(HKEY key, LPCSTR subKey, bool tree) {
-    Access a(key, subKey);
+    Access a(key, subKey, Access::kWrite);
     if (a.error != ERROR_SUCCESS) return a.error;
     Registry& r = a.r;
     const int root = a.root;
@@ -558,7 +695,7 @@ static LONG delete_key(HKEY key, LPCSTR subKey, bool tree) {
         // only what is under it goes.
         if (!tree) return ERROR_ACCESS_DENIED;
         return change(r, [&]() -> LONG {
-            k->children.clear();
+            k->clear_children();
             k->values.clear();
             return ERROR_SUCCESS;
         });
@@ -566,7 +703,7 @@ static LONG delete_key(HKEY key, LPCSTR subKey, bool tree) {
     if (!tree && !k->children.empty()) return ERROR_ACCESS_DENIED;
     if (tree && !(subKey && *subKey)) {
         return change(r, [&]() -> LONG {
-            k->children.clear();
+            k->clear_children();
             k->values.clear();
             return ERROR_SUCCESS;
         });
@@ -574,7 +711,11 @@ static LONG delete_key(HKEY key, LPCSTR subKey, bool tree) {
     std::vector<std::string> parent_path(path.begin(), path.end() - 1);
     Key* parent = find(r, root, parent_path);
     return change(r, [&]() -> LONG {
-        parent->children.erase(lower(path.back()));
+        auto it = parent->children.find(lower(path.back()));
+        if (it != parent->children.end()) {
+            it->second->clear_children();
+            parent->children.erase(it);
+        }
         return ERROR_SUCCESS;
     });
 }
@@ -611,6 +752,11 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
 void VantorRegistryBeginUpdate() {
     Registry& r = registry();
     r.lock.lock();  // held until the matching end: other threads wait for the whole batch
+    if (r.batch == 0) {
+        // Other processes wait for the whole batch too.
+        r.batch_lock = lock_file(registry_path());
+        if (r.problem.empty()) r.loaded = false;
+    }
     refresh(r);
     ++r.batch;
 }
@@ -626,6 +772,7 @@ LONG VantorRegistryEndUpdate() {
             refresh(r);
         }
     }
+    if (r.batch == 0) unlock_file(r.batch_lock);
     r.lock.unlock();
     return e;
 }

@@ -41,70 +41,70 @@ struct Windows {
     std::vector<HWND> recent;  // live windows, least recently activated first
 };
 
-Windows& Table() {
+Windows& table() {
     static Windows* w = new Windows;  // never destroyed: windows may be destroyed during exit
     return *w;
 }
 
-Window* Find(Windows& t, HWND h) {
+Window* find(Windows& t, HWND h) {
     auto it = t.all.find(h);
     return it == t.all.end() ? nullptr : it->second.get();
 }
 
-Window* FindXid(Windows& t, unsigned long xid) {
+Window* find_xid(Windows& t, unsigned long xid) {
     for (auto& [h, w] : t.all)
         if (w->kind == kWindowKindX11 && !w->gone && w->xid == xid) return w.get();
     return nullptr;
 }
 
-HWND HandleOf(Windows& t, const Window* w) {
+HWND handle_of(Windows& t, const Window* w) {
     for (auto& [h, p] : t.all)
         if (p.get() == w) return h;
     return 0;
 }
 
-void Activate(Windows& t, HWND h) {
+void activate(Windows& t, HWND h) {
     t.recent.erase(std::remove(t.recent.begin(), t.recent.end(), h), t.recent.end());
     t.recent.push_back(h);
 }
 
-HWND Enter(Windows& t, std::unique_ptr<Window> w) {
+HWND enter(Windows& t, std::unique_ptr<Window> w) {
     const HWND h = HandleCreate(kHandleWindow, w.get());
     if (!h) return 0;
     t.all.emplace(h, std::move(w));
-    Activate(t, h);
+    activate(t, h);
     return h;
 }
 
-bool VirtualSize(int64_t width, int64_t height) {
+bool virtual_size(int64_t width, int64_t height) {
     return width > 0 && height > 0 && width <= kMaxVirtualSide && height <= kMaxVirtualSide &&
            width * height <= kMaxVirtualPixels;
 }
 
-bool X11Size(int width, int height) {
+bool x11_size(int width, int height) {
     return width > 0 && height > 0 && width <= kMaxX11Side && height <= kMaxX11Side;
 }
 
-void ApplyEvents(Windows& t) {
-    vantor::x11::Pump([&](unsigned long xid, vantor::x11::Event event) {
-        Window* w = FindXid(t, xid);
+void apply_events(Windows& t) {
+    vantor::x11::pump_events([&](unsigned long xid, vantor::x11::Event event) {
+        Window* w = find_xid(t, xid);
         if (!w) return;
         switch (event) {
         case vantor::x11::Event::Close: w->closed = true; break;
         case vantor::x11::Event::Destroyed: w->closed = w->gone = true; break;
-        case vantor::x11::Event::Focus: Activate(t, HandleOf(t, w)); break;
+        case vantor::x11::Event::Focus: activate(t, handle_of(t, w)); break;
         }
     });
 }
 
 // Reads `height` rows of `width` pixels from the top-left of the window; what lies outside
 // the window reads as transparent black.
-BOOL ReadInto(Window& w, void* rgba, int width, int height, INT pitch) {
+BOOL read_into(Window& w, void* rgba, int width, int height, INT pitch) {
     auto* out = static_cast<uint8_t*>(rgba);
     const size_t rowBytes = static_cast<size_t>(width) * 4;
     for (int y = 0; y < height; ++y) std::memset(out + static_cast<size_t>(pitch) * y, 0, rowBytes);
     if (w.kind == kWindowKindX11)
-        return !w.gone && vantor::x11::ReadPixels(w.xid, out, width, height, static_cast<size_t>(pitch)) ? TRUE : FALSE;
+        return !w.gone && vantor::x11::read_pixels(w.xid, out, width, height, static_cast<size_t>(pitch)) ? TRUE : FALSE;
     const int cw = std::min(width, w.width), ch = std::min(height, w.height);
     for (int y = 0; y < ch; ++y)
         std::memcpy(out + static_cast<size_t>(pitch) * y, w.image.data() + static_cast<size_t>(w.width) * 4 * y,
@@ -113,7 +113,7 @@ BOOL ReadInto(Window& w, void* rgba, int width, int height, INT pitch) {
 }
 
 // An opaque black RGBA image; empty when memory runs out (the caller then fails).
-std::vector<uint8_t> BlackImage(int width, int height) {
+std::vector<uint8_t> black_image(int width, int height) {
     std::vector<uint8_t> image;
     try {
         image.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
@@ -124,7 +124,7 @@ std::vector<uint8_t> BlackImage(int width, int height) {
     return image;
 }
 
-bool SizedBuffer(const void* pixels, int64_t width, int64_t height, int64_t pitch) {
+bool sized_buffer(const void* pixels, int64_t width, int64_t height, int64_t pitch) {
     return pixels && width > 0 && height > 0 && pitch >= width * 4;
 }
 
@@ -133,57 +133,57 @@ bool SizedBuffer(const void* pixels, int64_t width, int64_t height, int64_t pitc
 extern "C" {
 
 HWND VantorCreateVirtualWindow(INT width, INT height, LPCSTR title) {
-    if (!VirtualSize(width, height)) return 0;
+    if (!virtual_size(width, height)) return 0;
     auto w = std::make_unique<Window>();
     w->kind = kWindowKindVirtual;
     w->width = width;
     w->height = height;
     w->title = title ? title : "";
-    w->image = BlackImage(width, height);
+    w->image = black_image(width, height);
     if (w->image.empty()) return 0;
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    return Enter(t, std::move(w));
+    return enter(t, std::move(w));
 }
 
 HWND VantorCreateX11Window(INT width, INT height, LPCSTR title, BOOL visible) {
-    if (!X11Size(width, height)) return 0;
-    Windows& t = Table();
+    if (!x11_size(width, height)) return 0;
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    const unsigned long xid = vantor::x11::Create(width, height, title ? title : "", visible != FALSE);
+    const unsigned long xid = vantor::x11::create_window(width, height, title ? title : "", visible != FALSE);
     if (!xid) return 0;
     auto w = std::make_unique<Window>();
     w->kind = kWindowKindX11;
     w->xid = xid;
     w->owned = true;
-    const HWND h = Enter(t, std::move(w));
-    if (!h) vantor::x11::Release(xid, true);
+    const HWND h = enter(t, std::move(w));
+    if (!h) vantor::x11::release_window(xid, true);
     return h;
 }
 
 HWND VantorAttachX11Window(unsigned long xid) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     // A window already in the table keeps its handle (attaching is idempotent).
-    if (Window* known = FindXid(t, xid)) {
-        const HWND h = HandleOf(t, known);
-        Activate(t, h);
+    if (Window* known = find_xid(t, xid)) {
+        const HWND h = handle_of(t, known);
+        activate(t, h);
         return h;
     }
-    if (!vantor::x11::Watch(xid)) return 0;
+    if (!vantor::x11::watch(xid)) return 0;
     auto w = std::make_unique<Window>();
     w->kind = kWindowKindX11;
     w->xid = xid;
-    return Enter(t, std::move(w));
+    return enter(t, std::move(w));
 }
 
 BOOL DestroyWindow(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     auto it = t.all.find(window);
     if (it == t.all.end()) return FALSE;
     const Window& w = *it->second;
-    if (w.kind == kWindowKindX11 && !w.gone) vantor::x11::Release(w.xid, w.owned);
+    if (w.kind == kWindowKindX11 && !w.gone) vantor::x11::release_window(w.xid, w.owned);
     t.all.erase(it);
     t.recent.erase(std::remove(t.recent.begin(), t.recent.end(), window), t.recent.end());
     HandleClose(window);
@@ -191,42 +191,42 @@ BOOL DestroyWindow(HWND window) {
 }
 
 BOOL IsWindow(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    return Find(t, window) ? TRUE : FALSE;
+    return find(t, window) ? TRUE : FALSE;
 }
 
 HWND GetActiveWindow() {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     return t.recent.empty() ? 0 : t.recent.back();
 }
 
 HWND SetActiveWindow(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    if (!Find(t, window)) return 0;
+    if (!find(t, window)) return 0;
     const HWND previous = t.recent.empty() ? 0 : t.recent.back();
-    Activate(t, window);
+    activate(t, window);
     return previous;
 }
 
 BOOL GetWindowRect(HWND window, RECT* rect) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w || !rect) return FALSE;
-    if (w->kind == kWindowKindX11) return !w->gone && vantor::x11::Geometry(w->xid, rect, nullptr) ? TRUE : FALSE;
+    if (w->kind == kWindowKindX11) return !w->gone && vantor::x11::geometry(w->xid, rect, nullptr) ? TRUE : FALSE;
     *rect = RECT{0, 0, w->width, w->height};
     return TRUE;
 }
 
 BOOL GetClientRect(HWND window, RECT* rect) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w || !rect) return FALSE;
-    if (w->kind == kWindowKindX11) return !w->gone && vantor::x11::Geometry(w->xid, nullptr, rect) ? TRUE : FALSE;
+    if (w->kind == kWindowKindX11) return !w->gone && vantor::x11::geometry(w->xid, nullptr, rect) ? TRUE : FALSE;
     *rect = RECT{0, 0, w->width, w->height};
     return TRUE;
 }
@@ -234,13 +234,13 @@ BOOL GetClientRect(HWND window, RECT* rect) {
 INT GetWindowTextA(HWND window, LPSTR buffer, INT bufferMax) {
     if (!buffer || bufferMax <= 0) return 0;
     buffer[0] = 0;
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w) return 0;
     std::string title;
     if (w->kind == kWindowKindX11) {
-        if (w->gone || !vantor::x11::Title(w->xid, &title)) return 0;
+        if (w->gone || !vantor::x11::window_title(w->xid, &title)) return 0;
     } else {
         title = w->title;
     }
@@ -255,25 +255,25 @@ INT GetWindowTextA(HWND window, LPSTR buffer, INT bufferMax) {
 }
 
 BOOL SetWindowTextA(HWND window, LPCSTR text) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w) return FALSE;
     const std::string title = text ? text : "";
-    if (w->kind == kWindowKindX11) return !w->gone && vantor::x11::SetTitle(w->xid, title) ? TRUE : FALSE;
+    if (w->kind == kWindowKindX11) return !w->gone && vantor::x11::set_title(w->xid, title) ? TRUE : FALSE;
     w->title = title;
     return TRUE;
 }
 
 BOOL VantorResizeWindow(HWND window, INT width, INT height) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w) return FALSE;
     if (w->kind == kWindowKindX11)
-        return !w->gone && X11Size(width, height) && vantor::x11::Resize(w->xid, width, height) ? TRUE : FALSE;
-    if (!VirtualSize(width, height)) return FALSE;
-    std::vector<uint8_t> image = BlackImage(width, height);
+        return !w->gone && x11_size(width, height) && vantor::x11::resize(w->xid, width, height) ? TRUE : FALSE;
+    if (!virtual_size(width, height)) return FALSE;
+    std::vector<uint8_t> image = black_image(width, height);
     if (image.empty()) return FALSE;
     w->image = std::move(image);
     w->width = width;
@@ -282,31 +282,31 @@ BOOL VantorResizeWindow(HWND window, INT width, INT height) {
 }
 
 INT VantorWindowKind(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     return w ? w->kind : kWindowKindNone;
 }
 
 unsigned long VantorWindowXID(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     return (w && w->kind == kWindowKindX11) ? w->xid : 0;
 }
 
 void* VantorWindowDisplay(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
-    return (w && w->kind == kWindowKindX11) ? vantor::x11::OpenDisplay() : nullptr;
+    Window* w = find(t, window);
+    return (w && w->kind == kWindowKindX11) ? vantor::x11::open_display() : nullptr;
 }
 
 BOOL VantorWindowPresent(HWND window, const void* rgba, INT width, INT height, INT pitch) {
-    if (!SizedBuffer(rgba, width, height, pitch)) return FALSE;
-    Windows& t = Table();
+    if (!sized_buffer(rgba, width, height, pitch)) return FALSE;
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w || w->kind != kWindowKindVirtual) return FALSE;
     const int cw = std::min(width, w->width), ch = std::min(height, w->height);
     const auto* in = static_cast<const uint8_t*>(rgba);
@@ -317,43 +317,43 @@ BOOL VantorWindowPresent(HWND window, const void* rgba, INT width, INT height, I
 }
 
 BOOL VantorWindowReadPixels(HWND window, void* rgba, INT pitch) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w || !rgba) return FALSE;
     int width = w->width, height = w->height;
     if (w->kind == kWindowKindX11) {
         RECT client;
-        if (w->gone || !vantor::x11::Geometry(w->xid, nullptr, &client)) return FALSE;
+        if (w->gone || !vantor::x11::geometry(w->xid, nullptr, &client)) return FALSE;
         width = client.right;
         height = client.bottom;
     }
-    if (!SizedBuffer(rgba, width, height, pitch)) return FALSE;
-    return ReadInto(*w, rgba, width, height, pitch);
+    if (!sized_buffer(rgba, width, height, pitch)) return FALSE;
+    return read_into(*w, rgba, width, height, pitch);
 }
 
 BOOL VantorWindowReadPixelsSized(HWND window, void* rgba, INT width, INT height, INT pitch) {
-    if (!SizedBuffer(rgba, width, height, pitch)) return FALSE;
-    Windows& t = Table();
+    if (!sized_buffer(rgba, width, height, pitch)) return FALSE;
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     if (!w) return FALSE;
-    return ReadInto(*w, rgba, width, height, pitch);
+    return read_into(*w, rgba, width, height, pitch);
 }
 
 BOOL VantorPumpWindowEvents(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    if (!Find(t, window)) return FALSE;
-    ApplyEvents(t);
-    Window* w = Find(t, window);
+    if (!find(t, window)) return FALSE;
+    apply_events(t);
+    Window* w = find(t, window);
     return (w && !w->closed) ? TRUE : FALSE;
 }
 
 BOOL VantorWindowClosed(HWND window) {
-    Windows& t = Table();
+    Windows& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    Window* w = Find(t, window);
+    Window* w = find(t, window);
     // A handle that is no window (any more) reads as closed, so a loop waiting for the
     // close of a destroyed window ends.
     return (!w || w->closed) ? TRUE : FALSE;

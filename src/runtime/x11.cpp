@@ -30,7 +30,7 @@ int g_trappedError = 0;
 
 Atom g_wmProtocols, g_wmDeleteWindow, g_netWmName, g_utf8String;
 
-int OnError(Display* d, XErrorEvent* e) {
+int on_error(Display* d, XErrorEvent* e) {
     if (d == g_display) {
         if (g_trapping) {
             if (!g_trappedError) g_trappedError = e->error_code;
@@ -42,8 +42,8 @@ int OnError(Display* d, XErrorEvent* e) {
         }
         return 0;
     }
-    XErrorHandlerFn next = (g_trapping && g_trapPrevious != OnError) ? g_trapPrevious : g_before;
-    return (next && next != OnError) ? next(d, e) : 0;
+    XErrorHandlerFn next = (g_trapping && g_trapPrevious != on_error) ? g_trapPrevious : g_before;
+    return (next && next != on_error) ? next(d, e) : 0;
 }
 
 // Collects the X errors of the requests made while it lives (see the file comment).
@@ -51,7 +51,7 @@ class Trap {
 public:
     explicit Trap(Display* d) : d_(d) {
         XSync(d_, False);  // earlier requests' errors belong to whoever made them
-        previous_ = XSetErrorHandler(OnError);
+        previous_ = XSetErrorHandler(on_error);
         g_trapPrevious = previous_;
         g_trappedError = 0;
         g_trapping = true;
@@ -64,7 +64,7 @@ public:
     Trap(const Trap&) = delete;
     Trap& operator=(const Trap&) = delete;
 
-    bool Failed() {
+    bool failed() {
         XSync(d_, False);
         return g_trappedError != 0;
     }
@@ -74,9 +74,9 @@ private:
     XErrorHandlerFn previous_;
 };
 
-Display* Dpy() { return static_cast<Display*>(OpenDisplay()); }
+Display* display() { return static_cast<Display*>(open_display()); }
 
-std::string Latin1ToUtf8(const std::string& in) {
+std::string latin1_to_utf8(const std::string& in) {
     std::string out;
     for (unsigned char c : in) {
         if (c < 0x80) {
@@ -90,7 +90,7 @@ std::string Latin1ToUtf8(const std::string& in) {
 }
 
 // The text in Latin-1 when every character has a Latin-1 code, as ICCCM's STRING wants.
-bool Utf8ToLatin1(const std::string& in, std::string* out) {
+bool utf8_to_latin1(const std::string& in, std::string* out) {
     out->clear();
     for (size_t i = 0; i < in.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(in[i]);
@@ -107,7 +107,7 @@ bool Utf8ToLatin1(const std::string& in, std::string* out) {
 }
 
 // An 8-bit property's bytes and type; false when it is missing.
-bool ReadText(Display* d, Window w, Atom property, std::string* text, Atom* type) {
+bool read_text(Display* d, Window w, Atom property, std::string* text, Atom* type) {
     Atom actual = None;
     int format = 0;
     unsigned long count = 0, after = 0;
@@ -121,14 +121,14 @@ bool ReadText(Display* d, Window w, Atom property, std::string* text, Atom* type
     return ok;
 }
 
-void WriteTitle(Display* d, Window w, const std::string& title) {
+void write_title(Display* d, Window w, const std::string& title) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(title.data());
     const int length = static_cast<int>(title.size());
     XChangeProperty(d, w, g_netWmName, g_utf8String, 8, PropModeReplace, bytes, length);
     // WM_NAME for window managers that know only ICCCM: STRING (Latin-1) when the text fits,
     // else UTF8_STRING as most toolkits write it.
     std::string latin1;
-    if (Utf8ToLatin1(title, &latin1)) {
+    if (utf8_to_latin1(title, &latin1)) {
         XChangeProperty(d, w, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(latin1.data()),
                         static_cast<int>(latin1.size()));
@@ -138,7 +138,7 @@ void WriteTitle(Display* d, Window w, const std::string& title) {
 }
 
 // Expands a channel of `width` bits to 8 by repeating its bits (5-bit 31 becomes 255).
-uint8_t Expand(unsigned long pixel, unsigned long mask) {
+uint8_t expand(unsigned long pixel, unsigned long mask) {
     if (!mask) return 0;
     const int shift = __builtin_ctzl(mask);
     const int width = __builtin_popcountl(mask);
@@ -151,13 +151,13 @@ uint8_t Expand(unsigned long pixel, unsigned long mask) {
 
 }  // namespace
 
-void* OpenDisplay() {
+void* open_display() {
     if (g_display) return g_display;
     XInitThreads();  // a renderer may use the display from its own thread (EGL)
     Display* d = XOpenDisplay(nullptr);
     if (!d) return nullptr;
     g_display = d;
-    g_before = XSetErrorHandler(OnError);
+    g_before = XSetErrorHandler(on_error);
     g_wmProtocols = XInternAtom(d, "WM_PROTOCOLS", False);
     g_wmDeleteWindow = XInternAtom(d, "WM_DELETE_WINDOW", False);
     g_netWmName = XInternAtom(d, "_NET_WM_NAME", False);
@@ -165,109 +165,109 @@ void* OpenDisplay() {
     return d;
 }
 
-unsigned long Create(int width, int height, const std::string& title, bool visible) {
-    Display* d = Dpy();
+unsigned long create_window(int width, int height, const std::string& title, bool visible) {
+    Display* d = display();
     if (!d) return 0;
     Trap trap(d);
     const int screen = DefaultScreen(d);
     const Window w = XCreateSimpleWindow(d, RootWindow(d, screen), 0, 0, static_cast<unsigned>(width),
                                          static_cast<unsigned>(height), 0, BlackPixel(d, screen),
                                          BlackPixel(d, screen));
-    if (trap.Failed()) return 0;
+    if (trap.failed()) return 0;
     XSetWMProtocols(d, w, &g_wmDeleteWindow, 1);
     XSelectInput(d, w, StructureNotifyMask | FocusChangeMask);
     char resName[] = "vantor", resClass[] = "Vantor";
     XClassHint hint{resName, resClass};
     XSetClassHint(d, w, &hint);
-    WriteTitle(d, w, title);
+    write_title(d, w, title);
     if (visible) XMapWindow(d, w);
-    if (trap.Failed()) {
+    if (trap.failed()) {
         XDestroyWindow(d, w);
         return 0;
     }
     return w;
 }
 
-bool Watch(unsigned long xid) {
-    Display* d = Dpy();
+bool watch(unsigned long xid) {
+    Display* d = display();
     if (!d || xid == 0) return false;
     Trap trap(d);
     XWindowAttributes a;
-    if (!XGetWindowAttributes(d, xid, &a) || trap.Failed()) return false;
+    if (!XGetWindowAttributes(d, xid, &a) || trap.failed()) return false;
     // Structure events tell us when the window goes; other clients' selections are untouched.
     XSelectInput(d, xid, StructureNotifyMask | FocusChangeMask);
-    return !trap.Failed();
+    return !trap.failed();
 }
 
-void Release(unsigned long xid, bool owned) {
-    Display* d = Dpy();
+void release_window(unsigned long xid, bool owned) {
+    Display* d = display();
     if (!d) return;
     Trap trap(d);  // the window may already be gone
     if (owned) XDestroyWindow(d, xid);
     else XSelectInput(d, xid, NoEventMask);
 }
 
-bool Geometry(unsigned long xid, RECT* window, RECT* client) {
-    Display* d = Dpy();
+bool geometry(unsigned long xid, RECT* window, RECT* client) {
+    Display* d = display();
     if (!d) return false;
     Trap trap(d);
     XWindowAttributes a;
-    if (!XGetWindowAttributes(d, xid, &a) || trap.Failed()) return false;
+    if (!XGetWindowAttributes(d, xid, &a) || trap.failed()) return false;
     int x = 0, y = 0;
     Window child;
-    if (!XTranslateCoordinates(d, xid, a.root, 0, 0, &x, &y, &child) || trap.Failed()) return false;
+    if (!XTranslateCoordinates(d, xid, a.root, 0, 0, &x, &y, &child) || trap.failed()) return false;
     if (window) *window = RECT{x, y, x + a.width, y + a.height};
     if (client) *client = RECT{0, 0, a.width, a.height};
     return true;
 }
 
-bool Title(unsigned long xid, std::string* title) {
-    Display* d = Dpy();
+bool window_title(unsigned long xid, std::string* title) {
+    Display* d = display();
     if (!d) return false;
     Trap trap(d);
     std::string text;
     Atom type = None;
-    if (ReadText(d, xid, g_netWmName, &text, &type) && type == g_utf8String) {
+    if (read_text(d, xid, g_netWmName, &text, &type) && type == g_utf8String) {
         *title = text;
-    } else if (ReadText(d, xid, XA_WM_NAME, &text, &type)) {
+    } else if (read_text(d, xid, XA_WM_NAME, &text, &type)) {
         // STRING is Latin-1; UTF8_STRING and the ASCII part of COMPOUND_TEXT are taken as is.
-        *title = type == XA_STRING ? Latin1ToUtf8(text) : text;
+        *title = type == XA_STRING ? latin1_to_utf8(text) : text;
     } else {
         title->clear();
     }
-    return !trap.Failed();
+    return !trap.failed();
 }
 
-bool SetTitle(unsigned long xid, const std::string& title) {
-    Display* d = Dpy();
+bool set_title(unsigned long xid, const std::string& title) {
+    Display* d = display();
     if (!d) return false;
     Trap trap(d);
-    WriteTitle(d, xid, title);
-    return !trap.Failed();
+    write_title(d, xid, title);
+    return !trap.failed();
 }
 
-bool Resize(unsigned long xid, int width, int height) {
-    Display* d = Dpy();
+bool resize(unsigned long xid, int width, int height) {
+    Display* d = display();
     if (!d) return false;
     Trap trap(d);
     XResizeWindow(d, xid, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    return !trap.Failed();
+    return !trap.failed();
 }
 
-bool ReadPixels(unsigned long xid, uint8_t* rgba, int width, int height, size_t pitch) {
-    Display* d = Dpy();
+bool read_pixels(unsigned long xid, uint8_t* rgba, int width, int height, size_t pitch) {
+    Display* d = display();
     if (!d) return false;
     Trap trap(d);
     XWindowAttributes a;
-    if (!XGetWindowAttributes(d, xid, &a) || trap.Failed()) return false;
+    if (!XGetWindowAttributes(d, xid, &a) || trap.failed()) return false;
     if (a.map_state != IsViewable) return false;
     // XGetImage wants a rectangle that lies on the screen: keep to the part of the window
     // inside the root window.
     int rx = 0, ry = 0;
     Window child;
-    if (!XTranslateCoordinates(d, xid, a.root, 0, 0, &rx, &ry, &child) || trap.Failed()) return false;
+    if (!XTranslateCoordinates(d, xid, a.root, 0, 0, &rx, &ry, &child) || trap.failed()) return false;
     XWindowAttributes root;
-    if (!XGetWindowAttributes(d, a.root, &root) || trap.Failed()) return false;
+    if (!XGetWindowAttributes(d, a.root, &root) || trap.failed()) return false;
     const int x0 = std::max(0, -rx), y0 = std::max(0, -ry);
     const int x1 = std::min({width, a.width, root.width - rx});
     const int y1 = std::min({height, a.height, root.height - ry});
@@ -275,7 +275,7 @@ bool ReadPixels(unsigned long xid, uint8_t* rgba, int width, int height, size_t 
 
     XImage* image = XGetImage(d, xid, x0, y0, static_cast<unsigned>(x1 - x0),
                               static_cast<unsigned>(y1 - y0), AllPlanes, ZPixmap);
-    if (!image || trap.Failed()) {
+    if (!image || trap.failed()) {
         if (image) XDestroyImage(image);
         return false;
     }
@@ -294,9 +294,9 @@ bool ReadPixels(unsigned long xid, uint8_t* rgba, int width, int height, size_t 
             } else {
                 px = XGetPixel(image, x, y);
             }
-            out[0] = Expand(px, rm);
-            out[1] = Expand(px, gm);
-            out[2] = Expand(px, bm);
+            out[0] = expand(px, rm);
+            out[1] = expand(px, gm);
+            out[2] = expand(px, bm);
             out[3] = 255;
         }
     }
@@ -304,7 +304,7 @@ bool ReadPixels(unsigned long xid, uint8_t* rgba, int width, int height, size_t 
     return true;
 }
 
-void Pump(const std::function<void(unsigned long, Event)>& sink) {
+void pump_events(const std::function<void(unsigned long, Event)>& sink) {
     Display* d = g_display;
     if (!d) return;
     Trap trap(d);

@@ -1,10 +1,16 @@
-// Fuzzes late-bound calls: arbitrary dispatch ids, flags, argument counts, named arguments and
-// VARIANTs of every type the host may pass, against real objects of the component.
+// Fuzzes late-bound calls: every member of every registered class (and of the objects they hand
+// out), with arbitrary flags, argument counts, named arguments and VARIANTs of every type the
+// host may pass. One of the objects is a live Device3D initialised on a virtual window.
+#include "fuzz_temp.h"
+
+#include <vantor/registry.h>
 #include <vantor/text.h>
 #include <vantor/vantor.h>
+#include <vantor/window.h>
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,7 +20,13 @@ extern "C" HRESULT DllRegisterServer();
 
 namespace {
 
-IDispatch* g_objects[4];
+struct Target {
+    IDispatch* object;
+    std::vector<DISPID> members;  // from its type information
+};
+
+// Never destroyed: the objects stay reachable (not leaked) until the process ends.
+std::vector<Target>& g_targets = *new std::vector<Target>;
 
 struct Reader {
     const uint8_t* p;
@@ -34,28 +46,153 @@ struct Reader {
     }
 };
 
+// Members that write files named by a string are left out: a fuzzer must not write over files.
+bool writes_named_file(ITypeInfo* info, const FUNCDESC& f) {
+    if (f.cParams < 1 || f.lprgelemdescParam[0].tdesc.vt != VT_BSTR) return false;
+    BSTR name = nullptr;
+    UINT got = 0;
+    info->GetNames(f.memid, &name, 1, &got);
+    std::string n = vantor::text::utf8(name);
+    SysFreeString(name);
+    return n == "Save";
+}
+
+void add_target(IDispatch* d) {
+    for (const Target& t : g_targets)
+        if (t.object == d) return;
+    Target t{d, {}};
+    ITypeInfo* info = nullptr;
+    if (SUCCEEDED(d->GetTypeInfo(0, 0, &info)) && info) {
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+            for (UINT i = 0; i < attr->cFuncs; ++i) {
+                FUNCDESC* f = nullptr;
+                if (FAILED(info->GetFuncDesc(i, &f))) continue;
+                if (!writes_named_file(info, *f)) t.members.push_back(f->memid);
+                info->ReleaseFuncDesc(f);
+            }
+            info->ReleaseTypeAttr(attr);
+        }
+        info->Release();
+    }
+    g_targets.push_back(std::move(t));
+}
+
+DISPID id_of(IDispatch* d, const char* name) {
+    std::u16string w = vantor::text::utf16(name);
+    LPOLESTR names[1] = {w.data()};
+    DISPID id = DISPID_UNKNOWN;
+    d->GetIDsOfNames(GUID_NULL, names, 1, 0, &id);
+    return id;
+}
+
+HRESULT call(IDispatch* d, const char* name, WORD flags, std::vector<VARIANT> args, VARIANT* result = nullptr) {
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS dp{args.empty() ? nullptr : args.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr,
+                  static_cast<UINT>(args.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    return d->Invoke(id_of(d, name), GUID_NULL, 0, flags, &dp, result, nullptr, nullptr);
+}
+
+VARIANT long_value(LONG n) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = n;
+    return v;
+}
+
+// The objects a target hands out through properties without arguments (children, collections).
+void add_children(IDispatch* d) {
+    ITypeInfo* info = nullptr;
+    if (FAILED(d->GetTypeInfo(0, 0, &info)) || !info) return;
+    TYPEATTR* attr = nullptr;
+    std::vector<DISPID> getters;
+    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* f = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &f))) continue;
+            if (f->invkind == INVOKE_PROPERTYGET && f->cParams == 1 && f->elemdescFunc.tdesc.vt == VT_HRESULT)
+                getters.push_back(f->memid);
+            info->ReleaseFuncDesc(f);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    info->Release();
+    for (DISPID id : getters) {
+        VARIANT r;
+        VariantInit(&r);
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        if (SUCCEEDED(d->Invoke(id, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &r, nullptr, nullptr)) &&
+            r.vt == VT_DISPATCH && r.pdispVal) {
+            r.pdispVal->AddRef();
+            add_target(r.pdispVal);  // kept for the whole run
+        }
+        VariantClear(&r);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string path = "/tmp/vantor-fuzz-invoke-" + std::to_string(getpid());
-    setenv("VANTOR_REGISTRY", path.c_str(), 1);
+    const std::string& scratch = vantor::fuzz::make_scratch("invoke");
+    setenv("VANTOR_REGISTRY", (scratch + "/registry").c_str(), 1);
+    if (chdir(scratch.c_str()) != 0) std::abort();  // relative file names land in the scratch folder
     CoInitialize(nullptr);
     if (DllRegisterServer() != S_OK) std::abort();
-    const CLSID* classes[] = {&CLSID_Colour, &CLSID_Position, &CLSID_TextureFormats, &CLSID_Part};
-    for (int i = 0; i < 4; ++i) {
-        if (FAILED(CoCreateInstance(*classes[i], nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                    reinterpret_cast<void**>(&g_objects[i]))))
-            std::abort();
+    // Every class the component registered.
+    HKEY clsids;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &clsids) != ERROR_SUCCESS) std::abort();
+    for (DWORD i = 0;; ++i) {
+        char name[64];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(clsids, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        CLSID clsid;
+        std::u16string w = vantor::text::utf16(name);
+        IDispatch* d = nullptr;
+        if (SUCCEEDED(CLSIDFromString(w.c_str(), &clsid)) &&
+            SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d))))
+            add_target(d);
     }
+    RegCloseKey(clsids);
+    if (g_targets.size() < 4) std::abort();
+    // A live device on a virtual window, with its children.
+    IDispatch* device = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_Device3D, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                reinterpret_cast<void**>(&device))))
+        std::abort();
+    HWND window = VantorCreateVirtualWindow(64, 48, "fuzz");
+    if (FAILED(call(device, "Window", DISPATCH_PROPERTYPUT, {long_value(static_cast<LONG>(window))})) ||
+        FAILED(call(device, "Initialise", DISPATCH_METHOD, {long_value(48), long_value(64), long_value(0)})))
+        std::abort();
+    add_target(device);
+    const size_t classes = g_targets.size();
+    for (size_t i = 0; i < classes; ++i) add_children(g_targets[i].object);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader r{data, size};
-    IDispatch* target = g_objects[r.byte() % 4];
-    static const DISPID ids[] = {0, 1, 2, 3, 4, 5, 6, 7, -4, -3, -1, 1000};
-    DISPID id = ids[r.byte() % (sizeof ids / sizeof ids[0])];
+    const Target& target = g_targets[r.byte() % g_targets.size()];
+    static const DISPID kSpecial[] = {0, -4, -3, -1, 1000, 0x7FFFFFFF};
+    uint8_t pick = r.byte();
+    DISPID id = (pick & 0x80 || target.members.empty()) ? kSpecial[pick % (sizeof kSpecial / sizeof kSpecial[0])]
+                                                        : target.members[pick % target.members.size()];
     WORD flags = r.byte() & 0x0F;
+    if (std::getenv("VANTOR_FUZZ_TRACE")) {  // for triage: which member an input calls
+        BSTR name = nullptr;
+        UINT got = 0;
+        ITypeInfo* info = nullptr;
+        if (SUCCEEDED(target.object->GetTypeInfo(0, 0, &info)) && info) {
+            BSTR type = nullptr;
+            info->GetDocumentation(MEMBERID_NIL, &type, nullptr, nullptr, nullptr);
+            info->GetNames(id, &name, 1, &got);
+            std::fprintf(stderr, "call %s.%s (id %d, flags %u)\n", vantor::text::utf8(type).c_str(),
+                         vantor::text::utf8(name).c_str(), static_cast<int>(id), flags);
+            SysFreeString(type);
+            SysFreeString(name);
+            info->Release();
+        }
+    }
     UINT count = r.byte() % 6;
     UINT named = count ? r.byte() % (count + 1) : 0;
     std::vector<VARIANT> args(count);
@@ -66,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VARIANT& v = args[i];
         VariantInit(&v);
         VariantInit(&variant_store[i]);
-        switch (r.byte() % 11) {
+        switch (r.byte() % 12) {
             case 0: break;
             case 1: v.vt = VT_NULL; break;
             case 2: v.vt = VT_I2; v.iVal = static_cast<SHORT>(r.i32()); break;
@@ -81,7 +218,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 v.bstrVal = vantor::text::bstr(s);
                 break;
             }
-            case 8: v.vt = VT_DISPATCH; v.pdispVal = g_objects[r.byte() % 4]; v.pdispVal->AddRef(); break;
+            case 8: {
+                IDispatch* d = g_targets[r.byte() % g_targets.size()].object;
+                v.vt = VT_DISPATCH;
+                v.pdispVal = d;
+                d->AddRef();
+                break;
+            }
             case 9: v.vt = VT_ERROR; v.scode = DISP_E_PARAMNOTFOUND; break;
             case 10:
                 if (r.byte() & 1) {
@@ -93,6 +236,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     v.pvarVal = &variant_store[i];
                 }
                 break;
+            case 11: {  // UTF-16 code units as they come, lone surrogates and NULs included
+                UINT length = r.byte() % 8;
+                v.vt = VT_BSTR;
+                v.bstrVal = SysAllocStringLen(nullptr, length);
+                for (UINT k = 0; k < length; ++k) v.bstrVal[k] = static_cast<OLECHAR>(r.byte() << 8 | r.byte());
+                break;
+            }
         }
     }
     for (UINT i = 0; i < named; ++i) names[i] = static_cast<int8_t>(r.byte()) % 6;
@@ -101,7 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VariantInit(&result);
     EXCEPINFO ei{};
     UINT argErr = 0;
-    target->Invoke(id, GUID_NULL, 0, flags, &dp, (r.byte() & 1) ? &result : nullptr, &ei, &argErr);
+    target.object->Invoke(id, GUID_NULL, 0, flags, &dp, (r.byte() & 1) ? &result : nullptr, &ei, &argErr);
     VariantClear(&result);
     SysFreeString(ei.bstrSource);
     SysFreeString(ei.bstrDescription);
@@ -110,5 +260,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VariantClear(&args[i]);
         VariantClear(&variant_store[i]);
     }
+    SetErrorInfo(0, nullptr);
     return 0;
 }

@@ -1,8 +1,9 @@
 // Fuzzes the registry file reader: any bytes as the file, then reads of every key and value, and
-// one change (which must fail without touching a file that could not be parsed).
-#include <vantor/registry.h>
+// one change (which must fail without touching a file that could not be parsed, and must not
+// make a file that parsed unreadable).
+#include "fuzz_temp.h"
 
-#include <unistd.h>
+#include <vantor/registry.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +33,7 @@ void walk(HKEY key, int depth) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    g_path = "/tmp/vantor-fuzz-registry-" + std::to_string(getpid());
+    g_path = vantor::fuzz::make_scratch("registry") + "/registry";
     setenv("VANTOR_REGISTRY", g_path.c_str(), 1);
     return 0;
 }
@@ -48,6 +49,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HKEY k;
     LONG e = RegCreateKeyExA(HKEY_CURRENT_USER, "Fuzz", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
     if (corrupt && e != ERROR_BADDB) std::abort();  // a file that could not be parsed must not be rewritten
-    if (e == ERROR_SUCCESS) RegCloseKey(k);
+    if (e == ERROR_SUCCESS) {
+        // The file we wrote back must parse again.
+        static const char kText[] = "line\nbreak \"quoted\" \\ end";
+        if (RegSetValueExA(k, "Value", 0, REG_SZ, reinterpret_cast<const BYTE*>(kText), sizeof kText) != ERROR_SUCCESS)
+            std::abort();
+        RegCloseKey(k);
+        // Read it as another process would: a copy under another name is parsed anew.
+        std::string copy = g_path + ".copy";
+        if (std::rename(g_path.c_str(), copy.c_str()) == 0) {
+            setenv("VANTOR_REGISTRY", copy.c_str(), 1);
+            bool unreadable = VantorRegistryProblem(problem, sizeof problem) > 0;
+            setenv("VANTOR_REGISTRY", g_path.c_str(), 1);
+            if (unreadable) std::abort();
+        }
+    }
     return 0;
 }

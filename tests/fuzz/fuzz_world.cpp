@@ -1,5 +1,6 @@
 // Fuzzes the world-file readers: any bytes as the file, read by the camera, fog, light and
 // colour records and their collections, bound to a recording device so every setter runs.
+#include "fuzz_temp.h"
 #include "recording_backend.h"
 #include "test_window.h"
 
@@ -33,13 +34,10 @@ I* make(REFCLSID clsid) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    g_registry = "/tmp/vantor-fuzz-world-registry-" + std::to_string(getpid());
-    g_path = "/tmp/vantor-fuzz-world-" + std::to_string(getpid());
-    std::atexit([] {
-        std::remove(g_path.c_str());
-        std::remove(g_registry.c_str());
-    });
-    setenv("VANTOR_REGISTRY", g_registry.c_str(), 1);
+    const std::string& scratch = vantor::fuzz::make_scratch("world");
+    std::string registry = scratch + "/registry";
+    g_path = scratch + "/world";
+    setenv("VANTOR_REGISTRY", registry.c_str(), 1);
     CoInitialize(nullptr);
     if (DllRegisterServer() != S_OK) std::abort();
     g_rec = new vantor::testing::RecordingBackend;

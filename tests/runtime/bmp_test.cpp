@@ -123,78 +123,53 @@ TEST(BmpFiles, EveryAssimpBitmapMatchesStbImage) {
 }
 
 TEST(BmpFormats, UncompressedLayoutsMatchStbImage) {
+    using Value = uint32_t (*)(int, int);
     struct Case {
         const char* name;
-        BmpFields fields;
+        int width, height, bitCount;
+        Value value;
+        uint32_t header = 40, compression = BI_RGB;
+        std::vector<uint32_t> masks = {};
+        int colours = 0;  // a shorter colour table than the depth allows, with biClrUsed
     };
-    auto make = [](int width, int height, int bitCount, auto value) {
-        BmpFields s;
-        s.width = width;
-        s.height = height;
-        s.bitCount = static_cast<uint16_t>(bitCount);
-        s.pixels = PackRows(width, std::abs(height), bitCount, height < 0, value);
-        if (bitCount <= 8) s.colours = Ramp(1 << bitCount);
-        return s;
+    const Value kIndex8 = [](int x, int y) -> uint32_t { return (x * 37 + y * 11) % 256; };
+    const Value kCore8 = [](int x, int y) -> uint32_t { return (x * 50 + y) % 256; };
+    const Value kRgb24 = [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; };
+    const Value kAny32 = [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; };
+    const Case cases[] = {
+        {"1 bit, 13 wide", 13, 4, 1, [](int x, int y) -> uint32_t { return (x * 3 + y) % 2; }},
+        {"4 bits, 7 wide", 7, 5, 4, [](int x, int y) -> uint32_t { return (x + 2 * y) % 16; }},
+        {"4 bits, 12 colours used", 6, 3, 4, [](int x, int y) -> uint32_t { return (x + y) % 12; }, 40, BI_RGB, {}, 12},
+        {"8 bits, 5 wide", 5, 6, 8, kIndex8},
+        {"8 bits, top-down", 5, -6, 8, kIndex8},
+        {"16 bits 5-5-5", 5, 4, 16, [](int x, int y) -> uint32_t { return (x * 1234 + y * 567) & 0x7FFF; }},
+        {"16 bits 5-6-5 bit fields", 5, 4, 16, [](int x, int y) -> uint32_t { return (x * 4321 + y * 765) & 0xFFFF; },
+         40, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}},
+        {"16 bits 4-4-4-4 with alpha, V5 header", 4, 4, 16,
+         [](int x, int y) -> uint32_t { return (x * 9001 + y * 313) & 0xFFFF; }, 124, BI_BITFIELDS,
+         {0x0F00, 0x00F0, 0x000F, 0xF000}},
+        {"24 bits, 3 wide", 3, 5, 24, kRgb24},
+        {"24 bits, top-down", 3, -5, 24, kRgb24},
+        {"32 bits BI_RGB", 4, 3, 32, [](int x, int y) { return 0xFF000000u | ((x * 0x123456u + y * 0x0F0F0Fu) & 0xFFFFFF); }},
+        {"32 bits, red in the low byte, 40-byte header", 4, 3, 32, kAny32, 40, BI_BITFIELDS, {0xFF, 0xFF00, 0xFF0000}},
+        {"32 bits with alpha, V4 header", 4, 3, 32, kAny32, 108, BI_BITFIELDS, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+        {"8 bits, core header", 5, 3, 8, kCore8, 12},
+        {"24 bits, core header", 5, 3, 24, kRgb24, 12},
+        {"8 bits, V5 header", 5, 3, 8, kCore8, 124},
     };
-    std::vector<Case> cases;
-    cases.push_back({"1 bit, 13 wide", make(13, 4, 1, [](int x, int y) { return (x * 3 + y) % 2; })});
-    cases.push_back({"4 bits, 7 wide", make(7, 5, 4, [](int x, int y) { return (x + 2 * y) % 16; })});
-    {
-        BmpFields s = make(6, 3, 4, [](int x, int y) { return (x + y) % 12; });
-        s.clrUsed = 12;
-        s.colours = Ramp(12);
-        cases.push_back({"4 bits, 12 colours used", s});
-    }
-    cases.push_back({"8 bits, 5 wide", make(5, 6, 8, [](int x, int y) { return (x * 37 + y * 11) % 256; })});
-    cases.push_back({"8 bits, top-down", make(5, -6, 8, [](int x, int y) { return (x * 37 + y * 11) % 256; })});
-    cases.push_back({"16 bits 5-5-5", make(5, 4, 16, [](int x, int y) { return (x * 1234 + y * 567) & 0x7FFF; })});
-    {
-        BmpFields s = make(5, 4, 16, [](int x, int y) { return (x * 4321 + y * 765) & 0xFFFF; });
-        s.compression = BI_BITFIELDS;
-        s.masks[0] = 0xF800, s.masks[1] = 0x07E0, s.masks[2] = 0x001F;
-        cases.push_back({"16 bits 5-6-5 bit fields", s});
-    }
-    {
-        BmpFields s = make(4, 4, 16, [](int x, int y) { return (x * 9001 + y * 313) & 0xFFFF; });
-        s.headerSize = 124;
-        s.compression = BI_BITFIELDS;
-        s.masks[0] = 0x0F00, s.masks[1] = 0x00F0, s.masks[2] = 0x000F, s.masks[3] = 0xF000;
-        cases.push_back({"16 bits 4-4-4-4 with alpha, V5 header", s});
-    }
-    cases.push_back({"24 bits, 3 wide", make(3, 5, 24, [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; })});
-    cases.push_back({"24 bits, top-down", make(3, -5, 24, [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; })});
-    cases.push_back({"32 bits BI_RGB", make(4, 3, 32, [](int x, int y) { return 0xFF000000u | ((x * 0x123456u + y * 0x0F0F0Fu) & 0xFFFFFF); })});
-    {
-        BmpFields s = make(4, 3, 32, [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; });
-        s.compression = BI_BITFIELDS;
-        s.masks[0] = 0x000000FF, s.masks[1] = 0x0000FF00, s.masks[2] = 0x00FF0000;
-        cases.push_back({"32 bits, red in the low byte, 40-byte header", s});
-    }
-    {
-        BmpFields s = make(4, 3, 32, [](int x, int y) { return (x * 0x01234567u + y * 0x89ABCDEFu) | 0x01000000u; });
-        s.headerSize = 108;
-        s.compression = BI_BITFIELDS;
-        s.masks[0] = 0x00FF0000, s.masks[1] = 0x0000FF00, s.masks[2] = 0x000000FF, s.masks[3] = 0xFF000000;
-        cases.push_back({"32 bits with alpha, V4 header", s});
-    }
-    {
-        BmpFields s = make(5, 3, 8, [](int x, int y) { return (x * 50 + y) % 256; });
-        s.headerSize = 12;
-        cases.push_back({"8 bits, core header", s});
-    }
-    {
-        BmpFields s = make(5, 3, 24, [](int x, int y) { return (x * 0x3F1E07u + y * 0x10F0A3u) & 0xFFFFFF; });
-        s.headerSize = 12;
-        cases.push_back({"24 bits, core header", s});
-    }
-    {
-        BmpFields s = make(5, 3, 8, [](int x, int y) { return (x * 50 + y) % 256; });
-        s.headerSize = 124;
-        cases.push_back({"8 bits, V5 header", s});
-    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectSameAsStb(MakeBmp(c.fields));
+        BmpFields s;
+        s.headerSize = c.header;
+        s.width = c.width;
+        s.height = c.height;
+        s.bitCount = static_cast<uint16_t>(c.bitCount);
+        s.compression = c.compression;
+        s.pixels = PackRows(c.width, std::abs(c.height), c.bitCount, c.height < 0, c.value);
+        if (c.bitCount <= 8) s.colours = Ramp(c.colours ? c.colours : 1 << c.bitCount);
+        s.clrUsed = static_cast<uint32_t>(c.colours);
+        std::copy(c.masks.begin(), c.masks.end(), s.masks);
+        ExpectSameAsStb(MakeBmp(s));
     }
 }
 

@@ -4,9 +4,12 @@
 #include <vantor/registry.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -159,7 +162,140 @@ TEST_F(RegistryTest, BogusHandlesAndArgumentsAreRefused) {
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "A", 0, nullptr, 0, 0, nullptr, &k, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>("ab"), 2), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegSetValueExA(k, "n", 0, 3 /* REG_BINARY */, reinterpret_cast<const BYTE*>("ab"), 2), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("a\0b"), 4), ERROR_INVALID_PARAMETER)
+        << "text after a NUL would be lost";
+    EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("ab\0\0"), 5), ERROR_SUCCESS);
     RegCloseKey(k);
+}
+
+}  // namespace
+
+namespace {
+
+// Writers in two processes, each adding its own values: the file ends with every one of them.
+TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
+    constexpr int kWrites = 500;
+    pid_t children[2];
+    for (int p = 0; p < 2; ++p) {
+        children[p] = fork();
+        ASSERT_GE(children[p], 0);
+        if (children[p] == 0) {
+            int failures = 0;
+            for (int i = 0; i < kWrites; ++i) {
+                std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
+                if (set(HKEY_CURRENT_USER, "Shared", name.c_str(), "v") != ERROR_SUCCESS) ++failures;
+            }
+            _exit(failures ? 1 : 0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write reported failure";
+    }
+    int missing = 0;
+    for (int p = 0; p < 2; ++p)
+        for (int i = 0; i < kWrites; ++i) {
+            std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
+            if (get(HKEY_CURRENT_USER, "Shared", name.c_str()) != "v") ++missing;
+        }
+    EXPECT_EQ(missing, 0);
+}
+
+std::string chain(size_t levels, const std::string& name = "k") {
+    std::string s;
+    for (size_t i = 0; i < levels; ++i) s += (i ? "\\" : "") + name;
+    return s;
+}
+
+TEST_F(RegistryTest, KeysBeyondTheSystemLimitsOrWithControlCharactersAreRefused) {
+    struct Case {
+        std::string key;
+        LONG create, open;  // a name no key can have is simply not found
+    };
+    constexpr LONG kOk = ERROR_SUCCESS, kBad = ERROR_INVALID_PARAMETER, kNone = ERROR_FILE_NOT_FOUND;
+    const Case cases[] = {
+        {chain(512), kOk, kOk},
+        {chain(513), kBad, kBad},
+        {chain(30000), kBad, kBad},
+        {std::string(32767, 'x'), kOk, kOk},
+        {std::string(32768, 'y'), kBad, kBad},
+        {chain(300, std::string(120, 'z')), kBad, kBad},  // 300 levels, 36,299 characters
+        {"Line\nBreak", kBad, kNone},
+        {"Carriage\rReturn", kBad, kNone},
+        {"Tab\tbed", kBad, kNone},
+        {"Bell\x07", kBad, kNone},
+        {"Del\x7F", kBad, kNone},
+        {"Latin-1 \xE9t\xE9 and [brackets]", kOk, kOk},
+    };
+    ASSERT_EQ(set(HKEY_CLASSES_ROOT, "Before", "", "kept"), ERROR_SUCCESS);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key.substr(0, 40));
+        EXPECT_EQ(set(HKEY_CLASSES_ROOT, c.key.c_str(), "", "v"), c.create);
+        HKEY k;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, c.key.c_str(), 0, KEY_READ, &k), c.open);
+        if (c.open == ERROR_SUCCESS) RegCloseKey(k);
+    }
+    // Every key that was accepted reads back from the file; the file stays readable.
+    write_file(file());
+    char problem[256];
+    EXPECT_EQ(VantorRegistryProblem(problem, sizeof problem), 0u) << problem;
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, "Before"), "kept");
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, chain(512).c_str()), "v");
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, "Latin-1 \xE9t\xE9 and [brackets]"), "v");
+    // The deepest key is written once, with its path, not once per level above it.
+    EXPECT_LT(file().size(), 3 * 32767u);
+}
+
+TEST_F(RegistryTest, HostileFilesAreSetAsideWithoutCrashing) {
+    const std::string deep = "[HKEY_CLASSES_ROOT\\" + chain(30000) + "]\n@=\"deep\"\n";
+    const std::string files[] = {deep, "[HKEY_CLASSES_ROOT\\" + std::string(40000, 'w') + "]\n"};
+    for (const std::string& text : files) {
+        write_file(text);
+        EXPECT_EQ(get(HKEY_CLASSES_ROOT, "k"), "<no key>");
+        char problem[256];
+        EXPECT_GT(VantorRegistryProblem(problem, sizeof problem), 0u);
+        EXPECT_EQ(set(HKEY_CLASSES_ROOT, "New", "", "v"), ERROR_BADDB);
+        EXPECT_EQ(file(), text);
+    }
+    // A tab that an older writer let into a key name still reads.
+    write_file("[HKEY_CLASSES_ROOT\\Old\tName]\n@=\"kept\"\n");
+    EXPECT_EQ(get(HKEY_CLASSES_ROOT, "Old\tName"), "kept");
+    EXPECT_EQ(set(HKEY_CLASSES_ROOT, "Old\tName", "n", "v"), ERROR_SUCCESS) << "an existing key opens";
+    EXPECT_EQ(set(HKEY_CLASSES_ROOT, "Old\tName\\Sub", "", "v"), ERROR_SUCCESS) << "and takes new subkeys";
+    EXPECT_EQ(set(HKEY_CLASSES_ROOT, "New\tName", "", "v"), ERROR_INVALID_PARAMETER);
+    EXPECT_NE(file().find("[HKEY_CLASSES_ROOT\\Old\tName]"), std::string::npos);
+}
+
+TEST_F(RegistryTest, ValueDataWithAnyByteAndTheRootsOwnValuesRoundTrip) {
+    std::string every;
+    for (int c = 1; c < 256; ++c) every.push_back(static_cast<char>(c));
+    const std::pair<std::string, std::string> values[] = {
+        {"lines", "one\ntwo\r\nthree\n"},
+        {"every byte", every},
+        {"quotes", "\"\\\"[x]\\n"},
+        {"", "default"},
+    };
+    for (const auto& [name, data] : values) {
+        ASSERT_EQ(set(HKEY_LOCAL_MACHINE, "Data", name.c_str(), data.c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(set(HKEY_CURRENT_USER, "", name.c_str(), data.c_str()), ERROR_SUCCESS) << "a value of the root itself";
+    }
+    write_file(file());  // read back from the file, not from memory
+    for (const auto& [name, data] : values) {
+        EXPECT_EQ(get(HKEY_LOCAL_MACHINE, "Data", name.c_str()), data) << name;
+        EXPECT_EQ(get(HKEY_CURRENT_USER, "", name.c_str()), data) << name;
+    }
+}
+
+TEST_F(RegistryTest, ReplacingTheFileKeepsItsPermissions) {
+    ASSERT_EQ(set(HKEY_CLASSES_ROOT, "A", "", "1"), ERROR_SUCCESS);
+    for (mode_t mode : {0600, 0640, 0664}) {
+        ASSERT_EQ(chmod(path_.c_str(), mode), 0);
+        ASSERT_EQ(set(HKEY_CLASSES_ROOT, "A", "n", std::to_string(mode).c_str()), ERROR_SUCCESS);
+        struct stat st{};
+        ASSERT_EQ(stat(path_.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
 }
 
 }  // namespace

@@ -279,3 +279,24 @@ TEST_F(Windows, ManyThreadsAtOnce) {
         });
     for (std::thread& t : threads) t.join();
 }
+
+// A device keeps the handle of the window it was bound to; once that window is closed the
+// handle must stay dead however many windows come and go after it.
+TEST_F(Windows, AClosedWindowsHandleNeverNamesALaterWindow) {
+    const HWND kept = VantorCreateVirtualWindow(2, 2, "kept open throughout");
+    const HWND bound = VantorCreateVirtualWindow(8, 8, "bound");
+    ASSERT_NE(bound, 0u);
+    ASSERT_TRUE(DestroyWindow(bound));
+    int aliases = 0;
+    for (int i = 0; i < 150000; ++i) {
+        const HWND w = VantorCreateVirtualWindow(1, 1, "");
+        ASSERT_NE(w, 0u) << "creation " << i;
+        if (w == bound || w == kept) ++aliases;
+        DestroyWindow(w);
+    }
+    EXPECT_EQ(aliases, 0);
+    EXPECT_FALSE(IsWindow(bound));
+    EXPECT_EQ(VantorWindowKind(bound), kWindowKindNone);
+    EXPECT_TRUE(IsWindow(kept));
+    DestroyWindow(kept);
+}

@@ -261,6 +261,12 @@ TEST_F(ModuleTest, ErrorSupportAndConnectionPointContainer) {
     IConnectionPoint* cp = reinterpret_cast<IConnectionPoint*>(1);
     EXPECT_EQ(cpc->FindConnectionPoint(DIID__IColourEvents, &cp), CONNECT_E_NOCONNECTION);
     EXPECT_EQ(cp, nullptr);
+    IEnumConnectionPoints* points = nullptr;
+    ASSERT_EQ(cpc->EnumConnectionPoints(&points), S_OK);
+    ULONG fetched = 7;
+    EXPECT_EQ(points->Next(1, &cp, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    points->Release();
     cpc->Release();
     c->Release();
 }

@@ -16,6 +16,7 @@
 #include <vantor/types.h>
 
 #include <atomic>
+#include <new>
 
 // ---------------------------------------------------------------------------------------------
 // Interface identifiers and the uuid_of helper
@@ -541,6 +542,26 @@ protected:
 
 private:
     std::atomic<ULONG> refs_{1};
+};
+
+// The connection-point enumerator of a container that has no connection points.
+class EmptyConnectionPoints final : public SingleInterface<IEnumConnectionPoints> {
+public:
+    HRESULT Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
+        if (count && !points) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        return count == 0 ? S_OK : S_FALSE;
+    }
+    HRESULT Skip(ULONG count) override { return count == 0 ? S_OK : S_FALSE; }
+    HRESULT Reset() override { return S_OK; }
+    HRESULT Clone(IEnumConnectionPoints** out) override { return make(out); }
+
+    static HRESULT make(IEnumConnectionPoints** out) {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) EmptyConnectionPoints;
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
 };
 
 }  // namespace vantor

@@ -1,9 +1,10 @@
 // vantor/handles.h — 32-bit handles in place of addresses.
 //
-// Objects that the engine passes between classes as 32-bit integers (devices, DirectDraw
-// objects, surfaces, windows, bitmaps, world-file streams, GUID blocks) are entered in one
+// Objects that the engine passes between classes as 32-bit integers (windows, bitmaps,
+// world-file streams, GUID blocks, and the back end's devices and surfaces) are entered in one
 // process-wide table. A handle is a positive 32-bit id carrying a slot and a generation; the
-// table holds weak references, so a handle whose object is gone resolves to nothing:
+// table holds weak references, so a handle whose object is gone resolves to nothing, and a
+// handle value is never issued twice:
 //
 //   uint32_t h = HandleCreate(kHandleStream, stream);   // the owner keeps the object alive
 //   auto* s = static_cast<Stream*>(HandleResolve(h, kHandleStream));  // nullptr if not live
@@ -12,7 +13,9 @@
 
 #include <vantor/types.h>
 
-// Handle types. A handle resolves only when asked for with the type it was created with.
+// Handle types. A handle resolves only when asked for with the type it was created with. The
+// runtime names the types of its own objects; the layers above define theirs from
+// kHandleFirstComponentType up (the back end's interfaces, for instance, in its own header).
 enum : uint16_t {
     kHandleNone = 0,
     kHandleWindow = 1,
@@ -21,13 +24,7 @@ enum : uint16_t {
     kHandleDC = 4,
     kHandleStream = 5,          // world-file text stream
     kHandleGuid = 6,            // a 16-byte GUID block
-    kHandleDirectDraw = 16,     // IDirectDraw7
-    kHandleDirect3D = 17,       // IDirect3D7
-    kHandleDirect3DDevice = 18, // IDirect3DDevice7
-    kHandleSurface = 19,        // IDirectDrawSurface7
-    kHandlePalette = 20,        // IDirectDrawPalette
-    kHandleContext = 21,        // ID3DXContext
-    kHandleUser = 64,           // first type free for other components
+    kHandleFirstComponentType = 16,
 };
 
 extern "C" {

@@ -11,6 +11,11 @@
 //       RegCloseKey(key);
 //   }
 //
+// A writer holds an advisory lock on "<file>.lock" from re-reading the file to renaming the new
+// one into place, so writers in several processes lose nothing; the new file keeps the old one's
+// permission bits. As on Windows, a key is at most 512 levels deep and its path below the root
+// at most 32,767 characters; key names hold no control characters (ERROR_INVALID_PARAMETER).
+//
 // The format is REGEDIT4-like: "[HKEY_CLASSES_ROOT\Key\Sub]" lines open a key; '@="text"' sets
 // its default value, '"Name"="text"' a string and '"Name"=dword:0000000a' a number. A file that
 // cannot be read or parsed is reported on the debugger output, treated as empty, and never

@@ -78,6 +78,14 @@ VANTOR_API Backend* install(Backend* b);
 VANTOR_API void set_default(Backend* b);
 
 // Handle types of the back-end interfaces.
+enum : uint16_t {
+    kHandleDirectDraw = kHandleFirstComponentType,
+    kHandleDirect3D,
+    kHandleDirect3DDevice,
+    kHandleSurface,
+    kHandlePalette,
+    kHandleContext,
+};
 template <class I>
 struct handle_type;
 template <> struct handle_type<IDirectDraw7> { static constexpr uint16_t value = kHandleDirectDraw; };
