@@ -1,6 +1,8 @@
 // The text and binary token readers.
 #include "lexer.h"
 
+#include <algorithm>
+
 namespace vantor::xfile {
 
 namespace {
@@ -499,6 +501,38 @@ Got BinaryLexer::read_double(double* out) {
     }
     if (!list_float_) ++warnings_;
     *out = list_value();
+    return Got::Value;
+}
+
+Got BinaryLexer::read_run(uint8_t* out, uint64_t n, bool floats) {
+    while (n > 0) {
+        if (!list_left_) {
+            Got g = refill();
+            if (g != Got::Value) return g;
+        }
+        if (list_float_ == floats && !(floats && wide_)) {
+            uint64_t k = std::min<uint64_t>(n, list_left_);
+            std::memcpy(out, list_, size_t(k) * 4);
+            list_ += k * 4;
+            list_left_ -= uint32_t(k);
+            out += k * 4;
+            n -= k;
+            continue;
+        }
+        Got g;
+        if (floats) {
+            float v = 0;
+            g = read_float(&v);
+            std::memcpy(out, &v, 4);
+        } else {
+            uint32_t v = 0;
+            g = read_u32(&v);
+            std::memcpy(out, &v, 4);
+        }
+        if (g != Got::Value) return g;
+        out += 4;
+        --n;
+    }
     return Got::Value;
 }
 

@@ -67,6 +67,25 @@ public:
     Got read_float(float* out);
     Got read_double(double* out);
     Got read_string(char** out);
+    // n values into `out` (4 bytes each, any alignment).
+    Got read_floats(uint8_t* out, uint64_t n) {
+        for (uint64_t i = 0; i < n; ++i) {
+            float v;
+            Got g = read_float(&v);
+            if (g != Got::Value) return g;
+            std::memcpy(out + i * 4, &v, 4);
+        }
+        return Got::Value;
+    }
+    Got read_u32s(uint8_t* out, uint64_t n) {
+        for (uint64_t i = 0; i < n; ++i) {
+            uint32_t v;
+            Got g = read_u32(&v);
+            if (g != Got::Value) return g;
+            std::memcpy(out + i * 4, &v, 4);
+        }
+        return Got::Value;
+    }
 
 private:
     static bool is_word(uint8_t c) { return kClass[c] & 2; }
@@ -120,8 +139,12 @@ public:
     Got read_float(float* out);
     Got read_double(double* out);
     Got read_string(char** out);
+    // n values into `out` (4 bytes each): runs of a list of the right kind are copied whole.
+    Got read_floats(uint8_t* out, uint64_t n) { return read_run(out, n, true); }
+    Got read_u32s(uint8_t* out, uint64_t n) { return read_run(out, n, false); }
 
 private:
+    Got read_run(uint8_t* out, uint64_t n, bool floats);
     enum : uint16_t {
         kName = 1, kString = 2, kInteger = 3, kGuid = 5, kIntegerList = 6, kFloatList = 7,
         kOBrace = 10, kCBrace, kOParen, kCParen, kOBracket, kCBracket, kOAngle, kCAngle, kDot,

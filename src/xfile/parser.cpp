@@ -320,21 +320,14 @@ private:
         Got g;
         switch (p) {
         case Prim::Float: {
-            uint8_t* at = d_->data.extend(n * 4);
-            for (uint64_t i = 0; i < n; ++i) {
-                float v;
-                if ((g = lx_.read_float(&v)) != Got::Value) missing_value(g);
-                std::memcpy(at + i * 4, &v, 4);
-            }
+            if ((g = lx_.read_floats(d_->data.extend(n * 4), n)) != Got::Value) missing_value(g);
             return 0;
         }
         case Prim::Dword:
         case Prim::Sdword: {
             uint8_t* at = d_->data.extend(n * 4);
-            for (uint64_t i = 0; i < n; ++i) {
-                if ((g = lx_.read_u32(&last)) != Got::Value) missing_value(g);
-                std::memcpy(at + i * 4, &last, 4);
-            }
+            if ((g = lx_.read_u32s(at, n)) != Got::Value) missing_value(g);
+            if (n) std::memcpy(&last, at + (n - 1) * 4, 4);
             return last;
         }
         case Prim::Word:

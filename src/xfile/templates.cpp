@@ -4,7 +4,7 @@
 
 extern "C" {
 
-VANTOR_API const unsigned char D3DRM_XTEMPLATES[] = R"(xof 0303txt 0032
+const unsigned char D3DRM_XTEMPLATES[] = R"(xof 0303txt 0032
 template Header { <3D82AB43-62DA-11CF-AB39-0020AF71E433> WORD major; WORD minor; DWORD flags; }
 template Vector { <3D82AB5E-62DA-11CF-AB39-0020AF71E433> FLOAT x; FLOAT y; FLOAT z; }
 template Coords2d { <F6F23F44-7686-11CF-8F52-0040333594A3> FLOAT u; FLOAT v; }
@@ -99,5 +99,5 @@ template EffectParamDWord { <E13963BC-AE51-4C5D-B00F-CFA3A9D97CE5> STRING ParamN
 template EffectInstance { <E331F7E4-0559-4CC2-8E99-1CEC1657928F> STRING EffectFilename; [...] }
 )";
 
-VANTOR_API const DWORD D3DRM_XTEMPLATE_BYTES = sizeof D3DRM_XTEMPLATES - 1;
+const DWORD D3DRM_XTEMPLATE_BYTES = sizeof D3DRM_XTEMPLATES - 1;
 }
