@@ -58,6 +58,7 @@ public:
         : d_(doc), lx_(*lx), objects_allowed_(objects_allowed) {}
 
     void run() {
+        d_->data.reserve_more(d_->source.size());
         for (;;) {
             Token t = lx_.next();
             if (t.kind == Tok::Eof) return;
@@ -379,18 +380,24 @@ private:
             read_values(t.flat, t.flat_count);
             return;
         }
-        size_t base = dims_.size();
-        dims_.resize(base + t.members.size());
+        // Whole-number members, for arrays sized by them (on the stack for ordinary templates).
+        uint32_t local[16];
+        std::vector<uint32_t> spill;
+        uint32_t* values = local;
+        if (t.members.size() > 16) {
+            spill.resize(t.members.size());
+            values = spill.data();
+        }
         for (size_t i = 0; i < t.members.size(); ++i) {
             const Member& m = t.members[i];
             if (m.dims.empty()) {
                 if (m.type) fill(*m.type);
-                else dims_[base + i] = read_values(m.prim, 1);
+                else values[i] = read_values(m.prim, 1);
                 continue;
             }
             uint64_t count = 1;
             for (const Dim& dim : m.dims) {
-                count *= dim.by_member ? dims_[base + dim.value] : dim.value;
+                count *= dim.by_member ? values[dim.value] : dim.value;
                 if (count > kMaxArrayElements) fail(DXFILEERR_BADARRAYSIZE);
             }
             if (count == 0) continue;
@@ -408,14 +415,12 @@ private:
             }
             --array_depth_;
         }
-        dims_.resize(base);
     }
 
     Document* d_;
     Lexer& lx_;
     bool objects_allowed_;
     unsigned array_depth_ = 0;
-    std::vector<uint32_t> dims_;
     std::vector<Child> child_stack_;
 };
 
