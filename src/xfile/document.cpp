@@ -40,8 +40,6 @@ char* StringArena::store(const char* s, size_t n) {
 // Templates
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
 bool iequal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -52,8 +50,6 @@ bool iequal(std::string_view a, std::string_view b) {
     }
     return true;
 }
-
-}  // namespace
 
 const Template* TemplateSet::find_exact(std::string_view name) const {
     for (const TemplateSet* s = this; s; s = s->parent) {

@@ -74,6 +74,9 @@ private:
     std::vector<std::shared_ptr<const Template>> list_;
 };
 
+// ASCII case-insensitive equality (template names, keywords).
+bool iequal(std::string_view a, std::string_view b);
+
 // The standard templates (parsed once from D3DRM_XTEMPLATES), for GUIDs a file leaves out.
 const TemplateSet& standard_templates();
 

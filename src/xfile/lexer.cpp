@@ -7,17 +7,6 @@ namespace vantor::xfile {
 
 namespace {
 
-bool iequal(std::string_view a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char c = a[i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != b[i]) return false;
-    }
-    return true;
-}
-
 int hex_digit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
