@@ -4,14 +4,12 @@
 // every object, its data block, its children, every reference resolved.
 //
 //   xfile_bench [SAMPLES_DIR] [--size-mb N]
+#include <assimp/scene.h>
+#include <unistd.h>
 #include <vantor/dxfile.h>
 
-#include <assimp/Importer.hpp>
-#include <assimp/scene.h>
-
-#include <unistd.h>
-
 #include <algorithm>
+#include <assimp/Importer.hpp>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -50,7 +48,8 @@ void walk(IDirectXFileData* d) {
         if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(&cd)))) {
             walk(cd);
             cd->Release();
-        } else if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(&ref)))) {
+        } else if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileDataReference,
+                                                   reinterpret_cast<void**>(&ref)))) {
             IDirectXFileData* target;
             if (SUCCEEDED(ref->Resolve(&target))) target->Release();
             ref->Release();
@@ -62,7 +61,8 @@ void walk(IDirectXFileData* d) {
 bool read_ours(const std::string& path) {
     g_vertices = 0;
     IDirectXFileEnumObject* e;
-    if (FAILED(g_file->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, &e))) return false;
+    if (FAILED(g_file->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, &e)))
+        return false;
     IDirectXFileData* d;
     HRESULT hr;
     while (SUCCEEDED(hr = e->GetNextDataObject(&d))) {
@@ -120,20 +120,22 @@ void generate(const fs::path& dir, size_t megabytes, std::string* text_path, std
     std::string t = "xof 0303txt 0032\nFrame Grid {\n Mesh Grid {\n  " + std::to_string(nv) + ";\n";
     char buf[128];
     for (size_t i = 0; i < nv; ++i) {
-        std::snprintf(buf, sizeof buf, "  %f;%f;%f;%s\n", pos[3 * i], pos[3 * i + 1], pos[3 * i + 2], i + 1 < nv ? "," : ";");
+        std::snprintf(buf, sizeof buf, "  %f;%f;%f;%s\n", pos[3 * i], pos[3 * i + 1], pos[3 * i + 2],
+                      i + 1 < nv ? "," : ";");
         t += buf;
     }
     auto face_list = [&](std::string* out) {
         *out += "  " + std::to_string(nf) + ";\n";
         for (size_t f = 0; f < nf; ++f) {
-            std::snprintf(buf, sizeof buf, "  3;%u,%u,%u;%s\n", faces[3 * f], faces[3 * f + 1], faces[3 * f + 2],
-                          f + 1 < nf ? "," : ";");
+            std::snprintf(buf, sizeof buf, "  3;%u,%u,%u;%s\n", faces[3 * f], faces[3 * f + 1],
+                          faces[3 * f + 2], f + 1 < nf ? "," : ";");
             *out += buf;
         }
     };
     face_list(&t);
     t += "  MeshNormals {\n  " + std::to_string(nv) + ";\n";
-    for (size_t i = 0; i < nv; ++i) t += i + 1 < nv ? "  0.000000;1.000000;0.000000;,\n" : "  0.000000;1.000000;0.000000;;\n";
+    for (size_t i = 0; i < nv; ++i)
+        t += i + 1 < nv ? "  0.000000;1.000000;0.000000;,\n" : "  0.000000;1.000000;0.000000;;\n";
     face_list(&t);
     t += "  }\n  MeshTextureCoords {\n  " + std::to_string(nv) + ";\n";
     for (size_t i = 0; i < nv; ++i) {
@@ -148,25 +150,58 @@ void generate(const fs::path& dir, size_t megabytes, std::string* text_path, std
     std::string b = "xof 0303bin 0032";
     auto id = [&](uint16_t v) { b.append(reinterpret_cast<const char*>(&v), 2); };
     auto u32 = [&](uint32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
-    auto name = [&](const char* n) { id(1); u32(uint32_t(std::strlen(n))); b += n; };
-    auto ints = [&](const std::vector<uint32_t>& v) { id(6); u32(uint32_t(v.size())); b.append(reinterpret_cast<const char*>(v.data()), v.size() * 4); };
-    auto floats = [&](const std::vector<float>& v) { id(7); u32(uint32_t(v.size())); b.append(reinterpret_cast<const char*>(v.data()), v.size() * 4); };
+    auto name = [&](const char* n) {
+        id(1);
+        u32(uint32_t(std::strlen(n)));
+        b += n;
+    };
+    auto ints = [&](const std::vector<uint32_t>& v) {
+        id(6);
+        u32(uint32_t(v.size()));
+        b.append(reinterpret_cast<const char*>(v.data()), v.size() * 4);
+    };
+    auto floats = [&](const std::vector<float>& v) {
+        id(7);
+        u32(uint32_t(v.size()));
+        b.append(reinterpret_cast<const char*>(v.data()), v.size() * 4);
+    };
     std::vector<uint32_t> face_ints{uint32_t(nf)};
-    for (size_t f = 0; f < nf; ++f) face_ints.insert(face_ints.end(), {3, faces[3 * f], faces[3 * f + 1], faces[3 * f + 2]});
-    name("Frame"); name("Grid"); id(10);
-    name("Mesh"); name("Grid"); id(10);
-    ints({uint32_t(nv)}); floats(pos); ints(face_ints);
-    name("MeshNormals"); id(10); ints({uint32_t(nv)});
+    for (size_t f = 0; f < nf; ++f)
+        face_ints.insert(face_ints.end(), {3, faces[3 * f], faces[3 * f + 1], faces[3 * f + 2]});
+    name("Frame");
+    name("Grid");
+    id(10);
+    name("Mesh");
+    name("Grid");
+    id(10);
+    ints({uint32_t(nv)});
+    floats(pos);
+    ints(face_ints);
+    name("MeshNormals");
+    id(10);
+    ints({uint32_t(nv)});
     std::vector<float> normals(nv * 3);
     for (size_t i = 0; i < nv; ++i) normals[3 * i + 1] = 1;
-    floats(normals); ints(face_ints); id(11);
-    name("MeshTextureCoords"); id(10); ints({uint32_t(nv)}); floats(uv); id(11);
-    name("MeshMaterialList"); id(10);
+    floats(normals);
+    ints(face_ints);
+    id(11);
+    name("MeshTextureCoords");
+    id(10);
+    ints({uint32_t(nv)});
+    floats(uv);
+    id(11);
+    name("MeshMaterialList");
+    id(10);
     std::vector<uint32_t> list{1, uint32_t(nf)};
     list.resize(2 + nf, 0);
     ints(list);
-    name("Material"); id(10); floats({1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0}); id(11);
-    id(11); id(11); id(11);
+    name("Material");
+    id(10);
+    floats({1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
+    id(11);
+    id(11);
+    id(11);
+    id(11);
 
     *text_path = (dir / "generated_text.x").string();
     *bin_path = (dir / "generated_binary.x").string();
@@ -180,11 +215,14 @@ int main(int argc, char** argv) {
     std::string samples = "/usr/share/assimp/models/X";
     size_t megabytes = 50;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--size-mb") == 0 && i + 1 < argc) megabytes = std::strtoul(argv[++i], nullptr, 10);
-        else samples = argv[i];
+        if (std::strcmp(argv[i], "--size-mb") == 0 && i + 1 < argc)
+            megabytes = std::strtoul(argv[++i], nullptr, 10);
+        else
+            samples = argv[i];
     }
     if (FAILED(DirectXFileCreate(&g_file)) ||
-        FAILED(g_file->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES), D3DRM_XTEMPLATE_BYTES)))
+        FAILED(
+            g_file->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES), D3DRM_XTEMPLATE_BYTES)))
         return 1;
 
     std::vector<std::string> files;
@@ -201,8 +239,8 @@ int main(int argc, char** argv) {
     files.push_back(text_path);
     files.push_back(bin_path);
 
-    std::printf("%-34s %9s %9s | %10s %10s %9s | %10s %10s %9s | %7s\n", "file", "bytes", "vertices", "ours MB/s",
-                "Mvert/s", "ms", "assimp MB/s", "Mvert/s", "ms", "ratio");
+    std::printf("%-34s %9s %9s | %10s %10s %9s | %10s %10s %9s | %7s\n", "file", "bytes", "vertices",
+                "ours MB/s", "Mvert/s", "ms", "assimp MB/s", "Mvert/s", "ms", "ratio");
     double text_ours = 0, text_assimp = 0, bin_ours = 0, bin_assimp = 0;
     for (const std::string& path : files) {
         uint64_t bytes = fs::file_size(path);
@@ -219,12 +257,14 @@ int main(int argc, char** argv) {
                     fs::path(path).filename().string().c_str(), (unsigned long long)bytes,
                     (unsigned long long)vertices, bytes / ours / 1e6, vertices / ours / 1e6, ours * 1e3,
                     bytes / theirs / 1e6, vertices / theirs / 1e6, theirs * 1e3, theirs / ours,
-                    !ok_ours ? "  (ours failed)" : !ok_assimp ? "  (assimp failed)" : "");
+                    !ok_ours     ? "  (ours failed)"
+                    : !ok_assimp ? "  (assimp failed)"
+                                 : "");
     }
-    std::printf("total time, text files:   ours %.1f ms, assimp %.1f ms: %.2fx\n", text_ours * 1e3, text_assimp * 1e3,
-                text_assimp / text_ours);
-    std::printf("total time, binary files: ours %.1f ms, assimp %.1f ms: %.2fx\n", bin_ours * 1e3, bin_assimp * 1e3,
-                bin_assimp / bin_ours);
+    std::printf("total time, text files:   ours %.1f ms, assimp %.1f ms: %.2fx\n", text_ours * 1e3,
+                text_assimp * 1e3, text_assimp / text_ours);
+    std::printf("total time, binary files: ours %.1f ms, assimp %.1f ms: %.2fx\n", bin_ours * 1e3,
+                bin_assimp * 1e3, bin_assimp / bin_ours);
     fs::remove_all(dir);
     g_file->Release();
     return 0;

@@ -101,15 +101,24 @@ HRESULT read_header(const uint8_t* p, size_t n, Header* out) {
     if (std::memcmp(p + 4, "03", 2) != 0) return DXFILEERR_BADFILEVERSION;
     if (p[6] < '0' || p[6] > '9' || p[7] < '0' || p[7] > '9') return DXFILEERR_BADFILEVERSION;
     const char* f = reinterpret_cast<const char*>(p + 8);
-    if (std::memcmp(f, "txt ", 4) == 0) *out = {Header::Text, false, 32};
-    else if (std::memcmp(f, "bin ", 4) == 0) *out = {Header::Binary, false, 32};
-    else if (std::memcmp(f, "tzip", 4) == 0) *out = {Header::Text, true, 32};
-    else if (std::memcmp(f, "bzip", 4) == 0) *out = {Header::Binary, true, 32};
-    else if (std::memcmp(f, "cmp ", 4) == 0) return DXFILEERR_BADFILECOMPRESSIONTYPE;
-    else return DXFILEERR_BADFILETYPE;
-    if (std::memcmp(p + 12, "0032", 4) == 0) out->float_bits = 32;
-    else if (std::memcmp(p + 12, "0064", 4) == 0) out->float_bits = 64;
-    else return DXFILEERR_BADFILEFLOATSIZE;
+    if (std::memcmp(f, "txt ", 4) == 0)
+        *out = {Header::Text, false, 32};
+    else if (std::memcmp(f, "bin ", 4) == 0)
+        *out = {Header::Binary, false, 32};
+    else if (std::memcmp(f, "tzip", 4) == 0)
+        *out = {Header::Text, true, 32};
+    else if (std::memcmp(f, "bzip", 4) == 0)
+        *out = {Header::Binary, true, 32};
+    else if (std::memcmp(f, "cmp ", 4) == 0)
+        return DXFILEERR_BADFILECOMPRESSIONTYPE;
+    else
+        return DXFILEERR_BADFILETYPE;
+    if (std::memcmp(p + 12, "0032", 4) == 0)
+        out->float_bits = 32;
+    else if (std::memcmp(p + 12, "0064", 4) == 0)
+        out->float_bits = 64;
+    else
+        return DXFILEERR_BADFILEFLOATSIZE;
     return S_OK;
 }
 
@@ -215,13 +224,23 @@ bool member_size(const Template& t, size_t i, const uint8_t* p, const uint8_t* e
         uint64_t each = m.type ? m.type->fixed_size : 0;
         if (!m.type) {
             switch (m.prim) {
-            case Prim::Word:
-            case Prim::Sword: each = 2; break;
-            case Prim::Char:
-            case Prim::Uchar: each = 1; break;
-            case Prim::Double: each = 8; break;
-            case Prim::String: each = sizeof(char*); break;
-            default: each = 4; break;
+                case Prim::Word:
+                case Prim::Sword:
+                    each = 2;
+                    break;
+                case Prim::Char:
+                case Prim::Uchar:
+                    each = 1;
+                    break;
+                case Prim::Double:
+                    each = 8;
+                    break;
+                case Prim::String:
+                    each = sizeof(char*);
+                    break;
+                default:
+                    each = 4;
+                    break;
             }
         }
         *size = count * each;

@@ -15,8 +15,8 @@
 
 namespace vantor::xfile {
 
-constexpr unsigned kMaxDepth = 256;                      // objects and template nesting
-constexpr size_t kMaxInflated = size_t(1) << 30;         // whole inflated file
+constexpr unsigned kMaxDepth = 256;               // objects and template nesting
+constexpr size_t kMaxInflated = size_t(1) << 30;  // whole inflated file
 constexpr uint64_t kMaxArrayElements = uint64_t(1) << 31;
 
 enum class Prim : uint8_t { None, Word, Dword, Float, Double, Char, Uchar, Sword, Sdword, String };
@@ -30,9 +30,9 @@ struct Dim {
 
 struct Member {
     std::string name;
-    Prim prim = Prim::None;             // Prim::None: the template `type`
+    Prim prim = Prim::None;  // Prim::None: the template `type`
     const Template* type = nullptr;
-    std::vector<Dim> dims;              // empty: one value
+    std::vector<Dim> dims;  // empty: one value
 };
 
 enum class Restriction : uint8_t { Closed, Open, Restricted };
@@ -49,12 +49,12 @@ struct Template {
     std::vector<Member> members;
     Restriction restriction = Restriction::Closed;
     std::vector<Allowed> allowed;
-    uint32_t fixed_size = 0;     // block size when has_variable is false
-    uint32_t min_values = 0;     // values one instance needs at least
-    uint32_t depth = 1;          // nesting of template members
-    bool has_variable = false;   // an array sized by a member somewhere inside
-    Prim flat = Prim::None;      // every value has this type, no arrays sized by members:
-    uint32_t flat_count = 0;     // the block is flat_count values in a row
+    uint32_t fixed_size = 0;    // block size when has_variable is false
+    uint32_t min_values = 0;    // values one instance needs at least
+    uint32_t depth = 1;         // nesting of template members
+    bool has_variable = false;  // an array sized by a member somewhere inside
+    Prim flat = Prim::None;     // every value has this type, no arrays sized by members:
+    uint32_t flat_count = 0;    // the block is flat_count values in a row
 
     bool allows(const Template& child) const;
 };
@@ -62,7 +62,7 @@ struct Template {
 // Templates by name: a file's own declarations over the registered ones.
 class TemplateSet {
 public:
-    const Template* find(std::string_view name) const;       // exact, then any case
+    const Template* find(std::string_view name) const;  // exact, then any case
     const Template* find_exact(std::string_view name) const;
     void add(std::shared_ptr<const Template> t);
     void add_all(const TemplateSet& other);

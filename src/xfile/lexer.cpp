@@ -22,13 +22,25 @@ Kw keyword_of(std::string_view w) {
         const char* text;
         Kw kw;
     } kWords[] = {
-        {"template", Kw::Template}, {"array", Kw::Array},     {"word", Kw::Word},
-        {"dword", Kw::Dword},       {"float", Kw::Float},     {"double", Kw::Double},
-        {"char", Kw::Char},         {"uchar", Kw::Uchar},     {"byte", Kw::Uchar},
-        {"sword", Kw::Sword},       {"sdword", Kw::Sdword},   {"string", Kw::String},
-        {"cstring", Kw::Cstring},   {"unicode", Kw::Unicode}, {"lpstr", Kw::String},
-        {"binary", Kw::Binary},     {"binary_resource", Kw::BinaryResource},
-        {"ulonglong", Kw::Ulonglong}, {"void", Kw::Void},
+        {"template", Kw::Template},
+        {"array", Kw::Array},
+        {"word", Kw::Word},
+        {"dword", Kw::Dword},
+        {"float", Kw::Float},
+        {"double", Kw::Double},
+        {"char", Kw::Char},
+        {"uchar", Kw::Uchar},
+        {"byte", Kw::Uchar},
+        {"sword", Kw::Sword},
+        {"sdword", Kw::Sdword},
+        {"string", Kw::String},
+        {"cstring", Kw::Cstring},
+        {"unicode", Kw::Unicode},
+        {"lpstr", Kw::String},
+        {"binary", Kw::Binary},
+        {"binary_resource", Kw::BinaryResource},
+        {"ulonglong", Kw::Ulonglong},
+        {"void", Kw::Void},
     };
     for (const auto& k : kWords)
         if (iequal(w, k.text)) return k.kw;
@@ -40,6 +52,7 @@ Kw keyword_of(std::string_view w) {
 // ---------------------------------------------------------------------------------------------
 
 // Bit 0: blank (every byte up to and including space). Bit 1: part of a word.
+// clang-format off
 const uint8_t TextLexer::kClass[256] = {
 #define B1 1
 #define W2 2
@@ -70,6 +83,7 @@ const uint8_t TextLexer::kClass[256] = {
 #undef B1
 #undef W2
 };
+// clang-format on
 
 void TextLexer::skip_blank() {
     for (;;) {
@@ -105,7 +119,8 @@ bool TextLexer::parse_number(const uint8_t* s, const uint8_t* e, double* out) {
     if (const void* hash = std::memchr(q, '#', size_t(e - q))) {
         std::string_view rest(static_cast<const char*>(hash), size_t(e - static_cast<const uint8_t*>(hash)));
         if (rest.substr(0, 4) == "#INF") {
-            *out = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+            *out =
+                negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
             return true;
         }
         if (rest.substr(0, 5) == "#QNAN" || rest.substr(0, 5) == "#SNAN" || rest.substr(0, 4) == "#IND") {
@@ -134,46 +149,72 @@ Token TextLexer::next() {
     if (p_ == end_) return t;
     const uint8_t* s = p_;
     switch (*p_) {
-    case '{': ++p_; t.kind = Tok::OBrace; return t;
-    case '}': ++p_; t.kind = Tok::CBrace; return t;
-    case '[': ++p_; t.kind = Tok::OBracket; return t;
-    case ']': ++p_; t.kind = Tok::CBracket; return t;
-    case '(': ++p_; t.kind = Tok::OParen; return t;
-    case ')': ++p_; t.kind = Tok::CParen; return t;
-    case ';': ++p_; t.kind = Tok::Semicolon; return t;
-    case ',': ++p_; t.kind = Tok::Comma; return t;
-    case '"': {
-        ++p_;
-        while (p_ < end_ && *p_ != '"') p_ += (*p_ == '\\' && p_ + 1 < end_) ? 2 : 1;
-        if (p_ >= end_) fail(DXFILEERR_PARSEERROR);
-        t.kind = Tok::String;
-        t.text = std::string_view(reinterpret_cast<const char*>(s + 1), size_t(p_ - s - 1));
-        ++p_;
-        return t;
-    }
-    case '<': {
-        // <xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx>, blanks allowed anywhere inside.
-        ++p_;
-        uint8_t nibbles[32];
-        int n = 0;
-        while (p_ < end_ && *p_ != '>') {
-            uint8_t c = *p_++;
-            if (is_blank(c) || c == '-') continue;
-            int h = hex_digit(c);
-            if (h < 0 || n == 32) fail(DXFILEERR_PARSEERROR);
-            nibbles[n++] = uint8_t(h);
+        case '{':
+            ++p_;
+            t.kind = Tok::OBrace;
+            return t;
+        case '}':
+            ++p_;
+            t.kind = Tok::CBrace;
+            return t;
+        case '[':
+            ++p_;
+            t.kind = Tok::OBracket;
+            return t;
+        case ']':
+            ++p_;
+            t.kind = Tok::CBracket;
+            return t;
+        case '(':
+            ++p_;
+            t.kind = Tok::OParen;
+            return t;
+        case ')':
+            ++p_;
+            t.kind = Tok::CParen;
+            return t;
+        case ';':
+            ++p_;
+            t.kind = Tok::Semicolon;
+            return t;
+        case ',':
+            ++p_;
+            t.kind = Tok::Comma;
+            return t;
+        case '"': {
+            ++p_;
+            while (p_ < end_ && *p_ != '"') p_ += (*p_ == '\\' && p_ + 1 < end_) ? 2 : 1;
+            if (p_ >= end_) fail(DXFILEERR_PARSEERROR);
+            t.kind = Tok::String;
+            t.text = std::string_view(reinterpret_cast<const char*>(s + 1), size_t(p_ - s - 1));
+            ++p_;
+            return t;
         }
-        if (p_ == end_ || n != 32) fail(DXFILEERR_PARSEERROR);
-        ++p_;
-        auto byte = [&](int i) { return uint8_t(nibbles[2 * i] << 4 | nibbles[2 * i + 1]); };
-        t.guid.Data1 = uint32_t(byte(0)) << 24 | uint32_t(byte(1)) << 16 | uint32_t(byte(2)) << 8 | byte(3);
-        t.guid.Data2 = uint16_t(byte(4) << 8 | byte(5));
-        t.guid.Data3 = uint16_t(byte(6) << 8 | byte(7));
-        for (int i = 0; i < 8; ++i) t.guid.Data4[i] = byte(8 + i);
-        t.kind = Tok::Guid;
-        return t;
-    }
-    default: break;
+        case '<': {
+            // <xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx>, blanks allowed anywhere inside.
+            ++p_;
+            uint8_t nibbles[32];
+            int n = 0;
+            while (p_ < end_ && *p_ != '>') {
+                uint8_t c = *p_++;
+                if (is_blank(c) || c == '-') continue;
+                int h = hex_digit(c);
+                if (h < 0 || n == 32) fail(DXFILEERR_PARSEERROR);
+                nibbles[n++] = uint8_t(h);
+            }
+            if (p_ == end_ || n != 32) fail(DXFILEERR_PARSEERROR);
+            ++p_;
+            auto byte = [&](int i) { return uint8_t(nibbles[2 * i] << 4 | nibbles[2 * i + 1]); };
+            t.guid.Data1 =
+                uint32_t(byte(0)) << 24 | uint32_t(byte(1)) << 16 | uint32_t(byte(2)) << 8 | byte(3);
+            t.guid.Data2 = uint16_t(byte(4) << 8 | byte(5));
+            t.guid.Data3 = uint16_t(byte(6) << 8 | byte(7));
+            for (int i = 0; i < 8; ++i) t.guid.Data4[i] = byte(8 + i);
+            t.kind = Tok::Guid;
+            return t;
+        }
+        default:
+            break;
     }
     if (*p_ == '.' && end_ - p_ >= 3 && p_[1] == '.' && p_[2] == '.') {
         p_ += 3;
@@ -223,7 +264,8 @@ Got TextLexer::read_u32(uint32_t* out) {
     // Signs, fractions, exponents: a number whose value is a whole 32-bit integer.
     const uint8_t* e = word_end(s);
     double v;
-    if (!parse_number(s, e, &v)) return (c >= '0' && c <= '9') || c == '-' || c == '+' ? Got::Bad : Got::NotValue;
+    if (!parse_number(s, e, &v))
+        return (c >= '0' && c <= '9') || c == '-' || c == '+' ? Got::Bad : Got::NotValue;
     if (!(v == std::floor(v)) || v < -2147483648.0 || v > 4294967295.0) return Got::Bad;
     p_ = e;
     *out = v < 0 ? uint32_t(int32_t(v)) : uint32_t(v);
@@ -237,7 +279,8 @@ Got TextLexer::read_double(double* out) {
     if (c == '"') return Got::Bad;
     if (!is_word(c)) return Got::NotValue;
     const uint8_t* e = word_end(p_);
-    if (!parse_number(p_, e, out)) return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' ? Got::Bad : Got::NotValue;
+    if (!parse_number(p_, e, out))
+        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' ? Got::Bad : Got::NotValue;
     p_ = e;
     return Got::Value;
 }
@@ -270,7 +313,8 @@ Got TextLexer::read_float(float* out) {
 Got TextLexer::read_string(char** out) {
     skip_blank_and_separators();
     if (p_ == end_) return Got::NotValue;
-    if (*p_ != '"') return (*p_ == '-' || *p_ == '.' || (*p_ >= '0' && *p_ <= '9')) ? Got::Bad : Got::NotValue;
+    if (*p_ != '"')
+        return (*p_ == '-' || *p_ == '.' || (*p_ >= '0' && *p_ <= '9')) ? Got::Bad : Got::NotValue;
     const uint8_t* s = ++p_;
     bool escapes = false;
     while (p_ < end_ && *p_ != '"') {
@@ -328,73 +372,129 @@ Token BinaryLexer::next() {
     p_ += 2;
     uint32_t n;
     switch (id) {
-    case kName: t.kind = Tok::Name; t.text = payload(&n); return t;
-    case kString:
-        t.kind = Tok::String;
-        t.text = payload(&n);
-        if (have(2) && (peek_id() == kSemicolon || peek_id() == kComma)) {
-            p_ += 2;
-            if (have(2) && peek_id() == 0) p_ += 2;  // a DWORD-wide terminator
+        case kName:
+            t.kind = Tok::Name;
+            t.text = payload(&n);
+            return t;
+        case kString:
+            t.kind = Tok::String;
+            t.text = payload(&n);
+            if (have(2) && (peek_id() == kSemicolon || peek_id() == kComma)) {
+                p_ += 2;
+                if (have(2) && peek_id() == 0) p_ += 2;  // a DWORD-wide terminator
+            }
+            return t;
+        case kInteger:
+            if (!have(4)) fail(DXFILEERR_PARSEERROR);
+            t.kind = Tok::Integer;
+            t.u = u32_at(p_);
+            p_ += 4;
+            return t;
+        case kGuid:
+            if (!have(16)) fail(DXFILEERR_PARSEERROR);
+            std::memcpy(&t.guid.Data1, p_, 4);
+            std::memcpy(&t.guid.Data2, p_ + 4, 2);
+            std::memcpy(&t.guid.Data3, p_ + 6, 2);
+            std::memcpy(t.guid.Data4, p_ + 8, 8);
+            p_ += 16;
+            t.kind = Tok::Guid;
+            return t;
+        case kIntegerList:
+        case kFloatList: {
+            if (!have(4)) fail(DXFILEERR_PARSEERROR);
+            n = u32_at(p_);
+            p_ += 4;
+            uint64_t bytes = uint64_t(n) * (id == kIntegerList ? 4 : (wide_ ? 8 : 4));
+            if (bytes > uint64_t(end_ - p_)) fail(DXFILEERR_BADARRAYSIZE);
+            t.kind = id == kIntegerList ? Tok::IntList : Tok::FloatList;
+            t.u = n;
+            if (n == 1 && id == kIntegerList) t.u = u32_at(p_), t.kind = Tok::Integer;
+            p_ += bytes;
+            return t;
         }
-        return t;
-    case kInteger:
-        if (!have(4)) fail(DXFILEERR_PARSEERROR);
-        t.kind = Tok::Integer;
-        t.u = u32_at(p_);
-        p_ += 4;
-        return t;
-    case kGuid:
-        if (!have(16)) fail(DXFILEERR_PARSEERROR);
-        std::memcpy(&t.guid.Data1, p_, 4);
-        std::memcpy(&t.guid.Data2, p_ + 4, 2);
-        std::memcpy(&t.guid.Data3, p_ + 6, 2);
-        std::memcpy(t.guid.Data4, p_ + 8, 8);
-        p_ += 16;
-        t.kind = Tok::Guid;
-        return t;
-    case kIntegerList:
-    case kFloatList: {
-        if (!have(4)) fail(DXFILEERR_PARSEERROR);
-        n = u32_at(p_);
-        p_ += 4;
-        uint64_t bytes = uint64_t(n) * (id == kIntegerList ? 4 : (wide_ ? 8 : 4));
-        if (bytes > uint64_t(end_ - p_)) fail(DXFILEERR_BADARRAYSIZE);
-        t.kind = id == kIntegerList ? Tok::IntList : Tok::FloatList;
-        t.u = n;
-        if (n == 1 && id == kIntegerList) t.u = u32_at(p_), t.kind = Tok::Integer;
-        p_ += bytes;
-        return t;
-    }
-    case kOBrace: t.kind = Tok::OBrace; return t;
-    case kCBrace: t.kind = Tok::CBrace; return t;
-    case kOParen: t.kind = Tok::OParen; return t;
-    case kCParen: t.kind = Tok::CParen; return t;
-    case kOBracket: t.kind = Tok::OBracket; return t;
-    case kCBracket: t.kind = Tok::CBracket; return t;
-    case kOAngle: t.kind = Tok::OAngle; return t;
-    case kCAngle: t.kind = Tok::CAngle; return t;
-    case kDot: t.kind = Tok::Dot; return t;
-    case kComma: t.kind = Tok::Comma; return t;
-    case kSemicolon: t.kind = Tok::Semicolon; return t;
-    default: break;
+        case kOBrace:
+            t.kind = Tok::OBrace;
+            return t;
+        case kCBrace:
+            t.kind = Tok::CBrace;
+            return t;
+        case kOParen:
+            t.kind = Tok::OParen;
+            return t;
+        case kCParen:
+            t.kind = Tok::CParen;
+            return t;
+        case kOBracket:
+            t.kind = Tok::OBracket;
+            return t;
+        case kCBracket:
+            t.kind = Tok::CBracket;
+            return t;
+        case kOAngle:
+            t.kind = Tok::OAngle;
+            return t;
+        case kCAngle:
+            t.kind = Tok::CAngle;
+            return t;
+        case kDot:
+            t.kind = Tok::Dot;
+            return t;
+        case kComma:
+            t.kind = Tok::Comma;
+            return t;
+        case kSemicolon:
+            t.kind = Tok::Semicolon;
+            return t;
+        default:
+            break;
     }
     t.kind = Tok::Keyword;
     switch (id) {
-    case kTemplate: t.kw = Kw::Template; break;
-    case kWord: t.kw = Kw::Word; break;
-    case kDword: t.kw = Kw::Dword; break;
-    case kFloat: t.kw = Kw::Float; break;
-    case kDouble: t.kw = Kw::Double; break;
-    case kChar: t.kw = Kw::Char; break;
-    case kUchar: t.kw = Kw::Uchar; break;
-    case kSword: t.kw = Kw::Sword; break;
-    case kSdword: t.kw = Kw::Sdword; break;
-    case kVoid: t.kw = Kw::Void; break;
-    case kLpstr: t.kw = Kw::String; break;
-    case kUnicode: t.kw = Kw::Unicode; break;
-    case kCstring: t.kw = Kw::Cstring; break;
-    case kArray: t.kw = Kw::Array; break;
-    default: p_ -= 2; fail(DXFILEERR_PARSEERROR);
+        case kTemplate:
+            t.kw = Kw::Template;
+            break;
+        case kWord:
+            t.kw = Kw::Word;
+            break;
+        case kDword:
+            t.kw = Kw::Dword;
+            break;
+        case kFloat:
+            t.kw = Kw::Float;
+            break;
+        case kDouble:
+            t.kw = Kw::Double;
+            break;
+        case kChar:
+            t.kw = Kw::Char;
+            break;
+        case kUchar:
+            t.kw = Kw::Uchar;
+            break;
+        case kSword:
+            t.kw = Kw::Sword;
+            break;
+        case kSdword:
+            t.kw = Kw::Sdword;
+            break;
+        case kVoid:
+            t.kw = Kw::Void;
+            break;
+        case kLpstr:
+            t.kw = Kw::String;
+            break;
+        case kUnicode:
+            t.kw = Kw::Unicode;
+            break;
+        case kCstring:
+            t.kw = Kw::Cstring;
+            break;
+        case kArray:
+            t.kw = Kw::Array;
+            break;
+        default:
+            p_ -= 2;
+            fail(DXFILEERR_PARSEERROR);
     }
     return t;
 }

@@ -3,23 +3,57 @@
 // without building tokens: that is where the time goes in a large mesh.
 #pragma once
 
-#include "document.h"
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 
+#include "document.h"
+
 namespace vantor::xfile {
 
 enum class Tok : uint8_t {
-    Eof, Name, String, Integer, Float, Guid, IntList, FloatList,
-    OBrace, CBrace, OBracket, CBracket, OParen, CParen, OAngle, CAngle, Comma, Semicolon, Dot,
-    Ellipsis, Keyword,
+    Eof,
+    Name,
+    String,
+    Integer,
+    Float,
+    Guid,
+    IntList,
+    FloatList,
+    OBrace,
+    CBrace,
+    OBracket,
+    CBracket,
+    OParen,
+    CParen,
+    OAngle,
+    CAngle,
+    Comma,
+    Semicolon,
+    Dot,
+    Ellipsis,
+    Keyword,
 };
 
 enum class Kw : uint8_t {
-    None, Template, Array, Word, Dword, Float, Double, Char, Uchar, Sword, Sdword, Void, String,
-    Unicode, Cstring, Binary, BinaryResource, Ulonglong,
+    None,
+    Template,
+    Array,
+    Word,
+    Dword,
+    Float,
+    Double,
+    Char,
+    Uchar,
+    Sword,
+    Sdword,
+    Void,
+    String,
+    Unicode,
+    Cstring,
+    Binary,
+    BinaryResource,
+    Ulonglong,
 };
 
 struct Token {
@@ -146,10 +180,37 @@ public:
 private:
     Got read_run(uint8_t* out, uint64_t n, bool floats);
     enum : uint16_t {
-        kName = 1, kString = 2, kInteger = 3, kGuid = 5, kIntegerList = 6, kFloatList = 7,
-        kOBrace = 10, kCBrace, kOParen, kCParen, kOBracket, kCBracket, kOAngle, kCAngle, kDot,
-        kComma, kSemicolon, kTemplate = 31, kWord = 40, kDword, kFloat, kDouble, kChar, kUchar,
-        kSword, kSdword, kVoid, kLpstr, kUnicode, kCstring, kArray,
+        kName = 1,
+        kString = 2,
+        kInteger = 3,
+        kGuid = 5,
+        kIntegerList = 6,
+        kFloatList = 7,
+        kOBrace = 10,
+        kCBrace,
+        kOParen,
+        kCParen,
+        kOBracket,
+        kCBracket,
+        kOAngle,
+        kCAngle,
+        kDot,
+        kComma,
+        kSemicolon,
+        kTemplate = 31,
+        kWord = 40,
+        kDword,
+        kFloat,
+        kDouble,
+        kChar,
+        kUchar,
+        kSword,
+        kSdword,
+        kVoid,
+        kLpstr,
+        kUnicode,
+        kCstring,
+        kArray,
     };
     bool have(size_t n) const { return size_t(end_ - p_) >= n; }
     uint16_t peek_id() const {

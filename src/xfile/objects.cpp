@@ -1,8 +1,8 @@
 // The COM-style objects of the file API over a parsed Document.
-#include "document.h"
-
 #include <cstdio>
 #include <new>
+
+#include "document.h"
 
 namespace vantor::xfile {
 
@@ -166,7 +166,9 @@ public:
     }
     HRESULT AddDataObject(IDirectXFileData*) override { return DXFILEERR_NOTDONEYET; }
     HRESULT AddDataReference(LPCSTR, const GUID*) override { return DXFILEERR_NOTDONEYET; }
-    HRESULT AddBinaryObject(LPCSTR, const GUID*, LPCSTR, LPVOID, DWORD) override { return DXFILEERR_NOTDONEYET; }
+    HRESULT AddBinaryObject(LPCSTR, const GUID*, LPCSTR, LPVOID, DWORD) override {
+        return DXFILEERR_NOTDONEYET;
+    }
 
 private:
     const Object& obj() const { return doc_->objects[index_]; }
@@ -198,7 +200,9 @@ public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return owner_->QueryInterface(riid, ppv); }
     ULONG AddRef() override { return owner_->AddRef(); }
     ULONG Release() override { return owner_->Release(); }
-    HRESULT GetStopPosition(HRESULT* phr, DWORD* off, DWORD* ln) override { return where_->report(phr, off, ln); }
+    HRESULT GetStopPosition(HRESULT* phr, DWORD* off, DWORD* ln) override {
+        return where_->report(phr, off, ln);
+    }
     HRESULT GetWarningCount(DWORD* count) override {
         if (!count) return E_POINTER;
         *count = where_->warnings;
@@ -270,12 +274,14 @@ public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IDirectXFile) return answer(static_cast<IDirectXFile*>(this), ppv);
+        if (riid == IID_IUnknown || riid == IID_IDirectXFile)
+            return answer(static_cast<IDirectXFile*>(this), ppv);
         if (riid == IID_IDirectXFileDiagnostics) return answer(&diagnostics_, ppv);
         return E_NOINTERFACE;
     }
 
-    HRESULT CreateEnumObject(LPVOID source, DXFILELOADOPTIONS options, IDirectXFileEnumObject** out) override {
+    HRESULT CreateEnumObject(LPVOID source, DXFILELOADOPTIONS options,
+                             IDirectXFileEnumObject** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
         if (!source) return E_POINTER;

@@ -5,9 +5,9 @@
 // they appear, members are filled in template order by counting values, values left over before
 // a child or '}' are counted as warnings and skipped, and a structure token arriving while values
 // are still due fails the object.
-#include "lexer.h"
-
 #include <algorithm>
+
+#include "lexer.h"
 
 namespace vantor::xfile {
 
@@ -15,39 +15,55 @@ namespace {
 
 constexpr uint32_t prim_size(Prim p) {
     switch (p) {
-    case Prim::Word:
-    case Prim::Sword: return 2;
-    case Prim::Dword:
-    case Prim::Sdword:
-    case Prim::Float: return 4;
-    case Prim::Double: return 8;
-    case Prim::Char:
-    case Prim::Uchar: return 1;
-    case Prim::String: return sizeof(char*);
-    case Prim::None: return 0;
+        case Prim::Word:
+        case Prim::Sword:
+            return 2;
+        case Prim::Dword:
+        case Prim::Sdword:
+        case Prim::Float:
+            return 4;
+        case Prim::Double:
+            return 8;
+        case Prim::Char:
+        case Prim::Uchar:
+            return 1;
+        case Prim::String:
+            return sizeof(char*);
+        case Prim::None:
+            return 0;
     }
     return 0;
 }
 
 constexpr bool prim_is_integer(Prim p) {
-    return p == Prim::Word || p == Prim::Sword || p == Prim::Dword || p == Prim::Sdword ||
-           p == Prim::Char || p == Prim::Uchar;
+    return p == Prim::Word || p == Prim::Sword || p == Prim::Dword || p == Prim::Sdword || p == Prim::Char ||
+           p == Prim::Uchar;
 }
 
 Prim prim_of(Kw kw) {
     switch (kw) {
-    case Kw::Word: return Prim::Word;
-    case Kw::Dword: return Prim::Dword;
-    case Kw::Float: return Prim::Float;
-    case Kw::Double: return Prim::Double;
-    case Kw::Char: return Prim::Char;
-    case Kw::Uchar: return Prim::Uchar;
-    case Kw::Sword: return Prim::Sword;
-    case Kw::Sdword: return Prim::Sdword;
-    case Kw::String:
-    case Kw::Cstring:
-    case Kw::Unicode: return Prim::String;
-    default: return Prim::None;
+        case Kw::Word:
+            return Prim::Word;
+        case Kw::Dword:
+            return Prim::Dword;
+        case Kw::Float:
+            return Prim::Float;
+        case Kw::Double:
+            return Prim::Double;
+        case Kw::Char:
+            return Prim::Char;
+        case Kw::Uchar:
+            return Prim::Uchar;
+        case Kw::Sword:
+            return Prim::Sword;
+        case Kw::Sdword:
+            return Prim::Sdword;
+        case Kw::String:
+        case Kw::Cstring:
+        case Kw::Unicode:
+            return Prim::String;
+        default:
+            return Prim::None;
     }
 }
 
@@ -122,7 +138,8 @@ private:
             array = true;
             tok = lx_.next();
         }
-        if (tok.kw == Kw::Binary || tok.kw == Kw::BinaryResource || tok.kw == Kw::Ulonglong || tok.kw == Kw::Void)
+        if (tok.kw == Kw::Binary || tok.kw == Kw::BinaryResource || tok.kw == Kw::Ulonglong ||
+            tok.kw == Kw::Void)
             fail(DXFILEERR_BADTYPE);
         m.prim = prim_of(tok.kw);
         if (m.prim == Prim::None) {
@@ -201,8 +218,10 @@ private:
             uint64_t count = 1;
             bool sized_by_member = false;
             for (const Dim& dim : m.dims) {
-                if (dim.by_member) sized_by_member = true;
-                else count *= dim.value;
+                if (dim.by_member)
+                    sized_by_member = true;
+                else
+                    count *= dim.value;
                 if (count > kMaxArrayElements) fail(DXFILEERR_BADARRAYSIZE);
             }
             uint64_t elem_size = m.type ? m.type->fixed_size : prim_size(m.prim);
@@ -211,13 +230,18 @@ private:
             if (m.type) t->depth = std::max(t->depth, m.type->depth + 1);
             Prim leaf = m.type ? m.type->flat : m.prim;
             uint64_t leaf_count = m.type ? m.type->flat_count : 1;
-            if (variable || leaf == Prim::None) flat_ok = false;
-            else if (flat == Prim::None) flat = leaf;
-            else if (leaf != flat) flat_ok = false;
+            if (variable || leaf == Prim::None)
+                flat_ok = false;
+            else if (flat == Prim::None)
+                flat = leaf;
+            else if (leaf != flat)
+                flat_ok = false;
             flat_count += count * leaf_count;
             if (!sized_by_member) min_values = std::min<uint64_t>(min_values + count * elem_min, 0xFFFFFFFF);
-            if (variable) t->has_variable = true;
-            else fixed += count * elem_size;
+            if (variable)
+                t->has_variable = true;
+            else
+                fixed += count * elem_size;
             if (fixed > 0x7FFFFFFF) fail(DXFILEERR_BADARRAYSIZE);
         }
         t->fixed_size = uint32_t(fixed);
@@ -231,7 +255,8 @@ private:
 
     // --- objects -----------------------------------------------------------------------------
 
-    uint32_t parse_object(const Token& type_token, uint32_t parent, const Template* parent_type, unsigned depth) {
+    uint32_t parse_object(const Token& type_token, uint32_t parent, const Template* parent_type,
+                          unsigned depth) {
         if (depth > kMaxDepth) fail(DXFILEERR_BADFILE);
         const Template* type = d_->templates.find(type_token.text);
         if (!type) fail(DXFILEERR_NOTEMPLATE);
@@ -257,24 +282,28 @@ private:
         for (;;) {
             tok = lx_.next();
             switch (tok.kind) {
-            case Tok::Semicolon:
-            case Tok::Comma: continue;
-            case Tok::CBrace: break;
-            case Tok::Name:
-                child_stack_.push_back(Child{ChildKind::Object, parse_object(tok, index, type, depth + 1)});
-                continue;
-            case Tok::OBrace:
-                if (type->restriction == Restriction::Closed) fail(DXFILEERR_PARSEERROR);
-                child_stack_.push_back(Child{ChildKind::Reference, parse_reference(index)});
-                continue;
-            case Tok::Integer:
-            case Tok::Float:
-            case Tok::String:
-            case Tok::IntList:
-            case Tok::FloatList:
-                d_->warnings += tok.kind == Tok::IntList || tok.kind == Tok::FloatList ? tok.u : 1;
-                continue;
-            default: fail(DXFILEERR_PARSEERROR);
+                case Tok::Semicolon:
+                case Tok::Comma:
+                    continue;
+                case Tok::CBrace:
+                    break;
+                case Tok::Name:
+                    child_stack_.push_back(
+                        Child{ChildKind::Object, parse_object(tok, index, type, depth + 1)});
+                    continue;
+                case Tok::OBrace:
+                    if (type->restriction == Restriction::Closed) fail(DXFILEERR_PARSEERROR);
+                    child_stack_.push_back(Child{ChildKind::Reference, parse_reference(index)});
+                    continue;
+                case Tok::Integer:
+                case Tok::Float:
+                case Tok::String:
+                case Tok::IntList:
+                case Tok::FloatList:
+                    d_->warnings += tok.kind == Tok::IntList || tok.kind == Tok::FloatList ? tok.u : 1;
+                    continue;
+                default:
+                    fail(DXFILEERR_PARSEERROR);
             }
             break;
         }
@@ -320,57 +349,58 @@ private:
         uint32_t last = 0;
         Got g;
         switch (p) {
-        case Prim::Float: {
-            if ((g = lx_.read_floats(d_->data.extend(n * 4), n)) != Got::Value) missing_value(g);
-            return 0;
-        }
-        case Prim::Dword:
-        case Prim::Sdword: {
-            uint8_t* at = d_->data.extend(n * 4);
-            if ((g = lx_.read_u32s(at, n)) != Got::Value) missing_value(g);
-            if (n) std::memcpy(&last, at + (n - 1) * 4, 4);
-            return last;
-        }
-        case Prim::Word:
-        case Prim::Sword: {
-            uint8_t* at = d_->data.extend(n * 2);
-            for (uint64_t i = 0; i < n; ++i) {
-                if ((g = lx_.read_u32(&last)) != Got::Value) missing_value(g);
-                uint16_t w = uint16_t(last);
-                std::memcpy(at + i * 2, &w, 2);
-                last = p == Prim::Word ? w : uint32_t(int32_t(int16_t(w)));
+            case Prim::Float: {
+                if ((g = lx_.read_floats(d_->data.extend(n * 4), n)) != Got::Value) missing_value(g);
+                return 0;
             }
-            return last;
-        }
-        case Prim::Char:
-        case Prim::Uchar: {
-            uint8_t* at = d_->data.extend(n);
-            for (uint64_t i = 0; i < n; ++i) {
-                if ((g = lx_.read_u32(&last)) != Got::Value) missing_value(g);
-                at[i] = uint8_t(last);
-                last = p == Prim::Uchar ? uint8_t(last) : uint32_t(int32_t(int8_t(last)));
+            case Prim::Dword:
+            case Prim::Sdword: {
+                uint8_t* at = d_->data.extend(n * 4);
+                if ((g = lx_.read_u32s(at, n)) != Got::Value) missing_value(g);
+                if (n) std::memcpy(&last, at + (n - 1) * 4, 4);
+                return last;
             }
-            return last;
-        }
-        case Prim::Double: {
-            uint8_t* at = d_->data.extend(n * 8);
-            for (uint64_t i = 0; i < n; ++i) {
-                double v;
-                if ((g = lx_.read_double(&v)) != Got::Value) missing_value(g);
-                std::memcpy(at + i * 8, &v, 8);
+            case Prim::Word:
+            case Prim::Sword: {
+                uint8_t* at = d_->data.extend(n * 2);
+                for (uint64_t i = 0; i < n; ++i) {
+                    if ((g = lx_.read_u32(&last)) != Got::Value) missing_value(g);
+                    uint16_t w = uint16_t(last);
+                    std::memcpy(at + i * 2, &w, 2);
+                    last = p == Prim::Word ? w : uint32_t(int32_t(int16_t(w)));
+                }
+                return last;
             }
-            return 0;
-        }
-        case Prim::String: {
-            uint8_t* at = d_->data.extend(n * sizeof(char*));
-            for (uint64_t i = 0; i < n; ++i) {
-                char* s;
-                if ((g = lx_.read_string(&s)) != Got::Value) missing_value(g);
-                std::memcpy(at + i * sizeof(char*), &s, sizeof(char*));
+            case Prim::Char:
+            case Prim::Uchar: {
+                uint8_t* at = d_->data.extend(n);
+                for (uint64_t i = 0; i < n; ++i) {
+                    if ((g = lx_.read_u32(&last)) != Got::Value) missing_value(g);
+                    at[i] = uint8_t(last);
+                    last = p == Prim::Uchar ? uint8_t(last) : uint32_t(int32_t(int8_t(last)));
+                }
+                return last;
             }
-            return 0;
-        }
-        case Prim::None: break;
+            case Prim::Double: {
+                uint8_t* at = d_->data.extend(n * 8);
+                for (uint64_t i = 0; i < n; ++i) {
+                    double v;
+                    if ((g = lx_.read_double(&v)) != Got::Value) missing_value(g);
+                    std::memcpy(at + i * 8, &v, 8);
+                }
+                return 0;
+            }
+            case Prim::String: {
+                uint8_t* at = d_->data.extend(n * sizeof(char*));
+                for (uint64_t i = 0; i < n; ++i) {
+                    char* s;
+                    if ((g = lx_.read_string(&s)) != Got::Value) missing_value(g);
+                    std::memcpy(at + i * sizeof(char*), &s, sizeof(char*));
+                }
+                return 0;
+            }
+            case Prim::None:
+                break;
         }
         return 0;
     }
@@ -391,8 +421,10 @@ private:
         for (size_t i = 0; i < t.members.size(); ++i) {
             const Member& m = t.members[i];
             if (m.dims.empty()) {
-                if (m.type) fill(*m.type);
-                else values[i] = read_values(m.prim, 1);
+                if (m.type)
+                    fill(*m.type);
+                else
+                    values[i] = read_values(m.prim, 1);
                 continue;
             }
             uint64_t count = 1;
@@ -450,7 +482,8 @@ void parse(Document* doc, const Header& h, size_t start, bool objects_allowed) {
         doc->error = e.hr;
         doc->error_offset = uint32_t(std::min<size_t>(e.offset, 0xFFFFFFFF));
         if (h.format == Header::Text) {
-            doc->error_line = 1 + uint32_t(std::count(begin, begin + std::min(e.offset, doc->source.size()), '\n'));
+            doc->error_line =
+                1 + uint32_t(std::count(begin, begin + std::min(e.offset, doc->source.size()), '\n'));
         }
     } catch (const std::bad_alloc&) {
         doc->error = E_OUTOFMEMORY;

@@ -1,9 +1,9 @@
 // Walks a file through the public API and counts what a mesh loader would use.
 #include <vantor/xfile_summary.h>
 
-#include "document.h"
-
 #include <cstdio>
+
+#include "document.h"
 
 namespace vantor::xfile {
 
@@ -19,8 +19,9 @@ struct Held {  // releases an interface pointer at scope end
 
 std::string guid_text(const GUID& g) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
-                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2,
+                  g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                  g.Data4[7]);
     return buf;
 }
 
@@ -98,7 +99,8 @@ struct Walker {
                 continue;
             }
             Held<IDirectXFileDataReference> ref;
-            if (SUCCEEDED(child.p->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(&ref.p)))) {
+            if (SUCCEEDED(child.p->QueryInterface(IID_IDirectXFileDataReference,
+                                                  reinterpret_cast<void**>(&ref.p)))) {
                 ++s->references;
                 Held<IDirectXFileData> target;
                 HRESULT hr = ref.p->Resolve(&target.p);
@@ -128,14 +130,44 @@ const char* standard_template_name(const GUID& type) {
     static const auto* names = [] {
         auto* v = new std::vector<std::pair<GUID, std::string>>;
         const TemplateSet& set = standard_templates();
-        for (const char* n : {"Header", "Vector", "Coords2d", "Quaternion", "Matrix4x4", "ColorRGBA", "ColorRGB",
-                              "IndexedColor", "Boolean", "Boolean2d", "TextureFilename", "Material", "MeshFace",
-                              "MeshFaceWraps", "MeshTextureCoords", "MeshMaterialList", "MeshNormals",
-                              "MeshVertexColors", "Mesh", "FrameTransformMatrix", "Frame", "FloatKeys",
-                              "TimedFloatKeys", "AnimationKey", "AnimationOptions", "Animation", "AnimationSet",
-                              "AnimTicksPerSecond", "XSkinMeshHeader", "SkinWeights", "VertexDuplicationIndices",
-                              "VertexElement", "DeclData", "FVFData", "EffectParamFloats", "EffectParamString",
-                              "EffectParamDWord", "EffectInstance"})
+        for (const char* n : {"Header",
+                              "Vector",
+                              "Coords2d",
+                              "Quaternion",
+                              "Matrix4x4",
+                              "ColorRGBA",
+                              "ColorRGB",
+                              "IndexedColor",
+                              "Boolean",
+                              "Boolean2d",
+                              "TextureFilename",
+                              "Material",
+                              "MeshFace",
+                              "MeshFaceWraps",
+                              "MeshTextureCoords",
+                              "MeshMaterialList",
+                              "MeshNormals",
+                              "MeshVertexColors",
+                              "Mesh",
+                              "FrameTransformMatrix",
+                              "Frame",
+                              "FloatKeys",
+                              "TimedFloatKeys",
+                              "AnimationKey",
+                              "AnimationOptions",
+                              "Animation",
+                              "AnimationSet",
+                              "AnimTicksPerSecond",
+                              "XSkinMeshHeader",
+                              "SkinWeights",
+                              "VertexDuplicationIndices",
+                              "VertexElement",
+                              "DeclData",
+                              "FVFData",
+                              "EffectParamFloats",
+                              "EffectParamString",
+                              "EffectParamDWord",
+                              "EffectInstance"})
             if (const Template* t = set.find_exact(n)) v->emplace_back(t->guid, t->name);
         return v;
     }();
@@ -148,7 +180,8 @@ Summary summarize(const char* path) {
     Summary s;
     Held<IDirectXFile> file;
     if (FAILED(s.result = DirectXFileCreate(&file.p))) return s;
-    if (FAILED(s.result = file.p->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES), D3DRM_XTEMPLATE_BYTES)))
+    if (FAILED(s.result = file.p->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES),
+                                                    D3DRM_XTEMPLATE_BYTES)))
         return s;
     Held<IDirectXFileEnumObject> objects;
     s.result = file.p->CreateEnumObject(const_cast<char*>(path), DXFILELOAD_FROMFILE, &objects.p);

@@ -38,8 +38,8 @@ inline void walk(IDirectXFileData* d, int depth) {
     touch(data, size);
     const GUID* type = nullptr;
     if (FAILED(d->GetType(&type)) || !type) __builtin_trap();
-    static const char* const kMembers[] = {"nVertices", "faces", "nFaces", "filename", "weights", "matrixOffset",
-                                           "keys", "faceNormals", "nothing"};
+    static const char* const kMembers[] = {"nVertices",    "faces", "nFaces",      "filename", "weights",
+                                           "matrixOffset", "keys",  "faceNormals", "nothing"};
     for (const char* m : kMembers) {
         DWORD n = 0;
         void* p = nullptr;
@@ -60,7 +60,8 @@ inline void walk(IDirectXFileData* d, int depth) {
             if (depth > 300) __builtin_trap();  // nesting is capped by the reader
             walk(cd, depth + 1);
             cd->Release();
-        } else if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(&ref)))) {
+        } else if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileDataReference,
+                                                   reinterpret_cast<void**>(&ref)))) {
             IDirectXFileData* target = nullptr;
             if (SUCCEEDED(ref->Resolve(&target))) {
                 DWORD n;

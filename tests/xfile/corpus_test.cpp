@@ -1,14 +1,13 @@
 // Every `.x` sample of Debian's assimp-testmodels, read through the file API and through
 // libassimp: top-level objects, mesh counts, materials, texture names and references must match
 // the known values, and the counts must agree with the second reader.
+#include <assimp/scene.h>
 #include <vantor/xfile_summary.h>
 
 #include <assimp/Importer.hpp>
-#include <assimp/scene.h>
+#include <cmath>
 
 #include "xfile_support.h"
-
-#include <cmath>
 
 namespace {
 
@@ -26,28 +25,102 @@ struct Sample {
 const std::string kKv = "{26E6B1C3-3D4D-4A1D-A437-B33668FFA1C2}";  // the exporters' KeyValuePair
 
 const Sample kSamples[] = {
-    {"X/test_cube_text.x", {"AnimTicksPerSecond", "Material Material", "Frame Root"}, 1, 24, 12, 36, 2, 1, 1, {488}, {}},
-    {"X/test_cube_binary.x", {"AnimTicksPerSecond", "Material Material", "Frame Root"}, 1, 24, 12, 36, 2, 1, 1, {488}, {}},
-    {"X/test_cube_compressed.x", {"AnimTicksPerSecond", "Material Material", "Frame Root"}, 1, 24, 12, 36, 2, 1, 1,
-     {488}, {}},
-    {"X/fromtruespace_bin32.x", {"Header", "Frame FeedTheDinoGPU-0"}, 1, 4132, 6656, 19968, 1, 1, 0, {156088}, {}},
+    {"X/test_cube_text.x",
+     {"AnimTicksPerSecond", "Material Material", "Frame Root"},
+     1,
+     24,
+     12,
+     36,
+     2,
+     1,
+     1,
+     {488},
+     {}},
+    {"X/test_cube_binary.x",
+     {"AnimTicksPerSecond", "Material Material", "Frame Root"},
+     1,
+     24,
+     12,
+     36,
+     2,
+     1,
+     1,
+     {488},
+     {}},
+    {"X/test_cube_compressed.x",
+     {"AnimTicksPerSecond", "Material Material", "Frame Root"},
+     1,
+     24,
+     12,
+     36,
+     2,
+     1,
+     1,
+     {488},
+     {}},
+    {"X/fromtruespace_bin32.x",
+     {"Header", "Frame FeedTheDinoGPU-0"},
+     1,
+     4132,
+     6656,
+     19968,
+     1,
+     1,
+     0,
+     {156088},
+     {}},
     {"X/test.x", {"Frame pCube1"}, 1, 24, 12, 36, 1, 1, 0, {488}, {".\\test.png"}},
     {"X/TestFormatDetection", {"Frame pCube1"}, 1, 24, 12, 36, 1, 1, 0, {488}, {".\\test.png"}},
-    {"X/kwxport_test_cubewithvcolors.x", {kKv, kKv, kKv, kKv, "Frame Box01"}, 1, 24, 12, 36, 1, 3, 0, {488},
+    {"X/kwxport_test_cubewithvcolors.x",
+     {kKv, kKv, kKv, kKv, "Frame Box01"},
+     1,
+     24,
+     12,
+     36,
+     1,
+     3,
+     0,
+     {488},
      {"C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\bottom.tga",
       "C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\top.tga",
       "C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\updown.tga"}},
     {"X/anim_test.x",
-     {"AnimTicksPerSecond", "Frame pCylinder1", "Frame joint1", "Frame ikHandle1", "AnimationSet cylinder_test"},
-     1, 1720, 840, 2520, 4, 1, 4, {34088}, {""}},
+     {"AnimTicksPerSecond", "Frame pCylinder1", "Frame joint1", "Frame ikHandle1",
+      "AnimationSet cylinder_test"},
+     1,
+     1720,
+     840,
+     2520,
+     4,
+     1,
+     4,
+     {34088},
+     {""}},
     {"X/BCN_Epileptic.X",
      {kKv, kKv, kKv, kKv, "Frame Torso", "Frame B_Root_Pelvis_L", "Frame Head", "Frame Legs",
       "AnimTicksPerSecond fps", "AnimationSet Epileptisch"},
-     3, 3014, 5126, 15378, 57, 0, 57, {45504, 46936, 25768}, {}},
+     3,
+     3014,
+     5126,
+     15378,
+     57,
+     0,
+     57,
+     {45504, 46936, 25768},
+     {}},
     {"X/Testwuson.X",
      {kKv, kKv, kKv, kKv, "Frame Wuson", "Frame Root", "AnimTicksPerSecond fps", "AnimationSet Wuson_Run",
-      "AnimTicksPerSecond fps", "AnimationSet Wuson_Walk", "AnimTicksPerSecond fps", "AnimationSet Wuson_Bind"},
-     1, 3205, 3732, 11196, 39, 0, 117, {98180}, {}},
+      "AnimTicksPerSecond fps", "AnimationSet Wuson_Walk", "AnimTicksPerSecond fps",
+      "AnimationSet Wuson_Bind"},
+     1,
+     3205,
+     3732,
+     11196,
+     39,
+     0,
+     117,
+     {98180},
+     {}},
     // One flipped byte: zlib inflates it without complaint, but 3 bytes short of the declared size.
     {"X/OV_GetNextToken", {}, 0, 0, 0, 0, 0, 0, 0, {}, {}, DXFILEERR_BADFILE},
     {"invalid/empty.x", {}, 0, 0, 0, 0, 0, 0, 0, {}, {}, DXFILEERR_BADFILETYPE},
@@ -66,7 +139,8 @@ TEST_P(Samples, MatchKnownCountsAndAssimp) {
         EXPECT_EQ(assimp.ReadFile(path, 0), nullptr) << "assimp refuses it too";
         return;
     }
-    ASSERT_EQ(got.result, DXFILEERR_NOMOREOBJECTS) << DXFileResultName(got.result) << " at byte " << got.offset;
+    ASSERT_EQ(got.result, DXFILEERR_NOMOREOBJECTS)
+        << DXFileResultName(got.result) << " at byte " << got.offset;
     EXPECT_EQ(got.top_level, s.top_level);
     uint32_t vertices = 0, faces = 0, indices = 0, materials = 0;
     std::vector<uint32_t> bytes;
@@ -138,7 +212,8 @@ bool same_to_six_decimals(const std::string& a, const std::string& b) {
         std::memcpy(&x, a.data() + i, 4);
         std::memcpy(&y, b.data() + i, 4);
         // Whole numbers read as floats are denormals: they must match exactly.
-        if (!std::isnormal(x) || !std::isnormal(y) || std::fabs(x - y) > 1e-6f + 1e-6f * std::fabs(x)) return false;
+        if (!std::isnormal(x) || !std::isnormal(y) || std::fabs(x - y) > 1e-6f + 1e-6f * std::fabs(x))
+            return false;
     }
     return a.size() % 4 == 0 || a.compare(a.size() / 4 * 4, std::string::npos, b, a.size() / 4 * 4) == 0;
 }

@@ -1,10 +1,10 @@
 // The reading rules the samples do not cover, on hand-made files: numbers and strings, lenient
 // separators, templates, binary lists, MSZIP blocks, references, the object API, and malformed
 // input with the result code it must get.
-#include "xfile_support.h"
-
 #include <cmath>
 #include <limits>
+
+#include "xfile_support.h"
 
 namespace {
 
@@ -64,14 +64,16 @@ const ValueCase kValues[] = {
     {"msvc specials", kText + "Vector { 1.#QNAN0; -1.#IND00; -1.#INF00; }", TID_D3DRMVector,
      Block().f32(kNaN).f32(kNaN).f32(-kInf).s},
     {"integers for floats", kText + "Coords2d { 1, 2 }", TID_D3DRMCoords2d, Block().f32(1).f32(2).s},
-    {"whole float for a dword", kText + "AnimTicksPerSecond { 24.0; }", TID_D3DRMAnimTicksPerSecond, Block().u32(24).s},
+    {"whole float for a dword", kText + "AnimTicksPerSecond { 24.0; }", TID_D3DRMAnimTicksPerSecond,
+     Block().u32(24).s},
     {"words narrowed", kText + "XSkinMeshHeader { 4; 3; 65537; }", TID_D3DRMXSkinMeshHeader,
      Block().u16(4).u16(3).u16(1).s},
     {"comments beside a string", kText + "# one\n// two\nTextureFilename { \"a//b#c\"; } // three\n",
      TID_D3DRMTextureFilename, Block().str("a//b#c").s},
     {"escapes", kText + R"(TextureFilename { "C:\\dir\"q\x"; })", TID_D3DRMTextureFilename,
      Block().str("C:\\dir\"q\\x").s},
-    {"miscased template name", kText + "TextureFileName { \"t.png\"; }", TID_D3DRMTextureFilename, Block().str("t.png").s},
+    {"miscased template name", kText + "TextureFileName { \"t.png\"; }", TID_D3DRMTextureFilename,
+     Block().str("t.png").s},
     {"template without GUID takes the known one",
      kText + "template Vector { FLOAT x; FLOAT y; FLOAT z; }\nVector { 1; 2; 3; }", TID_D3DRMVector,
      Block().f32(1).f32(2).f32(3).s},
@@ -80,8 +82,9 @@ const ValueCase kValues[] = {
              "Coords2d { 1; 2; 3; }",
      TID_D3DRMCoords2d, Block().f32(1).f32(2).u32(3).s},
     {"array sized by a member, two dimensions",
-     kText + "template Poly { <11111111-2222-3333-4444-555555555555> DWORD n; array WORD idx[n][2]; FLOAT w; }\n"
-             "Poly { 2; 1, 2, 3, 4; 0.5; }",
+     kText +
+         "template Poly { <11111111-2222-3333-4444-555555555555> DWORD n; array WORD idx[n][2]; FLOAT w; }\n"
+         "Poly { 2; 1, 2, 3, 4; 0.5; }",
      GUID{0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}},
      Block().u32(2).u16(1).u16(2).u16(3).u16(4).f32(0.5f).s},
     {"double member",
@@ -98,9 +101,11 @@ const ValueCase kValues[] = {
      Bin().name("IndexedColor").open().id(3).u32(7).ints({1, 0, 0, 1}).close().s, GUID{},
      Block().u32(7).f32(1).f32(0).f32(0).f32(1).s},
     {"binary: string with a 2-byte terminator",
-     Bin().name("TextureFilename").open().str("a.png", 2).close().s, TID_D3DRMTextureFilename, Block().str("a.png").s},
+     Bin().name("TextureFilename").open().str("a.png", 2).close().s, TID_D3DRMTextureFilename,
+     Block().str("a.png").s},
     {"binary: string with a 4-byte terminator",
-     Bin().name("TextureFilename").open().str("a.png", 4).close().s, TID_D3DRMTextureFilename, Block().str("a.png").s},
+     Bin().name("TextureFilename").open().str("a.png", 4).close().s, TID_D3DRMTextureFilename,
+     Block().str("a.png").s},
     {"binary: names and strings padded with NULs",
      Bin().name(std::string("Frame\0\0", 7)).name("F").open().close().s, TID_D3DRMFrame, ""},
 };
@@ -121,16 +126,37 @@ INSTANTIATE_TEST_SUITE_P(Rules, Values, testing::ValuesIn(kValues));
 // One mesh written the strict way and the ways exporters actually write it.
 TEST(Separators, EveryStyleGivesTheSameMeshBlock) {
     const std::string kStyles[] = {
-        "Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 4;0,1,2,3;; }",   // documented
-        "Mesh m { 4; 0;0;0, 1;0;0, 1;1;0, 0;1;0; 2; 3;0,1,2, 4;0,1,2,3 }",         // no final ';'
+        "Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 4;0,1,2,3;; }",           // documented
+        "Mesh m { 4; 0;0;0, 1;0;0, 1;1;0, 0;1;0; 2; 3;0,1,2, 4;0,1,2,3 }",                  // no final ';'
         "Mesh m { 4;; 0;;0;0;;, 1;0;0;;,, 1;1;0;; 0;1;0;;; 2;; 3;0,1,2;;, 4;0,1,2,3;;; }",  // doubled
-        "Mesh m { 4, 0,0,0, 1,0,0, 1,1,0, 0,1,0, 2, 3,0,1,2, 4,0,1,2,3, }",        // commas only
-        "Mesh m { 4 0 0 0 1 0 0 1 1 0 0 1 0 2 3 0 1 2 4 0 1 2 3 }",                // blanks only
+        "Mesh m { 4, 0,0,0, 1,0,0, 1,1,0, 0,1,0, 2, 3,0,1,2, 4,0,1,2,3, }",                 // commas only
+        "Mesh m { 4 0 0 0 1 0 0 1 1 0 0 1 0 2 3 0 1 2 4 0 1 2 3 }",                         // blanks only
     };
     const std::string want = Block()
-                                 .u32(4).f32(0).f32(0).f32(0).f32(1).f32(0).f32(0).f32(1).f32(1).f32(0)
-                                 .f32(0).f32(1).f32(0).u32(2).u32(3).u32(0).u32(1).u32(2).u32(4).u32(0)
-                                 .u32(1).u32(2).u32(3).s;
+                                 .u32(4)
+                                 .f32(0)
+                                 .f32(0)
+                                 .f32(0)
+                                 .f32(1)
+                                 .f32(0)
+                                 .f32(0)
+                                 .f32(1)
+                                 .f32(1)
+                                 .f32(0)
+                                 .f32(0)
+                                 .f32(1)
+                                 .f32(0)
+                                 .u32(2)
+                                 .u32(3)
+                                 .u32(0)
+                                 .u32(1)
+                                 .u32(2)
+                                 .u32(4)
+                                 .u32(0)
+                                 .u32(1)
+                                 .u32(2)
+                                 .u32(3)
+                                 .s;
     for (const std::string& style : kStyles) EXPECT_EQ(first_object(kText + style).block, want) << style;
 }
 
@@ -173,18 +199,21 @@ struct ReferenceCase {
 
 const ReferenceCase kReferences[] = {
     {"by GUID",
-     kText + "Material A { <AAAAAAAA-0000-0000-0000-000000000001> " + kMaterial + " }\nMaterial B { " + kMaterial +
-         " }\nFrame F { { <AAAAAAAA-0000-0000-0000-000000000001> } }",
+     kText + "Material A { <AAAAAAAA-0000-0000-0000-000000000001> " + kMaterial + " }\nMaterial B { " +
+         kMaterial + " }\nFrame F { { <AAAAAAAA-0000-0000-0000-000000000001> } }",
      S_OK, "A", TID_D3DRMMaterial},
     {"nearest earlier of two with one name",
      kText + "Material M { " + kMaterial + " }\nFrame M { }\nFrame F { { M } }", S_OK, "M", TID_D3DRMFrame},
     {"the parent's allowed type first",
-     kText + "Material M { " + kMaterial + " }\nFrame M { }\nMesh X { 1; 0;0;0;; 1; 3;0,0,0;; "
-             "MeshMaterialList { 1; 1; 0;; { M } } }",
+     kText + "Material M { " + kMaterial +
+         " }\nFrame M { }\nMesh X { 1; 0;0;0;; 1; 3;0,0,0;; "
+         "MeshMaterialList { 1; 1; 0;; { M } } }",
      S_OK, "M", TID_D3DRMMaterial},
-    {"a frame and its mesh share a name", kText + "Frame Cube { Mesh Cube { 1; 0;0;0;; 1; 3;0,0,0;; } }\nFrame F { { Cube } }",
-     S_OK, "Cube", TID_D3DRMMesh},
-    {"a later object when none is earlier", kText + "Frame F { { Later } }\nFrame Later { }", S_OK, "Later", TID_D3DRMFrame},
+    {"a frame and its mesh share a name",
+     kText + "Frame Cube { Mesh Cube { 1; 0;0;0;; 1; 3;0,0,0;; } }\nFrame F { { Cube } }", S_OK, "Cube",
+     TID_D3DRMMesh},
+    {"a later object when none is earlier", kText + "Frame F { { Later } }\nFrame Later { }", S_OK, "Later",
+     TID_D3DRMFrame},
     {"dangling", kText + "Frame F { { Nowhere } }", DXFILEERR_NOTFOUND, "", GUID{}},
     {"to its own container", kText + "Frame A { Frame B { { A } } }", DXFILEERR_NOTFOUND, "", GUID{}},
 };
@@ -196,7 +225,9 @@ bool find_reference(IDirectXFileData* d, Ptr<IDirectXFileDataReference>* out) {
     Ptr<IDirectXFileObject> child;
     while (d->GetNextObject(child.out()) == S_OK) {
         Ptr<IDirectXFileData> cd;
-        if (child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(out->out())) == S_OK) return true;
+        if (child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(out->out())) ==
+            S_OK)
+            return true;
         if (child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(cd.out())) == S_OK &&
             find_reference(cd.p, out))
             return true;
@@ -234,8 +265,9 @@ INSTANTIATE_TEST_SUITE_P(Rules, References, testing::ValuesIn(kReferences));
 // --- the object API ------------------------------------------------------------------------------
 
 TEST(Objects, MembersNamesInterfacesAndLifetime) {
-    const std::string file = kText + "Mesh Quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 1; 4;0,1,2,3;; "
-                                     "MeshMaterialList { 1; 1; 0;; { Quad } } }";
+    const std::string file = kText +
+                             "Mesh Quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 1; 4;0,1,2,3;; "
+                             "MeshMaterialList { 1; 1; 0;; { Quad } } }";
     Ptr<IDirectXFileData> mesh;
     {
         auto f = file_api();
@@ -264,10 +296,12 @@ TEST(Objects, MembersNamesInterfacesAndLifetime) {
     EXPECT_EQ(len, 5u);
 
     Ptr<IDirectXFileDataReference> not_a_reference;
-    EXPECT_EQ(mesh->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(not_a_reference.out())),
-              E_NOINTERFACE);
+    EXPECT_EQ(
+        mesh->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(not_a_reference.out())),
+        E_NOINTERFACE);
     Ptr<IDirectXFileBinary> not_binary;
-    EXPECT_EQ(mesh->QueryInterface(IID_IDirectXFileBinary, reinterpret_cast<void**>(not_binary.out())), E_NOINTERFACE);
+    EXPECT_EQ(mesh->QueryInterface(IID_IDirectXFileBinary, reinterpret_cast<void**>(not_binary.out())),
+              E_NOINTERFACE);
 
     Ptr<IDirectXFileObject> list;
     ASSERT_EQ(mesh->GetNextObject(list.out()), S_OK);
@@ -278,7 +312,8 @@ TEST(Objects, MembersNamesInterfacesAndLifetime) {
     Ptr<IDirectXFileObject> ref_object;
     ASSERT_EQ(list_data->GetNextObject(ref_object.out()), S_OK);
     Ptr<IDirectXFileData> not_data;
-    EXPECT_EQ(ref_object->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(not_data.out())), E_NOINTERFACE);
+    EXPECT_EQ(ref_object->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(not_data.out())),
+              E_NOINTERFACE);
     EXPECT_EQ(name_of(ref_object.p), "Quad");
     EXPECT_EQ(list_data->AddDataReference("x", nullptr), DXFILEERR_NOTDONEYET);
 }
@@ -299,9 +334,9 @@ TEST(Objects, TemplatesMustBeRegistered) {
 struct BadCase {
     const char* what;
     std::string file;
-    HRESULT open;            // CreateEnumObject's result
-    size_t objects_before;   // top-level objects read before the error
-    HRESULT end;             // what GetNextDataObject answers then
+    HRESULT open;           // CreateEnumObject's result
+    size_t objects_before;  // top-level objects read before the error
+    HRESULT end;            // what GetNextDataObject answers then
 };
 
 std::string nested(int depth) {
@@ -336,8 +371,8 @@ std::string compressed(uint32_t declared, std::vector<std::string> blocks) {
 
 std::string block(uint16_t raw, const std::string& packed) {
     uint16_t size = uint16_t(packed.size());
-    return std::string(reinterpret_cast<const char*>(&raw), 2) + std::string(reinterpret_cast<const char*>(&size), 2) +
-           packed;
+    return std::string(reinterpret_cast<const char*>(&raw), 2) +
+           std::string(reinterpret_cast<const char*>(&size), 2) + packed;
 }
 
 const BadCase kBad[] = {
@@ -356,23 +391,29 @@ const BadCase kBad[] = {
     {"too few values", kText + "AnimTicksPerSecond { }", S_OK, 0, DXFILEERR_PARSEERROR},
     {"unterminated string", kText + "TextureFilename { \"abc", S_OK, 0, DXFILEERR_PARSEERROR},
     {"unbalanced braces", kText + "Frame A { }\nFrame B { Frame C { }", S_OK, 1, DXFILEERR_PARSEERROR},
-    {"restricted template refuses a child", kText + "AnimationSet { Frame { } }", S_OK, 0, DXFILEERR_PARSEERROR},
-    {"closed template refuses a child", kText + "Vector { 1; 2; 3; Frame { } }", S_OK, 0, DXFILEERR_PARSEERROR},
-    {"dim names a missing member", kText + "template T { <10000000-0000-0000-0000-000000000001> array DWORD a[n]; }",
-     S_OK, 0, DXFILEERR_PARSEERROR},
+    {"restricted template refuses a child", kText + "AnimationSet { Frame { } }", S_OK, 0,
+     DXFILEERR_PARSEERROR},
+    {"closed template refuses a child", kText + "Vector { 1; 2; 3; Frame { } }", S_OK, 0,
+     DXFILEERR_PARSEERROR},
+    {"dim names a missing member",
+     kText + "template T { <10000000-0000-0000-0000-000000000001> array DWORD a[n]; }", S_OK, 0,
+     DXFILEERR_PARSEERROR},
     {"nesting 256 levels is fine", nested(256), S_OK, 1, DXFILEERR_NOMOREOBJECTS},
     {"nesting 257 levels", nested(257), S_OK, 0, DXFILEERR_BADFILE},
     {"template nesting past 256", template_chain(300), S_OK, 0, DXFILEERR_BADFILE},
     {"binary: unknown token", Bin().name("Frame").open().id(0x6C61).close().s, S_OK, 0, DXFILEERR_PARSEERROR},
-    {"binary: list past the end", Bin().name("Vector").open().id(7).u32(0xFFFFFFFF).s, S_OK, 0, DXFILEERR_BADARRAYSIZE},
+    {"binary: list past the end", Bin().name("Vector").open().id(7).u32(0xFFFFFFFF).s, S_OK, 0,
+     DXFILEERR_BADARRAYSIZE},
     {"binary: name past the end", Bin().id(1).u32(100).s + "Fra", S_OK, 0, DXFILEERR_PARSEERROR},
-    {"binary: vertex count 0xFFFFFFFF", cube_binary_with_vertex_count(0xFFFFFFFF), S_OK, 2, DXFILEERR_BADARRAYSIZE},
+    {"binary: vertex count 0xFFFFFFFF", cube_binary_with_vertex_count(0xFFFFFFFF), S_OK, 2,
+     DXFILEERR_BADARRAYSIZE},
     {"mszip: no blocks but a size", compressed(100, {}), DXFILEERR_BADFILE, 0, 0},
     {"mszip: block over 32 KiB", compressed(32785, {block(32769, "CK\x03\x00")}), DXFILEERR_BADFILE, 0, 0},
     {"mszip: missing CK", compressed(17, {block(1, "XY\x03\x00")}), DXFILEERR_BADFILE, 0, 0},
     {"mszip: garbage deflate", compressed(20, {block(4, "CK\xff\xff\xff\xff")}), DXFILEERR_BADFILE, 0, 0},
     {"mszip: claims over 1 GiB", compressed(0x50000000, {}), DXFILEERR_BADFILE, 0, 0},
-    {"mszip: size field disagrees", mszip(kText + "Frame F { }", 100).replace(16, 1, "\x01"), DXFILEERR_BADFILE, 0, 0},
+    {"mszip: size field disagrees", mszip(kText + "Frame F { }", 100).replace(16, 1, "\x01"),
+     DXFILEERR_BADFILE, 0, 0},
     {"mszip: truncated block", mszip(kText + "Frame F { }", 100).substr(0, 30), DXFILEERR_BADFILE, 0, 0},
 };
 

@@ -2,9 +2,8 @@
 // enumeration yields, and write binary and MSZIP files by hand.
 #pragma once
 
-#include <vantor/dxfile.h>
-
 #include <gtest/gtest.h>
+#include <vantor/dxfile.h>
 #include <zlib.h>
 
 #include <fstream>
@@ -37,7 +36,8 @@ inline Ptr<IDirectXFile> file_api(bool templates = true) {
     Ptr<IDirectXFile> f;
     EXPECT_EQ(DirectXFileCreate(f.out()), S_OK);
     if (templates)
-        EXPECT_EQ(f->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES), D3DRM_XTEMPLATE_BYTES), S_OK);
+        EXPECT_EQ(f->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES), D3DRM_XTEMPLATE_BYTES),
+                  S_OK);
     return f;
 }
 
@@ -73,7 +73,8 @@ struct Flat {
 };
 
 inline bool first_member_is_string(const GUID& t) {
-    static const GUID kKeyValuePair = {0x26E6B1C3, 0x3D4D, 0x4A1D, {0xA4, 0x37, 0xB3, 0x36, 0x68, 0xFF, 0xA1, 0xC2}};
+    static const GUID kKeyValuePair = {
+        0x26E6B1C3, 0x3D4D, 0x4A1D, {0xA4, 0x37, 0xB3, 0x36, 0x68, 0xFF, 0xA1, 0xC2}};
     return t == TID_D3DRMTextureFilename || t == TID_D3DRMSkinWeights || t == kKeyValuePair;
 }
 
@@ -139,7 +140,8 @@ struct Bin {
     Bin& floats(std::vector<double> v, bool wide) {
         id(7).u32(uint32_t(v.size()));
         for (double x : v) {
-            if (wide) raw(&x, 8);
+            if (wide)
+                raw(&x, 8);
             else {
                 float f = float(x);
                 raw(&f, 4);
@@ -147,7 +149,9 @@ struct Bin {
         }
         return *this;
     }
-    Bin& guid(const GUID& g) { return id(5).raw(&g.Data1, 4).raw(&g.Data2, 2).raw(&g.Data3, 2).raw(g.Data4, 8); }
+    Bin& guid(const GUID& g) {
+        return id(5).raw(&g.Data1, 4).raw(&g.Data2, 2).raw(&g.Data3, 2).raw(g.Data4, 8);
+    }
     Bin& open() { return id(10); }
     Bin& close() { return id(11); }
 };

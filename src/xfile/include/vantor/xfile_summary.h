@@ -22,13 +22,13 @@ struct MeshCounts {
 };
 
 struct Summary {
-    HRESULT result = S_OK;      // DXFILEERR_NOMOREOBJECTS after a clean read, or why it stopped
-    DWORD offset = 0, line = 0; // where it stopped (IDirectXFileDiagnostics)
+    HRESULT result = S_OK;               // DXFILEERR_NOMOREOBJECTS after a clean read, or why it stopped
+    DWORD offset = 0, line = 0;          // where it stopped (IDirectXFileDiagnostics)
     std::vector<std::string> top_level;  // "Type name" of each top-level data object
     std::vector<MeshCounts> meshes;
-    std::vector<std::string> textures;   // TextureFilename strings, in file order
+    std::vector<std::string> textures;  // TextureFilename strings, in file order
     uint32_t objects = 0, references = 0, unresolved = 0, frames = 0, materials = 0;
-    std::string tree;                    // one line per object: depth, type, name, size, children
+    std::string tree;  // one line per object: depth, type, name, size, children
 };
 
 // Registers the standard templates, reads `path` and walks every object.
