@@ -214,6 +214,7 @@ const ReferenceCase kReferences[] = {
      TID_D3DRMMesh},
     {"a later object when none is earlier", kText + "Frame F { { Later } }\nFrame Later { }", S_OK, "Later",
      TID_D3DRMFrame},
+    {"two frames naming each other", kText + "Frame A { { B } }\nFrame B { { A } }", S_OK, "B", TID_D3DRMFrame},
     {"dangling", kText + "Frame F { { Nowhere } }", DXFILEERR_NOTFOUND, "", GUID{}},
     {"to its own container", kText + "Frame A { Frame B { { A } } }", DXFILEERR_NOTFOUND, "", GUID{}},
 };
