@@ -3,7 +3,7 @@
 // a generated ~50 MB text mesh with its binary twin. Our side reads everything a loader would:
 // every object, its data block, its children, every reference resolved.
 //
-//   xfile_bench [SAMPLES_DIR] [--size-mb N]
+//   xfile_bench [SAMPLES_DIR] [--size-mb N] [--keep]   (--keep: leave the generated files in /tmp)
 #include <assimp/scene.h>
 #include <unistd.h>
 #include <vantor/dxfile.h>
@@ -214,8 +214,11 @@ void generate(const fs::path& dir, size_t megabytes, std::string* text_path, std
 int main(int argc, char** argv) {
     std::string samples = "/usr/share/assimp/models/X";
     size_t megabytes = 50;
+    bool keep = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--size-mb") == 0 && i + 1 < argc)
+        if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else if (std::strcmp(argv[i], "--size-mb") == 0 && i + 1 < argc)
             megabytes = std::strtoul(argv[++i], nullptr, 10);
         else
             samples = argv[i];
@@ -265,7 +268,10 @@ int main(int argc, char** argv) {
                 text_assimp * 1e3, text_assimp / text_ours);
     std::printf("total time, binary files: ours %.1f ms, assimp %.1f ms: %.2fx\n", bin_ours * 1e3,
                 bin_assimp * 1e3, bin_assimp / bin_ours);
-    fs::remove_all(dir);
+    if (keep)
+        std::printf("generated files kept in %s\n", dir.string().c_str());
+    else
+        fs::remove_all(dir);
     g_file->Release();
     return 0;
 }

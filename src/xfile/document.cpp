@@ -1,6 +1,7 @@
 // Storage, template lookup, the header, MSZIP, reference resolution and member lookup.
 #include "document.h"
 
+#include <sys/mman.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -8,12 +9,40 @@
 
 namespace vantor::xfile {
 
+// Buffers of a large mesh run to tens of megabytes: from 4 MiB on they are anonymous mappings
+// that ask for huge pages and grow with mremap, which spares most page faults and copies.
+constexpr size_t kMapFrom = size_t(4) << 20;
+
 void Bytes::grow(size_t extra) {
     size_t want = std::max(n_ + extra, cap_ ? cap_ * 2 : size_t(4096));
-    auto* p = static_cast<uint8_t*>(std::realloc(p_, want));
-    if (!p) throw std::bad_alloc();
-    p_ = p;
+    if (want < kMapFrom) {
+        auto* p = static_cast<uint8_t*>(std::realloc(p_, want));
+        if (!p) throw std::bad_alloc();
+        p_ = p;
+        cap_ = want;
+        return;
+    }
+    want = (want + kMapFrom - 1) / kMapFrom * kMapFrom;
+    void* p;
+    if (mapped_) {
+        p = ::mremap(p_, cap_, want, MREMAP_MAYMOVE);
+    } else {
+        p = ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED && n_) std::memcpy(p, p_, n_);
+    }
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    ::madvise(p, want, MADV_HUGEPAGE);
+    if (!mapped_) std::free(p_);
+    p_ = static_cast<uint8_t*>(p);
     cap_ = want;
+    mapped_ = true;
+}
+
+void Bytes::release() {
+    if (mapped_)
+        ::munmap(p_, cap_);
+    else
+        std::free(p_);
 }
 
 char* StringArena::reserve(size_t n) {
@@ -80,7 +109,7 @@ void TemplateSet::add_all(const TemplateSet& other) {
 const TemplateSet& standard_templates() {
     static const TemplateSet* set = [] {
         auto* doc = new Document;
-        doc->source.assign(D3DRM_XTEMPLATES, D3DRM_XTEMPLATES + D3DRM_XTEMPLATE_BYTES);
+        std::memcpy(doc->source.extend(D3DRM_XTEMPLATE_BYTES), D3DRM_XTEMPLATES, D3DRM_XTEMPLATE_BYTES);
         Header h{};
         read_header(doc->source.data(), doc->source.size(), &h);
         parse(doc, h, 16, false);
@@ -122,7 +151,7 @@ HRESULT read_header(const uint8_t* p, size_t n, Header* out) {
     return S_OK;
 }
 
-HRESULT inflate_mszip(const uint8_t* body, size_t n, std::vector<uint8_t>* out, uint32_t* where) {
+HRESULT inflate_mszip(const uint8_t* body, size_t n, Bytes* out, uint32_t* where) {
     // u32 size of the whole uncompressed file, then blocks: u16 raw size, u16 packed size
     // (counting "CK"), "CK", one raw deflate stream. The last 32 KiB of output is the
     // dictionary of the next block.
@@ -132,9 +161,8 @@ HRESULT inflate_mszip(const uint8_t* body, size_t n, std::vector<uint8_t>* out, 
     uint32_t declared;
     std::memcpy(&declared, body, 4);
     if (declared < 16 || declared - 16 > kMaxInflated) return DXFILEERR_BADFILE;
-    out->clear();
     // The declared size is only believed as far as the packed data could possibly reach.
-    out->reserve(std::min<size_t>(declared - 16, (n / 4 + 1) * kBlock));
+    out->reserve_more(std::min<size_t>(declared - 16, (n / 4 + 1) * kBlock));
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) return E_OUTOFMEMORY;
     struct End {
@@ -153,13 +181,13 @@ HRESULT inflate_mszip(const uint8_t* body, size_t n, std::vector<uint8_t>* out, 
         if (body[at] != 'C' || body[at + 1] != 'K') return DXFILEERR_BADFILE;
         if (out->size() + raw > declared - 16) return DXFILEERR_BADFILE;
         if (inflateReset(&z) != Z_OK) return DXFILEERR_BADFILE;
-        if (!out->empty()) {
-            size_t dict = std::min(out->size(), kBlock);
-            if (inflateSetDictionary(&z, out->data() + out->size() - dict, uInt(dict)) != Z_OK)
+        size_t before = out->size();
+        out->extend(raw);
+        if (before) {
+            size_t dict = std::min(before, kBlock);
+            if (inflateSetDictionary(&z, out->data() + before - dict, uInt(dict)) != Z_OK)
                 return DXFILEERR_BADFILE;
         }
-        size_t before = out->size();
-        out->resize(before + raw);
         z.next_in = const_cast<Bytef*>(body + at + 2);
         z.avail_in = packed - 2u;
         z.next_out = out->data() + before;

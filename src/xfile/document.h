@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vantor::xfile {
@@ -86,7 +87,7 @@ public:
     Bytes() = default;
     Bytes(const Bytes&) = delete;
     Bytes& operator=(const Bytes&) = delete;
-    ~Bytes() { std::free(p_); }
+    ~Bytes() { release(); }
     uint8_t* data() const { return p_; }
     size_t size() const { return n_; }
     void reserve_more(size_t extra) {
@@ -98,6 +99,15 @@ public:
         n_ += k;
         return at;
     }
+    void truncate(size_t n) {
+        if (n < n_) n_ = n;
+    }
+    void swap(Bytes& o) {
+        std::swap(p_, o.p_);
+        std::swap(n_, o.n_);
+        std::swap(cap_, o.cap_);
+        std::swap(mapped_, o.mapped_);
+    }
     void align8() {
         size_t pad = (8 - (n_ & 7)) & 7;
         if (pad) std::memset(extend(pad), 0, pad);
@@ -105,8 +115,10 @@ public:
 
 private:
     void grow(size_t extra);
+    void release();
     uint8_t* p_ = nullptr;
     size_t n_ = 0, cap_ = 0;
+    bool mapped_ = false;  // large buffers are mappings on huge pages
 };
 
 // Stable storage for strings referred to by data blocks.
@@ -156,8 +168,8 @@ struct Document {
         if (--refs == 0) delete this;
     }
 
-    std::vector<uint8_t> source;  // the file (inflated when compressed), names point into it
-    TemplateSet templates;        // declared by the file; parent: the registered set
+    Bytes source;           // the file (inflated when compressed); names point into it
+    TemplateSet templates;  // declared by the file; parent: the registered set
     std::shared_ptr<const TemplateSet> registered;
     std::vector<Object> objects;  // file order (pre-order)
     std::vector<uint32_t> top_level;
@@ -198,7 +210,7 @@ HRESULT read_header(const uint8_t* p, size_t n, Header* out);
 
 // Inflates an MSZIP body (after the header) into `out`. DXFILEERR_BADFILE; *where gets the
 // offset of the failing block.
-HRESULT inflate_mszip(const uint8_t* body, size_t n, std::vector<uint8_t>* out, uint32_t* where);
+HRESULT inflate_mszip(const uint8_t* body, size_t n, Bytes* out, uint32_t* where);
 
 // Parses `doc->source` from byte `start` (past the header). Objects are kept only when
 // `objects_allowed`; template declarations go into doc->templates. Errors land in doc->error.

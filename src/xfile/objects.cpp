@@ -1,5 +1,9 @@
 // The COM-style objects of the file API over a parsed Document.
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <new>
 
 #include "document.h"
@@ -353,33 +357,21 @@ private:
     }
 
     HRESULT read_source(LPVOID source, DWORD kind, Document* doc) {
-        std::vector<uint8_t> raw;
+        Bytes raw;
         if (kind == DXFILELOAD_FROMFILE) {
-            FILE* f = std::fopen(static_cast<const char*>(source), "rb");
-            if (!f) return DXFILEERR_FILENOTFOUND;
-            struct Close {
-                FILE* f;
-                ~Close() { std::fclose(f); }
-            } close{f};
-            if (std::fseek(f, 0, SEEK_END) != 0) return DXFILEERR_FILENOTFOUND;  // a directory
-            long size = std::ftell(f);
-            if (size < 0) return DXFILEERR_FILENOTFOUND;
-            if (uint64_t(size) > kMaxInflated) return DXFILEERR_BADFILE;
-            std::rewind(f);
-            raw.resize(size_t(size));
-            if (size && std::fread(raw.data(), 1, raw.size(), f) != raw.size()) return DXFILEERR_BADFILE;
+            HRESULT hr = read_file(static_cast<const char*>(source), &raw);
+            if (FAILED(hr)) return hr;
         } else if (kind == DXFILELOAD_FROMMEMORY) {
             const auto* m = static_cast<const DXFILELOADMEMORY*>(source);
             if (!m->lpMemory && m->dSize) return E_POINTER;
-            const auto* p = static_cast<const uint8_t*>(m->lpMemory);
-            raw.assign(p, p + m->dSize);
+            if (m->dSize) std::memcpy(raw.extend(m->dSize), m->lpMemory, m->dSize);
         } else {
             return DXFILEERR_NOTDONEYET;
         }
         HRESULT hr = read_header(raw.data(), raw.size(), &header_);
         if (FAILED(hr)) return hr;
         if (!header_.compressed) {
-            doc->source = std::move(raw);
+            doc->source.swap(raw);
             start_ = 16;
             return S_OK;
         }
@@ -388,6 +380,30 @@ private:
         where_.offset = where;
         start_ = 0;
         return hr;
+    }
+
+    // The whole file, read without first clearing the buffer (large meshes are tens of MB).
+    static HRESULT read_file(const char* path, Bytes* out) {
+        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return DXFILEERR_FILENOTFOUND;
+        struct Close {
+            int fd;
+            ~Close() { ::close(fd); }
+        } close{fd};
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return DXFILEERR_FILENOTFOUND;
+        if (uint64_t(st.st_size) > kMaxInflated) return DXFILEERR_BADFILE;
+        uint8_t* at = out->extend(size_t(st.st_size));
+        size_t got = 0;
+        while (got < size_t(st.st_size)) {
+            ssize_t n = ::read(fd, at + got, size_t(st.st_size) - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return DXFILEERR_BADFILE;
+            if (n == 0) break;  // the file shrank while being read: parse what is there
+            got += size_t(n);
+        }
+        out->truncate(got);
+        return S_OK;
     }
 
     std::shared_ptr<const TemplateSet> registered_;

@@ -166,6 +166,33 @@ TEST(Separators, LeftOverValuesAreSkippedAndCounted) {
     EXPECT_EQ(warnings, 2u);
 }
 
+// A mesh of several megabytes: the file and block buffers grow past the size where they become
+// mappings, and the block still holds every value in place.
+TEST(Separators, LargeMeshKeepsEveryValue) {
+    constexpr uint32_t kCount = 400000;
+    std::string file = kText + "Mesh Big { " + std::to_string(kCount) + ";\n";
+    for (uint32_t i = 0; i < kCount; ++i) file += std::to_string(i) + ";0;" + std::to_string(i % 7) + ";,\n";
+    file += std::to_string(kCount) + ";\n";
+    for (uint32_t i = 0; i < kCount; ++i) file += "3;" + std::to_string(i) + ",1,2;,\n";
+    file += "}\n";
+    Flat mesh = first_object(file);
+    ASSERT_EQ(mesh.block.size(), 8u + 12u * kCount + 16u * kCount);
+    auto f32_at = [&](size_t at) {
+        float v;
+        std::memcpy(&v, mesh.block.data() + at, 4);
+        return v;
+    };
+    auto u32_at = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, mesh.block.data() + at, 4);
+        return v;
+    };
+    EXPECT_EQ(f32_at(4 + 12 * (kCount - 1)), float(kCount - 1));
+    EXPECT_EQ(f32_at(4 + 12 * (kCount - 1) + 8), float((kCount - 1) % 7));
+    EXPECT_EQ(u32_at(4 + 12 * kCount), kCount);
+    EXPECT_EQ(u32_at(mesh.block.size() - 12), kCount - 1);
+}
+
 // --- MSZIP -------------------------------------------------------------------------------------
 
 TEST(Compressed, MultiBlockFilesCarryTheDictionary) {
@@ -214,7 +241,8 @@ const ReferenceCase kReferences[] = {
      TID_D3DRMMesh},
     {"a later object when none is earlier", kText + "Frame F { { Later } }\nFrame Later { }", S_OK, "Later",
      TID_D3DRMFrame},
-    {"two frames naming each other", kText + "Frame A { { B } }\nFrame B { { A } }", S_OK, "B", TID_D3DRMFrame},
+    {"two frames naming each other", kText + "Frame A { { B } }\nFrame B { { A } }", S_OK, "B",
+     TID_D3DRMFrame},
     {"dangling", kText + "Frame F { { Nowhere } }", DXFILEERR_NOTFOUND, "", GUID{}},
     {"to its own container", kText + "Frame A { Frame B { { A } } }", DXFILEERR_NOTFOUND, "", GUID{}},
 };
