@@ -97,6 +97,13 @@ const Template* TemplateSet::find(std::string_view name) const {
     return nullptr;
 }
 
+const Template* TemplateSet::find_guid(const GUID& guid) const {
+    for (const TemplateSet* s = this; s; s = s->parent)
+        for (auto it = s->list_.rbegin(); it != s->list_.rend(); ++it)
+            if ((*it)->guid == guid) return it->get();
+    return nullptr;
+}
+
 void TemplateSet::add(std::shared_ptr<const Template> t) {
     by_name_[t->name] = t.get();
     list_.push_back(std::move(t));

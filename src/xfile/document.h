@@ -65,6 +65,7 @@ class TemplateSet {
 public:
     const Template* find(std::string_view name) const;  // exact, then any case
     const Template* find_exact(std::string_view name) const;
+    const Template* find_guid(const GUID& guid) const;  // the latest declaration with it
     void add(std::shared_ptr<const Template> t);
     void add_all(const TemplateSet& other);
     const TemplateSet* parent = nullptr;

@@ -200,7 +200,8 @@ struct StopPosition {
 
 class Diagnostics final : public IDirectXFileDiagnostics {
 public:
-    Diagnostics(IUnknown* owner, const StopPosition* where) : owner_(owner), where_(where) {}
+    Diagnostics(IUnknown* owner, const StopPosition* where, Document* doc = nullptr)
+        : owner_(owner), where_(where), doc_(doc) {}
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return owner_->QueryInterface(riid, ppv); }
     ULONG AddRef() override { return owner_->AddRef(); }
     ULONG Release() override { return owner_->Release(); }
@@ -212,15 +213,22 @@ public:
         *count = where_->warnings;
         return S_OK;
     }
+    HRESULT GetTemplateName(const GUID* guid, LPSTR buf, LPDWORD len) override {
+        if (!guid) return E_POINTER;
+        const Template* t = doc_ ? doc_->templates.find_guid(*guid) : nullptr;
+        if (!t) return DXFILEERR_NOTFOUND;
+        return copy_name(t->name, buf, len);
+    }
 
 private:
     IUnknown* owner_;
     const StopPosition* where_;
+    Document* doc_;  // owned by the enumeration object that owns this
 };
 
 class EnumObject final : public ComObject<IDirectXFileEnumObject> {
 public:
-    explicit EnumObject(Document* doc) : doc_(doc), diagnostics_(this, &where_) {
+    explicit EnumObject(Document* doc) : doc_(doc), diagnostics_(this, &where_, doc) {
         where_.hr = doc->error;
         where_.offset = doc->error_offset;
         where_.line = doc->error_line;

@@ -58,6 +58,15 @@ void read_mesh(const uint8_t* p, DWORD size, MeshCounts* m) {
 
 struct Walker {
     Summary* s;
+    IDirectXFileDiagnostics* names;  // may be null
+
+    std::string type_name(const GUID& type) const {
+        char buf[256];
+        DWORD n = sizeof buf;
+        if (names && SUCCEEDED(names->GetTemplateName(&type, buf, &n)) && n) return std::string(buf, n - 1);
+        const char* standard = standard_template_name(type);
+        return standard ? standard : "{" + guid_text(type) + "}";
+    }
 
     void object(IDirectXFileData* d, int depth) {
         ++s->objects;
@@ -66,8 +75,7 @@ struct Walker {
         DWORD size = 0;
         void* data = nullptr;
         d->GetData(nullptr, &size, &data);
-        const char* tname = standard_template_name(*type);
-        std::string type_text = tname ? tname : "{" + guid_text(*type) + "}";
+        std::string type_text = type_name(*type);
         std::string name = name_of(d);
         if (depth == 0) s->top_level.push_back(type_text + (name.empty() ? "" : " " + name));
         s->tree += std::string(size_t(depth) * 2, ' ') + type_text + (name.empty() ? "" : " '" + name + "'") +
@@ -191,16 +199,16 @@ Summary summarize(const char* path) {
             diag.p->GetStopPosition(nullptr, &s.offset, &s.line);
         return s;
     }
-    Walker w{&s};
+    Held<IDirectXFileDiagnostics> diag;
+    objects.p->QueryInterface(IID_IDirectXFileDiagnostics, reinterpret_cast<void**>(&diag.p));
+    Walker w{&s, diag.p};
     for (;;) {
         Held<IDirectXFileData> d;
         s.result = objects.p->GetNextDataObject(&d.p);
         if (FAILED(s.result)) break;
         w.object(d.p, 0);
     }
-    Held<IDirectXFileDiagnostics> diag;
-    if (SUCCEEDED(objects.p->QueryInterface(IID_IDirectXFileDiagnostics, reinterpret_cast<void**>(&diag.p))))
-        diag.p->GetStopPosition(nullptr, &s.offset, &s.line);
+    if (diag.p) diag.p->GetStopPosition(nullptr, &s.offset, &s.line);
     return s;
 }
 

@@ -22,7 +22,7 @@ struct Sample {
     HRESULT open_error = S_OK;
 };
 
-const std::string kKv = "{26E6B1C3-3D4D-4A1D-A437-B33668FFA1C2}";  // the exporters' KeyValuePair
+const std::string kKv = "KeyValuePair";  // declared by the 3ds Max exporter's files
 
 const Sample kSamples[] = {
     {"X/test_cube_text.x",

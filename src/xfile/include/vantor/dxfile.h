@@ -158,6 +158,9 @@ struct IDirectXFileDiagnostics : IUnknown {
     virtual HRESULT GetStopPosition(HRESULT* phr, DWORD* pdwOffset, DWORD* pdwLine) = 0;
     // Values and separators that were skipped because the template had no member for them.
     virtual HRESULT GetWarningCount(DWORD* pdwCount) = 0;
+    // The name of the template with this GUID, as the file or the registered templates declare
+    // it (enumeration objects only). Buffer rules as GetName; DXFILEERR_NOTFOUND.
+    virtual HRESULT GetTemplateName(const GUID* pguid, LPSTR pstrNameBuf, LPDWORD pdwBufLen) = 0;
 };
 
 VANTOR_DEFINE_UUID(IDirectXFile, IID_IDirectXFile, 0x3D82AB40, 0x62DA, 0x11CF, 0xAB, 0x39, 0x00, 0x20, 0xAF,
