@@ -168,8 +168,9 @@ HRESULT inflate_mszip(const uint8_t* body, size_t n, Bytes* out, uint32_t* where
     uint32_t declared;
     std::memcpy(&declared, body, 4);
     if (declared < 16 || declared - 16 > kMaxInflated) return DXFILEERR_BADFILE;
-    // The declared size is only believed as far as the packed data could possibly reach.
-    out->reserve_more(std::min<size_t>(declared - 16, (n / 4 + 1) * kBlock));
+    // The declared size is believed only as far as ordinary compression ratios go; beyond that
+    // the buffer grows as blocks actually inflate.
+    out->reserve_more(std::min<size_t>(declared - 16, std::max<size_t>(n * 8, 65536)));
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) return E_OUTOFMEMORY;
     struct End {
