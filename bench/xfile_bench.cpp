@@ -97,7 +97,7 @@ double best_seconds(const std::function<bool()>& read, bool* ok) {
 // A grid mesh of about `megabytes` of text: positions, faces, normals, texture coordinates and a
 // material list, in a frame; and the same scene in binary tokens.
 void generate(const fs::path& dir, size_t megabytes, std::string* text_path, std::string* bin_path) {
-    const size_t side = size_t(std::sqrt(double(megabytes) * 1024 * 1024 / 190.0));
+    const size_t side = std::max<size_t>(2, size_t(std::sqrt(double(megabytes) * 1024 * 1024 / 190.0)));
     const size_t nv = side * side, nf = (side - 1) * (side - 1) * 2;
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);

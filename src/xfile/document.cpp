@@ -47,8 +47,9 @@ void Bytes::release() {
 
 char* StringArena::reserve(size_t n) {
     if (n + 1 > left_) {
-        size_t size = std::max(n + 1, size_t(64 * 1024));
-        chunks_.push_back(std::make_unique<char[]>(size));
+        // Small files keep to a small first chunk; the chunks are not cleared.
+        size_t size = std::max(n + 1, chunks_.empty() ? size_t(1024) : size_t(64 * 1024));
+        chunks_.push_back(std::unique_ptr<char[]>(new char[size]));
         cur_ = chunks_.back().get();
         left_ = size;
     }
