@@ -75,6 +75,23 @@ const StringEntry kStrings[] = {
     {163, "No 8-bit Colour found."},
     {164, "Surface has already been attached."},
     {165, "Cannot attach to surface."},
+    // The DirectX file reader's results (results.cpp).
+    {400, "Not a File Object."},
+    {401, "Bad Value in X File."},
+    {402, "Unsupported Type in X File Template."},
+    {403, "X File Object Not Found."},
+    {404, "X File Operation Not Available."},
+    {405, "X File Not Found."},
+    {406, "Not an X File."},
+    {407, "Unsupported X File Version."},
+    {408, "Unsupported X File Float Size."},
+    {409, "Unsupported X File Compression."},
+    {410, "X File is Damaged."},
+    {411, "X File could not be Parsed."},
+    {412, "X File uses an Unknown Template."},
+    {413, "X File Array Size does not fit its Data."},
+    {414, "Bad Data Reference in X File."},
+    {415, "No More Objects in X File."},
 };
 }  // namespace
 

@@ -1,0 +1,7 @@
+// Fuzzes the `.x` reader on MSZIP framing and inflate. Inputs are whole files (their format code
+// is forced) or bare bodies (a header is added).
+#include "xfile_walk.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return xfile_fuzz::run(data, size, "bzip");
+}
