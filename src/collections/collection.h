@@ -16,7 +16,7 @@
 // an enumerator over a snapshot that later changes do not affect.
 #pragma once
 
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 #include "module/create.h"
 #include "module/object.h"
 
@@ -137,7 +137,7 @@ protected:
         if (out) *out = nullptr;
         return this->guard([&] {
             check();
-            ComPtr<Element> element(CreateRegisteredObject<Element>(clsid));
+            ComPtr<Element> element = adopt(CreateRegisteredObject<Element>(clsid));
             if (!element) throw failure(E_FAIL, not_registered);
             prepare(element.get());
             store_.put(key, element);

@@ -3,7 +3,7 @@
 #include "collections/collection.h"
 #include "module/classes.h"
 #include "module/trace.h"
-#include "scene/matrix.h"
+#include <vantor/backend/matrix.h>
 #include "world/record.h"
 
 #include <vantor/backend/backend.h>
@@ -40,12 +40,12 @@ public:
     HRESULT FinalConstruct() {
         CoInitialize(nullptr);
         guard([&] {
-            position_ = ComPtr<IPosition>(CreateRegisteredObject<IPosition>(CLSID_Position));
+            position_ = adopt(CreateRegisteredObject<IPosition>(CLSID_Position));
             if (!position_) throw failure(E_FAIL, "Position Not Registered.");
             position_->put_X(0.0f);
             position_->put_Y(0.0f);
             position_->put_Z(10.0f);
-            look_at_ = ComPtr<IPosition>(CreateRegisteredObject<IPosition>(CLSID_Position));
+            look_at_ = adopt(CreateRegisteredObject<IPosition>(CLSID_Position));
             if (!look_at_) throw failure(E_FAIL, "Position Not Registered.");
             look_at_->put_X(0.0f);
             look_at_->put_Y(0.0f);

@@ -1,6 +1,6 @@
 // Fog: a view of the device's fog render states, with a colour child and the mode last set.
 #include "module/classes.h"
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 #include "module/create.h"
 #include "module/object.h"
 #include "module/strings.h"
@@ -38,7 +38,7 @@ public:
     HRESULT FinalConstruct() {
         CoInitialize(nullptr);
         guard([&] {
-            colour_ = ComPtr<IColour>(CreateRegisteredObject<IColour>(CLSID_Colour));
+            colour_ = adopt(CreateRegisteredObject<IColour>(CLSID_Colour));
             if (!colour_) throw failure(E_FAIL, "Colour Not Registered.");
             colour_->put_Red(0.0f);
             colour_->put_Green(0.0f);

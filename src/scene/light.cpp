@@ -58,12 +58,12 @@ public:
         guard([&] {
             trace("Initialising Light.\n");
             for (ComPtr<IColour>* c : {&colour_, &specular_, &diffuse_, &ambient_}) {
-                *c = ComPtr<IColour>(CreateRegisteredObject<IColour>(CLSID_Colour));
+                *c = adopt(CreateRegisteredObject<IColour>(CLSID_Colour));
                 if (!*c) throw failure(E_FAIL, "Colour Not Registered.");
                 set_colour(c->get(), 0.0f, 0.0f, 0.0f, 0.0f);
             }
             for (ComPtr<IPosition>* p : {&position_, &direction_}) {
-                *p = ComPtr<IPosition>(CreateRegisteredObject<IPosition>(CLSID_Position));
+                *p = adopt(CreateRegisteredObject<IPosition>(CLSID_Position));
                 if (!*p) throw failure(E_FAIL, "Position Not Registered.");
                 (*p)->put_X(0.0f);
                 (*p)->put_Y(0.0f);

@@ -240,6 +240,28 @@ TEST_F(RenderWindowContext, ResizeMakesNewBuffersUnderTheSameSurfaces) {
     back->Release();
 }
 
+TEST_F(RenderWindowContext, AResizedVirtualWindowShowsTheWholeFrameStretched) {
+    // A green frame at the window's size first, so that anything not presented again shows.
+    ASSERT_EQ(ctx->SetClearColor(0xFF00FF00), S_OK);
+    ASSERT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK);
+    ASSERT_EQ(ctx->UpdateFrame(0), S_OK);
+    // Half the size: the left half red, the right half blue, stretched over the 48 x 32 window.
+    ASSERT_EQ(ctx->Resize(24, 16), S_OK);
+    ASSERT_EQ(ctx->SetClearColor(0xFF0000FF), S_OK);
+    ASSERT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK);
+    D3DRECT left{0, 0, 12, 16};
+    ASSERT_EQ(dev->Clear(1, &left, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(ctx->UpdateFrame(0), S_OK);
+    std::vector<DWORD> p = window_pixels();
+    ASSERT_EQ(p.size(), 48u * 32u) << "the window keeps its size";
+    const struct {
+        int x, y;
+        DWORD colour;
+    } probes[] = {{2, 2, 0xFFFF0000}, {20, 29, 0xFFFF0000}, {28, 2, 0xFF0000FF}, {45, 29, 0xFF0000FF}};
+    for (const auto& probe : probes)
+        EXPECT_TRUE(near_colour(p[probe.y * 48 + probe.x], probe.colour, 2)) << probe.x << "," << probe.y;
+}
+
 TEST_F(RenderWindowContext, PresentingToAGoneWindowLosesTheSurface) {
     DestroyWindow(window);
     window = 0;

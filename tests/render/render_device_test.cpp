@@ -28,21 +28,6 @@ TEST_F(RenderDevice, EveryStateReadsBackWhatWasSet) {
     draw_rect(0, 0, 8, 8, 0xFFFFFFFF);
 }
 
-TEST_F(RenderDevice, LegacyStageZeroStatesReachStageZero) {
-    ASSERT_EQ(dev->SetRenderState(D3DRENDERSTATE_TEXTUREMAG, 2 /* D3DFILTER_LINEAR */), D3D_OK);
-    ASSERT_EQ(dev->SetRenderState(D3DRENDERSTATE_TEXTUREMIN, 6 /* D3DFILTER_LINEARMIPLINEAR */), D3D_OK);
-    ASSERT_EQ(dev->SetRenderState(D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_CLAMP), D3D_OK);
-    DWORD v = 0;
-    dev->GetTextureStageState(0, D3DTSS_MAGFILTER, &v);
-    EXPECT_EQ(v, DWORD{D3DTFG_LINEAR});
-    dev->GetTextureStageState(0, D3DTSS_MINFILTER, &v);
-    EXPECT_EQ(v, DWORD{D3DTFN_LINEAR});
-    dev->GetTextureStageState(0, D3DTSS_MIPFILTER, &v);
-    EXPECT_EQ(v, DWORD{D3DTFP_LINEAR});
-    dev->GetTextureStageState(0, D3DTSS_ADDRESSV, &v);
-    EXPECT_EQ(v, DWORD{D3DTADDRESS_CLAMP});
-}
-
 TEST_F(RenderDevice, InvalidStatesAreRefused) {
     DWORD v = 0;
     for (DWORD s : {0u, 1u, 21u, 42u, 61u, 100u, 149u, 150u, 153u, 0xFFFFFFFFu}) {
@@ -82,81 +67,6 @@ TEST_F(RenderDevice, ViewportsMustLieInTheTarget) {
     D3DVIEWPORT7 got{};
     dev->GetViewport(&got);
     EXPECT_EQ(std::memcmp(&got, &vp, sizeof vp), 0) << "a refused viewport changes nothing";
-}
-
-D3DLIGHT7 valid_point() {
-    D3DLIGHT7 l{};
-    l.dltType = D3DLIGHT_POINT;
-    l.dcvDiffuse = {1, 1, 1, 1};
-    l.dvRange = 10;
-    l.dvAttenuation0 = 1;
-    return l;
-}
-
-TEST_F(RenderDevice, SetLightRefusesWhatDirect3DDocumentsAsInvalid) {
-    D3DLIGHT7 l = valid_point();
-    EXPECT_EQ(dev->SetLight(0, nullptr), DDERR_INVALIDPARAMS);
-    struct Bad {
-        const char* name;
-        void (*spoil)(D3DLIGHT7&);
-    } bad[] = {
-        {"no type", [](D3DLIGHT7& x) { x.dltType = static_cast<D3DLIGHTTYPE>(0); }},
-        {"parallel point", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_PARALLELPOINT; }},
-        {"GL spot", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_GLSPOT; }},
-        {"negative attenuation", [](D3DLIGHT7& x) { x.dvAttenuation1 = -0.5f; }},
-        {"negative range", [](D3DLIGHT7& x) { x.dvRange = -1; }},
-        {"range beyond the maximum", [](D3DLIGHT7& x) { x.dvRange = 1e20f; }},
-        {"NaN colour", [](D3DLIGHT7& x) { x.dcvDiffuse.g = std::nanf(""); }},
-        {"directional without direction", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_DIRECTIONAL; }},
-        {"spot with phi below theta",
-         [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_SPOT, x.dvDirection = {0, 0, 1}, x.dvTheta = 1, x.dvPhi = 0.5f; }},
-        {"spot wider than pi", [](D3DLIGHT7& x) { x.dltType = D3DLIGHT_SPOT, x.dvDirection = {0, 0, 1}, x.dvPhi = 4; }},
-    };
-    ASSERT_EQ(dev->SetLight(3, &l), D3D_OK);
-    for (const Bad& b : bad) {
-        D3DLIGHT7 x = valid_point();
-        b.spoil(x);
-        EXPECT_EQ(dev->SetLight(3, &x), DDERR_INVALIDPARAMS) << b.name;
-    }
-    D3DLIGHT7 got{};
-    ASSERT_EQ(dev->GetLight(3, &got), D3D_OK);
-    EXPECT_EQ(std::memcmp(&got, &l, sizeof l), 0) << "refused lights leave the slot as it was";
-}
-
-TEST_F(RenderDevice, LightSlots) {
-    D3DLIGHT7 l{};
-    BOOL on = FALSE;
-    EXPECT_EQ(dev->GetLight(5, &l), DDERR_INVALIDPARAMS) << "never set";
-    EXPECT_EQ(dev->GetLightEnable(5, &on), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetLight(5, nullptr), DDERR_INVALIDPARAMS);
-    // Enabling an index never set makes Direct3D's default light there.
-    ASSERT_EQ(dev->LightEnable(5, TRUE), D3D_OK);
-    ASSERT_EQ(dev->GetLight(5, &l), D3D_OK);
-    EXPECT_EQ(l.dltType, D3DLIGHT_DIRECTIONAL);
-    EXPECT_EQ(l.dcvDiffuse.r, 1.0f);
-    EXPECT_EQ(l.dcvDiffuse.a, 0.0f);
-    EXPECT_EQ(l.dvDirection.z, 1.0f);
-    ASSERT_EQ(dev->GetLightEnable(5, &on), D3D_OK);
-    EXPECT_NE(on, FALSE);
-    EXPECT_EQ(dev->GetLightEnable(5, nullptr), DDERR_INVALIDPARAMS);
-    // Any index works, and light records come back as they went in.
-    D3DLIGHT7 p = valid_point();
-    ASSERT_EQ(dev->SetLight(0xFFFFFFFF, &p), D3D_OK);
-    ASSERT_EQ(dev->GetLight(0xFFFFFFFF, &l), D3D_OK);
-    EXPECT_EQ(std::memcmp(&l, &p, sizeof l), 0);
-    ASSERT_EQ(dev->LightEnable(5, FALSE), D3D_OK);
-    ASSERT_EQ(dev->GetLightEnable(5, &on), D3D_OK);
-    EXPECT_EQ(on, FALSE);
-}
-
-TEST_F(RenderDevice, NinthLightIsRefused) {
-    for (DWORD i = 0; i < 8; ++i) ASSERT_EQ(dev->LightEnable(i * 10, TRUE), D3D_OK);
-    EXPECT_EQ(dev->LightEnable(100, TRUE), D3DERR_LIGHT_SET_FAILED);
-    D3DLIGHT7 l{};
-    EXPECT_EQ(dev->GetLight(100, &l), DDERR_INVALIDPARAMS) << "nothing was made";
-    EXPECT_EQ(dev->LightEnable(30, TRUE), D3D_OK) << "an enabled light may be enabled again";
-    ASSERT_EQ(dev->LightEnable(30, FALSE), D3D_OK);
-    EXPECT_EQ(dev->LightEnable(100, TRUE), D3D_OK);
 }
 
 struct DrawCase {

@@ -6,6 +6,7 @@
 #include <GL/glcorearb.h>
 #include <gtest/gtest.h>
 
+#include <vantor/backend/matrix.h>
 #include <vantor/render/opengl.h>
 
 #include <cmath>
@@ -16,6 +17,9 @@
 
 namespace render_test {
 
+using vantor::identity;
+using vantor::perspective;
+using vantor::translation;
 using vantor::render::opengl_backend;
 
 inline DWORD float_bits(float f) {
@@ -44,30 +48,6 @@ inline ::testing::AssertionResult near_colour(DWORD actual, DWORD expected, int 
 inline DWORD rgb(float r, float g, float b) {
     auto c = [](float v) { return static_cast<DWORD>(std::lround(std::fmin(std::fmax(v, 0.0f), 1.0f) * 255.0f)); };
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
-}
-
-inline D3DMATRIX identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
-// A left-handed perspective projection with w = z (Direct3D's usual, "W-friendly" one).
-inline D3DMATRIX perspective(float fov_y, float aspect, float zn, float zf) {
-    D3DMATRIX m{};
-    float ys = 1.0f / std::tan(fov_y / 2.0f);
-    m._11 = ys / aspect;
-    m._22 = ys;
-    m._33 = zf / (zf - zn);
-    m._34 = 1.0f;
-    m._43 = -zn * zf / (zf - zn);
-    return m;
-}
-
-inline D3DMATRIX translation(float x, float y, float z) {
-    D3DMATRIX m = identity();
-    m._41 = x, m._42 = y, m._43 = z;
-    return m;
 }
 
 // DirectDraw pixel formats by their usual names.
