@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "backend_factory.h"
+#include "test_util.h"
 
 namespace {
 
@@ -29,9 +30,7 @@ using vantor::conformance::BackendFactory;
 
 constexpr int kWidth = 160, kHeight = 120;
 
-DWORD bits(float v) {
-    return std::bit_cast<DWORD>(v);
-}
+DWORD bits(float v) { return vantor::testing::float_bits(v); }
 
 using vantor::ComPtr;
 using vantor::identity;
@@ -121,15 +120,9 @@ protected:
     ComPtr<IDirectDrawSurface7> surface(DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT& format) {
         ComPtr<IDirectDraw7> dd;
         EXPECT_EQ(context->GetDD(dd.put()), S_OK);
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
-        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-        sd.ddsCaps.dwCaps = caps;
-        sd.dwWidth = w;
-        sd.dwHeight = h;
-        sd.ddpfPixelFormat = format;
-        ComPtr<IDirectDrawSurface7> s;
-        EXPECT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DD_OK);
+        HRESULT hr = E_FAIL;
+        ComPtr<IDirectDrawSurface7> s = vantor::testing::create_surface(dd.get(), caps, w, h, format, &hr);
+        EXPECT_EQ(hr, DD_OK);
         return s;
     }
     // The texture formats the device offers, in its order.
@@ -149,20 +142,10 @@ protected:
     ComPtr<IDirect3DDevice7> device;
 };
 
-DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a = 0) {
-    DDPIXELFORMAT f{};
-    f.dwSize = sizeof f;
-    f.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
-    f.dwRGBBitCount = bits;
-    f.dwRBitMask = r;
-    f.dwGBitMask = g;
-    f.dwBBitMask = b;
-    f.dwRGBAlphaBitMask = a;
-    return f;
-}
-const DDPIXELFORMAT kR5G6B5 = rgb(16, 0xF800, 0x07E0, 0x001F);
-const DDPIXELFORMAT kX8R8G8B8 = rgb(32, 0xFF0000, 0xFF00, 0xFF);
-const DDPIXELFORMAT kA8R8G8B8 = rgb(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
+namespace formats = vantor::testing::formats;
+const DDPIXELFORMAT kR5G6B5 = formats::R5G6B5();
+const DDPIXELFORMAT kX8R8G8B8 = formats::X8R8G8B8();
+const DDPIXELFORMAT kA8R8G8B8 = formats::A8R8G8B8();
 constexpr DWORD kSystemSurface = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
 
 // --- The utility layer --------------------------------------------------------------------
@@ -334,11 +317,7 @@ TEST_P(Conformance, CooperativeLevelsFollowDirectDraw) {
 TEST_P(Conformance, SurfacesNeedACooperativeLevel) {
     ComPtr<IDirectDraw7> dd;
     ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.put_void(), IID_IDirectDraw7, nullptr), DD_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
-    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-    sd.ddsCaps.dwCaps = kSystemSurface;
-    sd.dwWidth = sd.dwHeight = 4;
+    DDSURFACEDESC2 sd = vantor::testing::surface_desc(kSystemSurface, 4, 4);
     ComPtr<IDirectDrawSurface7> s;
     EXPECT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DDERR_NOCOOPERATIVELEVELSET);
     ASSERT_EQ(dd->SetCooperativeLevel(window(), DDSCL_NORMAL), DD_OK);
@@ -1105,11 +1084,7 @@ TEST_P(WithDevice, SurfacesDescribeThemselves) {
 TEST_P(WithDevice, SurfacesCreatedFromBadDescriptionsAreRefused) {
     ComPtr<IDirectDraw7> dd;
     ASSERT_EQ(context->GetDD(dd.put()), S_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
-    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-    sd.ddsCaps.dwCaps = kSystemSurface;
-    sd.dwWidth = sd.dwHeight = 8;
+    DDSURFACEDESC2 sd = vantor::testing::surface_desc(kSystemSurface, 8, 8);
     ComPtr<IDirectDrawSurface7> s;
     EXPECT_EQ(dd->CreateSurface(nullptr, s.put(), nullptr), DDERR_INVALIDPARAMS);
     EXPECT_EQ(dd->CreateSurface(&sd, nullptr, nullptr), DDERR_INVALIDPARAMS);

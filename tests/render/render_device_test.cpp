@@ -240,14 +240,9 @@ TEST_F(RenderDevice, ClearChecksWhatItClears) {
     EXPECT_EQ(dev->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1, 0), DDERR_INVALIDPARAMS);
     EXPECT_EQ(dev->Clear(1, &r, D3DCLEAR_ZBUFFER, 0, 1.5f, 0), DDERR_INVALIDPARAMS);
     // A render target of its own has no depth buffer.
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
-    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    sd.ddsCaps.dwCaps = DDSCAPS_3DDEVICE;
-    sd.dwWidth = sd.dwHeight = 16;
-    sd.ddpfPixelFormat = format_x8r8g8b8();
-    IDirectDrawSurface7* target = nullptr;
-    ASSERT_EQ(dd->CreateSurface(&sd, &target, nullptr), DD_OK);
+    HRESULT hr = E_FAIL;
+    IDirectDrawSurface7* target = create_surface(dd, DDSCAPS_3DDEVICE, 16, 16, formats::X8R8G8B8(), &hr).detach();
+    ASSERT_EQ(hr, DD_OK);
     ASSERT_EQ(dev->SetRenderTarget(target, 0), D3D_OK);
     D3DVIEWPORT7 vp{};
     dev->GetViewport(&vp);
@@ -268,7 +263,7 @@ TEST_F(RenderDevice, ClearChecksWhatItClears) {
 }
 
 TEST_F(RenderDevice, SetTextureTakesTexturesOfThisDirectDrawOnly) {
-    IDirectDrawSurface7* plain = make_surface(DDSCAPS_OFFSCREENPLAIN, format_x8r8g8b8(), 2, 2, [](uint8_t*, DWORD) {});
+    IDirectDrawSurface7* plain = make_surface(DDSCAPS_OFFSCREENPLAIN, formats::X8R8G8B8(), 2, 2, [](uint8_t*, DWORD) {});
     EXPECT_EQ(dev->SetTexture(0, plain), DDERR_INVALIDPARAMS) << "not a texture";
     EXPECT_EQ(dev->SetTexture(8, nullptr), DDERR_INVALIDPARAMS);
     // A texture made by another DirectDraw object lives in no GL context of this device.
@@ -276,14 +271,9 @@ TEST_F(RenderDevice, SetTextureTakesTexturesOfThisDirectDrawOnly) {
     ASSERT_EQ(opengl_backend().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&other), IID_IDirectDraw7, nullptr),
               DD_OK);
     ASSERT_EQ(other->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
-    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
-    sd.dwWidth = sd.dwHeight = 2;
-    sd.ddpfPixelFormat = format_x8r8g8b8();
-    IDirectDrawSurface7* foreign = nullptr;
-    ASSERT_EQ(other->CreateSurface(&sd, &foreign, nullptr), DD_OK);
+    HRESULT hr = E_FAIL;
+    IDirectDrawSurface7* foreign = create_surface(other, DDSCAPS_TEXTURE, 2, 2, formats::X8R8G8B8(), &hr).detach();
+    ASSERT_EQ(hr, DD_OK);
     EXPECT_EQ(dev->SetTexture(0, foreign), DDERR_INVALIDOBJECT);
     IDirectDrawSurface7* got = reinterpret_cast<IDirectDrawSurface7*>(1);
     ASSERT_EQ(dev->GetTexture(0, &got), D3D_OK);

@@ -183,6 +183,8 @@ DDPIXELFORMAT L8();
 DDPIXELFORMAT A8L8();
 DDPIXELFORMAT V8U8();
 DDPIXELFORMAT Z(DWORD bits);                    // a depth format of 16, 24 (in 32) or 32 bits
+// Any RGB format by its bit count and masks (ALPHAPIXELS when `a` is not 0).
+DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a = 0);
 std::string name(const DDPIXELFORMAT& format);  // "R5G6B5", or a description of the masks
 }  // namespace formats
 
