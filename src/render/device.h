@@ -18,8 +18,10 @@
 // outside the vertex range and unknown draw flags; D3DERR_INVALIDPRIMITIVETYPE and
 // D3DERR_INVALIDVERTEXTYPE for bad primitive types and vertex formats;
 // D3DERR_SCENE_IN_SCENE / D3DERR_SCENE_NOT_IN_SCENE for unbalanced scenes;
-// D3DERR_LIGHT_SET_FAILED when a ninth light is enabled; D3DERR_VERTEXBUFFERLOCKED for
-// drawing a locked vertex buffer; DDERR_SURFACEBUSY for drawing into a locked target;
+// D3DERR_LIGHT_SET_FAILED when a ninth light is enabled (its slot is made first, so GetLight
+// answers for it); light records as vantor/backend/device_state.h's check_light says;
+// D3DERR_VERTEXBUFFERLOCKED for drawing a locked vertex buffer; DDERR_SURFACEBUSY for drawing
+// into a locked target;
 // D3DERR_ZBUFFER_NOTPRESENT / D3DERR_STENCILBUFFER_NOTPRESENT for clearing what is not there;
 // DDERR_INVALIDOBJECT for a texture made by another DirectDraw object (it lives in another GL
 // context). A call that fails changes nothing and draws nothing.

@@ -69,8 +69,11 @@
 //   they were added. A failed call is logged like any other, changes nothing and clears its out
 //   parameters. A success code (S_FALSE) as `hr` lets the call work and returns that code.
 //
-// Defaults where Direct3D 7 leaves the value open (the OpenGL back end matches these; the
-// conformance suite pins all but GetLightEnable's exact TRUE, which it compares as non-zero):
+// Direct3D's state rules (valid ids, defaults, the legacy states that set stage 0, light
+// records and the eight-light limit) are the back ends' shared ones (vantor/backend/
+// device_state.h). Defaults where Direct3D 7 leaves the value open (the OpenGL back end
+// matches these; the conformance suite pins all but GetLightEnable's exact TRUE, which it
+// compares as non-zero):
 //   ZENABLE TRUE (the context always attaches a depth buffer); TEXTUREFACTOR 0xFFFFFFFF;
 //   CLIPPING TRUE; AMBIENTMATERIALSOURCE MATERIAL (0); SPECULARENABLE FALSE; LASTPIXEL TRUE;
 //   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
