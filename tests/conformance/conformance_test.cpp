@@ -544,7 +544,7 @@ TEST_P(WithDevice, RenderStatesReadBackWhatWasSet) {
 
 TEST_P(WithDevice, UnknownAndRetiredRenderStatesAreRefused) {
     for (DWORD id :
-         {0u, 1u /* TEXTUREHANDLE */, 21u /* TEXTUREMAPBLEND */, 42u, 61u, 100u, 150u, 153u, 0xFFFFu}) {
+         {0u, 1u /* TEXTUREHANDLE */, 21u /* TEXTUREMAPBLEND */, 42u, 61u, 100u, 149u, 150u, 153u, 0xFFFFu, 0xFFFFFFFFu}) {
         DWORD value = 0;
         EXPECT_EQ(device->SetRenderState(D3DRENDERSTATETYPE(id), 1), DDERR_INVALIDPARAMS) << "state " << id;
         EXPECT_EQ(device->GetRenderState(D3DRENDERSTATETYPE(id), &value), DDERR_INVALIDPARAMS)
@@ -737,6 +737,9 @@ TEST_P(WithDevice, UnknownTransformsAndNullMatricesAreRefused) {
     }
     EXPECT_EQ(device->SetTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->GetTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->MultiplyTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->GetRenderTarget(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->GetDirect3D(nullptr), DDERR_INVALIDPARAMS);
 }
 
 D3DLIGHT7 spot_light() {

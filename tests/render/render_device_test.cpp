@@ -1,6 +1,6 @@
 // The device's state calls beyond what the conformance suite checks on every back end (defaults,
-// read-back, scenes, transforms): states that reach GL, refusals particular to this device, and
-// invalid arguments after which nothing is drawn and no GL error is left.
+// read-back, refusals, lights, scenes, transforms): states that reach GL, refusals particular to
+// this device, and invalid arguments after which nothing is drawn and no GL error is left.
 #include "render_test_support.h"
 
 using namespace render_test;
@@ -9,49 +9,13 @@ namespace {
 
 using RenderDevice = RenderTest;
 
-TEST_F(RenderDevice, EveryStateReadsBackWhatWasSet) {
-    for (DWORD s = 2; s < D3DRENDERSTATE_MAX; ++s) {
-        DWORD v = 0;
-        if (dev->GetRenderState(static_cast<D3DRENDERSTATETYPE>(s), &v) != D3D_OK) continue;
-        DWORD value = 0x1234 + s;
-        ASSERT_EQ(dev->SetRenderState(static_cast<D3DRENDERSTATETYPE>(s), value), D3D_OK) << s;
-        ASSERT_EQ(dev->GetRenderState(static_cast<D3DRENDERSTATETYPE>(s), &v), D3D_OK);
-        EXPECT_EQ(v, value) << "render state " << s;
-    }
-    for (DWORD t = D3DTSS_COLOROP; t < D3DTSS_MAX; ++t) {
-        ASSERT_EQ(dev->SetTextureStageState(5, static_cast<D3DTEXTURESTAGESTATETYPE>(t), 0x55 + t), D3D_OK);
-        DWORD v = 0;
-        ASSERT_EQ(dev->GetTextureStageState(5, static_cast<D3DTEXTURESTAGESTATETYPE>(t), &v), D3D_OK);
-        EXPECT_EQ(v, 0x55 + t) << "stage state " << t;
-    }
+TEST_F(RenderDevice, OddValuesInEveryStateStillDrawWithoutAGLError) {
+    // (Read-back of these values is the conformance suite's; here they must reach GL safely.)
+    for (DWORD s = 2; s < D3DRENDERSTATE_MAX; ++s) dev->SetRenderState(static_cast<D3DRENDERSTATETYPE>(s), 0x1234 + s);
+    for (DWORD t = D3DTSS_COLOROP; t < D3DTSS_MAX; ++t)
+        ASSERT_EQ(dev->SetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(t), 0x55 + t), D3D_OK);
     // Drawing with all those odd values set still works and leaves no GL error.
     draw_rect(0, 0, 8, 8, 0xFFFFFFFF);
-}
-
-TEST_F(RenderDevice, InvalidStatesAreRefused) {
-    DWORD v = 0;
-    for (DWORD s : {0u, 1u, 21u, 42u, 61u, 100u, 149u, 150u, 153u, 0xFFFFFFFFu}) {
-        EXPECT_EQ(dev->SetRenderState(static_cast<D3DRENDERSTATETYPE>(s), 1), DDERR_INVALIDPARAMS) << s;
-        EXPECT_EQ(dev->GetRenderState(static_cast<D3DRENDERSTATETYPE>(s), &v), DDERR_INVALIDPARAMS) << s;
-    }
-    EXPECT_EQ(dev->GetRenderState(D3DRENDERSTATE_ZENABLE, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->SetTextureStageState(8, D3DTSS_COLOROP, 1), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->SetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(0), 1), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->SetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(25), 1), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetTextureStageState(0, D3DTSS_COLOROP, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetTextureStageState(8, D3DTSS_COLOROP, &v), DDERR_INVALIDPARAMS);
-    D3DMATRIX m = identity();
-    for (DWORD t : {0u, 7u, 15u, 24u})
-        EXPECT_EQ(dev->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(t), &m), DDERR_INVALIDPARAMS) << t;
-    EXPECT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->MultiplyTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->SetMaterial(nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetMaterial(nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetCaps(nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->EnumTextureFormats(nullptr, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetRenderTarget(nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dev->GetDirect3D(nullptr), DDERR_INVALIDPARAMS);
 }
 
 TEST_F(RenderDevice, ViewportsMustLieInTheTarget) {
