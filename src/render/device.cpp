@@ -270,7 +270,7 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) {
     if (!value || !backend::stage_state_valid(stage, state)) return DDERR_INVALIDPARAMS;
-    *value = stage_[stage][state];
+    *value = stage_[stage][backend::stage_state_source(state)];
     return D3D_OK;
 }
 

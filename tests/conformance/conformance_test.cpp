@@ -632,6 +632,10 @@ TEST_P(WithDevice, StageAddressSetsBothDirections) {
     DWORD u = 0;
     ASSERT_EQ(device->GetTextureStageState(2, D3DTSS_ADDRESSU, &u), D3D_OK);
     EXPECT_EQ(u, DWORD(D3DTADDRESS_CLAMP));
+    // ADDRESS reads back as the U direction, whatever set it last.
+    ASSERT_EQ(device->SetTextureStageState(2, D3DTSS_ADDRESSU, D3DTADDRESS_BORDER), D3D_OK);
+    ASSERT_EQ(device->GetTextureStageState(2, D3DTSS_ADDRESS, &u), D3D_OK);
+    EXPECT_EQ(u, DWORD(D3DTADDRESS_BORDER));
 }
 
 // The render states of the earlier interfaces that set stage 0, and what they write there.

@@ -373,8 +373,7 @@ HRESULT RecDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE st
     auto call = begin("GetTextureStageState", out_args({fmt::u(stage), fmt::i(state)}, value));
     if (call.failed()) return call.injected();
     if (!value || !backend::stage_state_valid(stage, state)) return call.done(DDERR_INVALIDPARAMS);
-    // ADDRESS sets both directions; reading it answers the U direction.
-    *value = tss_[stage][state == D3DTSS_ADDRESS ? D3DTSS_ADDRESSU : state];
+    *value = tss_[stage][backend::stage_state_source(state)];
     return call.done(D3D_OK);
 }
 

@@ -150,6 +150,10 @@ std::span<const D3DTEXTURESTAGESTATETYPE> stage_state_targets(D3DTEXTURESTAGESTA
     return {&kStageIds[state], 1};
 }
 
+D3DTEXTURESTAGESTATETYPE stage_state_source(D3DTEXTURESTAGESTATETYPE state) {
+    return state == D3DTSS_ADDRESS ? D3DTSS_ADDRESSU : state;
+}
+
 int transform_slot(DWORD state) {
     if (state >= D3DTRANSFORMSTATE_WORLD && state <= D3DTRANSFORMSTATE_WORLD3) return static_cast<int>(state) - 1;
     if (state >= D3DTRANSFORMSTATE_TEXTURE0 && state <= D3DTRANSFORMSTATE_TEXTURE7) return static_cast<int>(state) - 10;

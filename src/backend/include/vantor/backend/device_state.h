@@ -56,6 +56,8 @@ bool stage_state_valid(DWORD stage, DWORD state);
 DWORD stage_state_default(DWORD stage, DWORD state);
 // ADDRESS sets ADDRESSU and ADDRESSV too: the ids one write stores, `state` first.
 std::span<const D3DTEXTURESTAGESTATETYPE> stage_state_targets(D3DTEXTURESTAGESTATETYPE state);
+// The id a read answers from: ADDRESS reads back as ADDRESSU, every other id as itself.
+D3DTEXTURESTAGESTATETYPE stage_state_source(D3DTEXTURESTAGESTATETYPE state);
 
 // ----- Transforms -----------------------------------------------------------------------------
 
