@@ -148,14 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   24, D3DXERR_INVALIDPARAMETER},
                       ContextCase{"huge", D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, false, 0, 1u << 20, 24, D3DXERR_INVALIDPARAMETER},
                       ContextCase{"unknown flags", D3DX_DEFAULT, 0x40, true, 0, 32, 24, D3DXERR_INVALIDPARAMETER},
-                      ContextCase{"full screen and off screen", D3DX_DEFAULT, 3, true, 0, 32, 24, D3DXERR_INVALIDPARAMETER},
-                      ContextCase{"no such device", 99, 0, true, 0, 32, 24, D3DXERR_INVALIDD3DXDEVICEINDEX}));
-
-TEST_F(RenderLayer, CreateContextWantsAnOutParameter) {
-    ASSERT_EQ(gl().D3DXInitialize(), S_OK);
-    EXPECT_EQ(gl().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, 0, 8, 8, nullptr), D3DXERR_NULLPOINTER);
-    ASSERT_EQ(gl().D3DXUninitialize(), S_OK);
-}
+                      ContextCase{"full screen and off screen", D3DX_DEFAULT, 3, true, 0, 32, 24, D3DXERR_INVALIDPARAMETER}));
 
 // A context on a virtual window.
 class RenderWindowContext : public RenderLayer {
@@ -436,25 +429,16 @@ TEST_F(RenderLayer, HandlesOfReleasedObjectsResolveToNothing) {
 }
 
 TEST_F(RenderLayer, DirectDrawCreation) {
+    // What every back end answers is the conformance suite's; these are this one's own codes.
     IDirectDraw7* dd = reinterpret_cast<IDirectDraw7*>(1);
     IUnknown* outer = reinterpret_cast<IUnknown*>(2);
     EXPECT_EQ(gl().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, outer), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(dd, nullptr);
-    EXPECT_EQ(gl().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirect3D7, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(gl().DirectDrawCreateEx(nullptr, nullptr, IID_IDirectDraw7, nullptr), DDERR_INVALIDPARAMS);
     GUID unknown{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
     EXPECT_EQ(gl().DirectDrawCreateEx(&unknown, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr), DDERR_INVALIDPARAMS);
     // No utility-layer start needed; the special driver values are not addresses.
     ASSERT_EQ(gl().DirectDrawCreateEx(reinterpret_cast<GUID*>(1), reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr), DD_OK);
-    IDirect3D7* d3d = nullptr;
-    ASSERT_EQ(dd->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&d3d)), S_OK);
-    d3d->Release();
     dd->Release();
-    IUnknown* unknown_dd = nullptr;
-    ASSERT_EQ(gl().DirectDrawCreate(nullptr, &unknown_dd, nullptr), DD_OK);
-    ASSERT_EQ(unknown_dd->QueryInterface(IID_IDirectDraw7, reinterpret_cast<void**>(&dd)), S_OK);
-    dd->Release();
-    unknown_dd->Release();
 }
 
 TEST_F(RenderLayer, CooperativeLevels) {
