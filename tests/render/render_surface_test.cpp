@@ -90,28 +90,18 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"X8R8G8B8 render target", formats::X8R8G8B8, DDSCAPS_3DDEVICE}));
 
 TEST_F(RenderSurface, LockingRules) {
+    // Single locks, rectangles and unsized records are the conformance suite's; these are this
+    // device's further refusals.
     IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
     ASSERT_NE(s, nullptr);
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
-    EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
-    void* whole = sd.lpSurface;
-    EXPECT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DDERR_SURFACEBUSY);
     HDC dc = 0;
     EXPECT_EQ(s->GetDC(&dc), DDERR_SURFACEBUSY);
     EXPECT_EQ(s->Unlock(nullptr), DD_OK);
-    EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
-    // A rectangle gives the address of its top-left pixel.
-    RECT r{1, 2, 3, 4};
-    ASSERT_EQ(s->Lock(&r, &sd, DDLOCK_WAIT, 0), DD_OK);
-    EXPECT_EQ(static_cast<uint8_t*>(sd.lpSurface), static_cast<uint8_t*>(whole) + 2 * sd.lPitch + 4);
-    EXPECT_EQ(s->Unlock(&r), DD_OK);
-    // Records and rectangles are checked.
-    RECT outside{2, 2, 5, 3}, empty{2, 2, 2, 3};
-    EXPECT_EQ(s->Lock(&outside, &sd, 0, 0), DDERR_INVALIDPARAMS);
+    RECT empty{2, 2, 2, 3};
     EXPECT_EQ(s->Lock(&empty, &sd, 0, 0), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(s->Lock(nullptr, nullptr, 0, 0), DDERR_INVALIDPARAMS);
     DDSURFACEDESC2 small{};
     small.dwSize = 124;
     EXPECT_EQ(s->Lock(nullptr, &small, 0, 0), DDERR_INVALIDPARAMS);
