@@ -167,7 +167,7 @@ HRESULT Context::UpdateFrame(DWORD flags) {
     if (kind_ == kWindowKindVirtual) {
         // GL row 0 is the top row (clip control), which is also the window image's first row.
         // A back buffer of another size than the window is stretched to it, as the blit to an
-        // X11 window does (RenderContext.AResizedVirtualWindowShowsTheWholeFrameStretched).
+        // X11 window does (RenderWindowContext.AResizedVirtualWindowShowsTheWholeFrameStretched).
         int ww = w, wh = h;
         platform::client_size(window_, &ww, &wh);
         if (ww <= 0 || wh <= 0) ww = w, wh = h;
@@ -180,7 +180,6 @@ HRESULT Context::UpdateFrame(DWORD flags) {
             if (!scale_to(gl, ww, wh)) return DDERR_GENERIC;
             glNamedFramebufferReadBuffer(scaled_framebuffer_, GL_COLOR_ATTACHMENT0);
             glBindFramebuffer(GL_READ_FRAMEBUFFER, scaled_framebuffer_);
-            glPixelStorei(GL_PACK_ALIGNMENT, 4);
             glReadPixels(0, 0, ww, wh, GL_RGBA, GL_UNSIGNED_BYTE, present_.data());
             device_->invalidate_gl_state();
         }
