@@ -13,6 +13,9 @@ namespace {
 
 using backend::render_state_valid;
 
+// The shader's light slots are the lights the state core lets shine at once.
+static_assert(kMaxLights == backend::kMaxActiveLights);
+
 bool valid_transform(DWORD t) { return backend::transform_slot(t) >= 0; }
 
 }  // namespace
