@@ -26,7 +26,7 @@
 //   }
 #pragma once
 
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 #include "module/create.h"
 #include "module/object.h"
 #include "module/trace.h"
@@ -156,7 +156,7 @@ protected:
         if (out) *out = nullptr;
         return this->guard([&] {
             check();
-            ComPtr<Element> element(CreateRegisteredObject<Element>(clsid));
+            ComPtr<Element> element = adopt(CreateRegisteredObject<Element>(clsid));
             if (!element) throw failure(E_FAIL, not_registered);
             prepare(element.get());
             store_.put(key, element);

@@ -71,17 +71,17 @@ HRESULT CDevice3D::FinalConstruct() {
             bool quiet;  // its completion line is traced at a level the trace filters out
         };
         const Child children[] = {
-            {"\tCameras --> ", CLSID_Cameras, "Cameras Not Registered.", [&](IUnknown* p) { cameras_ = static_cast<ICameras*>(p); }, false},
-            {"\tFog --> ", CLSID_Fog, "Fog Not Registered.", [&](IUnknown* p) { fog_ = static_cast<IFog*>(p); }, false},
-            {"\tFlares --> ", CLSID_Flares, "Flares Not Registered.", [&](IUnknown* p) { flares_ = static_cast<IFlares*>(p); }, false},
-            {"\tColour (Ambient Light) --> ", CLSID_Colour, "Colour Not Registered.", [&](IUnknown* p) { ambient_ = static_cast<IColour*>(p); }, true},
-            {"\tLights --> ", CLSID_Lights, "Lights Not Registered.", [&](IUnknown* p) { lights_ = static_cast<ILights*>(p); }, false},
-            {"\tObjects --> ", CLSID_Objects, "Objects Not Registered.", [&](IUnknown* p) { objects_ = static_cast<IObjects*>(p); }, false},
-            {"\tSimpleObjects --> ", CLSID_SimpleObjects, "SimpleObjects Not Registered.", [&](IUnknown* p) { simple_objects_ = static_cast<ISimpleObjects*>(p); }, false},
-            {"\tTextures --> ", CLSID_Textures, "Textures Not Registered.", [&](IUnknown* p) { textures_ = static_cast<ITextures*>(p); }, false},
-            {"\tTextureFormats --> ", CLSID_TextureFormats, "TextureFormats Not Registered.", [&](IUnknown* p) { texture_formats_ = static_cast<ITextureFormats*>(p); }, false},
-            {"\tSprites --> ", CLSID_Sprites, "Sprites Not Registered.", [&](IUnknown* p) { sprites_ = static_cast<ISprites*>(p); }, false},
-            {"\tDeviceCaps --> ", CLSID_DeviceCaps, "DeviceCaps Not Registered.", [&](IUnknown* p) { caps_ = static_cast<IDeviceCaps*>(p); }, false},
+            {"\tCameras --> ", CLSID_Cameras, "Cameras Not Registered.", [&](IUnknown* p) { cameras_ = adopt(static_cast<ICameras*>(p)); }, false},
+            {"\tFog --> ", CLSID_Fog, "Fog Not Registered.", [&](IUnknown* p) { fog_ = adopt(static_cast<IFog*>(p)); }, false},
+            {"\tFlares --> ", CLSID_Flares, "Flares Not Registered.", [&](IUnknown* p) { flares_ = adopt(static_cast<IFlares*>(p)); }, false},
+            {"\tColour (Ambient Light) --> ", CLSID_Colour, "Colour Not Registered.", [&](IUnknown* p) { ambient_ = adopt(static_cast<IColour*>(p)); }, true},
+            {"\tLights --> ", CLSID_Lights, "Lights Not Registered.", [&](IUnknown* p) { lights_ = adopt(static_cast<ILights*>(p)); }, false},
+            {"\tObjects --> ", CLSID_Objects, "Objects Not Registered.", [&](IUnknown* p) { objects_ = adopt(static_cast<IObjects*>(p)); }, false},
+            {"\tSimpleObjects --> ", CLSID_SimpleObjects, "SimpleObjects Not Registered.", [&](IUnknown* p) { simple_objects_ = adopt(static_cast<ISimpleObjects*>(p)); }, false},
+            {"\tTextures --> ", CLSID_Textures, "Textures Not Registered.", [&](IUnknown* p) { textures_ = adopt(static_cast<ITextures*>(p)); }, false},
+            {"\tTextureFormats --> ", CLSID_TextureFormats, "TextureFormats Not Registered.", [&](IUnknown* p) { texture_formats_ = adopt(static_cast<ITextureFormats*>(p)); }, false},
+            {"\tSprites --> ", CLSID_Sprites, "Sprites Not Registered.", [&](IUnknown* p) { sprites_ = adopt(static_cast<ISprites*>(p)); }, false},
+            {"\tDeviceCaps --> ", CLSID_DeviceCaps, "DeviceCaps Not Registered.", [&](IUnknown* p) { caps_ = adopt(static_cast<IDeviceCaps*>(p)); }, false},
         };
         const IID* iids[] = {&IID_ICameras, &IID_IFog, &IID_IFlares, &IID_IColour, &IID_ILights, &IID_IObjects,
                              &IID_ISimpleObjects, &IID_ITextures, &IID_ITextureFormats, &IID_ISprites, &IID_IDeviceCaps};

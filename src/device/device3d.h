@@ -1,7 +1,7 @@
 // device/device3d.h — CDevice3D, the root object of a world.
 #pragma once
 
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 #include "module/object.h"
 
 #include <vantor/backend/d3dx.h>

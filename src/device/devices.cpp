@@ -58,7 +58,7 @@ private:
             if (auto create_ex = reinterpret_cast<DirectDrawCreateExFn>(GetProcAddress(ddraw, "DirectDrawCreateEx"))) {
                 void* p = nullptr;
                 r = create_ex(nullptr, &p, IID_IDirectDraw7, nullptr);
-                dd = ComPtr<IUnknown>(static_cast<IUnknown*>(static_cast<IDirectDraw7*>(p)));
+                dd = adopt(static_cast<IUnknown*>(static_cast<IDirectDraw7*>(p)));
             } else if (auto create = reinterpret_cast<DirectDrawCreateFn>(GetProcAddress(ddraw, "DirectDrawCreate"))) {
                 r = create(nullptr, dd.put(), nullptr);
             } else {

@@ -1,6 +1,6 @@
 // module/create.h — the one way owners create children and collections create elements.
 //
-//   ComPtr<IColour> colour(CreateRegisteredObject<IColour>(CLSID_Colour));
+//   ComPtr<IColour> colour = adopt(CreateRegisteredObject<IColour>(CLSID_Colour));
 //   if (!colour) throw failure(E_FAIL, "Colour Not Registered.");
 //
 // Creates the class through the registry as an in-process server (so a class whose registry

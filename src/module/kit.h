@@ -21,7 +21,7 @@
 // states; colours and positions.
 #pragma once
 
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 #include "module/create.h"
 #include "module/failure.h"
 #include "module/results.h"
@@ -101,7 +101,7 @@ inline HRESULT put_text(std::u16string& s, BSTR v) {
 // failure(E_FAIL, not_registered) (after CreateRegisteredObject's own debugger line).
 template <class I>
 ComPtr<I> create_child(REFCLSID clsid, const char* not_registered) {
-    ComPtr<I> p(CreateRegisteredObject<I>(clsid));
+    ComPtr<I> p = adopt(CreateRegisteredObject<I>(clsid));
     if (!p) throw failure(E_FAIL, not_registered);
     return p;
 }

@@ -1,23 +1,24 @@
-// Reference counting, counted pointers and handle entries shared by every object of the
-// OpenGL back end.
+// What every object of the OpenGL back end shares: counted pointers (vantor/com_ptr.h), the
+// one-interface object template (vantor::SingleInterface in vantor/com.h), handle entries and
+// the private interface ids that tell our objects from others.
 //
-//   class Palette : public IDirectDrawPalette, public RefCounted {
-//       VANTOR_RENDER_REFCOUNT
-//       ...
-//   };
+//   class Palette final : public SingleInterface<IDirectDrawPalette, &IID_VantorRenderPalette> { ... };
 //   ComPtr<Palette> p = adopt(new Palette(...));   // takes the creation reference
-//
-// COM interfaces have no virtual destructor (their vtables keep the COM layout), so the count
-// and the virtual destructor live in RefCounted, a second base beside the interfaces.
+//   Palette* mine = implementation_of<Palette>(caller_pointer, IID_VantorRenderPalette);
 #pragma once
 
 #include <vantor/backend/backend.h>
+#include <vantor/com_ptr.h>
 
 #include <atomic>
 #include <utility>
 
 namespace vantor::render {
 
+// The count of an object with more than one interface (DirectDraw is also Direct3D). COM
+// interfaces have no virtual destructor, so the count and the virtual destructor live in a
+// second base beside the interfaces, and VANTOR_RENDER_REFCOUNT answers AddRef and Release
+// of every interface with it.
 class RefCounted {
 public:
     RefCounted() = default;
@@ -41,52 +42,6 @@ private:
 #define VANTOR_RENDER_REFCOUNT                        \
     ULONG AddRef() override { return add_ref(); }     \
     ULONG Release() override { return release(); }
-
-// A counted reference to an implementation object (anything with add_ref/release).
-template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ComPtr(std::nullptr_t) {}
-    explicit ComPtr(T* p) : p_(p) {
-        if (p_) p_->add_ref();
-    }
-    ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
-    ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    ~ComPtr() { reset(); }
-    ComPtr& operator=(ComPtr o) noexcept {
-        std::swap(p_, o.p_);
-        return *this;
-    }
-    void reset() {
-        if (T* p = std::exchange(p_, nullptr)) p->release();
-    }
-    // Takes over a reference the caller already owns.
-    static ComPtr adopt(T* p) {
-        ComPtr c;
-        c.p_ = p;
-        return c;
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T& operator*() const { return *p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    bool operator==(const T* p) const { return p_ == p; }
-    // Hands the reference out through an interface out-parameter (counted).
-    template <class I>
-    void copy_to(I** out) const {
-        if (p_) p_->add_ref();
-        *out = p_;
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
-template <class T>
-ComPtr<T> adopt(T* p) {
-    return ComPtr<T>::adopt(p);
-}
 
 // The handle-table entry of one interface of an object: entered at construction, closed at
 // destruction, so a handle of a released object resolves to nothing.
@@ -115,13 +70,14 @@ inline constexpr IID IID_VantorRenderPalette = {0x5A0E6D11, 0x7C2B, 0x4E51, {0x9
 inline constexpr IID IID_VantorRenderVertexBuffer = {0x5A0E6D11, 0x7C2B, 0x4E51, {0x9A, 0x10, 0x3B, 0x64, 0x21, 0xC7, 0x00, 0x04}};
 inline constexpr IID IID_VantorRenderDevice = {0x5A0E6D11, 0x7C2B, 0x4E51, {0x9A, 0x10, 0x3B, 0x64, 0x21, 0xC7, 0x00, 0x05}};
 
-// The implementation behind an interface pointer, nullptr when it is not one of ours.
+// The implementation behind an interface pointer, nullptr when it is not one of ours. The
+// private id answers the object's `interface_type` pointer, which is cast back to `Impl`.
 template <class Impl, class I>
 Impl* implementation_of(I* iface, REFIID private_iid) {
     if (!iface) return nullptr;
     void* p = nullptr;
     if (iface->QueryInterface(private_iid, &p) != S_OK) return nullptr;
-    return static_cast<Impl*>(p);
+    return static_cast<Impl*>(static_cast<typename Impl::interface_type*>(p));
 }
 
 // Clears an out-parameter before the checks, as every method here does.

@@ -14,7 +14,11 @@ namespace vantor::render {
 Context::Context() : handle_(static_cast<ID3DXContext*>(this)) {}
 
 Context::~Context() {
-    if (dd_ && dd_->gl() && dd_->gl()->make_current()) text_.release();
+    if (dd_ && dd_->gl() && dd_->gl()->make_current()) {
+        text_.release();
+        glDeleteFramebuffers(1, &scaled_framebuffer_);
+        glDeleteRenderbuffers(1, &scaled_colour_);
+    }
     device_.reset();
     primary_.reset();
     back_.reset();
@@ -85,16 +89,7 @@ HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD widt
         platform::resize_window(window, static_cast<int>(width), static_cast<int>(height));
     }
     *out = hold.get();
-    hold->add_ref();
-    return S_OK;
-}
-
-HRESULT Context::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_ID3DXContext) return E_NOINTERFACE;
-    *ppv = static_cast<ID3DXContext*>(this);
-    add_ref();
+    hold->AddRef();
     return S_OK;
 }
 
@@ -139,7 +134,7 @@ HRESULT Context::GetD3D(IDirect3D7** d3d) {
     clear_out(d3d);
     if (!d3d) return D3DXERR_NULLPOINTER;
     *d3d = dd_->d3d();
-    dd_->add_ref();
+    dd_->AddRef();
     return S_OK;
 }
 
@@ -154,7 +149,7 @@ HRESULT Context::GetDD(IDirectDraw7** dd) {
     clear_out(dd);
     if (!dd) return D3DXERR_NULLPOINTER;
     *dd = dd_->ddraw();
-    dd_->add_ref();
+    dd_->AddRef();
     return S_OK;
 }
 
@@ -171,10 +166,24 @@ HRESULT Context::UpdateFrame(DWORD flags) {
     int w = static_cast<int>(back_->width()), h = static_cast<int>(back_->height());
     if (kind_ == kWindowKindVirtual) {
         // GL row 0 is the top row (clip control), which is also the window image's first row.
-        size_t bytes = static_cast<size_t>(w) * h * 4;
+        // A back buffer of another size than the window is stretched to it, as the blit to an
+        // X11 window does (RenderWindowContext.AResizedVirtualWindowShowsTheWholeFrameStretched).
+        int ww = w, wh = h;
+        platform::client_size(window_, &ww, &wh);
+        if (ww <= 0 || wh <= 0) ww = w, wh = h;
+        size_t bytes = static_cast<size_t>(ww) * wh * 4;
         if (present_.size() < bytes) present_.resize(bytes);
-        glGetTextureImage(back_->gl_texture(), 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(bytes), present_.data());
-        if (!platform::present(window_, present_.data(), w, h, w * 4)) return DDERR_SURFACELOST;
+        if (ww == w && wh == h) {
+            glGetTextureImage(back_->gl_texture(), 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(bytes),
+                              present_.data());
+        } else {
+            if (!scale_to(gl, ww, wh)) return DDERR_GENERIC;
+            glNamedFramebufferReadBuffer(scaled_framebuffer_, GL_COLOR_ATTACHMENT0);
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, scaled_framebuffer_);
+            glReadPixels(0, 0, ww, wh, GL_RGBA, GL_UNSIGNED_BYTE, present_.data());
+            device_->invalidate_gl_state();
+        }
+        if (!platform::present(window_, present_.data(), ww, wh, ww * 4)) return DDERR_SURFACELOST;
     } else if (kind_ == kWindowKindX11) {
         // The window's framebuffer has its first row at the bottom: flip while copying, and
         // scale to the window's current size.
@@ -190,6 +199,27 @@ HRESULT Context::UpdateFrame(DWORD flags) {
     }
     if (primary_) primary_->Blt(nullptr, back_.get(), nullptr, DDBLT_WAIT, nullptr);
     return S_OK;
+}
+
+bool Context::scale_to(GlContext& gl, int width, int height) {
+    if (!scaled_framebuffer_) {
+        glCreateFramebuffers(1, &scaled_framebuffer_);
+        glCreateRenderbuffers(1, &scaled_colour_);
+    }
+    if (scaled_width_ != width || scaled_height_ != height) {
+        glNamedRenderbufferStorage(scaled_colour_, GL_RGBA8, width, height);
+        glNamedFramebufferRenderbuffer(scaled_framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, scaled_colour_);
+        scaled_width_ = width, scaled_height_ = height;
+    }
+    if (glCheckNamedFramebufferStatus(scaled_framebuffer_, GL_DRAW_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        scaled_width_ = scaled_height_ = 0;
+        return false;
+    }
+    int w = static_cast<int>(back_->width()), h = static_cast<int>(back_->height());
+    glDisable(GL_SCISSOR_TEST);
+    glBlitNamedFramebuffer(back_->framebuffer(gl), scaled_framebuffer_, 0, 0, w, h, 0, 0, width, height,
+                           GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    return true;
 }
 
 HRESULT Context::DrawDebugText(float x, float y, D3DCOLOR colour, LPSTR text) {

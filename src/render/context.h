@@ -32,14 +32,12 @@ namespace vantor::render {
 class Device;
 class Surface;
 
-class Context final : public RefCounted, public ID3DXContext {
+class Context final : public SingleInterface<ID3DXContext> {
 public:
     // Arguments are D3DXCreateContext's, checked by the caller for the layer being started
     // and `out` being non-null; `device_index` is resolved already.
     static HRESULT create(DWORD device_index, DWORD flags, HWND window, DWORD width, DWORD height, ID3DXContext** out);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    VANTOR_RENDER_REFCOUNT
     HRESULT GetPrimary(IDirectDrawSurface7** surface) override;
     HRESULT GetZBuffer(IDirectDrawSurface7** surface) override;
     HRESULT GetBackBuffer(DWORD which, IDirectDrawSurface7** surface) override;
@@ -77,7 +75,13 @@ private:
     float clear_depth_ = 1.0f;
     DWORD clear_stencil_ = 0;
     DebugText text_;
+    // Stretches the back buffer into scaled_framebuffer_ at the given size (a virtual window
+    // whose size differs from the back buffer's); false when GL cannot make the buffer.
+    bool scale_to(GlContext& gl, int width, int height);
+
     std::vector<uint8_t> present_;
+    GLuint scaled_framebuffer_ = 0, scaled_colour_ = 0;
+    int scaled_width_ = 0, scaled_height_ = 0;
     HandleEntry handle_;
 };
 

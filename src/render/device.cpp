@@ -2,43 +2,21 @@
 #include "device.h"
 
 #include "directdraw.h"
-#include "matrix.h"
 #include "surface.h"
 
-#include <cmath>
-#include <new>
+#include <vantor/backend/matrix.h>
+
+#include <bit>
 
 namespace vantor::render {
 namespace {
 
-float bits_float(DWORD v) {
-    float f;
-    std::memcpy(&f, &v, sizeof f);
-    return f;
-}
-DWORD float_bits(float f) {
-    DWORD v;
-    std::memcpy(&v, &f, sizeof v);
-    return v;
-}
+using backend::render_state_valid;
 
-bool valid_render_state(DWORD s) {
-    // TEXTUREHANDLE and TEXTUREMAPBLEND belong to the older interfaces and are refused on 7.
-    if (s == D3DRENDERSTATE_TEXTUREHANDLE || s == D3DRENDERSTATE_TEXTUREMAPBLEND) return false;
-    return (s >= 2 && s <= 60 && s != 42) || (s >= 64 && s <= 95) || (s >= 128 && s <= 148) || s == 151 || s == 152;
-}
+// The shader's light slots are the lights the state core lets shine at once.
+static_assert(kMaxLights == backend::kMaxActiveLights);
 
-bool valid_transform(DWORD t) {
-    return (t >= D3DTRANSFORMSTATE_WORLD && t <= D3DTRANSFORMSTATE_WORLD3) ||
-           (t >= D3DTRANSFORMSTATE_TEXTURE0 && t <= D3DTRANSFORMSTATE_TEXTURE7);
-}
-
-bool finite(const D3DCOLORVALUE& c) {
-    return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) && std::isfinite(c.a);
-}
-bool finite(const D3DVECTOR& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
-constexpr float kPi = 3.14159265358979f;
+bool valid_transform(DWORD t) { return backend::transform_slot(t) >= 0; }
 
 }  // namespace
 
@@ -50,7 +28,7 @@ ComPtr<Device> Device::create(DirectDraw* dd, Surface* target, const GUID& guid)
 }
 
 Device::Device(DirectDraw* dd, Surface* target, const GUID& guid)
-    : dd_(dd), target_(target), guid_(guid), handle_(static_cast<IDirect3DDevice7*>(this)) {
+    : dd_(share(dd)), target_(share(target)), guid_(guid), handle_(static_cast<IDirect3DDevice7*>(this)) {
     set_defaults();
 }
 
@@ -68,62 +46,14 @@ Device::~Device() {
 }
 
 void Device::set_defaults() {
-    for (DWORD& v : render_) v = 0;
-    render_[D3DRENDERSTATE_TEXTUREADDRESS] = D3DTADDRESS_WRAP;
-    render_[D3DRENDERSTATE_TEXTUREPERSPECTIVE] = TRUE;
-    // Direct3D 7 turns depth testing on when a depth buffer is attached to the target at creation.
-    render_[D3DRENDERSTATE_ZENABLE] = target_->attached_depth() ? D3DZB_TRUE : D3DZB_FALSE;
-    render_[D3DRENDERSTATE_FILLMODE] = D3DFILL_SOLID;
-    render_[D3DRENDERSTATE_SHADEMODE] = D3DSHADE_GOURAUD;
-    render_[D3DRENDERSTATE_ZWRITEENABLE] = TRUE;
-    render_[D3DRENDERSTATE_LASTPIXEL] = TRUE;
-    render_[D3DRENDERSTATE_TEXTUREMAG] = 1;  // D3DFILTER_NEAREST
-    render_[D3DRENDERSTATE_TEXTUREMIN] = 1;
-    render_[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ONE;
-    render_[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ZERO;
-    render_[D3DRENDERSTATE_CULLMODE] = D3DCULL_CCW;
-    render_[D3DRENDERSTATE_ZFUNC] = D3DCMP_LESSEQUAL;
-    render_[D3DRENDERSTATE_ALPHAFUNC] = D3DCMP_ALWAYS;
-    render_[D3DRENDERSTATE_FOGSTART] = float_bits(0.0f);
-    render_[D3DRENDERSTATE_FOGEND] = float_bits(1.0f);
-    render_[D3DRENDERSTATE_FOGDENSITY] = float_bits(1.0f);
-    render_[D3DRENDERSTATE_TEXTUREADDRESSU] = D3DTADDRESS_WRAP;
-    render_[D3DRENDERSTATE_TEXTUREADDRESSV] = D3DTADDRESS_WRAP;
-    render_[D3DRENDERSTATE_ANISOTROPY] = 1;
-    render_[D3DRENDERSTATE_STENCILFAIL] = D3DSTENCILOP_KEEP;
-    render_[D3DRENDERSTATE_STENCILZFAIL] = D3DSTENCILOP_KEEP;
-    render_[D3DRENDERSTATE_STENCILPASS] = D3DSTENCILOP_KEEP;
-    render_[D3DRENDERSTATE_STENCILFUNC] = D3DCMP_ALWAYS;
-    render_[D3DRENDERSTATE_STENCILMASK] = 0xFFFFFFFF;
-    render_[D3DRENDERSTATE_STENCILWRITEMASK] = 0xFFFFFFFF;
-    render_[D3DRENDERSTATE_TEXTUREFACTOR] = 0xFFFFFFFF;
-    render_[D3DRENDERSTATE_CLIPPING] = TRUE;
-    render_[D3DRENDERSTATE_LIGHTING] = TRUE;
-    render_[D3DRENDERSTATE_COLORVERTEX] = TRUE;
-    render_[D3DRENDERSTATE_LOCALVIEWER] = TRUE;
-    render_[D3DRENDERSTATE_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
-    render_[D3DRENDERSTATE_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
-    render_[D3DRENDERSTATE_AMBIENTMATERIALSOURCE] = D3DMCS_MATERIAL;
-    render_[D3DRENDERSTATE_EMISSIVEMATERIALSOURCE] = D3DMCS_MATERIAL;
+    bool depth = target_->attached_depth() != nullptr;
+    for (DWORD i = 0; i < D3DRENDERSTATE_MAX; ++i) render_[i] = backend::render_state_default(i, depth);
     for (DWORD s = 0; s < kMaxStages; ++s) {
-        DWORD* st = stage_[s];
-        for (DWORD i = 0; i < D3DTSS_MAX; ++i) st[i] = 0;
-        st[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        st[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-        st[D3DTSS_COLORARG2] = D3DTA_CURRENT;
-        st[D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-        st[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
-        st[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
-        st[D3DTSS_TEXCOORDINDEX] = s;
-        st[D3DTSS_ADDRESS] = st[D3DTSS_ADDRESSU] = st[D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
-        st[D3DTSS_MAGFILTER] = D3DTFG_POINT;
-        st[D3DTSS_MINFILTER] = D3DTFN_POINT;
-        st[D3DTSS_MIPFILTER] = D3DTFP_NONE;
-        st[D3DTSS_MAXANISOTROPY] = 1;
-        texture_matrix_[s] = identity_matrix();
+        for (DWORD i = 0; i < D3DTSS_MAX; ++i) stage_[s][i] = backend::stage_state_default(s, i);
+        texture_matrix_[s] = identity();
     }
-    for (D3DMATRIX& w : world_) w = identity_matrix();
-    view_ = projection_ = identity_matrix();
+    for (D3DMATRIX& w : world_) w = identity();
+    view_ = projection_ = identity();
     viewport_ = D3DVIEWPORT7{0, 0, target_->width(), target_->height(), 0.0f, 1.0f};
 }
 
@@ -147,7 +77,7 @@ bool Device::create_gl_objects() {
 
 void Device::invalidate_gl_state() {
     for (size_t i = 0; i < D3DRENDERSTATE_MAX; ++i)
-        if (valid_render_state(static_cast<DWORD>(i))) dirty_render_.set(i);
+        if (render_state_valid(static_cast<DWORD>(i))) dirty_render_.set(i);
     for (auto& s : dirty_stage_) s.set();
     dirty_transforms_ = dirty_blocks_ = ~0u;
     dirty_lights_ = dirty_material_ = dirty_viewport_ = dirty_target_ = true;
@@ -164,20 +94,7 @@ void Device::target_resized() {
     dirty_viewport_ = dirty_target_ = any_dirty_state_ = true;
 }
 
-float Device::rs_float(D3DRENDERSTATETYPE s) const { return bits_float(render_[s]); }
-
-HRESULT Device::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_VantorRenderDevice) {
-        *ppv = this;
-        return S_OK;
-    }
-    if (riid != IID_IUnknown && riid != IID_IDirect3DDevice7) return E_NOINTERFACE;
-    *ppv = static_cast<IDirect3DDevice7*>(this);
-    add_ref();
-    return S_OK;
-}
+float Device::rs_float(D3DRENDERSTATETYPE s) const { return std::bit_cast<float>(render_[s]); }
 
 HRESULT Device::BeginScene() {
     if (in_scene_) return D3DERR_SCENE_IN_SCENE;
@@ -198,14 +115,14 @@ HRESULT Device::GetDirect3D(IDirect3D7** d3d) {
     clear_out(d3d);
     if (!d3d) return DDERR_INVALIDPARAMS;
     *d3d = dd_->d3d();
-    dd_->add_ref();
+    dd_->AddRef();
     return D3D_OK;
 }
 
 HRESULT Device::SetRenderTarget(IDirectDrawSurface7* surface, DWORD flags) {
     Surface* s = Surface::from(surface);
     if (!s || flags || !s->is_render_target() || s->directdraw() != dd_.get()) return DDERR_INVALIDPARAMS;
-    target_ = ComPtr<Surface>(s);
+    target_ = share(s);
     // As in Direct3D, a new target brings a viewport over all of it.
     target_resized();
     return D3D_OK;
@@ -303,126 +220,60 @@ HRESULT Device::GetMaterial(D3DMATERIAL7* material) {
 }
 
 HRESULT Device::SetLight(DWORD index, D3DLIGHT7* light) {
-    if (!light) return DDERR_INVALIDPARAMS;
-    const D3DLIGHT7& l = *light;
-    // The ranges Direct3D 7 documents for a light, enforced so that a light never turns into
-    // NaNs or infinities in the shader (RenderDevice.SetLightRefusesWhatDirect3DDocumentsAsInvalid).
-    if (l.dltType != D3DLIGHT_POINT && l.dltType != D3DLIGHT_SPOT && l.dltType != D3DLIGHT_DIRECTIONAL)
-        return DDERR_INVALIDPARAMS;
-    if (!finite(l.dcvDiffuse) || !finite(l.dcvSpecular) || !finite(l.dcvAmbient) || !finite(l.dvPosition) ||
-        !finite(l.dvDirection))
-        return DDERR_INVALIDPARAMS;
-    bool positional = l.dltType != D3DLIGHT_DIRECTIONAL;
-    bool directed = l.dltType != D3DLIGHT_POINT;
-    if (directed && l.dvDirection.x == 0.0f && l.dvDirection.y == 0.0f && l.dvDirection.z == 0.0f)
-        return DDERR_INVALIDPARAMS;
-    if (positional) {
-        if (!(l.dvRange >= 0.0f && l.dvRange <= D3DLIGHT_RANGE_MAX)) return DDERR_INVALIDPARAMS;
-        if (!(l.dvAttenuation0 >= 0.0f) || !(l.dvAttenuation1 >= 0.0f) || !(l.dvAttenuation2 >= 0.0f) ||
-            !std::isfinite(l.dvAttenuation0 + l.dvAttenuation1 + l.dvAttenuation2))
-            return DDERR_INVALIDPARAMS;
-    }
-    if (l.dltType == D3DLIGHT_SPOT) {
-        if (!(l.dvTheta >= 0.0f) || !(l.dvPhi >= l.dvTheta) || !(l.dvPhi <= kPi + 1e-5f) || !std::isfinite(l.dvFalloff))
-            return DDERR_INVALIDPARAMS;
-    }
-    try {
-        Light& slot = lights_[index];
-        slot.light = l;
-        if (slot.enabled) dirty_lights_ = any_dirty_state_ = true;
-    } catch (const std::bad_alloc&) {
-        return DDERR_OUTOFMEMORY;
-    }
-    return D3D_OK;
+    HRESULT hr = lights_.set(index, light);
+    if (hr == D3D_OK && lights_.is_enabled(index)) dirty_lights_ = any_dirty_state_ = true;
+    return hr;
 }
 
-HRESULT Device::GetLight(DWORD index, D3DLIGHT7* light) {
-    if (!light) return DDERR_INVALIDPARAMS;
-    auto it = lights_.find(index);
-    if (it == lights_.end()) return DDERR_INVALIDPARAMS;
-    *light = it->second.light;
-    return D3D_OK;
-}
+HRESULT Device::GetLight(DWORD index, D3DLIGHT7* light) { return lights_.get(index, light); }
 
 HRESULT Device::LightEnable(DWORD index, BOOL enable) {
-    auto it = lights_.find(index);
-    if (enable && !(it != lights_.end() && it->second.enabled)) {
-        int active = 0;
-        for (const auto& [i, l] : lights_) active += l.enabled ? 1 : 0;
-        // Eight lights at most shine at once (GetCaps' dwMaxActiveLights); a ninth is refused
-        // rather than silently ignored (RenderDevice.NinthLightIsRefused).
-        if (active >= kMaxLights) return D3DERR_LIGHT_SET_FAILED;
-    }
-    if (it == lights_.end()) {
-        // An index never set gets Direct3D's default light first: white, directional, along +z.
-        Light fresh;
-        fresh.light.dltType = D3DLIGHT_DIRECTIONAL;
-        fresh.light.dcvDiffuse = {1.0f, 1.0f, 1.0f, 0.0f};
-        fresh.light.dvDirection = {0.0f, 0.0f, 1.0f};
-        try {
-            it = lights_.emplace(index, fresh).first;
-        } catch (const std::bad_alloc&) {
-            return DDERR_OUTOFMEMORY;
-        }
-    }
-    bool on = enable != FALSE;
-    if (it->second.enabled != on) {
-        it->second.enabled = on;
-        dirty_lights_ = dirty_key_ = any_dirty_state_ = true;
-    }
-    return D3D_OK;
+    bool changed = false;
+    HRESULT hr = lights_.enable(index, enable, &changed);
+    if (changed) dirty_lights_ = dirty_key_ = any_dirty_state_ = true;
+    return hr;
 }
 
-HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
-    if (!enable) return DDERR_INVALIDPARAMS;
-    auto it = lights_.find(index);
-    if (it == lights_.end()) return DDERR_INVALIDPARAMS;
-    *enable = it->second.enabled ? TRUE : FALSE;
-    return D3D_OK;
-}
+HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) { return lights_.get_enable(index, enable); }
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
-    if (!valid_render_state(static_cast<DWORD>(state))) return DDERR_INVALIDPARAMS;
-    bool alias = state == D3DRENDERSTATE_TEXTUREADDRESS || state == D3DRENDERSTATE_TEXTUREADDRESSU ||
-                 state == D3DRENDERSTATE_TEXTUREADDRESSV || state == D3DRENDERSTATE_TEXTUREMAG ||
-                 state == D3DRENDERSTATE_TEXTUREMIN || state == D3DRENDERSTATE_BORDERCOLOR ||
-                 state == D3DRENDERSTATE_MIPMAPLODBIAS || state == D3DRENDERSTATE_ANISOTROPY;
+    if (!render_state_valid(static_cast<DWORD>(state))) return DDERR_INVALIDPARAMS;
+    // The legacy stage-0 states write through every time, even when stage 0 changed since.
+    bool alias = backend::render_state_sets_stage(state);
     if (render_[state] == value && !alias) return D3D_OK;
     render_[state] = value;
     dirty_render_.set(static_cast<size_t>(state));
     any_dirty_state_ = true;
-    if (alias) apply_alias(state);
+    backend::StageWrite storage[2];
+    for (const backend::StageWrite& w : backend::stage_aliases(state, value, storage))
+        store_stage_state(0, w.state, w.value);
     return D3D_OK;
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
-    if (!value || !valid_render_state(static_cast<DWORD>(state))) return DDERR_INVALIDPARAMS;
+    if (!value || !render_state_valid(static_cast<DWORD>(state))) return DDERR_INVALIDPARAMS;
     *value = render_[state];
     return D3D_OK;
 }
 
 void Device::store_stage_state(DWORD stage, DWORD state, DWORD value) {
-    stage_[stage][state] = value;
-    dirty_stage_[stage].set(state);
-    if (state == D3DTSS_ADDRESS) {
-        // ADDRESS sets both directions.
-        stage_[stage][D3DTSS_ADDRESSU] = stage_[stage][D3DTSS_ADDRESSV] = value;
-        dirty_stage_[stage].set(D3DTSS_ADDRESSU);
-        dirty_stage_[stage].set(D3DTSS_ADDRESSV);
+    for (D3DTEXTURESTAGESTATETYPE id : backend::stage_state_targets(static_cast<D3DTEXTURESTAGESTATETYPE>(state))) {
+        stage_[stage][id] = value;
+        dirty_stage_[stage].set(id);
     }
     any_dirty_state_ = true;
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) {
-    if (stage >= kMaxStages || state < D3DTSS_COLOROP || state >= D3DTSS_MAX) return DDERR_INVALIDPARAMS;
+    if (!backend::stage_state_valid(stage, state)) return DDERR_INVALIDPARAMS;
     if (stage_[stage][state] == value && state != D3DTSS_ADDRESS) return D3D_OK;
     store_stage_state(stage, static_cast<DWORD>(state), value);
     return D3D_OK;
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) {
-    if (!value || stage >= kMaxStages || state < D3DTSS_COLOROP || state >= D3DTSS_MAX) return DDERR_INVALIDPARAMS;
-    *value = stage_[stage][state];
+    if (!value || !backend::stage_state_valid(stage, state)) return DDERR_INVALIDPARAMS;
+    *value = stage_[stage][backend::stage_state_source(state)];
     return D3D_OK;
 }
 
@@ -436,7 +287,7 @@ HRESULT Device::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
         if (s->directdraw() != dd_.get()) return DDERR_INVALIDOBJECT;
     }
     if (textures_[stage].get() == s) return D3D_OK;
-    textures_[stage] = ComPtr<Surface>(s);
+    textures_[stage] = share(s);
     dirty_stage_key_ = dirty_key_ = any_dirty_state_ = true;
     return D3D_OK;
 }

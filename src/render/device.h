@@ -18,8 +18,10 @@
 // outside the vertex range and unknown draw flags; D3DERR_INVALIDPRIMITIVETYPE and
 // D3DERR_INVALIDVERTEXTYPE for bad primitive types and vertex formats;
 // D3DERR_SCENE_IN_SCENE / D3DERR_SCENE_NOT_IN_SCENE for unbalanced scenes;
-// D3DERR_LIGHT_SET_FAILED when a ninth light is enabled; D3DERR_VERTEXBUFFERLOCKED for
-// drawing a locked vertex buffer; DDERR_SURFACEBUSY for drawing into a locked target;
+// D3DERR_LIGHT_SET_FAILED when a ninth light is enabled (its slot is made first, so GetLight
+// answers for it); light records as vantor/backend/device_state.h's check_light says;
+// D3DERR_VERTEXBUFFERLOCKED for drawing a locked vertex buffer; DDERR_SURFACEBUSY for drawing
+// into a locked target;
 // D3DERR_ZBUFFER_NOTPRESENT / D3DERR_STENCILBUFFER_NOTPRESENT for clearing what is not there;
 // DDERR_INVALIDOBJECT for a texture made by another DirectDraw object (it lives in another GL
 // context). A call that fails changes nothing and draws nothing.
@@ -36,8 +38,9 @@
 #include "pipeline.h"
 #include "stream_ring.h"
 
+#include <vantor/backend/device_state.h>
+
 #include <bitset>
-#include <map>
 
 namespace vantor::render {
 
@@ -45,15 +48,13 @@ class DirectDraw;
 class Surface;
 class VertexBuffer;
 
-class Device final : public RefCounted, public IDirect3DDevice7 {
+class Device final : public SingleInterface<IDirect3DDevice7, &IID_VantorRenderDevice> {
 public:
     // A device rendering into `target` (its attached depth buffer, if any, is the Z buffer);
     // `device_guid` is the type the device reports. Null when GL objects cannot be made.
     static ComPtr<Device> create(DirectDraw* dd, Surface* target, const GUID& device_guid);
     static Device* from(IDirect3DDevice7* p) { return implementation_of<Device>(p, IID_VantorRenderDevice); }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    VANTOR_RENDER_REFCOUNT
     HRESULT GetCaps(D3DDEVICEDESC7* desc) override;
     HRESULT EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) override;
     HRESULT BeginScene() override;
@@ -129,7 +130,6 @@ private:
     void apply_lights();
     void apply_viewport();
     void apply_material();
-    void apply_alias(D3DRENDERSTATETYPE state);
     void update_blend();
     void update_depth();
     void update_sampler_filters(DWORD stage);
@@ -140,7 +140,6 @@ private:
 
     // Render state handlers (named after the states).
     void apply_nothing() {}
-    void apply_texturealias();
     void apply_zenable();
     void apply_fillmode();
     void apply_shademode();
@@ -206,11 +205,6 @@ private:
     DWORD rs(D3DRENDERSTATETYPE s) const { return render_[s]; }
     float rs_float(D3DRENDERSTATETYPE s) const;
 
-    struct Light {
-        D3DLIGHT7 light{};
-        bool enabled = false;
-    };
-
     ComPtr<DirectDraw> dd_;
     GlContext* gl_ = nullptr;  // the DirectDraw object's, kept alive through dd_
     ComPtr<Surface> target_;
@@ -223,7 +217,7 @@ private:
     D3DMATRIX world_[4]{}, view_{}, projection_{}, texture_matrix_[kMaxStages]{};
     D3DVIEWPORT7 viewport_{};
     D3DMATERIAL7 material_{};
-    std::map<DWORD, Light> lights_;
+    backend::LightTable lights_;
     ComPtr<Surface> textures_[kMaxStages];
 
     // Dirty tracking

@@ -3,8 +3,9 @@
 #include "device.h"
 
 #include "directdraw.h"
-#include "matrix.h"
 #include "surface.h"
+
+#include <vantor/backend/matrix.h>
 
 #include <algorithm>
 #include <cmath>
@@ -80,11 +81,6 @@ const Device::Handler* Device::render_state_handlers() {
             Handler h[D3DRENDERSTATE_MAX];
         } t;
         for (Handler& h : t.h) h = &Device::apply_nothing;
-        // Stage-0 aliases are written through to the stage states when they are set.
-        for (auto s : {D3DRENDERSTATE_TEXTUREADDRESS, D3DRENDERSTATE_TEXTUREADDRESSU, D3DRENDERSTATE_TEXTUREADDRESSV,
-                       D3DRENDERSTATE_TEXTUREMAG, D3DRENDERSTATE_TEXTUREMIN, D3DRENDERSTATE_BORDERCOLOR,
-                       D3DRENDERSTATE_MIPMAPLODBIAS, D3DRENDERSTATE_ANISOTROPY})
-            t.h[s] = &Device::apply_texturealias;
         t.h[D3DRENDERSTATE_WRAPU] = &Device::apply_wrap;
         t.h[D3DRENDERSTATE_WRAPV] = &Device::apply_wrap;
         t.h[D3DRENDERSTATE_ZENABLE] = &Device::apply_zenable;
@@ -131,7 +127,8 @@ const Device::Handler* Device::render_state_handlers() {
         t.h[D3DRENDERSTATE_AMBIENTMATERIALSOURCE] = &Device::apply_ambientmaterialsource;
         t.h[D3DRENDERSTATE_EMISSIVEMATERIALSOURCE] = &Device::apply_emissivematerialsource;
         t.h[D3DRENDERSTATE_VERTEXBLEND] = &Device::apply_vertexblend;
-        // Stored only, with no OpenGL counterpart: ANTIALIAS, TEXTUREPERSPECTIVE (always on),
+        // The legacy stage-0 states have no handler: SetRenderState writes them through to the
+        // stage states (backend::stage_aliases). Stored only, with no OpenGL counterpart: ANTIALIAS, TEXTUREPERSPECTIVE (always on),
         // LINEPATTERN, LASTPIXEL, EDGEANTIALIAS, CLIPPING (GL always clips), EXTENTS,
         // COLORKEYBLENDENABLE, CLIPPLANEENABLE (no clip planes are offered), the stipple states
         // and the obsolete ones.
@@ -168,36 +165,6 @@ const Device::StageHandler* Device::stage_state_handlers() {
     return table.h;
 }
 
-// ----- Aliases of stage 0 (legacy render states) --------------------------------------------
-
-void Device::apply_alias(D3DRENDERSTATETYPE state) {
-    DWORD v = render_[state];
-    switch (state) {
-        case D3DRENDERSTATE_TEXTUREADDRESS: store_stage_state(0, D3DTSS_ADDRESS, v); break;
-        case D3DRENDERSTATE_TEXTUREADDRESSU: store_stage_state(0, D3DTSS_ADDRESSU, v); break;
-        case D3DRENDERSTATE_TEXTUREADDRESSV: store_stage_state(0, D3DTSS_ADDRESSV, v); break;
-        case D3DRENDERSTATE_BORDERCOLOR: store_stage_state(0, D3DTSS_BORDERCOLOR, v); break;
-        case D3DRENDERSTATE_MIPMAPLODBIAS: store_stage_state(0, D3DTSS_MIPMAPLODBIAS, v); break;
-        case D3DRENDERSTATE_ANISOTROPY: store_stage_state(0, D3DTSS_MAXANISOTROPY, v); break;
-        case D3DRENDERSTATE_TEXTUREMAG:
-            // D3DFILTER_NEAREST (1) is point sampling; every other filter magnifies linearly.
-            store_stage_state(0, D3DTSS_MAGFILTER, v == 1 ? D3DTFG_POINT : D3DTFG_LINEAR);
-            break;
-        case D3DRENDERSTATE_TEXTUREMIN: {
-            // D3DFILTER_*: NEAREST, LINEAR, MIPNEAREST, MIPLINEAR, LINEARMIPNEAREST, LINEARMIPLINEAR.
-            static const DWORD kMin[] = {D3DTFN_POINT, D3DTFN_LINEAR, D3DTFN_POINT, D3DTFN_LINEAR, D3DTFN_POINT, D3DTFN_LINEAR};
-            static const DWORD kMip[] = {D3DTFP_NONE, D3DTFP_NONE, D3DTFP_POINT, D3DTFP_POINT, D3DTFP_LINEAR, D3DTFP_LINEAR};
-            if (v >= 1 && v <= 6) {
-                store_stage_state(0, D3DTSS_MINFILTER, kMin[v - 1]);
-                store_stage_state(0, D3DTSS_MIPFILTER, kMip[v - 1]);
-            }
-            break;
-        }
-        default: break;
-    }
-}
-
-void Device::apply_texturealias() {}
 
 // ----- Depth, raster and blending ---------------------------------------------------------------
 
@@ -542,9 +509,13 @@ void Device::apply_transforms() {
 void Device::apply_lights() {
     // Lights are given in world space and shine in camera space: they move with the view.
     int n = 0;
-    for (const auto& [index, slot] : lights_) {
+    for (const auto& [index, slot] : lights_.slots()) {
         if (!slot.enabled || n == kMaxLights) continue;
-        const D3DLIGHT7& l = slot.light;
+        // A light without a direction or with a negative range lights nothing
+        // (RenderLighting.LightsThatReachNothingDrawNoLight).
+        backend::ShadingLight shading = backend::light_for_shading(slot.light);
+        if (!shading.shines) continue;
+        const D3DLIGHT7& l = shading.light;
         LightBlockEntry& e = lighting_block_.lights[n];
         colour_floats(l.dcvDiffuse, e.diffuse);
         colour_floats(l.dcvSpecular, e.specular);

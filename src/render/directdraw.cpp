@@ -59,7 +59,7 @@ HRESULT DirectDraw::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (riid == IID_VantorRenderDirectDraw) {
-        *ppv = this;
+        *ppv = ddraw();
         return S_OK;
     }
     if (riid == IID_IUnknown || riid == IID_IDirectDraw7)

@@ -44,6 +44,7 @@ public:
     // `gl` the rendering context's GL context, or null.
     static ComPtr<DirectDraw> create(int device_index, std::shared_ptr<GlContext> gl);
     static DirectDraw* from(IUnknown* p) { return implementation_of<DirectDraw>(p, IID_VantorRenderDirectDraw); }
+    using interface_type = IDirectDraw7;  // what the private id answers
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
     VANTOR_RENDER_REFCOUNT

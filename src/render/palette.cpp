@@ -32,21 +32,8 @@ HRESULT Palette::create(DirectDraw* dd, DWORD caps, const PALETTEENTRY* entries,
     return DD_OK;
 }
 
-Palette::Palette(DirectDraw* dd, DWORD caps) : dd_(dd), caps_(caps), handle_(static_cast<IDirectDrawPalette*>(this)) {}
+Palette::Palette(DirectDraw* dd, DWORD caps) : dd_(share(dd)), caps_(caps), handle_(static_cast<IDirectDrawPalette*>(this)) {}
 Palette::~Palette() = default;
-
-HRESULT Palette::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_VantorRenderPalette) {
-        *ppv = this;
-        return S_OK;
-    }
-    if (riid != IID_IUnknown && riid != IID_IDirectDrawPalette) return E_NOINTERFACE;
-    *ppv = static_cast<IDirectDrawPalette*>(this);
-    AddRef();
-    return S_OK;
-}
 
 HRESULT Palette::GetCaps(DWORD* caps) {
     if (!caps) return DDERR_INVALIDPARAMS;

@@ -15,14 +15,12 @@ namespace vantor::render {
 
 class DirectDraw;
 
-class Palette final : public RefCounted, public IDirectDrawPalette {
+class Palette final : public SingleInterface<IDirectDrawPalette, &IID_VantorRenderPalette> {
 public:
     // DDPCAPS_8BIT is required (DDERR_INVALIDPARAMS otherwise; 1-, 2- and 4-bit palettes give
     // DDERR_UNSUPPORTED). With DDPCAPS_ALPHA the entries' flags byte is their alpha.
     static HRESULT create(DirectDraw* dd, DWORD caps, const PALETTEENTRY* entries, IDirectDrawPalette** out);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    VANTOR_RENDER_REFCOUNT
     HRESULT GetCaps(DWORD* caps) override;
     HRESULT GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTRY* entries) override;
     HRESULT SetEntries(DWORD flags, DWORD start, DWORD count, const PALETTEENTRY* entries) override;

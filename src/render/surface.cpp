@@ -75,7 +75,7 @@ bool same_layout(const PixelLayout& a, const PixelLayout& b) {
 
 }  // namespace
 
-Surface::Surface(DirectDraw* dd) : dd_(dd), handle_(static_cast<IDirectDrawSurface7*>(this)) {}
+Surface::Surface(DirectDraw* dd) : dd_(share(dd)), handle_(static_cast<IDirectDrawSurface7*>(this)) {}
 
 Surface::~Surface() {
     if (dc_) platform::delete_dc(dc_);
@@ -192,7 +192,7 @@ HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawS
     if (s->is_texture()) dd->texture_created(s);
     if (primary) dd->primary_created();
     *out = hold.get();
-    hold.get()->add_ref();
+    hold.get()->AddRef();
     return DD_OK;
 }
 
@@ -269,7 +269,7 @@ HRESULT Surface::resize(DWORD width, DWORD height) {
 }
 
 void Surface::attach_depth(Surface* depth) {
-    depth_ = ComPtr<Surface>(depth);
+    depth_ = share(depth);
     framebuffer_stale_ = true;
 }
 
@@ -358,19 +358,6 @@ GLuint Surface::texture_for_sampling(GlContext& gl, size_t* uploaded) {
     uploaded_palette_version_ = palette_ ? palette_->version() : 0;
     if (uploaded) *uploaded += bytes;
     return texture_;
-}
-
-HRESULT Surface::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_VantorRenderSurface) {
-        *ppv = this;
-        return S_OK;
-    }
-    if (riid != IID_IUnknown && riid != IID_IDirectDrawSurface7) return E_NOINTERFACE;
-    *ppv = static_cast<IDirectDrawSurface7*>(this);
-    AddRef();
-    return S_OK;
 }
 
 void Surface::describe(DDSURFACEDESC2* d) const {
@@ -486,7 +473,7 @@ HRESULT Surface::SetPalette(IDirectDrawPalette* palette) {
     Palette* p = implementation_of<Palette>(palette, IID_VantorRenderPalette);
     if (!p) return DDERR_INVALIDPARAMS;
     if (layout_.kind != FormatKind::Palette8) return DDERR_INVALIDPIXELFORMAT;
-    palette_ = ComPtr<Palette>(p);
+    palette_ = share(p);
     ++version_;
     return DD_OK;
 }

@@ -34,7 +34,7 @@ namespace vantor::render {
 class DirectDraw;
 class Palette;
 
-class Surface final : public RefCounted, public IDirectDrawSurface7 {
+class Surface final : public SingleInterface<IDirectDrawSurface7, &IID_VantorRenderSurface> {
 public:
     // IDirectDraw7::CreateSurface.
     static HRESULT create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawSurface7** out);
@@ -43,8 +43,6 @@ public:
     static ComPtr<Surface> create_depth_buffer(DirectDraw* dd, DWORD width, DWORD height);
     static Surface* from(IDirectDrawSurface7* s) { return implementation_of<Surface>(s, IID_VantorRenderSurface); }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    VANTOR_RENDER_REFCOUNT
     HRESULT Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) override;
     HRESULT GetSurfaceDesc(DDSURFACEDESC2* desc) override;
     HRESULT GetPixelFormat(DDPIXELFORMAT* format) override;

@@ -38,23 +38,10 @@ HRESULT VertexBuffer::create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DW
     return D3D_OK;
 }
 
-VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(dd) {}
+VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {}
 
 VertexBuffer::~VertexBuffer() {
     if (buffer_ && dd_->gl() && dd_->gl()->make_current()) glDeleteBuffers(1, &buffer_);
-}
-
-HRESULT VertexBuffer::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_VantorRenderVertexBuffer) {
-        *ppv = this;
-        return S_OK;
-    }
-    if (riid != IID_IUnknown && riid != IID_IDirect3DVertexBuffer7) return E_NOINTERFACE;
-    *ppv = static_cast<IDirect3DVertexBuffer7*>(this);
-    add_ref();
-    return S_OK;
 }
 
 HRESULT VertexBuffer::Lock(DWORD flags, void** data, DWORD* size) {

@@ -21,15 +21,13 @@ namespace vantor::render {
 
 class DirectDraw;
 
-class VertexBuffer final : public RefCounted, public IDirect3DVertexBuffer7 {
+class VertexBuffer final : public SingleInterface<IDirect3DVertexBuffer7, &IID_VantorRenderVertexBuffer> {
 public:
     static HRESULT create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DWORD flags, IDirect3DVertexBuffer7** out);
     static VertexBuffer* from(IDirect3DVertexBuffer7* p) {
         return implementation_of<VertexBuffer>(p, IID_VantorRenderVertexBuffer);
     }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    VANTOR_RENDER_REFCOUNT
     HRESULT Lock(DWORD flags, void** data, DWORD* size) override;
     HRESULT Unlock() override;
     HRESULT GetVertexBufferDesc(D3DVERTEXBUFFERDESC* desc) override;

@@ -35,12 +35,11 @@ VARTYPE param_vt(const ParamDesc& p) { return p.enumIndex >= 0 ? static_cast<VAR
 class TypeLib;
 
 // One type (enumeration, interface or co-class) of a TypeLib. Its reference count is the
-// library's: infos live exactly as long as their library.
-class TypeInfo final : public ITypeInfo {
+// library's: infos live exactly as long as their library, which owns them.
+class TypeInfo final : public vantor::SingleInterface<ITypeInfo> {
 public:
     TypeInfo(TypeLib* lib, UINT index) : lib_(lib), index_(index) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
     ULONG AddRef() override;
     ULONG Release() override;
 
@@ -85,27 +84,12 @@ private:
     UINT index_;
 };
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public vantor::SingleInterface<ITypeLib> {
 public:
     explicit TypeLib(const TypeLibDesc* d) : desc(d) {
         UINT n = count();
         infos.reserve(n);
         for (UINT i = 0; i < n; ++i) infos.push_back(std::make_unique<TypeInfo>(this, i));
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_ITypeLib) return E_NOINTERFACE;
-        *ppv = static_cast<ITypeLib*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override {
-        ULONG n = --refs;
-        if (n == 0) delete this;
-        return n;
     }
 
     UINT GetTypeInfoCount() override { return count(); }
@@ -199,19 +183,10 @@ public:
 
     const TypeLibDesc* desc;
     std::vector<std::unique_ptr<TypeInfo>> infos;
-    std::atomic<ULONG> refs{1};
 };
 
 // ---- TypeInfo -------------------------------------------------------------------------------
 
-HRESULT TypeInfo::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_ITypeInfo) return E_NOINTERFACE;
-    *ppv = static_cast<ITypeInfo*>(this);
-    AddRef();
-    return S_OK;
-}
 ULONG TypeInfo::AddRef() { return lib_->AddRef(); }
 ULONG TypeInfo::Release() { return lib_->Release(); }
 

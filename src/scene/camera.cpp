@@ -2,7 +2,7 @@
 // world, view and projection transforms when the script asks (Update, Rotate).
 #include "collections/collection.h"
 #include "module/trace.h"
-#include "scene/matrix.h"
+#include <vantor/backend/matrix.h>
 #include "world/record.h"
 #include "world/world_file.h"
 

@@ -225,7 +225,7 @@ public:
             // The colour records are read into copies, so a record cut short changes nothing.
             ComPtr<IColour> read[4];
             for (ComPtr<IColour>& c : read) {
-                c = ComPtr<IColour>(CreateRegisteredObject<IColour>(CLSID_Colour));
+                c = adopt(CreateRegisteredObject<IColour>(CLSID_Colour));
                 if (!c) throw failure(E_FAIL, "Colour Not Registered.");
                 HRESULT hr = c->Load(f);
                 if (FAILED(hr)) return hr;

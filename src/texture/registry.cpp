@@ -112,7 +112,7 @@ ComPtr<IDirectDrawSurface7> make_staging(IDirectDraw7* dd, IDirectDrawSurface7* 
 ComPtr<IDirectDraw7> directdraw_of(IDirectDrawSurface7* surface) {
     ComPtr<IDirectDraw7> dd;
     void* p = nullptr;
-    if (SUCCEEDED(surface->GetDDInterface(&p))) dd = ComPtr<IDirectDraw7>(static_cast<IDirectDraw7*>(p));
+    if (SUCCEEDED(surface->GetDDInterface(&p))) dd = adopt(static_cast<IDirectDraw7*>(p));
     return dd;
 }
 

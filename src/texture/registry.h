@@ -14,7 +14,7 @@
 // kept whole. The registry is used on the host's thread only and is not locked.
 #pragma once
 
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 
 #include <vantor/backend/d3d.h>
 #include <vantor/gdi.h>

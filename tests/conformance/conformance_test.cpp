@@ -7,10 +7,13 @@
 // tests/support/recording_backend.h ("Defaults where Direct3D 7 leaves the value open").
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <vantor/backend/matrix.h>
+#include <vantor/com_ptr.h>
 #include <vantor/gdi.h>
 #include <vantor/window.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "backend_factory.h"
+#include "test_util.h"
 
 namespace {
 
@@ -26,55 +30,19 @@ using vantor::conformance::BackendFactory;
 
 constexpr int kWidth = 160, kHeight = 120;
 
-DWORD bits(float v) {
-    return std::bit_cast<DWORD>(v);
-}
+using vantor::testing::float_bits;
 
-// An owned interface pointer, released at the end of the scope.
-template <class T>
-class Com {
-public:
-    Com() = default;
-    explicit Com(T* p) : p_(p) {}
-    ~Com() { reset(); }
-    Com(const Com&) = delete;
-    Com& operator=(const Com&) = delete;
-    T** out() {
-        reset();
-        return &p_;
-    }
-    void** out_void() { return reinterpret_cast<void**>(out()); }
-    void reset() {
-        if (p_) p_->Release();
-        p_ = nullptr;
-    }
-    T* detach() {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
+using vantor::ComPtr;
+using vantor::identity;
 
 // COM identity: two interfaces belong to one object when their IUnknowns are equal.
 template <class A, class B>
 bool same_object(A* a, B* b) {
-    Com<IUnknown> ua, ub;
-    if (!a || !b || FAILED(a->QueryInterface(IID_IUnknown, ua.out_void())) ||
-        FAILED(b->QueryInterface(IID_IUnknown, ub.out_void())))
+    ComPtr<IUnknown> ua, ub;
+    if (!a || !b || FAILED(a->QueryInterface(IID_IUnknown, ua.put_void())) ||
+        FAILED(b->QueryInterface(IID_IUnknown, ub.put_void())))
         return false;
     return ua.get() == ub.get();
-}
-
-D3DMATRIX identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
 }
 
 bool equal(const D3DMATRIX& a, const D3DMATRIX& b) {
@@ -138,9 +106,9 @@ class WithDevice : public Started {
 protected:
     void SetUp() override {
         Started::SetUp();
-        ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, context.out()),
+        ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, context.put()),
                   S_OK);
-        ASSERT_EQ(context->GetD3DDevice(device.out()), S_OK);
+        ASSERT_EQ(context->GetD3DDevice(device.put()), S_OK);
     }
     void TearDown() override {
         device.reset();
@@ -149,19 +117,13 @@ protected:
     }
 
     // A surface made by the context's DirectDraw object.
-    Com<IDirectDrawSurface7> surface(DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT& format) {
-        Com<IDirectDraw7> dd;
-        EXPECT_EQ(context->GetDD(dd.out()), S_OK);
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
-        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-        sd.ddsCaps.dwCaps = caps;
-        sd.dwWidth = w;
-        sd.dwHeight = h;
-        sd.ddpfPixelFormat = format;
-        Com<IDirectDrawSurface7> s;
-        EXPECT_EQ(dd->CreateSurface(&sd, s.out(), nullptr), DD_OK);
-        return Com<IDirectDrawSurface7>(s.detach());
+    ComPtr<IDirectDrawSurface7> surface(DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT& format) {
+        ComPtr<IDirectDraw7> dd;
+        EXPECT_EQ(context->GetDD(dd.put()), S_OK);
+        HRESULT hr = E_FAIL;
+        ComPtr<IDirectDrawSurface7> s = vantor::testing::create_surface(dd.get(), caps, w, h, format, &hr);
+        EXPECT_EQ(hr, DD_OK);
+        return s;
     }
     // The texture formats the device offers, in its order.
     std::vector<DDPIXELFORMAT> texture_formats() {
@@ -176,24 +138,14 @@ protected:
         return all;
     }
 
-    Com<ID3DXContext> context;
-    Com<IDirect3DDevice7> device;
+    ComPtr<ID3DXContext> context;
+    ComPtr<IDirect3DDevice7> device;
 };
 
-DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a = 0) {
-    DDPIXELFORMAT f{};
-    f.dwSize = sizeof f;
-    f.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
-    f.dwRGBBitCount = bits;
-    f.dwRBitMask = r;
-    f.dwGBitMask = g;
-    f.dwBBitMask = b;
-    f.dwRGBAlphaBitMask = a;
-    return f;
-}
-const DDPIXELFORMAT kR5G6B5 = rgb(16, 0xF800, 0x07E0, 0x001F);
-const DDPIXELFORMAT kX8R8G8B8 = rgb(32, 0xFF0000, 0xFF00, 0xFF);
-const DDPIXELFORMAT kA8R8G8B8 = rgb(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
+namespace formats = vantor::testing::formats;
+const DDPIXELFORMAT kR5G6B5 = formats::R5G6B5();
+const DDPIXELFORMAT kX8R8G8B8 = formats::X8R8G8B8();
+const DDPIXELFORMAT kA8R8G8B8 = formats::A8R8G8B8();
 constexpr DWORD kSystemSurface = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
 
 // --- The utility layer --------------------------------------------------------------------
@@ -266,32 +218,32 @@ TEST_P(Started, ReportsTheVideoModeAndAColourTextureFormat) {
 }
 
 TEST_P(Started, ContextNeedsAWindowAnOutPointerAndAKnownDevice) {
-    Com<ID3DXContext> context;
-    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, 0, kWidth, kHeight, context.out())));
+    ComPtr<ID3DXContext> context;
+    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, 0, kWidth, kHeight, context.put())));
     EXPECT_FALSE(context);
     HWND gone = VantorCreateVirtualWindow(8, 8, "gone");
     DestroyWindow(gone);
-    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, gone, kWidth, kHeight, context.out())));
+    EXPECT_TRUE(FAILED(backend().D3DXCreateContext(D3DX_DEFAULT, 0, gone, kWidth, kHeight, context.put())));
     EXPECT_FALSE(context);
     EXPECT_EQ(backend().D3DXCreateContext(backend().D3DXGetDeviceCount(), 0, window(), kWidth, kHeight,
-                                          context.out()),
+                                          context.put()),
               D3DXERR_INVALIDD3DXDEVICEINDEX);
     EXPECT_FALSE(context);
     EXPECT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), kWidth, kHeight, nullptr),
               D3DXERR_NULLPOINTER);
-    EXPECT_EQ(backend().D3DXCreateContext(0, 0, window(), kWidth, kHeight, context.out()), S_OK);
+    EXPECT_EQ(backend().D3DXCreateContext(0, 0, window(), kWidth, kHeight, context.put()), S_OK);
     EXPECT_TRUE(context);
 }
 
 TEST_P(Started, AWindowedContextOfDefaultSizeTakesTheClientArea) {
-    Com<ID3DXContext> context;
+    ComPtr<ID3DXContext> context;
     ASSERT_EQ(
-        backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), D3DX_DEFAULT, D3DX_DEFAULT, context.out()),
+        backend().D3DXCreateContext(D3DX_DEFAULT, 0, window(), D3DX_DEFAULT, D3DX_DEFAULT, context.put()),
         S_OK);
     EXPECT_EQ(context->GetWidth(), DWORD(kWidth));
     EXPECT_EQ(context->GetHeight(), DWORD(kHeight));
-    Com<IDirect3DDevice7> device;
-    ASSERT_EQ(context->GetD3DDevice(device.out()), S_OK);
+    ComPtr<IDirect3DDevice7> device;
+    ASSERT_EQ(context->GetD3DDevice(device.put()), S_OK);
     D3DVIEWPORT7 vp{};
     ASSERT_EQ(device->GetViewport(&vp), D3D_OK);
     EXPECT_EQ(vp.dwWidth, DWORD(kWidth));
@@ -299,14 +251,14 @@ TEST_P(Started, AWindowedContextOfDefaultSizeTakesTheClientArea) {
 }
 
 TEST_P(Started, FullScreenAndOffScreenContextsCannotResize) {
-    Com<ID3DXContext> context;
+    ComPtr<ID3DXContext> context;
     ASSERT_EQ(
-        backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_FULLSCREEN, window(), 640, 480, context.out()),
+        backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_FULLSCREEN, window(), 640, 480, context.put()),
         S_OK);
     EXPECT_EQ(context->Resize(320, 240), D3DXERR_CANNOTRESIZEFULLSCREEN);
     EXPECT_EQ(context->GetWidth(), 640u);
     context.reset();
-    ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, 0, 64, 32, context.out()),
+    ASSERT_EQ(backend().D3DXCreateContext(D3DX_DEFAULT, D3DX_CONTEXT_OFFSCREEN, 0, 64, 32, context.put()),
               S_OK);
     EXPECT_EQ(context->Resize(32, 32), D3DXERR_CANNOTRESIZENONWINDOWED);
 }
@@ -314,35 +266,35 @@ TEST_P(Started, FullScreenAndOffScreenContextsCannotResize) {
 // --- DirectDraw -----------------------------------------------------------------------------
 
 TEST_P(Conformance, DirectDrawAnswersForDirect3D) {
-    Com<IDirectDraw7> dd;
-    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.out_void(), IID_IDirectDraw7, nullptr), DD_OK);
-    Com<IDirect3D7> d3d;
-    ASSERT_EQ(dd->QueryInterface(IID_IDirect3D7, d3d.out_void()), S_OK);
+    ComPtr<IDirectDraw7> dd;
+    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.put_void(), IID_IDirectDraw7, nullptr), DD_OK);
+    ComPtr<IDirect3D7> d3d;
+    ASSERT_EQ(dd->QueryInterface(IID_IDirect3D7, d3d.put_void()), S_OK);
     EXPECT_TRUE(same_object(dd.get(), d3d.get()));
     EXPECT_EQ(vantor::backend::from_handle<IDirectDraw7>(vantor::backend::to_handle(dd.get())), dd.get());
     EXPECT_EQ(vantor::backend::from_handle<IDirect3D7>(vantor::backend::to_handle(d3d.get())), d3d.get());
     dd.reset();
     // The Direct3D interface keeps the object alive on its own.
-    Com<IDirectDraw7> again;
-    EXPECT_EQ(d3d->QueryInterface(IID_IDirectDraw7, again.out_void()), S_OK);
+    ComPtr<IDirectDraw7> again;
+    EXPECT_EQ(d3d->QueryInterface(IID_IDirectDraw7, again.put_void()), S_OK);
 
-    Com<IUnknown> unknown;
-    ASSERT_EQ(backend().DirectDrawCreate(nullptr, unknown.out(), nullptr), DD_OK);
-    Com<IDirectDraw7> through_unknown;
-    EXPECT_EQ(unknown->QueryInterface(IID_IDirectDraw7, through_unknown.out_void()), S_OK);
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(backend().DirectDrawCreate(nullptr, unknown.put(), nullptr), DD_OK);
+    ComPtr<IDirectDraw7> through_unknown;
+    EXPECT_EQ(unknown->QueryInterface(IID_IDirectDraw7, through_unknown.put_void()), S_OK);
 
-    Com<IDirectDraw7> refused;
-    EXPECT_TRUE(FAILED(backend().DirectDrawCreateEx(nullptr, refused.out_void(), IID_IDirect3D7, nullptr)));
+    ComPtr<IDirectDraw7> refused;
+    EXPECT_TRUE(FAILED(backend().DirectDrawCreateEx(nullptr, refused.put_void(), IID_IDirect3D7, nullptr)));
     EXPECT_FALSE(refused);
     EXPECT_TRUE(
-        FAILED(backend().DirectDrawCreateEx(nullptr, refused.out_void(), IID_IDirectDraw7, unknown.get())));
+        FAILED(backend().DirectDrawCreateEx(nullptr, refused.put_void(), IID_IDirectDraw7, unknown.get())));
     EXPECT_FALSE(refused);
     EXPECT_TRUE(FAILED(backend().DirectDrawCreateEx(nullptr, nullptr, IID_IDirectDraw7, nullptr)));
 }
 
 TEST_P(Conformance, CooperativeLevelsFollowDirectDraw) {
-    Com<IDirectDraw7> dd;
-    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.out_void(), IID_IDirectDraw7, nullptr), DD_OK);
+    ComPtr<IDirectDraw7> dd;
+    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.put_void(), IID_IDirectDraw7, nullptr), DD_OK);
     struct Case {
         HWND window;
         DWORD flags;
@@ -363,22 +315,18 @@ TEST_P(Conformance, CooperativeLevelsFollowDirectDraw) {
 }
 
 TEST_P(Conformance, SurfacesNeedACooperativeLevel) {
-    Com<IDirectDraw7> dd;
-    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.out_void(), IID_IDirectDraw7, nullptr), DD_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
-    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-    sd.ddsCaps.dwCaps = kSystemSurface;
-    sd.dwWidth = sd.dwHeight = 4;
-    Com<IDirectDrawSurface7> s;
-    EXPECT_EQ(dd->CreateSurface(&sd, s.out(), nullptr), DDERR_NOCOOPERATIVELEVELSET);
+    ComPtr<IDirectDraw7> dd;
+    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.put_void(), IID_IDirectDraw7, nullptr), DD_OK);
+    DDSURFACEDESC2 sd = vantor::testing::surface_desc(kSystemSurface, 4, 4);
+    ComPtr<IDirectDrawSurface7> s;
+    EXPECT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DDERR_NOCOOPERATIVELEVELSET);
     ASSERT_EQ(dd->SetCooperativeLevel(window(), DDSCL_NORMAL), DD_OK);
-    EXPECT_EQ(dd->CreateSurface(&sd, s.out(), nullptr), DD_OK);
+    EXPECT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DD_OK);
 }
 
 TEST_P(Conformance, DisplayModesAreSetAndRestored) {
-    Com<IDirectDraw7> dd;
-    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.out_void(), IID_IDirectDraw7, nullptr), DD_OK);
+    ComPtr<IDirectDraw7> dd;
+    ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.put_void(), IID_IDirectDraw7, nullptr), DD_OK);
     ASSERT_EQ(dd->SetCooperativeLevel(window(), DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN), DD_OK);
     DDSURFACEDESC2 original{};
     original.dwSize = sizeof original;
@@ -406,21 +354,21 @@ TEST_P(WithDevice, ContextHandsOutCountedInterfacesOfOneDevice) {
     EXPECT_EQ(context->GetWindow(), window());
     EXPECT_EQ(context->GetWidth(), DWORD(kWidth));
     EXPECT_EQ(context->GetHeight(), DWORD(kHeight));
-    Com<IDirectDraw7> dd;
-    Com<IDirect3D7> d3d, from_device;
-    Com<IDirectDrawSurface7> back, target, primary, z;
-    ASSERT_EQ(context->GetDD(dd.out()), S_OK);
-    ASSERT_EQ(context->GetD3D(d3d.out()), S_OK);
-    ASSERT_EQ(context->GetBackBuffer(0, back.out()), S_OK);
-    ASSERT_EQ(context->GetPrimary(primary.out()), S_OK);
-    ASSERT_EQ(context->GetZBuffer(z.out()), S_OK);
-    ASSERT_EQ(device->GetDirect3D(from_device.out()), D3D_OK);
-    ASSERT_EQ(device->GetRenderTarget(target.out()), D3D_OK);
+    ComPtr<IDirectDraw7> dd;
+    ComPtr<IDirect3D7> d3d, from_device;
+    ComPtr<IDirectDrawSurface7> back, target, primary, z;
+    ASSERT_EQ(context->GetDD(dd.put()), S_OK);
+    ASSERT_EQ(context->GetD3D(d3d.put()), S_OK);
+    ASSERT_EQ(context->GetBackBuffer(0, back.put()), S_OK);
+    ASSERT_EQ(context->GetPrimary(primary.put()), S_OK);
+    ASSERT_EQ(context->GetZBuffer(z.put()), S_OK);
+    ASSERT_EQ(device->GetDirect3D(from_device.put()), D3D_OK);
+    ASSERT_EQ(device->GetRenderTarget(target.put()), D3D_OK);
     EXPECT_TRUE(same_object(dd.get(), d3d.get()));
     EXPECT_TRUE(same_object(d3d.get(), from_device.get()));
     EXPECT_EQ(target.get(), back.get());
-    Com<IDirectDraw7> owner;
-    ASSERT_EQ(back->GetDDInterface(owner.out_void()), DD_OK);
+    ComPtr<IDirectDraw7> owner;
+    ASSERT_EQ(back->GetDDInterface(owner.put_void()), DD_OK);
     EXPECT_EQ(owner.get(), dd.get());
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
@@ -431,8 +379,8 @@ TEST_P(WithDevice, ContextHandsOutCountedInterfacesOfOneDevice) {
     ASSERT_EQ(z->GetSurfaceDesc(&sd), DD_OK);
     EXPECT_TRUE(sd.ddsCaps.dwCaps & DDSCAPS_ZBUFFER);
 
-    Com<IDirectDrawSurface7> none;
-    EXPECT_TRUE(FAILED(context->GetBackBuffer(1, none.out())));
+    ComPtr<IDirectDrawSurface7> none;
+    EXPECT_TRUE(FAILED(context->GetBackBuffer(1, none.put())));
     EXPECT_FALSE(none);
     EXPECT_EQ(context->GetD3DDevice(nullptr), D3DXERR_NULLPOINTER);
     EXPECT_EQ(context->GetDD(nullptr), D3DXERR_NULLPOINTER);
@@ -457,8 +405,8 @@ TEST_P(WithDevice, ResizeChangesAWindowedContextsBuffers) {
     ASSERT_EQ(context->Resize(100, 80), S_OK);
     EXPECT_EQ(context->GetWidth(), 100u);
     EXPECT_EQ(context->GetHeight(), 80u);
-    Com<IDirectDrawSurface7> back;
-    ASSERT_EQ(context->GetBackBuffer(0, back.out()), S_OK);
+    ComPtr<IDirectDrawSurface7> back;
+    ASSERT_EQ(context->GetBackBuffer(0, back.put()), S_OK);
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
     ASSERT_EQ(back->GetSurfaceDesc(&sd), DD_OK);
@@ -524,16 +472,16 @@ const StateCase kRenderStates[] = {
     {D3DRENDERSTATE_STIPPLEDALPHA, kNoDefault, TRUE},
     {D3DRENDERSTATE_FOGCOLOR, 0, 0x00FF8000},
     {D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE, D3DFOG_LINEAR},
-    {D3DRENDERSTATE_FOGSTART, bits(0.0f), bits(10.5f)},
-    {D3DRENDERSTATE_FOGEND, bits(1.0f), bits(100.0f)},
-    {D3DRENDERSTATE_FOGDENSITY, bits(1.0f), bits(0.25f)},
+    {D3DRENDERSTATE_FOGSTART, float_bits(0.0f), float_bits(10.5f)},
+    {D3DRENDERSTATE_FOGEND, float_bits(1.0f), float_bits(100.0f)},
+    {D3DRENDERSTATE_FOGDENSITY, float_bits(1.0f), float_bits(0.25f)},
     {D3DRENDERSTATE_STIPPLEENABLE, kNoDefault, TRUE},
     {D3DRENDERSTATE_EDGEANTIALIAS, FALSE, TRUE},
     {D3DRENDERSTATE_COLORKEYENABLE, FALSE, TRUE},
     {D3DRENDERSTATE_BORDERCOLOR, 0, 0xFF00FF00},
     {D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR},
     {D3DRENDERSTATE_TEXTUREADDRESSV, D3DTADDRESS_WRAP, D3DTADDRESS_BORDER},
-    {D3DRENDERSTATE_MIPMAPLODBIAS, 0, bits(-0.5f)},
+    {D3DRENDERSTATE_MIPMAPLODBIAS, 0, float_bits(-0.5f)},
     {D3DRENDERSTATE_ZBIAS, 0, 4},
     {D3DRENDERSTATE_RANGEFOGENABLE, FALSE, 0xFFFFFFFF},  // stored as given, not made 1
     {D3DRENDERSTATE_ANISOTROPY, 1, 4},
@@ -596,7 +544,7 @@ TEST_P(WithDevice, RenderStatesReadBackWhatWasSet) {
 
 TEST_P(WithDevice, UnknownAndRetiredRenderStatesAreRefused) {
     for (DWORD id :
-         {0u, 1u /* TEXTUREHANDLE */, 21u /* TEXTUREMAPBLEND */, 42u, 61u, 100u, 150u, 153u, 0xFFFFu}) {
+         {0u, 1u /* TEXTUREHANDLE */, 21u /* TEXTUREMAPBLEND */, 42u, 61u, 100u, 149u, 150u, 153u, 0xFFFFu, 0xFFFFFFFFu}) {
         DWORD value = 0;
         EXPECT_EQ(device->SetRenderState(D3DRENDERSTATETYPE(id), 1), DDERR_INVALIDPARAMS) << "state " << id;
         EXPECT_EQ(device->GetRenderState(D3DRENDERSTATETYPE(id), &value), DDERR_INVALIDPARAMS)
@@ -619,10 +567,10 @@ const StageCase kStageStates[] = {
     {D3DTSS_ALPHAOP, D3DTOP_SELECTARG1, D3DTOP_DISABLE, D3DTOP_MODULATE},
     {D3DTSS_ALPHAARG1, D3DTA_TEXTURE, D3DTA_TEXTURE, D3DTA_DIFFUSE},
     {D3DTSS_ALPHAARG2, D3DTA_CURRENT, D3DTA_CURRENT, D3DTA_TFACTOR},
-    {D3DTSS_BUMPENVMAT00, 0, 0, bits(0.5f)},
-    {D3DTSS_BUMPENVMAT01, 0, 0, bits(-0.5f)},
-    {D3DTSS_BUMPENVMAT10, 0, 0, bits(0.25f)},
-    {D3DTSS_BUMPENVMAT11, 0, 0, bits(2.0f)},
+    {D3DTSS_BUMPENVMAT00, 0, 0, float_bits(0.5f)},
+    {D3DTSS_BUMPENVMAT01, 0, 0, float_bits(-0.5f)},
+    {D3DTSS_BUMPENVMAT10, 0, 0, float_bits(0.25f)},
+    {D3DTSS_BUMPENVMAT11, 0, 0, float_bits(2.0f)},
     {D3DTSS_TEXCOORDINDEX, 0, kNoDefault, D3DTSS_TCI_CAMERASPACENORMAL | 1},
     {D3DTSS_ADDRESSU, D3DTADDRESS_WRAP, D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR},
     {D3DTSS_ADDRESSV, D3DTADDRESS_WRAP, D3DTADDRESS_WRAP, D3DTADDRESS_BORDER},
@@ -630,11 +578,11 @@ const StageCase kStageStates[] = {
     {D3DTSS_MAGFILTER, D3DTFG_POINT, D3DTFG_POINT, D3DTFG_LINEAR},
     {D3DTSS_MINFILTER, D3DTFN_POINT, D3DTFN_POINT, D3DTFN_LINEAR},
     {D3DTSS_MIPFILTER, D3DTFP_NONE, D3DTFP_NONE, D3DTFP_LINEAR},
-    {D3DTSS_MIPMAPLODBIAS, 0, 0, bits(1.0f)},
+    {D3DTSS_MIPMAPLODBIAS, 0, 0, float_bits(1.0f)},
     {D3DTSS_MAXMIPLEVEL, 0, 0, 2},
     {D3DTSS_MAXANISOTROPY, 1, 1, 4},
-    {D3DTSS_BUMPENVLSCALE, 0, 0, bits(2.0f)},
-    {D3DTSS_BUMPENVLOFFSET, 0, 0, bits(0.25f)},
+    {D3DTSS_BUMPENVLSCALE, 0, 0, float_bits(2.0f)},
+    {D3DTSS_BUMPENVLOFFSET, 0, 0, float_bits(0.25f)},
     {D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE, D3DTTFF_DISABLE, D3DTTFF_COUNT2 | D3DTTFF_PROJECTED},
 };
 
@@ -684,6 +632,45 @@ TEST_P(WithDevice, StageAddressSetsBothDirections) {
     DWORD u = 0;
     ASSERT_EQ(device->GetTextureStageState(2, D3DTSS_ADDRESSU, &u), D3D_OK);
     EXPECT_EQ(u, DWORD(D3DTADDRESS_CLAMP));
+    // ADDRESS reads back as the U direction, whatever set it last.
+    ASSERT_EQ(device->SetTextureStageState(2, D3DTSS_ADDRESSU, D3DTADDRESS_BORDER), D3D_OK);
+    ASSERT_EQ(device->GetTextureStageState(2, D3DTSS_ADDRESS, &u), D3D_OK);
+    EXPECT_EQ(u, DWORD(D3DTADDRESS_BORDER));
+}
+
+// The render states of the earlier interfaces that set stage 0, and what they write there.
+struct AliasCase {
+    D3DRENDERSTATETYPE state;
+    DWORD value;
+    D3DTEXTURESTAGESTATETYPE stage_state;
+    DWORD expected;
+};
+const AliasCase kStageZeroAliases[] = {
+    {D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_CLAMP, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP},
+    {D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_CLAMP, D3DTSS_ADDRESSV, D3DTADDRESS_CLAMP},
+    {D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_MIRROR, D3DTSS_ADDRESSU, D3DTADDRESS_MIRROR},
+    {D3DRENDERSTATE_TEXTUREADDRESSV, D3DTADDRESS_BORDER, D3DTSS_ADDRESSV, D3DTADDRESS_BORDER},
+    {D3DRENDERSTATE_TEXTUREMAG, 2 /* D3DFILTER_LINEAR */, D3DTSS_MAGFILTER, D3DTFG_LINEAR},
+    {D3DRENDERSTATE_TEXTUREMIN, 6 /* D3DFILTER_LINEARMIPLINEAR */, D3DTSS_MINFILTER, D3DTFN_LINEAR},
+    {D3DRENDERSTATE_TEXTUREMIN, 6, D3DTSS_MIPFILTER, D3DTFP_LINEAR},
+    {D3DRENDERSTATE_TEXTUREMIN, 3 /* D3DFILTER_MIPNEAREST */, D3DTSS_MINFILTER, D3DTFN_POINT},
+    {D3DRENDERSTATE_TEXTUREMIN, 3, D3DTSS_MIPFILTER, D3DTFP_POINT},
+    {D3DRENDERSTATE_BORDERCOLOR, 0xFF00FF00, D3DTSS_BORDERCOLOR, 0xFF00FF00},
+    {D3DRENDERSTATE_MIPMAPLODBIAS, float_bits(-0.5f), D3DTSS_MIPMAPLODBIAS, float_bits(-0.5f)},
+    {D3DRENDERSTATE_ANISOTROPY, 4, D3DTSS_MAXANISOTROPY, 4},
+};
+
+TEST_P(WithDevice, LegacyTextureStatesSetStageZeroOnly) {
+    for (const AliasCase& c : kStageZeroAliases) {
+        ASSERT_EQ(device->SetRenderState(c.state, c.value), D3D_OK);
+        DWORD zero = 0, one = 0;
+        ASSERT_EQ(device->GetTextureStageState(0, c.stage_state, &zero), D3D_OK);
+        ASSERT_EQ(device->GetTextureStageState(1, c.stage_state, &one), D3D_OK);
+        EXPECT_EQ(zero, c.expected) << "render state " << c.state << " -> stage state " << c.stage_state;
+        for (const StageCase& d : kStageStates)
+            if (d.id == DWORD(c.stage_state))
+                EXPECT_EQ(one, stage_default(d, 1)) << "stage 1 untouched by " << c.state;
+    }
 }
 
 TEST_P(WithDevice, StageStatesOutsideTheStagesOrIdsAreRefused) {
@@ -754,6 +741,9 @@ TEST_P(WithDevice, UnknownTransformsAndNullMatricesAreRefused) {
     }
     EXPECT_EQ(device->SetTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->GetTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->MultiplyTransform(D3DTRANSFORMSTATE_VIEW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->GetRenderTarget(nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->GetDirect3D(nullptr), DDERR_INVALIDPARAMS);
 }
 
 D3DLIGHT7 spot_light() {
@@ -832,6 +822,67 @@ TEST_P(WithDevice, LightsWithoutARecordOrOfUnknownTypeAreRefused) {
     ASSERT_EQ(device->SetLight(0, &l), D3D_OK);
     EXPECT_EQ(device->GetLight(0, nullptr), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->GetLightEnable(0, nullptr), DDERR_INVALIDPARAMS);
+}
+
+// Light records are refused only for a bad type or a negative attenuation on a light with a
+// position, as Wine's Direct3D does; everything else is stored as given (and shaded as a light
+// that reaches nothing where it makes no sense).
+struct LightCase {
+    const char* name;
+    void (*change)(D3DLIGHT7&);
+    HRESULT expected;
+};
+const LightCase kLightRecords[] = {
+    {"directional without direction", [](D3DLIGHT7& l) { l.dltType = D3DLIGHT_DIRECTIONAL, l.dvDirection = {0, 0, 0}; }, D3D_OK},
+    {"spot without direction", [](D3DLIGHT7& l) { l.dvDirection = {0, 0, 0}; }, D3D_OK},
+    {"negative range", [](D3DLIGHT7& l) { l.dvRange = -5.0f; }, D3D_OK},
+    {"range beyond the maximum", [](D3DLIGHT7& l) { l.dvRange = 1e20f; }, D3D_OK},
+    {"outer cone beyond pi", [](D3DLIGHT7& l) { l.dvPhi = 4.0f; }, D3D_OK},
+    {"inner cone wider than the outer", [](D3DLIGHT7& l) { l.dvTheta = 2.0f, l.dvPhi = 1.0f; }, D3D_OK},
+    {"negative attenuation on a directional light",
+     [](D3DLIGHT7& l) { l.dltType = D3DLIGHT_DIRECTIONAL, l.dvAttenuation0 = -1.0f; }, D3D_OK},
+    {"negative constant attenuation", [](D3DLIGHT7& l) { l.dvAttenuation0 = -1.0f; }, DDERR_INVALIDPARAMS},
+    {"negative linear attenuation", [](D3DLIGHT7& l) { l.dvAttenuation1 = -0.5f; }, DDERR_INVALIDPARAMS},
+    {"negative quadratic attenuation on a point light",
+     [](D3DLIGHT7& l) { l.dltType = D3DLIGHT_POINT, l.dvAttenuation2 = -0.1f; }, DDERR_INVALIDPARAMS},
+    {"NaN attenuation", [](D3DLIGHT7& l) { l.dvAttenuation1 = std::nanf(""); }, DDERR_INVALIDPARAMS},
+};
+
+TEST_P(WithDevice, LightRecordsAreRefusedOnlyForTypeAndAttenuation) {
+    const D3DLIGHT7 before = spot_light();
+    for (const LightCase& c : kLightRecords) {
+        D3DLIGHT7 l = spot_light();
+        c.change(l);
+        ASSERT_EQ(device->SetLight(2, const_cast<D3DLIGHT7*>(&before)), D3D_OK);
+        EXPECT_EQ(device->SetLight(2, &l), c.expected) << c.name;
+        D3DLIGHT7 out{};
+        ASSERT_EQ(device->GetLight(2, &out), D3D_OK);
+        const D3DLIGHT7& kept = c.expected == D3D_OK ? l : before;
+        EXPECT_EQ(std::memcmp(&out, &kept, sizeof out), 0) << c.name << ": stored as given, or not at all";
+    }
+}
+
+TEST_P(WithDevice, ANinthLightIsRefusedButItsSlotIsMade) {
+    for (DWORD i = 0; i < 8; ++i) ASSERT_EQ(device->LightEnable(i * 10, TRUE), D3D_OK) << i;
+    EXPECT_EQ(device->LightEnable(100, TRUE), D3DERR_LIGHT_SET_FAILED);
+    // The slot exists with the default light, switched off, so it can be read.
+    D3DLIGHT7 l{};
+    ASSERT_EQ(device->GetLight(100, &l), D3D_OK);
+    EXPECT_EQ(l.dltType, D3DLIGHT_DIRECTIONAL);
+    EXPECT_EQ(l.dvDirection.z, 1.0f);
+    BOOL on = TRUE;
+    ASSERT_EQ(device->GetLightEnable(100, &on), D3D_OK);
+    EXPECT_EQ(on, FALSE);
+    // A light set before is refused the same way and keeps its record.
+    D3DLIGHT7 spot = spot_light();
+    ASSERT_EQ(device->SetLight(200, &spot), D3D_OK);
+    EXPECT_EQ(device->LightEnable(200, TRUE), D3DERR_LIGHT_SET_FAILED);
+    ASSERT_EQ(device->GetLight(200, &l), D3D_OK);
+    EXPECT_EQ(std::memcmp(&l, &spot, sizeof l), 0);
+    EXPECT_EQ(device->LightEnable(30, TRUE), D3D_OK) << "an enabled light may be enabled again";
+    EXPECT_EQ(device->LightEnable(100, FALSE), D3D_OK) << "a light that is off may be switched off";
+    ASSERT_EQ(device->LightEnable(30, FALSE), D3D_OK);
+    EXPECT_EQ(device->LightEnable(100, TRUE), D3D_OK) << "room again after one went off";
 }
 
 TEST_P(WithDevice, MaterialStartsAtZeroAndReadsBack) {
@@ -966,11 +1017,11 @@ TEST_P(WithDevice, DrawsRefuseVerticesAndIndicesBeyondWhatWasGiven) {
 }
 
 TEST_P(WithDevice, VertexBuffersLockOnceAndBoundTheirDraws) {
-    Com<IDirect3D7> d3d;
-    ASSERT_EQ(context->GetD3D(d3d.out()), S_OK);
+    ComPtr<IDirect3D7> d3d;
+    ASSERT_EQ(context->GetD3D(d3d.put()), S_OK);
     D3DVERTEXBUFFERDESC desc{sizeof desc, D3DVBCAPS_SYSTEMMEMORY, D3DFVF_VERTEX, 4};
-    Com<IDirect3DVertexBuffer7> vb;
-    ASSERT_EQ(d3d->CreateVertexBuffer(&desc, vb.out(), 0), D3D_OK);
+    ComPtr<IDirect3DVertexBuffer7> vb;
+    ASSERT_EQ(d3d->CreateVertexBuffer(&desc, vb.put(), 0), D3D_OK);
     D3DVERTEXBUFFERDESC got{};
     got.dwSize = sizeof got;
     ASSERT_EQ(vb->GetVertexBufferDesc(&got), D3D_OK);
@@ -1006,14 +1057,14 @@ TEST_P(WithDevice, VertexBuffersLockOnceAndBoundTheirDraws) {
     EXPECT_EQ(vb->Optimize(device.get(), 0), D3D_OK);
     EXPECT_EQ(vb->Lock(DDLOCK_WAIT, &data, nullptr), D3DERR_VERTEXBUFFEROPTIMIZED);
     D3DVERTEXBUFFERDESC unsized{};
-    EXPECT_EQ(d3d->CreateVertexBuffer(&unsized, vb.out(), 0), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(d3d->CreateVertexBuffer(nullptr, vb.out(), 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(d3d->CreateVertexBuffer(&unsized, vb.put(), 0), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(d3d->CreateVertexBuffer(nullptr, vb.put(), 0), DDERR_INVALIDPARAMS);
 }
 
 // --- Surfaces and palettes ------------------------------------------------------------------
 
 TEST_P(WithDevice, SurfacesDescribeThemselves) {
-    Com<IDirectDrawSurface7> s = surface(kSystemSurface, 30, 20, kR5G6B5);
+    ComPtr<IDirectDrawSurface7> s = surface(kSystemSurface, 30, 20, kR5G6B5);
     ASSERT_TRUE(s);
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
@@ -1038,29 +1089,25 @@ TEST_P(WithDevice, SurfacesDescribeThemselves) {
 }
 
 TEST_P(WithDevice, SurfacesCreatedFromBadDescriptionsAreRefused) {
-    Com<IDirectDraw7> dd;
-    ASSERT_EQ(context->GetDD(dd.out()), S_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
-    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-    sd.ddsCaps.dwCaps = kSystemSurface;
-    sd.dwWidth = sd.dwHeight = 8;
-    Com<IDirectDrawSurface7> s;
-    EXPECT_EQ(dd->CreateSurface(nullptr, s.out(), nullptr), DDERR_INVALIDPARAMS);
+    ComPtr<IDirectDraw7> dd;
+    ASSERT_EQ(context->GetDD(dd.put()), S_OK);
+    DDSURFACEDESC2 sd = vantor::testing::surface_desc(kSystemSurface, 8, 8);
+    ComPtr<IDirectDrawSurface7> s;
+    EXPECT_EQ(dd->CreateSurface(nullptr, s.put(), nullptr), DDERR_INVALIDPARAMS);
     EXPECT_EQ(dd->CreateSurface(&sd, nullptr, nullptr), DDERR_INVALIDPARAMS);
     DDSURFACEDESC2 bad = sd;
     bad.dwSize = 0;
-    EXPECT_EQ(dd->CreateSurface(&bad, s.out(), nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dd->CreateSurface(&bad, s.put(), nullptr), DDERR_INVALIDPARAMS);
     bad = sd;
     bad.dwWidth = 0;
-    EXPECT_EQ(dd->CreateSurface(&bad, s.out(), nullptr), DDERR_INVALIDPARAMS) << "no width";
+    EXPECT_EQ(dd->CreateSurface(&bad, s.put(), nullptr), DDERR_INVALIDPARAMS) << "no width";
     EXPECT_FALSE(s);
-    EXPECT_EQ(dd->CreateSurface(&sd, s.out(), nullptr), DD_OK);
+    EXPECT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DD_OK);
 
     // Without capabilities the surface is a plain off-screen one.
     DDSURFACEDESC2 plain = sd;
     plain.dwFlags = DDSD_WIDTH | DDSD_HEIGHT;
-    ASSERT_EQ(dd->CreateSurface(&plain, s.out(), nullptr), DD_OK);
+    ASSERT_EQ(dd->CreateSurface(&plain, s.put(), nullptr), DD_OK);
     DDSURFACEDESC2 got{};
     got.dwSize = sizeof got;
     ASSERT_EQ(s->GetSurfaceDesc(&got), DD_OK);
@@ -1069,7 +1116,7 @@ TEST_P(WithDevice, SurfacesCreatedFromBadDescriptionsAreRefused) {
 }
 
 TEST_P(WithDevice, LockMapsTheBytesOnceAtATime) {
-    Com<IDirectDrawSurface7> s = surface(kSystemSurface, 10, 6, kR5G6B5);
+    ComPtr<IDirectDrawSurface7> s = surface(kSystemSurface, 10, 6, kR5G6B5);
     ASSERT_TRUE(s);
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
@@ -1121,8 +1168,8 @@ HRESULT fill(IDirectDrawSurface7* s, RECT* r, DWORD value) {
 }
 
 TEST_P(WithDevice, BltFillsStretchesAndConverts) {
-    Com<IDirectDrawSurface7> small = surface(kSystemSurface, 2, 2, kX8R8G8B8);
-    Com<IDirectDrawSurface7> big = surface(kSystemSurface, 4, 4, kX8R8G8B8);
+    ComPtr<IDirectDrawSurface7> small = surface(kSystemSurface, 2, 2, kX8R8G8B8);
+    ComPtr<IDirectDrawSurface7> big = surface(kSystemSurface, 4, 4, kX8R8G8B8);
     ASSERT_TRUE(small && big);
     ASSERT_EQ(fill(small.get(), nullptr, 0x000000), DD_OK);
     RECT one{1, 0, 2, 1};
@@ -1139,8 +1186,8 @@ TEST_P(WithDevice, BltFillsStretchesAndConverts) {
     EXPECT_EQ(pixel(big.get(), 3, 2) & 0xFFFFFF, 0u);
 
     // Pure colours convert exactly between formats.
-    Com<IDirectDrawSurface7> argb = surface(kSystemSurface, 4, 1, kA8R8G8B8);
-    Com<IDirectDrawSurface7> rgb565 = surface(kSystemSurface, 4, 1, kR5G6B5);
+    ComPtr<IDirectDrawSurface7> argb = surface(kSystemSurface, 4, 1, kA8R8G8B8);
+    ComPtr<IDirectDrawSurface7> rgb565 = surface(kSystemSurface, 4, 1, kR5G6B5);
     ASSERT_TRUE(argb && rgb565);
     const DWORD colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
     for (LONG x = 0; x < 4; ++x) {
@@ -1155,8 +1202,8 @@ TEST_P(WithDevice, BltFillsStretchesAndConverts) {
 }
 
 TEST_P(WithDevice, BltRefusesBadRectanglesAndBusySurfaces) {
-    Com<IDirectDrawSurface7> a = surface(kSystemSurface, 4, 4, kX8R8G8B8);
-    Com<IDirectDrawSurface7> b = surface(kSystemSurface, 4, 4, kX8R8G8B8);
+    ComPtr<IDirectDrawSurface7> a = surface(kSystemSurface, 4, 4, kX8R8G8B8);
+    ComPtr<IDirectDrawSurface7> b = surface(kSystemSurface, 4, 4, kX8R8G8B8);
     ASSERT_TRUE(a && b);
     RECT outside{0, 0, 5, 4}, empty{2, 2, 2, 3};
     EXPECT_EQ(a->Blt(&outside, b.get(), nullptr, DDBLT_WAIT, nullptr), DDERR_INVALIDRECT);
@@ -1172,12 +1219,12 @@ TEST_P(WithDevice, BltRefusesBadRectanglesAndBusySurfaces) {
 }
 
 TEST_P(WithDevice, PalettesHoldTheirEntriesAndAttachToPalettisedSurfaces) {
-    Com<IDirectDraw7> dd;
-    ASSERT_EQ(context->GetDD(dd.out()), S_OK);
+    ComPtr<IDirectDraw7> dd;
+    ASSERT_EQ(context->GetDD(dd.put()), S_OK);
     PALETTEENTRY entries[256];
     for (int k = 0; k < 256; ++k) entries[k] = {BYTE(k), BYTE(255 - k), BYTE(k / 2), 0};
-    Com<IDirectDrawPalette> palette;
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, palette.out(), nullptr), DD_OK);
+    ComPtr<IDirectDrawPalette> palette;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, palette.put(), nullptr), DD_OK);
     DWORD caps = 0;
     ASSERT_EQ(palette->GetCaps(&caps), DD_OK);
     EXPECT_TRUE(caps & DDPCAPS_8BIT);
@@ -1190,31 +1237,31 @@ TEST_P(WithDevice, PalettesHoldTheirEntriesAndAttachToPalettisedSurfaces) {
     EXPECT_EQ(std::memcmp(back, &one, sizeof one), 0);
     EXPECT_EQ(palette->GetEntries(0, 250, 7, back), DDERR_INVALIDPARAMS);
     EXPECT_EQ(palette->SetEntries(0, 0, 1, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, nullptr, palette.out(), nullptr), DDERR_INVALIDPARAMS);
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, palette.out(), nullptr), DD_OK);
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, nullptr, palette.put(), nullptr), DDERR_INVALIDPARAMS);
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, palette.put(), nullptr), DD_OK);
 
     DDPIXELFORMAT p8{};
     p8.dwSize = sizeof p8;
     p8.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
     p8.dwRGBBitCount = 8;
-    Com<IDirectDrawSurface7> indexed = surface(kSystemSurface, 4, 4, p8);
+    ComPtr<IDirectDrawSurface7> indexed = surface(kSystemSurface, 4, 4, p8);
     ASSERT_TRUE(indexed);
-    Com<IDirectDrawPalette> attached;
-    EXPECT_EQ(indexed->GetPalette(attached.out()), DDERR_NOPALETTEATTACHED);
+    ComPtr<IDirectDrawPalette> attached;
+    EXPECT_EQ(indexed->GetPalette(attached.put()), DDERR_NOPALETTEATTACHED);
     ASSERT_EQ(indexed->SetPalette(palette.get()), DD_OK);
-    ASSERT_EQ(indexed->GetPalette(attached.out()), DD_OK);
+    ASSERT_EQ(indexed->GetPalette(attached.put()), DD_OK);
     EXPECT_EQ(attached.get(), palette.get());
     attached.reset();
     palette.reset();
-    ASSERT_EQ(indexed->GetPalette(attached.out()), DD_OK) << "the surface keeps its palette";
+    ASSERT_EQ(indexed->GetPalette(attached.put()), DD_OK) << "the surface keeps its palette";
 
-    Com<IDirectDrawSurface7> direct = surface(kSystemSurface, 4, 4, kR5G6B5);
+    ComPtr<IDirectDrawSurface7> direct = surface(kSystemSurface, 4, 4, kR5G6B5);
     EXPECT_TRUE(FAILED(direct->SetPalette(attached.get()))) << "a 16-bit surface takes no palette";
 }
 
 // The engine's bitmap path: GDI copies a DIB section into a surface through the surface's DC.
 TEST_P(WithDevice, DeviceContextsDrawIntoTheSurfaceBytes) {
-    Com<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 2, kX8R8G8B8);
+    ComPtr<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 2, kX8R8G8B8);
     ASSERT_TRUE(s);
     ASSERT_EQ(fill(s.get(), nullptr, 0), DD_OK);
 
@@ -1260,7 +1307,7 @@ TEST_P(WithDevice, DeviceContextsDrawIntoTheSurfaceBytes) {
 }
 
 TEST_P(WithDevice, SurfaceHandlesResolveWhileTheSurfaceLives) {
-    Com<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 4, kR5G6B5);
+    ComPtr<IDirectDrawSurface7> s = surface(kSystemSurface, 4, 4, kR5G6B5);
     uint32_t h = vantor::backend::to_handle(s.get());
     ASSERT_NE(h, 0u);
     EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), s.get());
@@ -1274,8 +1321,8 @@ TEST_P(WithDevice, SurfaceHandlesResolveWhileTheSurfaceLives) {
 
 TEST_P(WithDevice, TextureStagesHoldCountedTextures) {
     for (DWORD stage = 0; stage < 8; ++stage) {
-        Com<IDirectDrawSurface7> none;
-        ASSERT_EQ(device->GetTexture(stage, none.out()), D3D_OK);
+        ComPtr<IDirectDrawSurface7> none;
+        ASSERT_EQ(device->GetTexture(stage, none.put()), D3D_OK);
         EXPECT_FALSE(none) << "stage " << stage;
     }
     std::vector<DDPIXELFORMAT> formats = texture_formats();
@@ -1284,7 +1331,7 @@ TEST_P(WithDevice, TextureStagesHoldCountedTextures) {
     for (const DDPIXELFORMAT& f : formats)
         if ((f.dwFlags & DDPF_RGB) && !(f.dwFlags & DDPF_PALETTEINDEXED8) && f.dwRGBBitCount == 16)
             format = f;
-    Com<IDirectDrawSurface7> texture = surface(DDSCAPS_TEXTURE, 8, 8, format);
+    ComPtr<IDirectDrawSurface7> texture = surface(DDSCAPS_TEXTURE, 8, 8, format);
     ASSERT_TRUE(texture);
     uint32_t h = vantor::backend::to_handle(texture.get());
     ASSERT_EQ(device->SetTexture(3, texture.get()), D3D_OK);
@@ -1292,15 +1339,15 @@ TEST_P(WithDevice, TextureStagesHoldCountedTextures) {
     texture.reset();
     EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), raw)
         << "the stage keeps the texture alive";
-    Com<IDirectDrawSurface7> got;
-    ASSERT_EQ(device->GetTexture(3, got.out()), D3D_OK);
+    ComPtr<IDirectDrawSurface7> got;
+    ASSERT_EQ(device->GetTexture(3, got.put()), D3D_OK);
     EXPECT_EQ(got.get(), raw);
     got.reset();
     ASSERT_EQ(device->SetTexture(3, nullptr), D3D_OK);
     EXPECT_EQ(vantor::backend::from_handle<IDirectDrawSurface7>(h), nullptr);
 
     EXPECT_EQ(device->SetTexture(8, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(device->GetTexture(8, got.out()), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(device->GetTexture(8, got.put()), DDERR_INVALIDPARAMS);
     EXPECT_EQ(device->GetTexture(0, nullptr), DDERR_INVALIDPARAMS);
 }
 
@@ -1317,31 +1364,31 @@ TEST_P(WithDevice, TextureStagesHoldCountedTextures) {
     } while (0)
 
 TEST_P(WithDevice, ShapesAreMadeAndDrawn) {
-    Com<ID3DXSimpleShape> shapes[6];
+    ComPtr<ID3DXSimpleShape> shapes[6];
     IDirect3DDevice7* d = device.get();
-    ASSERT_PROVIDED(backend().D3DXCreatePolygon(d, 1.0f, D3DX_DEFAULT, D3DX_DEFAULT, shapes[0].out()));
-    ASSERT_EQ(backend().D3DXCreateBox(d, 1.0f, 2.0f, 3.0f, D3DX_DEFAULT, shapes[1].out()), S_OK);
+    ASSERT_PROVIDED(backend().D3DXCreatePolygon(d, 1.0f, D3DX_DEFAULT, D3DX_DEFAULT, shapes[0].put()));
+    ASSERT_EQ(backend().D3DXCreateBox(d, 1.0f, 2.0f, 3.0f, D3DX_DEFAULT, shapes[1].put()), S_OK);
     ASSERT_EQ(backend().D3DXCreateCylinder(d, 1.0f, 0.5f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT,
-                                           shapes[2].out()),
+                                           shapes[2].put()),
               S_OK);
-    ASSERT_EQ(backend().D3DXCreateSphere(d, 1.0f, 12, 6, 1, shapes[3].out()), S_OK);
+    ASSERT_EQ(backend().D3DXCreateSphere(d, 1.0f, 12, 6, 1, shapes[3].put()), S_OK);
     ASSERT_EQ(
-        backend().D3DXCreateTorus(d, 1.0f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, shapes[4].out()),
+        backend().D3DXCreateTorus(d, 1.0f, 2.0f, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, shapes[4].put()),
         S_OK);
-    ASSERT_EQ(backend().D3DXCreateTeapot(d, D3DX_DEFAULT, shapes[5].out()), S_OK);
+    ASSERT_EQ(backend().D3DXCreateTeapot(d, D3DX_DEFAULT, shapes[5].put()), S_OK);
     ASSERT_EQ(device->BeginScene(), D3D_OK);
     for (auto& s : shapes) {
         ASSERT_TRUE(s);
         EXPECT_EQ(s->Draw(), S_OK);
-        Com<IDirect3DVertexBuffer7> vb;
-        EXPECT_EQ(s->GetVB(vb.out()), S_OK);
+        ComPtr<IDirect3DVertexBuffer7> vb;
+        EXPECT_EQ(s->GetVB(vb.put()), S_OK);
     }
     ASSERT_EQ(device->EndScene(), D3D_OK);
 
-    Com<ID3DXSimpleShape> refused;
-    EXPECT_TRUE(FAILED(backend().D3DXCreateBox(nullptr, 1, 1, 1, D3DX_DEFAULT, refused.out())));
+    ComPtr<ID3DXSimpleShape> refused;
+    EXPECT_TRUE(FAILED(backend().D3DXCreateBox(nullptr, 1, 1, 1, D3DX_DEFAULT, refused.put())));
     EXPECT_TRUE(FAILED(backend().D3DXCreateBox(d, 1, 1, 1, D3DX_DEFAULT, nullptr)));
-    EXPECT_TRUE(FAILED(backend().D3DXCreatePolygon(d, 1.0f, 2, D3DX_DEFAULT, refused.out()))) << "two sides";
+    EXPECT_TRUE(FAILED(backend().D3DXCreatePolygon(d, 1.0f, 2, D3DX_DEFAULT, refused.put()))) << "two sides";
     EXPECT_FALSE(refused);
 }
 
@@ -1410,9 +1457,9 @@ TEST_P(WithDevice, TexturesFromFilesReportTheSizeAndFormatTheyGot) {
     BitmapFile bmp;
     DWORD flags = D3DX_TEXTURE_NOMIPMAP, w = D3DX_DEFAULT, h = D3DX_DEFAULT;
     D3DX_SURFACEFORMAT format = D3DX_SF_UNKNOWN;
-    Com<IDirectDrawSurface7> texture;
+    ComPtr<IDirectDrawSurface7> texture;
     ASSERT_PROVIDED(backend().D3DXCreateTextureFromFile(device.get(), &flags, &w, &h, &format, nullptr,
-                                                        texture.out(), nullptr, bmp.path(), D3DX_FT_LINEAR));
+                                                        texture.put(), nullptr, bmp.path(), D3DX_FT_LINEAR));
     ASSERT_TRUE(texture);
     EXPECT_GE(w, 6u);
     EXPECT_GE(h, 3u);
@@ -1424,21 +1471,21 @@ TEST_P(WithDevice, TexturesFromFilesReportTheSizeAndFormatTheyGot) {
     EXPECT_EQ(sd.dwHeight, h);
     EXPECT_TRUE(sd.ddsCaps.dwCaps & DDSCAPS_TEXTURE);
 
-    Com<IDirectDrawSurface7> refused;
+    ComPtr<IDirectDrawSurface7> refused;
     EXPECT_TRUE(
         FAILED(backend().D3DXCreateTextureFromFile(device.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                   refused.out(), nullptr, nullptr, D3DX_FT_LINEAR)));
+                                                   refused.put(), nullptr, nullptr, D3DX_FT_LINEAR)));
     EXPECT_TRUE(
         FAILED(backend().D3DXCreateTextureFromFile(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                   refused.out(), nullptr, bmp.path(), D3DX_FT_LINEAR)));
+                                                   refused.put(), nullptr, bmp.path(), D3DX_FT_LINEAR)));
     EXPECT_FALSE(refused);
 }
 
 TEST_P(WithDevice, SpritesDrawWithTheirTextureOnStageZero) {
     BitmapFile bmp;
-    Com<IDirectDrawSurface7> texture;
+    ComPtr<IDirectDrawSurface7> texture;
     ASSERT_PROVIDED(backend().D3DXCreateTextureFromFile(device.get(), nullptr, nullptr, nullptr, nullptr,
-                                                        nullptr, texture.out(), nullptr, bmp.path(),
+                                                        nullptr, texture.put(), nullptr, bmp.path(),
                                                         D3DX_FT_LINEAR));
     ASSERT_EQ(backend().D3DXPrepareDeviceForSprite(device.get(), FALSE), S_OK);
     ASSERT_EQ(device->BeginScene(), D3D_OK);
@@ -1449,8 +1496,8 @@ TEST_P(WithDevice, SpritesDrawWithTheirTextureOnStageZero) {
     EXPECT_TRUE(FAILED(
         backend().D3DXDrawSpriteSimple(texture.get(), nullptr, &at, 1.0f, 1.0f, 0.0f, nullptr, nullptr)));
     ASSERT_EQ(device->EndScene(), D3D_OK);
-    Com<IDirectDrawSurface7> bound;
-    ASSERT_EQ(device->GetTexture(0, bound.out()), D3D_OK);
+    ComPtr<IDirectDrawSurface7> bound;
+    ASSERT_EQ(device->GetTexture(0, bound.put()), D3D_OK);
     EXPECT_EQ(bound.get(), texture.get());
     bound.reset();
     ASSERT_EQ(device->SetTexture(0, nullptr), D3D_OK);

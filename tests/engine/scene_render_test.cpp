@@ -1,7 +1,7 @@
 // Cameras, lights and fog of the engine acting on geometry drawn through the OpenGL device: the
 // objects are bound to the device as Device3D binds them (its handle) and the pixels probed.
 #include "component.h"
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 #include "render_test_support.h"
 
 #include <vantor/backend/backend.h>

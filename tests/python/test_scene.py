@@ -94,6 +94,18 @@ def test_lights_beyond_the_active_limit_are_reported_or_kept(device):
     assert lights.Count == len(made)
 
 
+def test_lights_that_reach_nothing_still_update_and_every_light_answers(device):
+    lights = device.Lights
+    sun = lights.Add(C.lt_Directional, 0, 0, 0, 1, 1, 1, 1)  # no direction: lights nothing
+    sun.Update()
+    bulb = lights.Add(C.lt_Point, 0, 0, 0, 1, 1, 1, 1)
+    bulb.Range = -5  # reaches nothing
+    bulb.Update()
+    for i in range(lights.Max):
+        lights.Add(C.lt_Point, 0, 0, i, 1, 1, 1, 1)
+    assert lights("Light9").Enabled is False  # beyond the eight that shine, but readable
+
+
 def test_fog(device):
     fog = device.Fog
     with pytest.raises(vantor.COMError) as e:

@@ -195,6 +195,35 @@ TEST_F(RenderLighting, ZeroAttenuationMeansFullStrength) {
     EXPECT_TRUE(near_colour(pixel(32, 32), d3d_lighting({unattenuated}, m, first, kFacing, 0, false, true), 2));
 }
 
+TEST_F(RenderLighting, LightsThatReachNothingDrawNoLight) {
+    // Direct3D stores these records; drawn, they add nothing, not even their ambient.
+    D3DLIGHT7 reach_nothing[] = {directional({0, 0, 0}, kWhite), spot({0, 0, 0}, {0, 0, 0}, 0.2f, 1.2f, 1),
+                                 point({0, 0, 0}, -5, 1, 0, 0)};
+    D3DMATERIAL7 m = material({1, 1, 1, 1}, {1, 1, 1, 1});
+    dev->SetMaterial(&m);
+    dev->SetRenderState(D3DRENDERSTATE_AMBIENT, 0x00202020);
+    for (D3DLIGHT7 l : reach_nothing) {
+        clear(0xFF000000);
+        l.dcvAmbient = {0.5f, 0.5f, 0.5f, 1};
+        ASSERT_EQ(dev->SetLight(0, &l), D3D_OK);
+        ASSERT_EQ(dev->LightEnable(0, TRUE), D3D_OK);
+        draw({-2, -1.5f, 5}, kFacing);
+        EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF202020, 1)) << "light type " << l.dltType;
+    }
+}
+
+TEST_F(RenderLighting, SpotConesBeyondPiShineAsPi) {
+    D3DLIGHT7 wide = spot({0, 0, 0}, {0, 0, 1}, 0.2f, 4.0f, 1), half = wide;
+    half.dvPhi = 3.14159265f;
+    ASSERT_EQ(dev->SetLight(0, &wide), D3D_OK);
+    ASSERT_EQ(dev->LightEnable(0, TRUE), D3D_OK);
+    D3DMATERIAL7 m = material({1, 1, 1, 1});
+    dev->SetMaterial(&m);
+    V3 first{-2, -1.5f, 5};
+    draw(first, kFacing);
+    EXPECT_TRUE(near_colour(pixel(32, 32), d3d_lighting({half}, m, first, kFacing, 0, false, true), 2));
+}
+
 TEST_F(RenderLighting, NormalizeNormalsRescalesNormals) {
     D3DLIGHT7 l = directional({0, 0, 1}, kWhite);
     dev->SetLight(0, &l);

@@ -12,16 +12,7 @@ namespace {
 class RenderSurface : public RenderTest {
 protected:
     IDirectDrawSurface7* create(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, HRESULT* hr = nullptr) {
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
-        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-        sd.ddsCaps.dwCaps = caps;
-        sd.dwWidth = w, sd.dwHeight = h;
-        sd.ddpfPixelFormat = pf;
-        IDirectDrawSurface7* s = nullptr;
-        HRESULT r = dd->CreateSurface(&sd, &s, nullptr);
-        if (hr) *hr = r;
-        return s;
+        return create_surface(dd, caps, w, h, pf, hr).detach();
     }
     // Raw pixel (x, y) of a surface.
     DWORD raw(IDirectDrawSurface7* s, DWORD x, DWORD y) {
@@ -83,44 +74,34 @@ TEST_P(RenderSurfaceRoundTrip, LockUnlockKeepsEveryByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, RenderSurfaceRoundTrip,
-    ::testing::Values(RoundTripCase{"R5G6B5 texture", format_r5g6b5, DDSCAPS_TEXTURE},
-                      RoundTripCase{"X1R5G5B5 texture", format_x1r5g5b5, DDSCAPS_TEXTURE},
-                      RoundTripCase{"A1R5G5B5 texture", format_a1r5g5b5, DDSCAPS_TEXTURE},
-                      RoundTripCase{"A4R4G4B4 texture", format_a4r4g4b4, DDSCAPS_TEXTURE},
-                      RoundTripCase{"R8G8B8 system memory", format_r8g8b8, DDSCAPS_SYSTEMMEMORY},
-                      RoundTripCase{"X8R8G8B8 texture", format_x8r8g8b8, DDSCAPS_TEXTURE},
-                      RoundTripCase{"A8R8G8B8 managed texture", format_a8r8g8b8, DDSCAPS_TEXTURE},
-                      RoundTripCase{"P8 texture", format_p8, DDSCAPS_TEXTURE},
-                      RoundTripCase{"A8L8 off-screen", [] { return format_luminance(true); }, DDSCAPS_OFFSCREENPLAIN},
-                      RoundTripCase{"R5G6B5 render target", format_r5g6b5, DDSCAPS_3DDEVICE},
-                      RoundTripCase{"X1R5G5B5 render target", format_x1r5g5b5, DDSCAPS_3DDEVICE},
-                      RoundTripCase{"A4R4G4B4 render target", format_a4r4g4b4, DDSCAPS_3DDEVICE},
-                      RoundTripCase{"A8R8G8B8 render target", format_a8r8g8b8, DDSCAPS_3DDEVICE},
-                      RoundTripCase{"X8R8G8B8 render target", format_x8r8g8b8, DDSCAPS_3DDEVICE}));
+    ::testing::Values(RoundTripCase{"R5G6B5 texture", formats::R5G6B5, DDSCAPS_TEXTURE},
+                      RoundTripCase{"X1R5G5B5 texture", formats::X1R5G5B5, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A1R5G5B5 texture", formats::A1R5G5B5, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A4R4G4B4 texture", formats::A4R4G4B4, DDSCAPS_TEXTURE},
+                      RoundTripCase{"R8G8B8 system memory", formats::R8G8B8, DDSCAPS_SYSTEMMEMORY},
+                      RoundTripCase{"X8R8G8B8 texture", formats::X8R8G8B8, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A8R8G8B8 managed texture", formats::A8R8G8B8, DDSCAPS_TEXTURE},
+                      RoundTripCase{"P8 texture", formats::P8, DDSCAPS_TEXTURE},
+                      RoundTripCase{"A8L8 off-screen", [] { return formats::A8L8(); }, DDSCAPS_OFFSCREENPLAIN},
+                      RoundTripCase{"R5G6B5 render target", formats::R5G6B5, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"X1R5G5B5 render target", formats::X1R5G5B5, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"A4R4G4B4 render target", formats::A4R4G4B4, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"A8R8G8B8 render target", formats::A8R8G8B8, DDSCAPS_3DDEVICE},
+                      RoundTripCase{"X8R8G8B8 render target", formats::X8R8G8B8, DDSCAPS_3DDEVICE}));
 
 TEST_F(RenderSurface, LockingRules) {
-    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, format_a8r8g8b8(), 4, 4);
+    // Single locks, rectangles and unsized records are the conformance suite's; these are this
+    // device's further refusals.
+    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
     ASSERT_NE(s, nullptr);
     DDSURFACEDESC2 sd{};
     sd.dwSize = sizeof sd;
-    EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
-    void* whole = sd.lpSurface;
-    EXPECT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DDERR_SURFACEBUSY);
     HDC dc = 0;
     EXPECT_EQ(s->GetDC(&dc), DDERR_SURFACEBUSY);
     EXPECT_EQ(s->Unlock(nullptr), DD_OK);
-    EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
-    // A rectangle gives the address of its top-left pixel.
-    RECT r{1, 2, 3, 4};
-    ASSERT_EQ(s->Lock(&r, &sd, DDLOCK_WAIT, 0), DD_OK);
-    EXPECT_EQ(static_cast<uint8_t*>(sd.lpSurface), static_cast<uint8_t*>(whole) + 2 * sd.lPitch + 4);
-    EXPECT_EQ(s->Unlock(&r), DD_OK);
-    // Records and rectangles are checked.
-    RECT outside{2, 2, 5, 3}, empty{2, 2, 2, 3};
-    EXPECT_EQ(s->Lock(&outside, &sd, 0, 0), DDERR_INVALIDPARAMS);
+    RECT empty{2, 2, 2, 3};
     EXPECT_EQ(s->Lock(&empty, &sd, 0, 0), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(s->Lock(nullptr, nullptr, 0, 0), DDERR_INVALIDPARAMS);
     DDSURFACEDESC2 small{};
     small.dwSize = 124;
     EXPECT_EQ(s->Lock(nullptr, &small, 0, 0), DDERR_INVALIDPARAMS);
@@ -137,7 +118,7 @@ TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
     sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
     sd.ddsCaps.dwCaps2 = DDSCAPS2_TEXTUREMANAGE;
     sd.dwWidth = 100, sd.dwHeight = 60, sd.dwTextureStage = 2;
-    sd.ddpfPixelFormat = format_r5g6b5();
+    sd.ddpfPixelFormat = formats::R5G6B5();
     IDirectDrawSurface7* s = nullptr;
     ASSERT_EQ(dd->CreateSurface(&sd, &s, nullptr), DD_OK);
     DDSURFACEDESC2 out{};
@@ -189,33 +170,33 @@ TEST_P(RenderSurfaceCreate, CreateSurfaceRefusesWhatItCannotMake) {
 }
 
 constexpr DWORD kBasic = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-DDPIXELFORMAT bad_masks() { return rgb_format(16, 0xF00F, 0x0FF0, 0x0001, 0); }
-DDPIXELFORMAT overlapping() { return rgb_format(32, 0xFF0000, 0xFFFF00, 0xFF, 0); }
+DDPIXELFORMAT bad_masks() { return formats::rgb(16, 0xF00F, 0x0FF0, 0x0001, 0); }
+DDPIXELFORMAT overlapping() { return formats::rgb(32, 0xFF0000, 0xFFFF00, 0xFF, 0); }
 DDPIXELFORMAT fourcc() {
-    DDPIXELFORMAT pf = format_r5g6b5();
+    DDPIXELFORMAT pf = formats::R5G6B5();
     pf.dwFlags = DDPF_FOURCC;
     return pf;
 }
 INSTANTIATE_TEST_SUITE_P(
     Cases, RenderSurfaceCreate,
     ::testing::Values(
-        CreateCase{"plain texture", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, format_a8r8g8b8, DD_OK},
+        CreateCase{"plain texture", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, formats::A8R8G8B8, DD_OK},
         CreateCase{"display format by default", DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, nullptr, DD_OK},
-        CreateCase{"zero width", kBasic, DDSCAPS_TEXTURE, 0, 0, 8, format_a8r8g8b8, DDERR_INVALIDPARAMS},
-        CreateCase{"no size", DDSD_CAPS | DDSD_PIXELFORMAT, DDSCAPS_TEXTURE, 0, 8, 8, format_a8r8g8b8, DDERR_INVALIDPARAMS},
-        CreateCase{"too wide", kBasic, DDSCAPS_TEXTURE, 0, 100000, 8, format_a8r8g8b8, DDERR_TOOBIGWIDTH},
-        CreateCase{"too high", kBasic, DDSCAPS_SYSTEMMEMORY, 0, 8, 100000, format_a8r8g8b8, DDERR_TOOBIGHEIGHT},
+        CreateCase{"zero width", kBasic, DDSCAPS_TEXTURE, 0, 0, 8, formats::A8R8G8B8, DDERR_INVALIDPARAMS},
+        CreateCase{"no size", DDSD_CAPS | DDSD_PIXELFORMAT, DDSCAPS_TEXTURE, 0, 8, 8, formats::A8R8G8B8, DDERR_INVALIDPARAMS},
+        CreateCase{"too wide", kBasic, DDSCAPS_TEXTURE, 0, 100000, 8, formats::A8R8G8B8, DDERR_TOOBIGWIDTH},
+        CreateCase{"too high", kBasic, DDSCAPS_SYSTEMMEMORY, 0, 8, 100000, formats::A8R8G8B8, DDERR_TOOBIGHEIGHT},
         CreateCase{"masks not contiguous", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, bad_masks, DDERR_INVALIDPIXELFORMAT},
         CreateCase{"masks overlap", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, overlapping, DDERR_INVALIDPIXELFORMAT},
         CreateCase{"FourCC", kBasic, DDSCAPS_TEXTURE, 0, 8, 8, fourcc, DDERR_INVALIDPIXELFORMAT},
         CreateCase{"managed in system memory", kBasic, DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, DDSCAPS2_TEXTUREMANAGE, 8, 8,
-                   format_a8r8g8b8, DDERR_INVALIDCAPS},
-        CreateCase{"system and video memory", kBasic, DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY, 0, 8, 8, format_a8r8g8b8,
+                   formats::A8R8G8B8, DDERR_INVALIDCAPS},
+        CreateCase{"system and video memory", kBasic, DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY, 0, 8, 8, formats::A8R8G8B8,
                    DDERR_INVALIDCAPS},
-        CreateCase{"flipping chain", kBasic, DDSCAPS_COMPLEX | DDSCAPS_FLIP, 0, 8, 8, format_a8r8g8b8, DDERR_INVALIDCAPS},
-        CreateCase{"palettised render target", kBasic, DDSCAPS_3DDEVICE, 0, 8, 8, format_p8, DDERR_INVALIDPIXELFORMAT},
-        CreateCase{"Z buffer in a colour format", kBasic, DDSCAPS_ZBUFFER, 0, 8, 8, format_r5g6b5, DDERR_INVALIDPIXELFORMAT},
-        CreateCase{"client memory", kBasic | DDSD_LPSURFACE, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, format_r5g6b5,
+        CreateCase{"flipping chain", kBasic, DDSCAPS_COMPLEX | DDSCAPS_FLIP, 0, 8, 8, formats::A8R8G8B8, DDERR_INVALIDCAPS},
+        CreateCase{"palettised render target", kBasic, DDSCAPS_3DDEVICE, 0, 8, 8, formats::P8, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"Z buffer in a colour format", kBasic, DDSCAPS_ZBUFFER, 0, 8, 8, formats::R5G6B5, DDERR_INVALIDPIXELFORMAT},
+        CreateCase{"client memory", kBasic | DDSD_LPSURFACE, DDSCAPS_SYSTEMMEMORY, 0, 8, 8, formats::R5G6B5,
                    DDERR_UNSUPPORTED}));
 
 TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
@@ -285,11 +266,11 @@ TEST_F(RenderSurface, PretransformedDepthIgnoresTheViewportDepthRange) {
 }
 
 TEST_F(RenderSurface, BltScalesWithNearestPixels) {
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_a8r8g8b8(), 2, 2, [](uint8_t* row, DWORD y) {
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::A8R8G8B8(), 2, 2, [](uint8_t* row, DWORD y) {
         DWORD texels[2][2] = {{0xFF110000, 0xFF220000}, {0xFF330000, 0xFF440000}};
         std::memcpy(row, texels[y], 8);
     });
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, format_a8r8g8b8(), 4, 4);
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
     ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 0, 0), 0xFF110000u);
     EXPECT_EQ(raw(dst, 1, 1), 0xFF110000u);
@@ -329,16 +310,16 @@ TEST_P(RenderSurfaceConvert, BltConvertsFormats) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderSurfaceConvert,
-                         ::testing::Values(ConvertCase{"565 to 8888", format_r5g6b5, 0xF81F, format_a8r8g8b8, 0xFFFF00FF},
-                                           ConvertCase{"8888 to 565", format_a8r8g8b8, 0x80FF8000, format_r5g6b5, 0xFC00},
-                                           ConvertCase{"888 to 4444", format_r8g8b8, 0x11EE77, format_a4r4g4b4, 0xF1E7},
-                                           ConvertCase{"1555 to 8888", format_a1r5g5b5, 0x7C00, format_a8r8g8b8, 0x00FF0000},
-                                           ConvertCase{"8888 to x888", format_a8r8g8b8, 0x12345678, format_x8r8g8b8, 0x00345678},
-                                           ConvertCase{"x888 to 1555 is opaque", format_x8r8g8b8, 0x000000FF,
-                                                       format_a1r5g5b5, 0x801F}));
+                         ::testing::Values(ConvertCase{"565 to 8888", formats::R5G6B5, 0xF81F, formats::A8R8G8B8, 0xFFFF00FF},
+                                           ConvertCase{"8888 to 565", formats::A8R8G8B8, 0x80FF8000, formats::R5G6B5, 0xFC00},
+                                           ConvertCase{"888 to 4444", formats::R8G8B8, 0x11EE77, formats::A4R4G4B4, 0xF1E7},
+                                           ConvertCase{"1555 to 8888", formats::A1R5G5B5, 0x7C00, formats::A8R8G8B8, 0x00FF0000},
+                                           ConvertCase{"8888 to x888", formats::A8R8G8B8, 0x12345678, formats::X8R8G8B8, 0x00345678},
+                                           ConvertCase{"x888 to 1555 is opaque", formats::X8R8G8B8, 0x000000FF,
+                                                       formats::A1R5G5B5, 0x801F}));
 
 TEST_F(RenderSurface, BltFillsAndKeys) {
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, format_r5g6b5(), 4, 4);
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, formats::R5G6B5(), 4, 4);
     DDBLTFX fx{};
     fx.dwSize = sizeof fx;
     fx.dwFillColor = 0x07E0;
@@ -348,7 +329,7 @@ TEST_F(RenderSurface, BltFillsAndKeys) {
     EXPECT_EQ(raw(dst, 0, 0), 0u);
     EXPECT_EQ(dst->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL, nullptr), DDERR_INVALIDPARAMS) << "fill needs its record";
     // Source keys skip the key colour.
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_r5g6b5(), 2, 1, [](uint8_t* row, DWORD) {
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::R5G6B5(), 2, 1, [](uint8_t* row, DWORD) {
         uint16_t p[2] = {0xF800, 0x001F};
         std::memcpy(row, p, 4);
     });
@@ -388,14 +369,14 @@ TEST_F(RenderSurface, PaletteCreationIsChecked) {
 TEST_F(RenderSurface, PalettisedBltCopiesIndices) {
     // The engine's texture path: both surfaces palettised with the same palette; Blt copies
     // indices as they are.
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, format_p8(), 2, 2, [](uint8_t* row, DWORD y) {
+    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::P8(), 2, 2, [](uint8_t* row, DWORD y) {
         row[0] = static_cast<uint8_t>(10 + y), row[1] = static_cast<uint8_t>(20 + y);
     });
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, format_p8(), 4, 4);
+    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, formats::P8(), 4, 4);
     ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 3, 3), 21u);
     // Into RGB the palette converts; without one a palettised destination cannot be written.
-    IDirectDrawSurface7* rgb32 = create(DDSCAPS_TEXTURE, format_x8r8g8b8(), 2, 2);
+    IDirectDrawSurface7* rgb32 = create(DDSCAPS_TEXTURE, formats::X8R8G8B8(), 2, 2);
     PALETTEENTRY entries[256] = {};
     entries[11] = {0xAB, 0xCD, 0xEF, 0};
     IDirectDrawPalette* pal = nullptr;
@@ -418,7 +399,7 @@ TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
     uint32_t before = HandleCount();
     DeleteDC(CreateCompatibleDC(0));
     handles_at_start_ += HandleCount() - before;
-    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, format_r5g6b5(), 8, 8);
+    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, formats::R5G6B5(), 8, 8);
     HDC dc = 0;
     ASSERT_EQ(s->GetDC(&dc), DD_OK);
     EXPECT_NE(dc, 0u);
@@ -452,11 +433,11 @@ TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
 }
 
 TEST_F(RenderSurface, PalettisedDcNeedsAPalette) {
-    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, format_p8(), 4, 4);
+    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, formats::P8(), 4, 4);
     HDC dc = 0;
     EXPECT_EQ(s->GetDC(&dc), DDERR_NOPALETTEATTACHED);
     EXPECT_EQ(dc, 0u);
-    IDirectDrawSurface7* lum = create(DDSCAPS_TEXTURE, format_luminance(false), 4, 4);
+    IDirectDrawSurface7* lum = create(DDSCAPS_TEXTURE, formats::L8(), 4, 4);
     EXPECT_EQ(lum->GetDC(&dc), DDERR_CANTCREATEDC);
     lum->Release();
     s->Release();

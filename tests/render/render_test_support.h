@@ -6,7 +6,10 @@
 #include <GL/glcorearb.h>
 #include <gtest/gtest.h>
 
+#include <vantor/backend/matrix.h>
 #include <vantor/render/opengl.h>
+
+#include "test_util.h"
 
 #include <cmath>
 #include <cstdio>
@@ -16,19 +19,16 @@
 
 namespace render_test {
 
+namespace formats = vantor::testing::formats;
+using vantor::ComPtr;
+using vantor::identity;
+using vantor::testing::create_surface;
+using vantor::testing::float_bits;
+using vantor::testing::hex;
+using vantor::testing::surface_desc;
+using vantor::perspective;
+using vantor::translation;
 using vantor::render::opengl_backend;
-
-inline DWORD float_bits(float f) {
-    DWORD v;
-    std::memcpy(&v, &f, sizeof v);
-    return v;
-}
-
-inline std::string hex(DWORD v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%08X", v);
-    return b;
-}
 
 // Per-channel comparison of two 0xAARRGGBB colours (alpha ignored unless `alpha`).
 inline ::testing::AssertionResult near_colour(DWORD actual, DWORD expected, int tolerance, bool alpha = false) {
@@ -44,63 +44,6 @@ inline ::testing::AssertionResult near_colour(DWORD actual, DWORD expected, int 
 inline DWORD rgb(float r, float g, float b) {
     auto c = [](float v) { return static_cast<DWORD>(std::lround(std::fmin(std::fmax(v, 0.0f), 1.0f) * 255.0f)); };
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
-}
-
-inline D3DMATRIX identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
-// A left-handed perspective projection with w = z (Direct3D's usual, "W-friendly" one).
-inline D3DMATRIX perspective(float fov_y, float aspect, float zn, float zf) {
-    D3DMATRIX m{};
-    float ys = 1.0f / std::tan(fov_y / 2.0f);
-    m._11 = ys / aspect;
-    m._22 = ys;
-    m._33 = zf / (zf - zn);
-    m._34 = 1.0f;
-    m._43 = -zn * zf / (zf - zn);
-    return m;
-}
-
-inline D3DMATRIX translation(float x, float y, float z) {
-    D3DMATRIX m = identity();
-    m._41 = x, m._42 = y, m._43 = z;
-    return m;
-}
-
-// DirectDraw pixel formats by their usual names.
-inline DDPIXELFORMAT rgb_format(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
-    DDPIXELFORMAT pf{};
-    pf.dwSize = sizeof pf;
-    pf.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
-    pf.dwRGBBitCount = bits;
-    pf.dwRBitMask = r, pf.dwGBitMask = g, pf.dwBBitMask = b, pf.dwRGBAlphaBitMask = a;
-    return pf;
-}
-inline DDPIXELFORMAT format_r5g6b5() { return rgb_format(16, 0xF800, 0x07E0, 0x001F, 0); }
-inline DDPIXELFORMAT format_x1r5g5b5() { return rgb_format(16, 0x7C00, 0x03E0, 0x001F, 0); }
-inline DDPIXELFORMAT format_a1r5g5b5() { return rgb_format(16, 0x7C00, 0x03E0, 0x001F, 0x8000); }
-inline DDPIXELFORMAT format_a4r4g4b4() { return rgb_format(16, 0x0F00, 0x00F0, 0x000F, 0xF000); }
-inline DDPIXELFORMAT format_r8g8b8() { return rgb_format(24, 0xFF0000, 0xFF00, 0xFF, 0); }
-inline DDPIXELFORMAT format_x8r8g8b8() { return rgb_format(32, 0xFF0000, 0xFF00, 0xFF, 0); }
-inline DDPIXELFORMAT format_a8r8g8b8() { return rgb_format(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000); }
-inline DDPIXELFORMAT format_p8() {
-    DDPIXELFORMAT pf{};
-    pf.dwSize = sizeof pf;
-    pf.dwFlags = DDPF_PALETTEINDEXED8 | DDPF_RGB;
-    pf.dwRGBBitCount = 8;
-    return pf;
-}
-inline DDPIXELFORMAT format_luminance(bool alpha) {
-    DDPIXELFORMAT pf{};
-    pf.dwSize = sizeof pf;
-    pf.dwFlags = DDPF_LUMINANCE | (alpha ? DDPF_ALPHAPIXELS : 0);
-    pf.dwLuminanceBitCount = alpha ? 16 : 8;
-    pf.dwLuminanceBitMask = 0xFF;
-    pf.dwLuminanceAlphaBitMask = alpha ? 0xFF00 : 0;
-    return pf;
 }
 
 // Every test starts the layer, makes a small off-screen context and ends with no GL error
@@ -173,12 +116,7 @@ protected:
     // A surface of the context's DirectDraw object, its pixels written by `fill(row, y, pitch)`.
     template <class Fill>
     IDirectDrawSurface7* make_surface(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, Fill fill) {
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
-        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-        sd.ddsCaps.dwCaps = caps;
-        sd.dwWidth = w, sd.dwHeight = h;
-        sd.ddpfPixelFormat = pf;
+        DDSURFACEDESC2 sd = surface_desc(caps, w, h, &pf);
         IDirectDrawSurface7* s = nullptr;
         if (HRESULT hr = dd->CreateSurface(&sd, &s, nullptr); hr != DD_OK) {
             ADD_FAILURE() << "CreateSurface failed: " << hex(static_cast<DWORD>(hr));
@@ -192,7 +130,7 @@ protected:
     }
     // A 32-bit ARGB texture from 0xAARRGGBB texels, row by row.
     IDirectDrawSurface7* make_texture(DWORD w, DWORD h, const std::vector<DWORD>& texels) {
-        return make_surface(DDSCAPS_TEXTURE, format_a8r8g8b8(), w, h, [&](uint8_t* row, DWORD y) {
+        return make_surface(DDSCAPS_TEXTURE, formats::A8R8G8B8(), w, h, [&](uint8_t* row, DWORD y) {
             std::memcpy(row, &texels[y * w], w * 4);
         });
     }

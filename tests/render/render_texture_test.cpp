@@ -243,20 +243,20 @@ TEST_P(RenderTextureFormats, TextureOfEveryFormatReachesGl) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderTextureFormats,
-                         ::testing::Values(FormatCase{"R5G6B5", format_r5g6b5, 0xF81F, 0xFFFF00FF},
-                                           FormatCase{"X1R5G5B5", format_x1r5g5b5, 0x03E0, 0xFF00FF00},
-                                           FormatCase{"A1R5G5B5 clear", format_a1r5g5b5, 0x7C00, 0x00FF0000},
-                                           FormatCase{"A1R5G5B5 opaque", format_a1r5g5b5, 0x801F, 0xFF0000FF},
-                                           FormatCase{"A4R4G4B4", format_a4r4g4b4, 0x8F80, 0x88FF8800},
-                                           FormatCase{"R8G8B8", format_r8g8b8, 0x123456, 0xFF123456},
-                                           FormatCase{"X8R8G8B8", format_x8r8g8b8, 0x00654321, 0xFF654321},
-                                           FormatCase{"A8R8G8B8", format_a8r8g8b8, 0x40ABCDEF, 0x40ABCDEF},
-                                           FormatCase{"P8 through its palette", format_p8, 7, 0xFF123456},
-                                           FormatCase{"L8", [] { return format_luminance(false); }, 0x80, 0xFF808080},
-                                           FormatCase{"A8L8", [] { return format_luminance(true); }, 0x4020, 0x40202020}));
+                         ::testing::Values(FormatCase{"R5G6B5", formats::R5G6B5, 0xF81F, 0xFFFF00FF},
+                                           FormatCase{"X1R5G5B5", formats::X1R5G5B5, 0x03E0, 0xFF00FF00},
+                                           FormatCase{"A1R5G5B5 clear", formats::A1R5G5B5, 0x7C00, 0x00FF0000},
+                                           FormatCase{"A1R5G5B5 opaque", formats::A1R5G5B5, 0x801F, 0xFF0000FF},
+                                           FormatCase{"A4R4G4B4", formats::A4R4G4B4, 0x8F80, 0x88FF8800},
+                                           FormatCase{"R8G8B8", formats::R8G8B8, 0x123456, 0xFF123456},
+                                           FormatCase{"X8R8G8B8", formats::X8R8G8B8, 0x00654321, 0xFF654321},
+                                           FormatCase{"A8R8G8B8", formats::A8R8G8B8, 0x40ABCDEF, 0x40ABCDEF},
+                                           FormatCase{"P8 through its palette", formats::P8, 7, 0xFF123456},
+                                           FormatCase{"L8", [] { return formats::L8(); }, 0x80, 0xFF808080},
+                                           FormatCase{"A8L8", [] { return formats::A8L8(); }, 0x4020, 0x40202020}));
 
 TEST_F(RenderTexture, PaletteChangesReachTheTexture) {
-    DDPIXELFORMAT pf = format_p8();
+    DDPIXELFORMAT pf = formats::P8();
     IDirectDrawSurface7* t = make_surface(DDSCAPS_TEXTURE, pf, 1, 1, [](uint8_t* row, DWORD) { row[0] = 3; });
     textures_.push_back(t);
     PALETTEENTRY entries[256] = {};

@@ -69,8 +69,11 @@
 //   they were added. A failed call is logged like any other, changes nothing and clears its out
 //   parameters. A success code (S_FALSE) as `hr` lets the call work and returns that code.
 //
-// Defaults where Direct3D 7 leaves the value open (the OpenGL back end matches these; the
-// conformance suite pins all but GetLightEnable's exact TRUE, which it compares as non-zero):
+// Direct3D's state rules (valid ids, defaults, the legacy states that set stage 0, light
+// records and the eight-light limit) are the back ends' shared ones (vantor/backend/
+// device_state.h). Defaults where Direct3D 7 leaves the value open (the OpenGL back end
+// matches these; the conformance suite pins all but GetLightEnable's exact TRUE, which it
+// compares as non-zero):
 //   ZENABLE TRUE (the context always attaches a depth buffer); TEXTUREFACTOR 0xFFFFFFFF;
 //   CLIPPING TRUE; AMBIENTMATERIALSOURCE MATERIAL (0); SPECULARENABLE FALSE; LASTPIXEL TRUE;
 //   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
@@ -183,6 +186,8 @@ DDPIXELFORMAT L8();
 DDPIXELFORMAT A8L8();
 DDPIXELFORMAT V8U8();
 DDPIXELFORMAT Z(DWORD bits);                    // a depth format of 16, 24 (in 32) or 32 bits
+// Any RGB format by its bit count and masks (ALPHAPIXELS when `a` is not 0).
+DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a = 0);
 std::string name(const DDPIXELFORMAT& format);  // "R5G6B5", or a description of the masks
 }  // namespace formats
 

@@ -14,11 +14,11 @@ RecContext::RecContext(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, RecDevi
                        RecSurface* primary, RecSurface* back, RecSurface* z, HWND window, DWORD flags,
                        DWORD width, DWORD height)
     : RecUnknown(std::move(rec), "context", "Context", false),
-      dd_(dd->dd()),
-      device_(device),
-      primary_(primary ? primary->iface() : nullptr),
-      back_(back ? back->iface() : nullptr),
-      z_(z ? z->iface() : nullptr),
+      dd_(share(dd->dd())),
+      device_(share<IDirect3DDevice7>(device)),
+      primary_(share(primary ? primary->iface() : nullptr)),
+      back_(share(back ? back->iface() : nullptr)),
+      z_(share(z ? z->iface() : nullptr)),
       rdevice_(device),
       rback_(back),
       rz_(z),
@@ -209,9 +209,9 @@ HRESULT RecContext::Resize(DWORD width, DWORD height) {
 RecShape::RecShape(std::shared_ptr<Recorder> rec, const std::string& kind, RecDevice* device,
                    RecVertexBuffer* vb, std::vector<WORD> indices)
     : RecUnknown(std::move(rec), kind, "Shape", true),
-      device_(device),
+      device_(share<IDirect3DDevice7>(device)),
       rdevice_(device),
-      vb_(vb),
+      vb_(share<IDirect3DVertexBuffer7>(vb)),
       rvb_(vb),
       indices_(std::move(indices)) {}
 

@@ -247,7 +247,7 @@ HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATS
 
 RecPalette::RecPalette(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, DWORD caps,
                        const PALETTEENTRY* entries)
-    : RecUnknown(std::move(rec), "palette", "Palette", true), dd_(dd->dd()), caps_(caps) {
+    : RecUnknown(std::move(rec), "palette", "Palette", true), dd_(share(dd->dd())), caps_(caps) {
     std::copy(entries, entries + size(), entries_);
     handle_ = vantor::backend::enter_handle(static_cast<IDirectDrawPalette*>(this));
 }
@@ -288,7 +288,7 @@ HRESULT RecPalette::SetEntries(DWORD flags, DWORD start, DWORD count, const PALE
 
 RecSurface::RecSurface(std::shared_ptr<Recorder> rec, const std::string& kind, RecDirectDraw* dd,
                        const DDSURFACEDESC2& desc)
-    : RecUnknown(std::move(rec), kind, "Surface", true), dd_(dd), dd_ref_(dd->dd()), desc_(desc) {
+    : RecUnknown(std::move(rec), kind, "Surface", true), dd_(dd), dd_ref_(share(dd->dd())), desc_(desc) {
     desc_.lpSurface = nullptr;
     if (desc_.dwFlags & DDSD_CKSRCBLT) {
         keyed_ = true;
@@ -461,7 +461,7 @@ HRESULT RecSurface::SetPalette(IDirectDrawPalette* palette) {
     if (call.failed()) return call.injected();
     if (palette && !rec_->find<RecPalette>(palette)) return call.done(DDERR_INVALIDPARAMS);
     if (palette && !pixels::is_palettised(desc_.ddpfPixelFormat)) return call.done(DDERR_INVALIDPIXELFORMAT);
-    palette_.reset(palette);
+    palette_ = share(palette);
     return call.done(DD_OK);
 }
 

@@ -1,7 +1,7 @@
 // The recording Direct3D 7 device and vertex buffers.
+#include <vantor/backend/matrix.h>
+
 #include <algorithm>
-#include <array>
-#include <bit>
 
 #include "recording_internal.h"
 
@@ -9,165 +9,7 @@ namespace vantor::testing::detail {
 
 namespace {
 
-struct StateInfo {
-    bool known = false;
-    bool rejected = false;  // ids of earlier interfaces that the version 7 device refuses
-    DWORD initial = 0;
-};
-
-DWORD bits(float v) {
-    return std::bit_cast<DWORD>(v);
-}
-
-// Render states and their Direct3D 7 defaults. Where Direct3D 7 gives none, the choice is
-// listed in recording_backend.h (ZENABLE, TEXTUREFACTOR, CLIPPING, AMBIENTMATERIALSOURCE, ...).
-const std::array<StateInfo, D3DRENDERSTATE_MAX>& render_states() {
-    static const std::array<StateInfo, D3DRENDERSTATE_MAX> table = [] {
-        std::array<StateInfo, D3DRENDERSTATE_MAX> t{};
-        auto set = [&](DWORD id, DWORD initial) { t[id] = StateInfo{true, false, initial}; };
-        const DWORD kTrue = TRUE, kFalse = FALSE;
-        set(D3DRENDERSTATE_ANTIALIAS, D3DANTIALIAS_NONE);
-        set(D3DRENDERSTATE_TEXTUREADDRESS, D3DTADDRESS_WRAP);
-        set(D3DRENDERSTATE_TEXTUREPERSPECTIVE, kTrue);
-        set(D3DRENDERSTATE_WRAPU, kFalse);
-        set(D3DRENDERSTATE_WRAPV, kFalse);
-        set(D3DRENDERSTATE_ZENABLE, D3DZB_TRUE);  // a context always attaches a depth buffer
-        set(D3DRENDERSTATE_FILLMODE, D3DFILL_SOLID);
-        set(D3DRENDERSTATE_SHADEMODE, D3DSHADE_GOURAUD);
-        set(D3DRENDERSTATE_LINEPATTERN, 0);
-        set(D3DRENDERSTATE_MONOENABLE, kFalse);
-        set(D3DRENDERSTATE_ROP2, 0);
-        set(D3DRENDERSTATE_PLANEMASK, 0);
-        set(D3DRENDERSTATE_ZWRITEENABLE, kTrue);
-        set(D3DRENDERSTATE_ALPHATESTENABLE, kFalse);
-        set(D3DRENDERSTATE_LASTPIXEL, kTrue);
-        set(D3DRENDERSTATE_TEXTUREMAG, 1);  // D3DFILTER_NEAREST
-        set(D3DRENDERSTATE_TEXTUREMIN, 1);
-        set(D3DRENDERSTATE_SRCBLEND, D3DBLEND_ONE);
-        set(D3DRENDERSTATE_DESTBLEND, D3DBLEND_ZERO);
-        set(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
-        set(D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL);
-        set(D3DRENDERSTATE_ALPHAREF, 0);
-        set(D3DRENDERSTATE_ALPHAFUNC, D3DCMP_ALWAYS);
-        set(D3DRENDERSTATE_DITHERENABLE, kFalse);
-        set(D3DRENDERSTATE_ALPHABLENDENABLE, kFalse);
-        set(D3DRENDERSTATE_FOGENABLE, kFalse);
-        set(D3DRENDERSTATE_SPECULARENABLE, kFalse);
-        for (DWORD id = D3DRENDERSTATE_ZVISIBLE; id <= D3DRENDERSTATE_STIPPLEDALPHA; ++id) set(id, 0);
-        set(D3DRENDERSTATE_FOGCOLOR, 0);
-        set(D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE);
-        set(D3DRENDERSTATE_FOGSTART, bits(0.0f));
-        set(D3DRENDERSTATE_FOGEND, bits(1.0f));
-        set(D3DRENDERSTATE_FOGDENSITY, bits(1.0f));
-        set(D3DRENDERSTATE_STIPPLEENABLE, kFalse);
-        set(D3DRENDERSTATE_EDGEANTIALIAS, kFalse);
-        set(D3DRENDERSTATE_COLORKEYENABLE, kFalse);
-        set(D3DRENDERSTATE_BORDERCOLOR, 0);
-        set(D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_WRAP);
-        set(D3DRENDERSTATE_TEXTUREADDRESSV, D3DTADDRESS_WRAP);
-        set(D3DRENDERSTATE_MIPMAPLODBIAS, 0);
-        set(D3DRENDERSTATE_ZBIAS, 0);
-        set(D3DRENDERSTATE_RANGEFOGENABLE, kFalse);
-        set(D3DRENDERSTATE_ANISOTROPY, 1);
-        set(D3DRENDERSTATE_FLUSHBATCH, 0);
-        set(D3DRENDERSTATE_TRANSLUCENTSORTINDEPENDENT, 0);
-        set(D3DRENDERSTATE_STENCILENABLE, kFalse);
-        set(D3DRENDERSTATE_STENCILFAIL, D3DSTENCILOP_KEEP);
-        set(D3DRENDERSTATE_STENCILZFAIL, D3DSTENCILOP_KEEP);
-        set(D3DRENDERSTATE_STENCILPASS, D3DSTENCILOP_KEEP);
-        set(D3DRENDERSTATE_STENCILFUNC, D3DCMP_ALWAYS);
-        set(D3DRENDERSTATE_STENCILREF, 0);
-        set(D3DRENDERSTATE_STENCILMASK, 0xFFFFFFFF);
-        set(D3DRENDERSTATE_STENCILWRITEMASK, 0xFFFFFFFF);
-        set(D3DRENDERSTATE_TEXTUREFACTOR, 0xFFFFFFFF);
-        for (DWORD id = D3DRENDERSTATE_STIPPLEPATTERN00; id <= D3DRENDERSTATE_STIPPLEPATTERN31; ++id)
-            set(id, 0);
-        for (DWORD id = D3DRENDERSTATE_WRAP0; id <= D3DRENDERSTATE_WRAP7; ++id) set(id, 0);
-        set(D3DRENDERSTATE_CLIPPING, kTrue);
-        set(D3DRENDERSTATE_LIGHTING, kTrue);
-        set(D3DRENDERSTATE_EXTENTS, kFalse);
-        set(D3DRENDERSTATE_AMBIENT, 0);
-        set(D3DRENDERSTATE_FOGVERTEXMODE, D3DFOG_NONE);
-        set(D3DRENDERSTATE_COLORVERTEX, kTrue);
-        set(D3DRENDERSTATE_LOCALVIEWER, kTrue);
-        set(D3DRENDERSTATE_NORMALIZENORMALS, kFalse);
-        set(D3DRENDERSTATE_COLORKEYBLENDENABLE, kFalse);
-        set(D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1);
-        set(D3DRENDERSTATE_SPECULARMATERIALSOURCE, D3DMCS_COLOR2);
-        set(D3DRENDERSTATE_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
-        set(D3DRENDERSTATE_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL);
-        set(D3DRENDERSTATE_VERTEXBLEND, 0);
-        set(D3DRENDERSTATE_CLIPPLANEENABLE, 0);
-        t[D3DRENDERSTATE_TEXTUREHANDLE] = StateInfo{true, true, 0};
-        t[D3DRENDERSTATE_TEXTUREMAPBLEND] = StateInfo{true, true, 0};
-        return t;
-    }();
-    return table;
-}
-
-bool usable_render_state(D3DRENDERSTATETYPE state) {
-    return state >= 0 && state < D3DRENDERSTATE_MAX && render_states()[state].known &&
-           !render_states()[state].rejected;
-}
-
-DWORD stage_default(DWORD stage, DWORD state) {
-    switch (state) {
-        case D3DTSS_COLOROP:
-            return stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        case D3DTSS_ALPHAOP:
-            return stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-        case D3DTSS_COLORARG1:
-        case D3DTSS_ALPHAARG1:
-            return D3DTA_TEXTURE;
-        case D3DTSS_COLORARG2:
-        case D3DTSS_ALPHAARG2:
-            return D3DTA_CURRENT;
-        case D3DTSS_TEXCOORDINDEX:
-            return stage;
-        case D3DTSS_ADDRESS:
-        case D3DTSS_ADDRESSU:
-        case D3DTSS_ADDRESSV:
-            return D3DTADDRESS_WRAP;
-        case D3DTSS_MAGFILTER:
-            return D3DTFG_POINT;
-        case D3DTSS_MINFILTER:
-            return D3DTFN_POINT;
-        case D3DTSS_MIPFILTER:
-            return D3DTFP_NONE;
-        case D3DTSS_MAXANISOTROPY:
-            return 1;
-        default:
-            return 0;  // bump matrix and luminance floats 0.0f, border colour, LOD bias, ...
-    }
-}
-
-// Slot of a transform id (WORLD..WORLD3, TEXTURE0..7), -1 for an unknown id.
-int transform_slot(D3DTRANSFORMSTATETYPE state) {
-    if (state >= D3DTRANSFORMSTATE_WORLD && state <= D3DTRANSFORMSTATE_WORLD3) return state - 1;
-    if (state >= D3DTRANSFORMSTATE_TEXTURE0 && state <= D3DTRANSFORMSTATE_TEXTURE7) return state - 10;
-    return -1;
-}
-
-D3DMATRIX identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
-// Row-vector convention: (a * b) applies a first.
-D3DMATRIX multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
-    D3DMATRIX r{};
-    const float* pa = &a._11;
-    const float* pb = &b._11;
-    float* pr = &r._11;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) {
-            float s = 0;
-            for (int k = 0; k < 4; ++k) s += pa[i * 4 + k] * pb[k * 4 + j];
-            pr[i * 4 + j] = s;
-        }
-    return r;
-}
+using backend::transform_slot;
 
 bool valid_primitive(D3DPRIMITIVETYPE type) {
     return type >= D3DPT_POINTLIST && type <= D3DPT_TRIANGLEFAN;
@@ -188,14 +30,15 @@ std::vector<std::string> out_args(std::vector<std::string> in, const void* out) 
 
 RecDevice::RecDevice(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, RecSurface* target, DWORD device_index)
     : RecUnknown(std::move(rec), "device", "Device", false),
-      dd_(dd->dd()),
+      dd_(share(dd->dd())),
       ddraw_(dd),
       target_(target),
-      target_ref_(target->iface()),
+      target_ref_(share(target->iface())),
       device_index_(device_index) {
-    for (DWORD id = 0; id < D3DRENDERSTATE_MAX; ++id) rs_[id] = render_states()[id].initial;
+    // A context always attaches a depth buffer, so ZENABLE starts on.
+    for (DWORD id = 0; id < D3DRENDERSTATE_MAX; ++id) rs_[id] = backend::render_state_default(id, true);
     for (DWORD s = 0; s < D3DMAXTEXTURESTAGES; ++s)
-        for (DWORD id = 0; id < D3DTSS_MAX; ++id) tss_[s][id] = stage_default(s, id);
+        for (DWORD id = 0; id < D3DTSS_MAX; ++id) tss_[s][id] = backend::stage_state_default(s, id);
     for (auto& m : transforms_) m = identity();
     reset_viewport();
     handle_ = vantor::backend::enter_handle(static_cast<IDirect3DDevice7*>(this));
@@ -212,8 +55,8 @@ void RecDevice::reset_viewport() {
 }
 
 void RecDevice::set_stage_state(DWORD stage, DWORD state, DWORD value) {
-    tss_[stage][state] = value;
-    if (state == D3DTSS_ADDRESS) tss_[stage][D3DTSS_ADDRESSU] = tss_[stage][D3DTSS_ADDRESSV] = value;
+    for (D3DTEXTURESTAGESTATETYPE id : backend::stage_state_targets(static_cast<D3DTEXTURESTAGESTATETYPE>(state)))
+        tss_[stage][id] = value;
 }
 
 void RecDevice::clear_target(const RECT* rect, D3DCOLOR colour) {
@@ -300,7 +143,7 @@ HRESULT RecDevice::SetRenderTarget(IDirectDrawSurface7* surface, DWORD flags) {
     RecSurface* s = rec_->find<RecSurface>(surface);
     if (!s) return call.done(DDERR_INVALIDPARAMS);
     if (!(s->desc().ddsCaps.dwCaps & DDSCAPS_3DDEVICE)) return call.done(DDERR_INVALIDCAPS);
-    target_ref_.reset(surface);
+    target_ref_ = share(surface);
     target_ = s;
     reset_viewport();
     return call.done(D3D_OK);
@@ -401,59 +244,42 @@ HRESULT RecDevice::GetMaterial(D3DMATERIAL7* material) {
 HRESULT RecDevice::SetLight(DWORD index, D3DLIGHT7* light) {
     auto call = begin("SetLight", {fmt::u(index), fmt::light(light)});
     if (call.failed()) return call.injected();
-    if (!light || light->dltType < D3DLIGHT_POINT || light->dltType > D3DLIGHT_DIRECTIONAL)
-        return call.done(DDERR_INVALIDPARAMS);
-    auto [slot, added] = lights_.try_emplace(index, LightSlot{*light, false});
-    if (!added) slot->second.light = *light;
-    return call.done(D3D_OK);
+    return call.done(lights_.set(index, light));
 }
 
 HRESULT RecDevice::GetLight(DWORD index, D3DLIGHT7* light) {
     auto call = begin("GetLight", out_args({fmt::u(index)}, light));
     if (call.failed()) return call.injected();
-    auto it = lights_.find(index);
-    if (!light || it == lights_.end()) return call.done(DDERR_INVALIDPARAMS);
-    *light = it->second.light;
-    return call.done(D3D_OK);
+    return call.done(lights_.get(index, light));
 }
 
 HRESULT RecDevice::LightEnable(DWORD index, BOOL enable) {
     auto call = begin("LightEnable", {fmt::u(index), fmt::i(enable)});
     if (call.failed()) return call.injected();
-    auto it = lights_.find(index);
-    if (it == lights_.end()) {
-        // Enabling a light never set creates Direct3D's default light first.
-        D3DLIGHT7 d{};
-        d.dltType = D3DLIGHT_DIRECTIONAL;
-        d.dcvDiffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 0.0f};
-        d.dvDirection = D3DVECTOR{0.0f, 0.0f, 1.0f};
-        it = lights_.emplace(index, LightSlot{d, false}).first;
-    }
-    it->second.enabled = enable != FALSE;
-    return call.done(D3D_OK);
+    return call.done(lights_.enable(index, enable));
 }
 
 HRESULT RecDevice::GetLightEnable(DWORD index, BOOL* enable) {
     auto call = begin("GetLightEnable", out_args({fmt::u(index)}, enable));
     if (call.failed()) return call.injected();
-    auto it = lights_.find(index);
-    if (!enable || it == lights_.end()) return call.done(DDERR_INVALIDPARAMS);
-    *enable = it->second.enabled ? TRUE : FALSE;
-    return call.done(D3D_OK);
+    return call.done(lights_.get_enable(index, enable));
 }
 
 HRESULT RecDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     auto call = begin("SetRenderState", {fmt::i(state), fmt::u(value)});
     if (call.failed()) return call.injected();
-    if (!usable_render_state(state)) return call.done(DDERR_INVALIDPARAMS);
+    if (!backend::render_state_valid(state)) return call.done(DDERR_INVALIDPARAMS);
     rs_[state] = value;
+    backend::StageWrite storage[2];
+    for (const backend::StageWrite& w : backend::stage_aliases(state, value, storage))
+        set_stage_state(0, w.state, w.value);
     return call.done(D3D_OK);
 }
 
 HRESULT RecDevice::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
     auto call = begin("GetRenderState", out_args({fmt::i(state)}, value));
     if (call.failed()) return call.injected();
-    if (!value || !usable_render_state(state)) return call.done(DDERR_INVALIDPARAMS);
+    if (!value || !backend::render_state_valid(state)) return call.done(DDERR_INVALIDPARAMS);
     *value = rs_[state];
     return call.done(D3D_OK);
 }
@@ -539,25 +365,22 @@ HRESULT RecDevice::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
     if (call.failed()) return call.injected();
     if (stage >= D3DMAXTEXTURESTAGES) return call.done(DDERR_INVALIDPARAMS);
     if (texture && !rec_->find<RecSurface>(texture)) return call.done(DDERR_INVALIDOBJECT);
-    textures_[stage].reset(texture);
+    textures_[stage] = share(texture);
     return call.done(D3D_OK);
 }
 
 HRESULT RecDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) {
     auto call = begin("GetTextureStageState", out_args({fmt::u(stage), fmt::i(state)}, value));
     if (call.failed()) return call.injected();
-    if (!value || stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX)
-        return call.done(DDERR_INVALIDPARAMS);
-    // ADDRESS sets both directions; reading it answers the U direction.
-    *value = tss_[stage][state == D3DTSS_ADDRESS ? D3DTSS_ADDRESSU : state];
+    if (!value || !backend::stage_state_valid(stage, state)) return call.done(DDERR_INVALIDPARAMS);
+    *value = tss_[stage][backend::stage_state_source(state)];
     return call.done(D3D_OK);
 }
 
 HRESULT RecDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) {
     auto call = begin("SetTextureStageState", {fmt::u(stage), fmt::i(state), fmt::u(value)});
     if (call.failed()) return call.injected();
-    if (stage >= D3DMAXTEXTURESTAGES || state < 1 || state >= D3DTSS_MAX)
-        return call.done(DDERR_INVALIDPARAMS);
+    if (!backend::stage_state_valid(stage, state)) return call.done(DDERR_INVALIDPARAMS);
     set_stage_state(stage, DWORD(state), value);
     return call.done(D3D_OK);
 }
@@ -579,7 +402,7 @@ constexpr HRESULT kVertexBufferUnlockFailed = MAKE_DDHRESULT(2063);  // D3DERR_V
 RecVertexBuffer::RecVertexBuffer(std::shared_ptr<Recorder> rec, RecDirectDraw* d3d,
                                  const D3DVERTEXBUFFERDESC& desc)
     : RecUnknown(std::move(rec), "vb", "VertexBuffer", true),
-      d3d_(d3d->d3d()),
+      d3d_(share(d3d->d3d())),
       desc_(desc),
       stride_(fvf_stride(desc.dwFVF)),
       data_(size_t(stride_) * desc.dwNumVertices, 0) {}

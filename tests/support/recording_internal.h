@@ -19,6 +19,9 @@
 #include <optional>
 #include <set>
 
+#include <vantor/backend/device_state.h>
+#include <vantor/com_ptr.h>
+
 #include "recording_backend.h"
 
 namespace vantor::testing::detail {
@@ -210,34 +213,6 @@ public:
     ULONG Release() override { return release(); }
 };
 
-// A counted reference held by one object on another.
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T* p) : p_(p) {
-        if (p_) p_->AddRef();
-    }
-    Ref(const Ref& o) : Ref(o.p_) {}
-    Ref& operator=(const Ref& o) {
-        reset(o.p_);
-        return *this;
-    }
-    ~Ref() { reset(); }
-    void reset(T* p = nullptr) {
-        if (p) p->AddRef();
-        T* old = p_;
-        p_ = p;
-        if (old) old->Release();
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
-
 // --- DirectDraw 7 and Direct3D 7: one object, two interfaces, one reference count ---
 class RecDirectDraw : public IDirectDraw7, public IDirect3D7, public RecObject {
 public:
@@ -293,7 +268,7 @@ public:
     const PALETTEENTRY* entries() const { return entries_; }
 
 private:
-    Ref<IDirectDraw7> dd_;
+    ComPtr<IDirectDraw7> dd_;
     DWORD caps_;
     PALETTEENTRY entries_[256]{};
     uint32_t handle_ = 0;
@@ -338,13 +313,13 @@ private:
     void allocate();
 
     RecDirectDraw* dd_;  // counted through dd_ref_
-    Ref<IDirectDraw7> dd_ref_;
+    ComPtr<IDirectDraw7> dd_ref_;
     DDSURFACEDESC2 desc_{};
     DWORD bpp_ = 0;  // bytes per pixel
     std::vector<uint8_t> pixels_;
     bool locked_ = false;
     HDC dc_ = 0;
-    Ref<IDirectDrawPalette> palette_;
+    ComPtr<IDirectDrawPalette> palette_;
     bool keyed_ = false;
     DDCOLORKEY key_{};
     uint32_t handle_ = 0;
@@ -364,7 +339,7 @@ public:
     DWORD stride() const { return stride_; }
 
 private:
-    Ref<IDirect3D7> d3d_;
+    ComPtr<IDirect3D7> d3d_;
     D3DVERTEXBUFFERDESC desc_;
     DWORD stride_;
     std::vector<uint8_t> data_;
@@ -416,7 +391,7 @@ public:
     void set_render_state(DWORD state, DWORD value) { rs_[state] = value; }
     void set_stage_state(DWORD stage, DWORD state, DWORD value);
     void set_texture(DWORD stage, RecSurface* texture) {
-        textures_[stage].reset(texture ? texture->iface() : nullptr);
+        textures_[stage] = share(texture ? texture->iface() : nullptr);
     }
     void record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices, DWORD count,
                      const WORD* indices, DWORD index_count);
@@ -429,22 +404,18 @@ public:
     void clear_target(const RECT* rect, D3DCOLOR colour);
 
 private:
-    Ref<IDirectDraw7> dd_;
+    ComPtr<IDirectDraw7> dd_;
     RecDirectDraw* ddraw_;
     RecSurface* target_;  // counted through target_ref_
-    Ref<IDirectDrawSurface7> target_ref_;
+    ComPtr<IDirectDrawSurface7> target_ref_;
     DWORD device_index_;
     DWORD rs_[D3DRENDERSTATE_MAX];
     DWORD tss_[D3DMAXTEXTURESTAGES][D3DTSS_MAX];
-    D3DMATRIX transforms_[14];
-    struct LightSlot {
-        D3DLIGHT7 light;
-        bool enabled;
-    };
-    std::map<DWORD, LightSlot> lights_;
+    D3DMATRIX transforms_[vantor::backend::kTransformSlots];
+    vantor::backend::LightTable lights_;
     D3DMATERIAL7 material_{};
     D3DVIEWPORT7 viewport_{};
-    Ref<IDirectDrawSurface7> textures_[D3DMAXTEXTURESTAGES];
+    ComPtr<IDirectDrawSurface7> textures_[D3DMAXTEXTURESTAGES];
     bool in_scene_ = false;
     uint32_t handle_ = 0;
 };
@@ -480,9 +451,9 @@ private:
     HRESULT hand_out(IDirectDrawSurface7* surface, HRESULT missing, IDirectDrawSurface7** out,
                      CallScope& call);
 
-    Ref<IDirectDraw7> dd_;
-    Ref<IDirect3DDevice7> device_;
-    Ref<IDirectDrawSurface7> primary_, back_, z_;
+    ComPtr<IDirectDraw7> dd_;
+    ComPtr<IDirect3DDevice7> device_;
+    ComPtr<IDirectDrawSurface7> primary_, back_, z_;
     RecDevice* rdevice_;
     RecSurface* rback_;
     RecSurface* rz_;
@@ -504,9 +475,9 @@ public:
     HRESULT Draw() override;
 
 private:
-    Ref<IDirect3DDevice7> device_;
+    ComPtr<IDirect3DDevice7> device_;
     RecDevice* rdevice_;
-    Ref<IDirect3DVertexBuffer7> vb_;
+    ComPtr<IDirect3DVertexBuffer7> vb_;
     RecVertexBuffer* rvb_;
     std::vector<WORD> indices_;
 };

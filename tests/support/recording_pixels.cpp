@@ -56,6 +56,9 @@ DDPIXELFORMAT A8L8() {
 DDPIXELFORMAT V8U8() {
     return make(DDPF_BUMPDUDV, 16, 0x00FF, 0xFF00, 0, 0);
 }
+DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
+    return make(DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0), bits, r, g, b, a);
+}
 DDPIXELFORMAT Z(DWORD bits) {
     DWORD mask = bits >= 32 ? 0xFFFFFFFF : (1u << bits) - 1;
     return make(DDPF_ZBUFFER, bits == 24 ? 32 : bits, mask, 0, 0, 0);

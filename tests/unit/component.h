@@ -2,7 +2,7 @@
 // (VANTOR_REGISTRY, set per test by CTest) and ends with the module's lock count back at 0.
 #pragma once
 
-#include "module/com_ptr.h"
+#include <vantor/com_ptr.h>
 
 #include <gtest/gtest.h>
 #include <vantor/debug.h>

@@ -5,6 +5,7 @@
 #include "test_window.h"
 
 #include "module/kit.h"
+#include <vantor/com_ptr.h>
 
 #include <vantor/backend/backend.h>
 #include <vantor/registry.h>
@@ -57,12 +58,12 @@ protected:
         return m;
     }
     ComPtr<ICamera> camera() {
-        ComPtr<ICamera> c(create<ICamera>(CLSID_Camera));
+        ComPtr<ICamera> c = adopt(create<ICamera>(CLSID_Camera));
         c->put_Device(dev);
         return c;
     }
     ComPtr<ILights> lights() {
-        ComPtr<ILights> l(create<ILights>(CLSID_Lights));
+        ComPtr<ILights> l = adopt(create<ILights>(CLSID_Lights));
         l->put_Direct3D(d3d_handle);
         l->put_Device(dev);
         return l;
@@ -170,7 +171,7 @@ TEST_F(SceneTest, ViewBuilderFallbacksAndRejection) {
 }
 
 TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
-    ComPtr<ICamera> c(create<ICamera>(CLSID_Camera));
+    ComPtr<ICamera> c = adopt(create<ICamera>(CLSID_Camera));
     DebugCapture out;
     EXPECT_EQ(c->Update(), E_POINTER);
     EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
@@ -202,7 +203,7 @@ TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
     OLECHAR w[40];
     StringFromGUID2(CLSID_Position, w, 40);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + text::utf8z(w)).c_str());
-    ComPtr<ICamera> bare(create<ICamera>(CLSID_Camera));
+    ComPtr<ICamera> bare = adopt(create<ICamera>(CLSID_Camera));
     EXPECT_EQ(take_error().description, "Unspecified error\nPosition Not Registered.");
     bare->put_Device(dev);
     EXPECT_EQ(bare->Update(), E_FAIL);
@@ -222,7 +223,7 @@ TEST_F(SceneTest, HugeAndUndefinedCoordinatesTraceAsSaturatedWholeNumbers) {
 }
 
 TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
-    ComPtr<ICameras> cameras(create<ICameras>(CLSID_Cameras));
+    ComPtr<ICameras> cameras = adopt(create<ICameras>(CLSID_Cameras));
     IDispatch* d = nullptr;
     Bstr alpha("Alpha"), lower("alpha"), beta("Beta");
     EXPECT_EQ(cameras->get_Add(alpha, &d), E_POINTER) << "no device yet";
@@ -270,7 +271,7 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
 // ---- lights ------------------------------------------------------------------------------------
 
 TEST_F(SceneTest, NewLightDefaultsAndClamps) {
-    ComPtr<ILight> l(create<ILight>(CLSID_Light));
+    ComPtr<ILight> l = adopt(create<ILight>(CLSID_Light));
     LightTypes type;
     float v;
     LONG id = -1;
@@ -384,13 +385,13 @@ TEST_F(SceneTest, ElevenLightsSortByNameNotNumber) {
 }
 
 TEST_F(SceneTest, AddChecksTheDeviceAndTheTypeAgainstItsCapabilities) {
-    ComPtr<ILights> bare(create<ILights>(CLSID_Lights));
+    ComPtr<ILights> bare = adopt(create<ILights>(CLSID_Lights));
     IDispatch* d = nullptr;
     bare->put_Device(dev);
     EXPECT_EQ(bare->get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1, 0.5f, 1, 100, &d), E_POINTER) << "no Direct3D object";
     EXPECT_EQ(take_error().description, "Invalid pointer\nDevice Not Initialised.");
     LONG max = 0;
-    EXPECT_EQ(ComPtr<ILights>(create<ILights>(CLSID_Lights))->get_Max(&max), E_POINTER);
+    EXPECT_EQ(adopt(create<ILights>(CLSID_Lights))->get_Max(&max), E_POINTER);
     ComPtr<ILights> all = lights();
     DebugCapture out;
     EXPECT_EQ(all->get_Add(static_cast<LightTypes>(7), 0, 0, 0, 0, 0, 0, 0, 1, 0.5f, 1, 100, &d), E_FAIL);
@@ -464,7 +465,7 @@ TEST_F(SceneTest, FreeDropsTheChildrenAndTheDevice) {
 // ---- fog ---------------------------------------------------------------------------------------
 
 TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
-    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
     fog->put_Device(dev);
     EXPECT_EQ(fog->put_StartingPos(10), E_FAIL);
     EXPECT_EQ(take_error().description, "Unspecified error\nLinear Fog Only Supports Starting Position.");
@@ -515,7 +516,7 @@ TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
 }
 
 TEST_F(SceneTest, FogWithoutADeviceHasTwoDescriptions) {
-    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
     float v;
     EXPECT_EQ(fog->get_Density(&v), E_POINTER);
     EXPECT_EQ(take_error().description, "Fog unavailable.");
@@ -531,7 +532,7 @@ TEST_F(SceneTest, FogWithoutADeviceHasTwoDescriptions) {
 }
 
 TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
-    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
     fog->put_Device(dev);
     ComPtr<IColour> c = child_of<IColour>(fog.get(), &IFog::get_Colour);
     c->put_Red(1);
@@ -555,7 +556,7 @@ TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
 
 TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     const std::string path = ::testing::TempDir() + "scene_records.txt";
-    ComPtr<ICameras> cameras(create<ICameras>(CLSID_Cameras));
+    ComPtr<ICameras> cameras = adopt(create<ICameras>(CLSID_Cameras));
     cameras->put_Device(dev);
     BSTR name = SysAllocString(u"Default");
     IDispatch* d = nullptr;
@@ -563,7 +564,7 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     d->Release();
     ComPtr<ILights> all = lights();
     add_light(all.get(), lt_Spot);
-    ComPtr<IFog> fog(create<IFog>(CLSID_Fog));
+    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
     fog->put_Device(dev);
     fog->put_Enabled(VARIANT_TRUE);
     uint32_t f = VantorStreamOpen(path.c_str(), "w");
@@ -583,10 +584,10 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     EXPECT_NE(file.find("1\r\n// Light\r\nLight0\r\n2\r\n0\r\n1.000000\r\n2.000000\r\n3.000000\r\n"), std::string::npos);
 
     // Read back into fresh objects: the camera keeps its own name as its key.
-    ComPtr<ICameras> cameras2(create<ICameras>(CLSID_Cameras));
+    ComPtr<ICameras> cameras2 = adopt(create<ICameras>(CLSID_Cameras));
     cameras2->put_Device(dev);
     ComPtr<ILights> all2 = lights();
-    ComPtr<IFog> fog2(create<IFog>(CLSID_Fog));
+    ComPtr<IFog> fog2 = adopt(create<IFog>(CLSID_Fog));
     fog2->put_Device(dev);
     device->SetRenderState(D3DRENDERSTATE_FOGENABLE, 0);
     f = VantorStreamOpen(path.c_str(), "r");

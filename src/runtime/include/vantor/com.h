@@ -511,19 +511,34 @@ VANTOR_API HRESULT DispInvoke(void* _this, ITypeInfo* ptinfo, DISPID dispidMembe
 }
 
 // ---------------------------------------------------------------------------------------------
-// Small objects with one interface (class factories, enumerators): QueryInterface for IUnknown
-// and that interface, and a thread-safe count that deletes the object at zero.
+// Objects with one interface (class factories, enumerators, type libraries, the renderer's
+// surfaces and devices): QueryInterface for IUnknown and that interface, and a thread-safe
+// count that deletes the object at zero (the destructor is virtual).
 //
 //   class Factory final : public vantor::SingleInterface<IClassFactory> { ... };
+//   class Surface final : public vantor::SingleInterface<IDirectDrawSurface7, &IID_Private> { ... };
+//
+// `PrivateIid`, when given, is an id that no caller outside the implementation knows:
+// QueryInterface with it answers the interface pointer uncounted, which tells that an
+// interface handed in by a caller is one of ours before it is cast back (another
+// implementation's object answers E_NOINTERFACE).
 // ---------------------------------------------------------------------------------------------
 namespace vantor {
 
-template <class Interface>
+template <class Interface, const IID* PrivateIid = nullptr>
 class SingleInterface : public Interface {
 public:
+    using interface_type = Interface;
+
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
+        if constexpr (PrivateIid != nullptr) {
+            if (riid == *PrivateIid) {
+                *ppv = static_cast<Interface*>(this);
+                return S_OK;
+            }
+        }
         if (riid != IID_IUnknown && riid != uuid_of<Interface>::value()) return E_NOINTERFACE;
         *ppv = static_cast<Interface*>(this);
         this->AddRef();
@@ -535,6 +550,9 @@ public:
         if (n == 0) delete this;
         return n;
     }
+
+    SingleInterface(const SingleInterface&) = delete;
+    SingleInterface& operator=(const SingleInterface&) = delete;
 
 protected:
     SingleInterface() = default;
