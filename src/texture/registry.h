@@ -61,6 +61,9 @@ public:
     // Releases every surface; containers and their images stay.
     void invalidate_all();
 
+    // Whether `c` is still one of the registry's containers (a holder checks before using it).
+    bool holds(const Container* c) const;
+
     Container* head() const { return head_; }
     size_t size() const;
 
