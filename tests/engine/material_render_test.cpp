@@ -7,8 +7,11 @@
 
 #include <vantor/backend/backend.h>
 
+#include <cstdio>
+
 using namespace vantor;
 using namespace render_test;
+using vantor::test::Bstr;
 
 namespace {
 
@@ -88,4 +91,55 @@ TEST_F(MaterialRenderTest, ColoursLightTheTriangleAsTheLightingFormulaSays) {
     draw_triangle();
     // emissive + ambient x global ambient + diffuse x N.L x light: (0.25 + 0.5, 0.25, 0.251).
     EXPECT_TRUE(near_colour(pixel(32, 32), rgb(0.75f, 0.25f, 0.251f), 3)) << hex(pixel(32, 32));
+}
+
+TEST_F(MaterialRenderTest, ATextureLoadedThroughTexturesShowsItsTexelsOnAQuad) {
+    // A 2 x 2 Targa file, bottom row first: blue, white; then red, green on top.
+    const std::string path = ::testing::TempDir() + "engine_quads.tga";
+    const uint8_t file[18 + 12] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0,
+                                   255, 0, 0, 255, 255, 255, 0, 0, 255, 0, 255, 0};
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(file, 1, sizeof file, f);
+    std::fclose(f);
+
+    ComPtr<ITextures> textures = create<ITextures>(CLSID_Textures);
+    textures->put_Device(handle);
+    ComPtr<IDispatch> d;
+    ASSERT_EQ(textures->get_LoadFile(Bstr(path.c_str()), d.put()), S_OK);
+    ComPtr<ITexture> texture;
+    d.query(texture.put());
+    LONG w = 0, h = 0;
+    EXPECT_EQ(texture->get_width(&w), S_OK);
+    EXPECT_EQ(texture->get_Height(&h), S_OK);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 2);
+    texture->put_Coords(tci_PassThru);
+    ASSERT_EQ(texture->Apply(), S_OK);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    clear(0xFF000000);
+    ASSERT_EQ(dev->BeginScene(), D3D_OK);
+    // Apply turns on wrapping in u and v (interpolation takes the shorter way round), so the
+    // quad spans less than half the texture: 0.26 to 0.74, the texel boundary at its middle.
+    const float a = 0.26f, b = 0.74f;
+    D3DTLVERTEX v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, a, a}, {64, 0, 0.5f, 1, 0xFFFFFFFF, 0, b, a},
+                        {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, a, b}, {64, 64, 0.5f, 1, 0xFFFFFFFF, 0, b, b}};
+    EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0), D3D_OK);
+    ASSERT_EQ(dev->EndScene(), D3D_OK);
+    EXPECT_TRUE(near_colour(pixel(16, 16), 0xFFFF0000, 1)) << hex(pixel(16, 16));
+    EXPECT_TRUE(near_colour(pixel(48, 16), 0xFF00FF00, 1)) << hex(pixel(48, 16));
+    EXPECT_TRUE(near_colour(pixel(16, 48), 0xFF0000FF, 1)) << hex(pixel(16, 48));
+    EXPECT_TRUE(near_colour(pixel(48, 48), 0xFFFFFFFF, 1)) << hex(pixel(48, 48));
+
+    // A file that is not an image is refused with the load's code and stores nothing.
+    ComPtr<IDispatch> none;
+    EXPECT_EQ(textures->get_LoadFile(Bstr("/nonexistent/wood.png"), none.put()), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    LONG count = 0;
+    textures->get_Count(&count);
+    EXPECT_EQ(count, 1);
+    dev->SetTexture(0, nullptr);
+    texture.reset();
+    d.reset();
+    textures.reset();
+    std::remove(path.c_str());
 }
