@@ -14,17 +14,19 @@
 #include <string_view>
 #include <vector>
 
-// stb_image is third-party code: its warnings and its arithmetic are its own.
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Weverything"
+// stb_image is third-party code: as a system header its warnings are its own, and under the
+// sanitizers so is its arithmetic.
+#if defined(__clang__)
 #pragma clang attribute push(__attribute__((no_sanitize("undefined"))), apply_to = function)
+#endif
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_NO_STDIO
 #define STBI_MAX_DIMENSIONS 32768
 #include <stb/stb_image.h>
+#if defined(__clang__)
 #pragma clang attribute pop
-#pragma clang diagnostic pop
+#endif
 
 namespace vantor::render {
 

@@ -8,12 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Weverything"
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
-#pragma clang diagnostic pop
 
 using namespace render_test;
 namespace fs = std::filesystem;
