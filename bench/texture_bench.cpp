@@ -5,7 +5,6 @@
 //
 //   build/bin/texture_bench --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
-
 #include <vantor/backend/backend.h>
 #include <vantor/render/opengl.h>
 #include <vantor/text.h>
@@ -17,7 +16,6 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -95,7 +93,8 @@ void BM_TexturesLoadFile(benchmark::State& state, const char* kind) {
     IDirect3DDevice7* device = nullptr;
     context->GetD3DDevice(&device);
     ITextures* textures = nullptr;
-    CoCreateInstance(CLSID_Textures, nullptr, CLSCTX_INPROC_SERVER, IID_ITextures, reinterpret_cast<void**>(&textures));
+    CoCreateInstance(CLSID_Textures, nullptr, CLSCTX_INPROC_SERVER, IID_ITextures,
+                     reinterpret_cast<void**>(&textures));
     textures->put_Device(static_cast<LONG>(vantor::backend::to_handle(device)));
     BSTR name = vantor::text::bstr(path.c_str());
     double decode = 0, load = 0;

@@ -1,10 +1,7 @@
 #include "texture_file.h"
 
-#include "pixel_format.h"
-
-#include <vantor/gdi.h>
-
 #include <sys/stat.h>
+#include <vantor/gdi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "pixel_format.h"
 
 // stb_image is third-party code: as a system header its warnings are its own, and under the
 // sanitizers so is its arithmetic.
@@ -34,7 +33,7 @@ namespace {
 
 struct Image {
     int width = 0, height = 0;
-    bool alpha = false;       // the file has an alpha channel
+    bool alpha = false;         // the file has an alpha channel
     std::vector<uint8_t> rgba;  // R, G, B, A bytes, top row first
 };
 
@@ -53,14 +52,16 @@ bool read_file(const std::string& path, std::vector<uint8_t>* data) {
 }
 
 bool starts_with(const std::vector<uint8_t>& data, std::string_view magic) {
-    return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin(),
-                                                     [](char m, uint8_t b) { return static_cast<uint8_t>(m) == b; });
+    return data.size() >= magic.size() &&
+           std::equal(magic.begin(), magic.end(), data.begin(),
+                      [](char m, uint8_t b) { return static_cast<uint8_t>(m) == b; });
 }
 
 // Targa files have no signature: stb_image reads whatever has none of the others' as one, and
 // reads missing pixels as zeros. A Targa file must hold every pixel its header promises.
 bool targa_complete(const std::vector<uint8_t>& d) {
-    for (std::string_view magic : {"BM", "\x89PNG", "\xFF\xD8", "GIF8", "8BPS", "#?", "P5", "P6", "\x53\x80\xF6\x34"})
+    for (std::string_view magic :
+         {"BM", "\x89PNG", "\xFF\xD8", "GIF8", "8BPS", "#?", "P5", "P6", "\x53\x80\xF6\x34"})
         if (starts_with(d, magic)) return true;  // another format, with checks of its own
     const size_t n = d.size();
     if (n < 18) return false;
@@ -98,8 +99,8 @@ HRESULT decode(const std::vector<uint8_t>& data, Image* image) {
     const int size = static_cast<int>(data.size());
     int w = 0, h = 0, channels = 0;
     if (!stbi_info_from_memory(data.data(), size, &w, &h, &channels)) return D3DXERR_UNSUPPORTEDFILEFORMAT;
-    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_memory(data.data(), size, &w, &h, &channels, 4),
-                                                     stbi_image_free);
+    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+        stbi_load_from_memory(data.data(), size, &w, &h, &channels, 4), stbi_image_free);
     if (!pixels || w <= 0 || h <= 0) return D3DXERR_UNSUPPORTEDFILEFORMAT;
     image->width = w;
     image->height = h;
@@ -122,7 +123,8 @@ struct Candidate {
 
 HRESULT collect(DDPIXELFORMAT* pf, void* context) {
     PixelLayout layout;
-    if (pf && PixelLayout::from(*pf, &layout) && layout.kind == FormatKind::Rgb && !(pf->dwFlags & DDPF_FOURCC))
+    if (pf && PixelLayout::from(*pf, &layout) && layout.kind == FormatKind::Rgb &&
+        !(pf->dwFlags & DDPF_FOURCC))
         static_cast<std::vector<Candidate>*>(context)->push_back({*pf, layout});
     return D3DENUMRET_OK;
 }
@@ -136,7 +138,9 @@ const Candidate* choose(const std::vector<Candidate>& offered, D3DX_SURFACEFORMA
         return nullptr;
     }
     const Candidate* best = nullptr;
-    auto score = [&](const Candidate& c) { return (c.layout.has_alpha() == alpha ? 1000 : 0) + static_cast<int>(c.layout.bits); };
+    auto score = [&](const Candidate& c) {
+        return (c.layout.has_alpha() == alpha ? 1000 : 0) + static_cast<int>(c.layout.bits);
+    };
     for (const Candidate& c : offered)
         if (!best || score(c) > score(*best)) best = &c;
     return best;
@@ -183,8 +187,9 @@ struct Released {
 }  // namespace
 
 HRESULT create_texture_from_file(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
-                                 D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette, IDirectDrawSurface7** surface,
-                                 DWORD* mip_levels, const char* file, D3DX_FILTERTYPE filter) {
+                                 D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette,
+                                 IDirectDrawSurface7** surface, DWORD* mip_levels, const char* file,
+                                 D3DX_FILTERTYPE filter) {
     (void)flags;
     (void)palette;
     if (surface) *surface = nullptr;

@@ -9,7 +9,8 @@
 namespace vantor::render {
 
 HRESULT create_texture_from_file(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
-                                 D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette, IDirectDrawSurface7** surface,
-                                 DWORD* mip_levels, const char* file, D3DX_FILTERTYPE filter);
+                                 D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette,
+                                 IDirectDrawSurface7** surface, DWORD* mip_levels, const char* file,
+                                 D3DX_FILTERTYPE filter);
 
 }  // namespace vantor::render

@@ -1,13 +1,13 @@
 // Material: diffuse, ambient, specular and emissive colours and a specular power, made the
 // device's current material by Update (SetMaterial).
+#include <vantor/vantor.h>
+
+#include <array>
+
 #include "module/object.h"
 #include "module/strings.h"
 #include "module/trace.h"
 #include "world/record.h"
-
-#include <vantor/vantor.h>
-
-#include <array>
 
 namespace vantor {
 
@@ -28,9 +28,15 @@ public:
         return S_OK;  // the material exists even without its children
     }
 
-    HRESULT get_Ambient(IDispatch** out) override { return child(ambient_, out, ChildRule::refuse("Ambient Colour Not Initialised.")); }
-    HRESULT get_Colour(IDispatch** out) override { return child(colour_, out, ChildRule::refuse("Colour Not Initialised.")); }
-    HRESULT get_Diffuse(IDispatch** out) override { return child(diffuse_, out, ChildRule::refuse("Diffuse Colour Not Initialised.")); }
+    HRESULT get_Ambient(IDispatch** out) override {
+        return child(ambient_, out, ChildRule::refuse("Ambient Colour Not Initialised."));
+    }
+    HRESULT get_Colour(IDispatch** out) override {
+        return child(colour_, out, ChildRule::refuse("Colour Not Initialised."));
+    }
+    HRESULT get_Diffuse(IDispatch** out) override {
+        return child(diffuse_, out, ChildRule::refuse("Diffuse Colour Not Initialised."));
+    }
     HRESULT get_Emissive(IDispatch** out) override {
         return child(emissive_, out, ChildRule::refuse("Emissive Colour Not Initialised."));
     }
@@ -114,6 +120,9 @@ private:
     ComPtr<IColour> ambient_, colour_, diffuse_, emissive_, specular_;
 };
 
-template <> HRESULT create_class<IMaterial>(IUnknown* o, REFIID r, void** p) { return CMaterial::create(o, r, p); }
+template <>
+HRESULT create_class<IMaterial>(IUnknown* o, REFIID r, void** p) {
+    return CMaterial::create(o, r, p);
+}
 
 }  // namespace vantor

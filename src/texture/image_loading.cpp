@@ -7,16 +7,15 @@
 // its directory ("Wood.BMP" for "wood.bmp"), and a name with directories that is found nowhere
 // is tried by its last component, in the working directory and then under the media path
 // (mesh files name textures "C:\...\bottom.tga").
-#include "texture/registry.h"
-#include "texture/targa.h"
-
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <vantor/backend/ddraw.h>
 #include <vantor/registry.h>
 #include <vantor/system.h>
 
-#include <dirent.h>
-#include <strings.h>
-#include <sys/stat.h>
+#include "texture/registry.h"
+#include "texture/targa.h"
 
 namespace vantor {
 
@@ -32,10 +31,12 @@ std::string with_slashes(std::string s) {
 // D3DIM/Media/, or "" when the value is not there.
 std::string media_path() {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
     char path[1024] = {};
     DWORD size = sizeof path - 1, type = 0;
-    const LONG r = RegQueryValueExA(key, "DXSDK Samples Path", nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+    const LONG r =
+        RegQueryValueExA(key, "DXSDK Samples Path", nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
     RegCloseKey(key);
     if (r != ERROR_SUCCESS || type != REG_SZ) return "";
     path[size < sizeof path ? size : sizeof path - 1] = '\0';
@@ -87,7 +88,8 @@ std::string locate(const std::string& name) {
 
 HRESULT load_image(Container& c) {
     // The host's bitmap resources come first.
-    if (HANDLE b = LoadImageA(GetModuleHandleA(nullptr), c.name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)) {
+    if (HANDLE b =
+            LoadImageA(GetModuleHandleA(nullptr), c.name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)) {
         c.bitmap = static_cast<HBITMAP>(b);
         return S_OK;
     }

@@ -56,7 +56,8 @@ HRESULT decode_targa(const uint8_t* data, size_t size, TargaImage* image) {
     };
     uint64_t written = 0;
     if (type == 2) {
-        for (; written < count; ++written, at += bytes) store(written, read_pixel(data + at, bytes, attribute));
+        for (; written < count; ++written, at += bytes)
+            store(written, read_pixel(data + at, bytes, attribute));
     } else {
         while (written < count) {
             if (at >= size) return E_FAIL;
@@ -70,7 +71,8 @@ HRESULT decode_targa(const uint8_t* data, size_t size, TargaImage* image) {
                 for (uint64_t i = 0; i < run; ++i) store(written++, v);
             } else {
                 if ((size - at) / bytes < n) return E_FAIL;
-                for (uint64_t i = 0; i < run; ++i, at += bytes) store(written++, read_pixel(data + at, bytes, attribute));
+                for (uint64_t i = 0; i < run; ++i, at += bytes)
+                    store(written++, read_pixel(data + at, bytes, attribute));
                 at += (n - run) * bytes;
             }
         }

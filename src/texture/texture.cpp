@@ -1,16 +1,16 @@
 // Texture: one image file in a container of the texture registry, made into a surface by the
 // utility layer, with the texture-stage settings it is drawn with.
-#include "module/object.h"
-#include "module/strings.h"
-#include "module/trace.h"
-#include "texture/registry.h"
-
 #include <vantor/backend/d3dx.h>
 #include <vantor/backend/ddraw.h>
 #include <vantor/text.h>
 #include <vantor/vantor.h>
 
 #include <bit>
+
+#include "module/object.h"
+#include "module/strings.h"
+#include "module/trace.h"
+#include "texture/registry.h"
 
 namespace vantor {
 
@@ -56,9 +56,9 @@ public:
             IDirect3DDevice7* d = device_.get();
             DWORD flags = 0, width = D3DX_DEFAULT, height = D3DX_DEFAULT;
             D3DX_SURFACEFORMAT format = D3DX_SF_UNKNOWN;
-            const HRESULT hr = backend::backend().D3DXCreateTextureFromFile(d, &flags, &width, &height, &format, nullptr,
-                                                                   container_->surface.put(), nullptr,
-                                                                   const_cast<char*>(name_.c_str()), D3DX_FT_DEFAULT);
+            const HRESULT hr = backend::backend().D3DXCreateTextureFromFile(
+                d, &flags, &width, &height, &format, nullptr, container_->surface.put(), nullptr,
+                const_cast<char*>(name_.c_str()), D3DX_FT_DEFAULT);
             if (FAILED(hr)) {
                 trace("Failed. (Error Code=%x).\n", static_cast<unsigned>(hr));
                 throw backend_failure(hr, Site::TextureLoadBitmap);
@@ -76,9 +76,12 @@ public:
             IDirectDrawSurface7* surface = own_surface();
             if (!surface) return S_OK;  // the last load failed: nothing to draw with
             const DWORD s = static_cast<DWORD>(stage_);
-            stage(d, s, D3DTSS_MAGFILTER, mag_, "MagFilter Failed. (Error Code=%x).\n", "Failed to Apply MagFilter to Texture.");
-            stage(d, s, D3DTSS_MINFILTER, min_, "MinFilter Failed. (Error Code=%x).\n", "Failed to Apply MinFilter to Texture.");
-            stage(d, s, D3DTSS_ADDRESS, wrap_, "Wrapping Failed. (Error Code=%x).\n", "Failed to Apply Wrapping to Texture.");
+            stage(d, s, D3DTSS_MAGFILTER, mag_, "MagFilter Failed. (Error Code=%x).\n",
+                  "Failed to Apply MagFilter to Texture.");
+            stage(d, s, D3DTSS_MINFILTER, min_, "MinFilter Failed. (Error Code=%x).\n",
+                  "Failed to Apply MinFilter to Texture.");
+            stage(d, s, D3DTSS_ADDRESS, wrap_, "Wrapping Failed. (Error Code=%x).\n",
+                  "Failed to Apply Wrapping to Texture.");
             // The blending fields are kept for scripts but not sent: their defaults would blend
             // every textured object with what lies behind it.
             stage(d, s, D3DTSS_COLOROP, colour_op_, "ColourOp Failed. (Error Code=%x).\n",
@@ -113,7 +116,8 @@ public:
 
     HRESULT get_Handle(LONG* out) override {
         if (!out) return E_POINTER;
-        *out = static_cast<LONG>(backend::to_handle(name_.empty() ? nullptr : texture_registry().surface_of(name_)));
+        *out = static_cast<LONG>(
+            backend::to_handle(name_.empty() ? nullptr : texture_registry().surface_of(name_)));
         return S_OK;
     }
 
@@ -173,15 +177,16 @@ public:
 private:
     enum Bump { kOffset, kScale, k00, k01, k10, k11, kBumps };
 
-    static void stage(IDirect3DDevice7* d, DWORD s, D3DTEXTURESTAGESTATETYPE state, LONG value, const char* trace_format,
-                      const char* text) {
+    static void stage(IDirect3DDevice7* d, DWORD s, D3DTEXTURESTAGESTATETYPE state, LONG value,
+                      const char* trace_format, const char* text) {
         check(d->SetTextureStageState(s, state, static_cast<DWORD>(value)), trace_format, text);
     }
 
     HRESULT bump(Bump which, D3DTEXTURESTAGESTATETYPE state, FLOAT v) {
         return guard([&] {
             IDirect3DDevice7* d = device_.require();
-            d->SetTextureStageState(static_cast<DWORD>(stage_), state, std::bit_cast<DWORD>(v));  // result ignored
+            d->SetTextureStageState(static_cast<DWORD>(stage_), state,
+                                    std::bit_cast<DWORD>(v));  // result ignored
             bump_[which] = v;
             return S_OK;
         });
@@ -190,10 +195,13 @@ private:
     HRESULT size_of(LONG* out, bool width) {
         return guard([&] {
             IDirectDrawSurface7* s = name_.empty() ? nullptr : texture_registry().surface_of(name_);
-            if (!s) throw failure(E_FAIL, width ? "Failed to Obtain Surface for Texture." : "Failed to Obtain Surface.");
+            if (!s)
+                throw failure(E_FAIL,
+                              width ? "Failed to Obtain Surface for Texture." : "Failed to Obtain Surface.");
             DDSURFACEDESC2 desc{};
             desc.dwSize = sizeof desc;
-            check(s->GetSurfaceDesc(&desc), "GetSurfaceDesc Failed. (Error Code=%x)\n", "Failed to obtain Surface Details.");
+            check(s->GetSurfaceDesc(&desc), "GetSurfaceDesc Failed. (Error Code=%x)\n",
+                  "Failed to obtain Surface Details.");
             if (out) *out = static_cast<LONG>(width ? desc.dwWidth : desc.dwHeight);
             return S_OK;
         });
@@ -227,13 +235,17 @@ private:
     TextureMags mag_ = tm_Point, min_ = tm_Point;
     TextureWraps wrap_ = tw_Wrap;
     TextureColourOps colour_op_ = tco_Modulate, alpha_op_ = tco_Modulate;
-    TextureArgs colour_arg1_ = ta_Texture, colour_arg2_ = ta_Diffuse, alpha_arg1_ = ta_Texture, alpha_arg2_ = ta_Diffuse;
+    TextureArgs colour_arg1_ = ta_Texture, colour_arg2_ = ta_Diffuse, alpha_arg1_ = ta_Texture,
+                alpha_arg2_ = ta_Diffuse;
     TextureBlendTypes source_blend_ = tbt_SourceColour, dest_blend_ = tbt_DestColour;
     LONG stage_ = 0;
     bool started_ = false;
     FLOAT bump_[kBumps] = {};
 };
 
-template <> HRESULT create_class<ITexture>(IUnknown* o, REFIID r, void** p) { return CTexture::create(o, r, p); }
+template <>
+HRESULT create_class<ITexture>(IUnknown* o, REFIID r, void** p) {
+    return CTexture::create(o, r, p);
+}
 
 }  // namespace vantor

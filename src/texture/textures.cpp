@@ -1,12 +1,12 @@
 // Textures: the device's named collection of Texture objects, and TextureCaps, the device's
 // texture limits and texture-memory figures read afresh on every call.
+#include <vantor/text.h>
+#include <vantor/vantor.h>
+
 #include "collections/collection.h"
 #include "module/strings.h"
 #include "module/trace.h"
 #include "texture/registry.h"
-
-#include <vantor/text.h>
-#include <vantor/vantor.h>
 
 namespace vantor {
 
@@ -15,12 +15,24 @@ public:
     static constexpr const CLSID& kClsid = CLSID_TextureCaps;
 
     HRESULT put_Device(LONG v) override { return device_.put(v); }
-    HRESULT get_MaxWidth(LONG* out) override { return read(out, [](const Figures& f) { return f.caps.dwMaxTextureWidth; }); }
-    HRESULT get_MaxHeight(LONG* out) override { return read(out, [](const Figures& f) { return f.caps.dwMaxTextureHeight; }); }
-    HRESULT get_MinWidth(LONG* out) override { return read(out, [](const Figures& f) { return f.caps.dwMinTextureWidth; }); }
-    HRESULT get_MinHeight(LONG* out) override { return read(out, [](const Figures& f) { return f.caps.dwMinTextureHeight; }); }
-    HRESULT get_MemoryAlloc(LONG* out) override { return read(out, [](const Figures& f) { return f.memory.dwTotalBytes; }); }
-    HRESULT get_MemoryUsed(LONG* out) override { return read(out, [](const Figures& f) { return f.memory.dwWorkingSetBytes; }); }
+    HRESULT get_MaxWidth(LONG* out) override {
+        return read(out, [](const Figures& f) { return f.caps.dwMaxTextureWidth; });
+    }
+    HRESULT get_MaxHeight(LONG* out) override {
+        return read(out, [](const Figures& f) { return f.caps.dwMaxTextureHeight; });
+    }
+    HRESULT get_MinWidth(LONG* out) override {
+        return read(out, [](const Figures& f) { return f.caps.dwMinTextureWidth; });
+    }
+    HRESULT get_MinHeight(LONG* out) override {
+        return read(out, [](const Figures& f) { return f.caps.dwMinTextureHeight; });
+    }
+    HRESULT get_MemoryAlloc(LONG* out) override {
+        return read(out, [](const Figures& f) { return f.memory.dwTotalBytes; });
+    }
+    HRESULT get_MemoryUsed(LONG* out) override {
+        return read(out, [](const Figures& f) { return f.memory.dwWorkingSetBytes; });
+    }
 
 private:
     struct Figures {
@@ -32,7 +44,8 @@ private:
     Figures refresh() const {
         Figures f;
         IDirect3DDevice7* d = device_.require();
-        check(d->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, &f.memory, sizeof f.memory), nullptr, "Failed to Get Device Information.");
+        check(d->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, &f.memory, sizeof f.memory), nullptr,
+              "Failed to Get Device Information.");
         const HRESULT hr = d->GetCaps(&f.caps);
         if (hr == DDERR_INVALIDPARAMS) throw failure(hr, kStringInvalidParameter);
         if (hr == DDERR_INVALIDOBJECT) throw failure(hr, kStringInvalidObject);
@@ -47,7 +60,8 @@ private:
                 f = refresh();
                 return S_OK;
             })))
-            return guard([]() -> HRESULT { throw failure(E_POINTER, "Failed to obtain Device Information."); });
+            return guard(
+                []() -> HRESULT { throw failure(E_POINTER, "Failed to obtain Device Information."); });
         if (out) *out = static_cast<LONG>(field(f));
         return S_OK;
     }
@@ -99,8 +113,9 @@ public:
     }
 
     HRESULT get_Add(IDispatch** out) override {
-        return add(out, CLSID_Texture, "Texture Not Registered.", u"Unnamed", [] {},
-                   [&](ITexture* t) { t->put_Device(device_.handle()); }, [](ITexture*) {});
+        return add(
+            out, CLSID_Texture, "Texture Not Registered.", u"Unnamed", [] {},
+            [&](ITexture* t) { t->put_Device(device_.handle()); }, [](ITexture*) {});
     }
 
     HRESULT Free() override {
@@ -128,7 +143,13 @@ private:
     ComPtr<ITextureCaps> caps_;
 };
 
-template <> HRESULT create_class<ITextureCaps>(IUnknown* o, REFIID r, void** p) { return CTextureCaps::create(o, r, p); }
-template <> HRESULT create_class<ITextures>(IUnknown* o, REFIID r, void** p) { return CTextures::create(o, r, p); }
+template <>
+HRESULT create_class<ITextureCaps>(IUnknown* o, REFIID r, void** p) {
+    return CTextureCaps::create(o, r, p);
+}
+template <>
+HRESULT create_class<ITextures>(IUnknown* o, REFIID r, void** p) {
+    return CTextures::create(o, r, p);
+}
 
 }  // namespace vantor

@@ -1,12 +1,12 @@
 // Textures made from image files by the utility layer: BMP, TGA and PNG files drawn on a quad
 // through the device with point filtering show their texels at probe points; the size and
 // format parameters report what was made; bad files are refused and leave nothing behind.
-#include "render_test_support.h"
-
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "render_test_support.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
@@ -38,7 +38,8 @@ protected:
     HRESULT load(std::string file, IDirectDrawSurface7** out, DWORD* w = nullptr, DWORD* h = nullptr,
                  D3DX_SURFACEFORMAT* format = nullptr, D3DX_FILTERTYPE filter = D3DX_FT_POINT) {
         DWORD flags = 0;
-        return opengl_backend().D3DXCreateTextureFromFile(dev, &flags, w, h, format, nullptr, out, nullptr, file.data(), filter);
+        return opengl_backend().D3DXCreateTextureFromFile(dev, &flags, w, h, format, nullptr, out, nullptr,
+                                                          file.data(), filter);
     }
     // The texture over the whole target, texels replacing the colour, sampled at texel centres.
     void draw_textured(IDirectDrawSurface7* t) {
@@ -74,12 +75,15 @@ TEST_F(RenderTextureFile, BmpTgaAndPngShowTheirTexels) {
         ASSERT_EQ(load(name, &t, &w, &h, &format), S_OK) << name;
         EXPECT_EQ(w, 2u) << name;
         EXPECT_EQ(h, 2u) << name;
-        EXPECT_EQ(format, D3DX_SF_A8R8G8B8) << name << ": an image with alpha gets the device's 32-bit alpha format";
+        EXPECT_EQ(format, D3DX_SF_A8R8G8B8)
+            << name << ": an image with alpha gets the device's 32-bit alpha format";
         draw_textured(t);
         EXPECT_TRUE(near_colour(pixel(16, 16), 0xFFFF0000, 1)) << name << " top left " << hex(pixel(16, 16));
         EXPECT_TRUE(near_colour(pixel(48, 16), 0xFF00FF00, 1)) << name << " top right " << hex(pixel(48, 16));
-        EXPECT_TRUE(near_colour(pixel(16, 48), 0xFF0000FF, 1)) << name << " bottom left " << hex(pixel(16, 48));
-        EXPECT_TRUE(near_colour(pixel(48, 48), 0xFFFFFFFF, 1)) << name << " bottom right " << hex(pixel(48, 48));
+        EXPECT_TRUE(near_colour(pixel(16, 48), 0xFF0000FF, 1))
+            << name << " bottom left " << hex(pixel(16, 48));
+        EXPECT_TRUE(near_colour(pixel(48, 48), 0xFFFFFFFF, 1))
+            << name << " bottom right " << hex(pixel(48, 48));
         t->Release();
     }
 }
@@ -97,10 +101,12 @@ TEST_F(RenderTextureFile, SizeAndFormatFollowTheRequestAndTheDevice) {
         D3DX_SURFACEFORMAT format_out;
     };
     const Case cases[] = {
-        {D3DX_DEFAULT, D3DX_DEFAULT, D3DX_SF_UNKNOWN, S_OK, 2, 2, D3DX_SF_X8R8G8B8},  // no alpha: the widest opaque format
-        {8, 4, D3DX_SF_R5G6B5, S_OK, 8, 4, D3DX_SF_R5G6B5},                             // as asked
+        {D3DX_DEFAULT, D3DX_DEFAULT, D3DX_SF_UNKNOWN, S_OK, 2, 2,
+         D3DX_SF_X8R8G8B8},                                  // no alpha: the widest opaque format
+        {8, 4, D3DX_SF_R5G6B5, S_OK, 8, 4, D3DX_SF_R5G6B5},  // as asked
         {0, 0, D3DX_SF_A4R4G4B4, S_OK, 2, 2, D3DX_SF_A4R4G4B4},
-        {caps.dwMaxTextureWidth * 2, 2, D3DX_SF_UNKNOWN, S_OK, caps.dwMaxTextureWidth, 2, D3DX_SF_X8R8G8B8},  // fitted
+        {caps.dwMaxTextureWidth * 2, 2, D3DX_SF_UNKNOWN, S_OK, caps.dwMaxTextureWidth, 2,
+         D3DX_SF_X8R8G8B8},                                                                    // fitted
         {D3DX_DEFAULT, D3DX_DEFAULT, D3DX_SF_DXT1, D3DXERR_NOMATCHFOUND, 7, 7, D3DX_SF_DXT1},  // not offered
     };
     for (const Case& c : cases) {
@@ -108,7 +114,8 @@ TEST_F(RenderTextureFile, SizeAndFormatFollowTheRequestAndTheDevice) {
         DWORD w = c.w_in, h = c.h_in;
         D3DX_SURFACEFORMAT format = c.format_in;
         if (c.result != S_OK) w = h = 7;
-        EXPECT_EQ(load(path("opaque.png"), &t, &w, &h, &format, D3DX_FT_LINEAR), c.result) << c.w_in << " " << c.format_in;
+        EXPECT_EQ(load(path("opaque.png"), &t, &w, &h, &format, D3DX_FT_LINEAR), c.result)
+            << c.w_in << " " << c.format_in;
         EXPECT_EQ(w, c.w_out);
         EXPECT_EQ(h, c.h_out);
         EXPECT_EQ(format, c.format_out);
@@ -164,10 +171,11 @@ TEST_F(RenderTextureFile, BadFilesAreRefusedWithNothingMade) {
     }
     IDirectDrawSurface7* t = nullptr;
     DWORD flags = 0;
-    EXPECT_EQ(opengl_backend().D3DXCreateTextureFromFile(nullptr, &flags, nullptr, nullptr, nullptr, nullptr, &t, nullptr,
-                                                         path("whole.png").data(), D3DX_FT_POINT),
-              D3DXERR_NULLPOINTER);
-    EXPECT_EQ(opengl_backend().D3DXCreateTextureFromFile(dev, &flags, nullptr, nullptr, nullptr, nullptr, &t, nullptr, nullptr,
-                                                         D3DX_FT_POINT),
+    EXPECT_EQ(
+        opengl_backend().D3DXCreateTextureFromFile(nullptr, &flags, nullptr, nullptr, nullptr, nullptr, &t,
+                                                   nullptr, path("whole.png").data(), D3DX_FT_POINT),
+        D3DXERR_NULLPOINTER);
+    EXPECT_EQ(opengl_backend().D3DXCreateTextureFromFile(dev, &flags, nullptr, nullptr, nullptr, nullptr, &t,
+                                                         nullptr, nullptr, D3DX_FT_POINT),
               D3DXERR_NULLPOINTER);
 }

@@ -1,18 +1,17 @@
 // The texture registry's image loading: the Targa reader on real and hand-made files, where an
 // image is looked for (resource, working directory, media path, last component, letter case)
 // and how bad files are refused.
-#include "../runtime/bmp_builder.h"
-#include "component.h"
-
-#include "texture/registry.h"
-#include "texture/targa.h"
-
 #include <vantor/backend/ddraw.h>
 #include <vantor/registry.h>
 #include <vantor/system.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "../runtime/bmp_builder.h"
+#include "component.h"
+#include "texture/registry.h"
+#include "texture/targa.h"
 
 using namespace vantor;
 namespace fs = std::filesystem;
@@ -22,8 +21,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // A Targa file: the 18-byte header, then `body` as given.
-Bytes tga(uint8_t type, uint16_t w, uint16_t h, uint8_t bits, uint8_t descriptor, const Bytes& body, uint8_t id_length = 0,
-          uint8_t map_type = 0) {
+Bytes tga(uint8_t type, uint16_t w, uint16_t h, uint8_t bits, uint8_t descriptor, const Bytes& body,
+          uint8_t id_length = 0, uint8_t map_type = 0) {
     Bytes b(18, 0);
     b[0] = id_length;
     b[1] = map_type;
@@ -43,7 +42,8 @@ Bytes cut(Bytes b, size_t n) {
 
 void write(const fs::path& p, const Bytes& b) {
     fs::create_directories(p.parent_path().empty() ? "." : p.parent_path());
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // A 24-bit bitmap of one colour.
@@ -75,33 +75,87 @@ TEST(TargaReader, DecodesEachDepthOriginAndPacketKind) {
     const Bytes px24 = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xA0, 0xB0, 0xC0};  // B G R x4
     const std::vector<DecodeCase> cases = {
         {"24 bits, bottom-left origin: the first file row is the bottom row, alpha 255",
-         tga(2, 2, 2, 24, 0x00, px24), S_OK, 2, 2, {0x908070FF, 0xC0B0A0FF, 0x302010FF, 0x605040FF}},
-        {"24 bits, top-left origin", tga(2, 2, 2, 24, 0x20, px24), S_OK, 2, 2,
+         tga(2, 2, 2, 24, 0x00, px24),
+         S_OK,
+         2,
+         2,
+         {0x908070FF, 0xC0B0A0FF, 0x302010FF, 0x605040FF}},
+        {"24 bits, top-left origin",
+         tga(2, 2, 2, 24, 0x20, px24),
+         S_OK,
+         2,
+         2,
          {0x302010FF, 0x605040FF, 0x908070FF, 0xC0B0A0FF}},
         {"32 bits keep their alpha", tga(2, 1, 1, 32, 0x28, {1, 2, 3, 4}), S_OK, 1, 1, {0x03020104}},
         {"16 bits are 5-5-5 with the attribute bit as alpha",
-         tga(2, 2, 1, 16, 0x21, {0x1F, 0x80, 0xE0, 0x7F}), S_OK, 2, 1, {0x0000FFFF, 0xFFFF0000}},
-        {"16 bits without attribute bits are opaque", tga(2, 1, 1, 16, 0x20, {0x00, 0x7C}), S_OK, 1, 1, {0xFF0000FF}},
+         tga(2, 2, 1, 16, 0x21, {0x1F, 0x80, 0xE0, 0x7F}),
+         S_OK,
+         2,
+         1,
+         {0x0000FFFF, 0xFFFF0000}},
+        {"16 bits without attribute bits are opaque",
+         tga(2, 1, 1, 16, 0x20, {0x00, 0x7C}),
+         S_OK,
+         1,
+         1,
+         {0xFF0000FF}},
         {"15 bits", tga(2, 1, 1, 15, 0x20, {0xE0, 0x03}), S_OK, 1, 1, {0x00FF00FF}},
         {"the identifier is skipped", tga(2, 1, 1, 24, 0x20, {1, 2, 3}, 5), S_OK, 1, 1, {0x030201FF}},
         {"a run-length packet runs on into the next row",
-         tga(10, 2, 2, 24, 0x20, {0x82, 1, 2, 3, 0x00, 9, 8, 7}), S_OK, 2, 2,
+         tga(10, 2, 2, 24, 0x20, {0x82, 1, 2, 3, 0x00, 9, 8, 7}),
+         S_OK,
+         2,
+         2,
          {0x030201FF, 0x030201FF, 0x030201FF, 0x070809FF}},
-        {"a raw packet across rows, bottom-left origin", tga(10, 2, 2, 24, 0x00, {0x03, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4}),
-         S_OK, 2, 2, {0x030303FF, 0x040404FF, 0x010101FF, 0x020202FF}},
-        {"a packet running past the image is cut at its end", tga(10, 1, 1, 24, 0x20, {0xFF, 5, 6, 7}), S_OK, 1, 1, {0x070605FF}},
+        {"a raw packet across rows, bottom-left origin",
+         tga(10, 2, 2, 24, 0x00, {0x03, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4}),
+         S_OK,
+         2,
+         2,
+         {0x030303FF, 0x040404FF, 0x010101FF, 0x020202FF}},
+        {"a packet running past the image is cut at its end",
+         tga(10, 1, 1, 24, 0x20, {0xFF, 5, 6, 7}),
+         S_OK,
+         1,
+         1,
+         {0x070605FF}},
         {"a colour-mapped file", tga(2, 1, 1, 24, 0x20, {1, 2, 3}, 0, 1), E_FAIL, 0, 0, {}},
         {"a grey-scale file", tga(3, 1, 1, 8, 0x20, {1}), E_FAIL, 0, 0, {}},
         {"depth 8", tga(2, 1, 1, 8, 0x20, {1}), E_FAIL, 0, 0, {}},
         {"depth 48", tga(2, 1, 1, 48, 0x20, {1, 2, 3, 4, 5, 6}), E_FAIL, 0, 0, {}},
-        {"pixel data shorter than the image", tga(2, 2, 2, 24, 0x20, {1, 2, 3, 4, 5, 6, 7, 8, 9}), E_FAIL, 0, 0, {}},
-        {"run-length data ending inside a packet", tga(10, 2, 2, 24, 0x20, {0x03, 1, 2, 3, 4}), E_FAIL, 0, 0, {}},
-        {"run-length data ending before the image is full", tga(10, 2, 2, 24, 0x20, {0x80, 1, 2, 3}), E_FAIL, 0, 0, {}},
+        {"pixel data shorter than the image",
+         tga(2, 2, 2, 24, 0x20, {1, 2, 3, 4, 5, 6, 7, 8, 9}),
+         E_FAIL,
+         0,
+         0,
+         {}},
+        {"run-length data ending inside a packet",
+         tga(10, 2, 2, 24, 0x20, {0x03, 1, 2, 3, 4}),
+         E_FAIL,
+         0,
+         0,
+         {}},
+        {"run-length data ending before the image is full",
+         tga(10, 2, 2, 24, 0x20, {0x80, 1, 2, 3}),
+         E_FAIL,
+         0,
+         0,
+         {}},
         {"a huge header over a tiny file", tga(2, 65535, 65535, 32, 0x20, {1, 2, 3, 4}), E_FAIL, 0, 0, {}},
-        {"a huge run-length header over a tiny file", tga(10, 65535, 65535, 32, 0x20, {0xFF, 1, 2, 3, 4}), E_FAIL, 0, 0, {}},
+        {"a huge run-length header over a tiny file",
+         tga(10, 65535, 65535, 32, 0x20, {0xFF, 1, 2, 3, 4}),
+         E_FAIL,
+         0,
+         0,
+         {}},
         {"no pixels at all", tga(2, 0, 4, 24, 0x20, {}), E_FAIL, 0, 0, {}},
         {"a header cut short", Bytes{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, E_FAIL, 0, 0, {}},
-        {"an identifier longer than the file", cut(tga(2, 1, 1, 24, 0x20, {1, 2, 3}, 200), 30), E_FAIL, 0, 0, {}},
+        {"an identifier longer than the file",
+         cut(tga(2, 1, 1, 24, 0x20, {1, 2, 3}, 200), 30),
+         E_FAIL,
+         0,
+         0,
+         {}},
         {"an empty file", Bytes{}, E_FAIL, 0, 0, {}},
     };
     for (const DecodeCase& c : cases) {
@@ -167,13 +221,14 @@ protected:
     // Points the media path at `dir` (the registry value names its parent: D3DIM\Media is added).
     void set_media(const std::string& samples) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &key, nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         if (samples.empty())
             RegDeleteValueA(key, "DXSDK Samples Path");
         else
-            RegSetValueExA(key, "DXSDK Samples Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(samples.c_str()),
+            RegSetValueExA(key, "DXSDK Samples Path", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(samples.c_str()),
                            static_cast<DWORD>(samples.size() + 1));
         RegCloseKey(key);
     }
@@ -183,7 +238,8 @@ protected:
         if (!c->pixels.empty()) return c->pixels[0];
         BITMAP bm{};
         GetObjectA(c->bitmap, sizeof bm, &bm);
-        const auto* row = static_cast<const uint8_t*>(bm.bmBits) + (bm.bmHeight > 0 ? (bm.bmHeight - 1) * bm.bmWidthBytes : 0);
+        const auto* row = static_cast<const uint8_t*>(bm.bmBits) +
+                          (bm.bmHeight > 0 ? (bm.bmHeight - 1) * bm.bmWidthBytes : 0);
         return uint32_t{row[2]} << 24 | uint32_t{row[1]} << 16 | uint32_t{row[0]} << 8 | 0xFF;
     }
 
@@ -197,7 +253,8 @@ TEST_F(ImageLoadingTest, ResourceWinsOverFileWhichWinsOverMediaPath) {
     const Bytes red = bmp(2, 2, 0, 0, 255), green = bmp(2, 2, 0, 255, 0), blue = bmp(3, 1, 255, 0, 0);
     write("res.bmp", green);
     write(media() / "res.bmp", blue);
-    ASSERT_TRUE(VantorAddResource(GetModuleHandleA(nullptr), "BITMAP", "res.bmp", red.data(), red.size(), FALSE));
+    ASSERT_TRUE(
+        VantorAddResource(GetModuleHandleA(nullptr), "BITMAP", "res.bmp", red.data(), red.size(), FALSE));
     ASSERT_EQ(registry().create_from_file("res.bmp", 0, 0), S_OK);
     EXPECT_EQ(top_left(registry().find("res.bmp")), 0xFF0000FFu) << "the resource";
     registry().destroy_by_name("res.bmp");
@@ -227,11 +284,11 @@ TEST_F(ImageLoadingTest, WindowsNamesFindTheirFiles) {
         uint32_t pixel;
     };
     const Case cases[] = {
-        {"maps\\Wood.BMP", 0xFF0000FF},                      // backslash as separator
-        {"maps\\wood.bmp", 0xFF0000FF},                      // letter case in its directory
-        {"stone.tga", 0x030201FF},                           // the media path
-        {"C:\\models\\textures\\bottom.tga", 0x060504FF},    // by its last component, working directory
-        {"D:\\elsewhere\\STONE.TGA", 0x030201FF},            // by its last component, media path, any case
+        {"maps\\Wood.BMP", 0xFF0000FF},                    // backslash as separator
+        {"maps\\wood.bmp", 0xFF0000FF},                    // letter case in its directory
+        {"stone.tga", 0x030201FF},                         // the media path
+        {"C:\\models\\textures\\bottom.tga", 0x060504FF},  // by its last component, working directory
+        {"D:\\elsewhere\\STONE.TGA", 0x030201FF},          // by its last component, media path, any case
     };
     for (const Case& c : cases) {
         ASSERT_EQ(registry().create_from_file(c.name, 0, 0), S_OK) << c.name;
@@ -249,7 +306,7 @@ TEST_F(ImageLoadingTest, BadFilesAreRefusedAndNothingIsKept) {
     write("image.png", bmp(1, 1, 1, 2, 3));
     write("noextension", bmp(1, 1, 1, 2, 3));
     fs::create_directories("folder.bmp");
-    const char* names[] = {"missing.bmp", "missing.tga", "empty.tga", "short.tga", "empty.bmp",
+    const char* names[] = {"missing.bmp", "missing.tga", "empty.tga",   "short.tga", "empty.bmp",
                            "broken.bmp",  "image.png",   "noextension", "folder.bmp"};
     for (const char* name : names) {
         EXPECT_EQ(registry().create_from_file(name, 0, 0), E_FAIL) << name;

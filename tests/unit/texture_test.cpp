@@ -1,12 +1,5 @@
 // Texture, Textures, TextureCaps and Material on the recording back end: the exact stage states,
 // bindings and material records they send, their rules and failures, and their world-file records.
-#include "component.h"
-#include "recording_backend.h"
-#include "test_window.h"
-
-#include "module/kit.h"
-#include "texture/registry.h"
-
 #include <vantor/backend/backend.h>
 #include <vantor/stream.h>
 
@@ -14,6 +7,12 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "component.h"
+#include "module/kit.h"
+#include "recording_backend.h"
+#include "test_window.h"
+#include "texture/registry.h"
 
 using namespace vantor;
 using namespace vantor::test;
@@ -65,7 +64,8 @@ protected:
 // Whether the thread's error description ends with `text` (after the result's own message).
 ::testing::AssertionResult reported(const std::string& text) {
     const std::string d = take_error().description;
-    if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0) return ::testing::AssertionSuccess();
+    if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
 }
 
@@ -125,13 +125,13 @@ TEST_F(TextureTest, ApplySendsTheStageStatesInOrderThenBinds) {
     rec.clear_calls();
     ASSERT_EQ(t->Apply(), S_OK);
     const std::vector<std::string> want = {
-        "Device.SetTextureStageState(2, 16, 2)",   "Device.SetTextureStageState(2, 17, 1)",
-        "Device.SetTextureStageState(2, 12, 1)",   "Device.SetTextureStageState(2, 1, 4)",
-        "Device.SetTextureStageState(2, 2, 2)",    "Device.SetTextureStageState(2, 3, 0)",
-        "Device.SetTextureStageState(2, 5, 2)",    "Device.SetTextureStageState(2, 6, 0)",
-        "Device.SetTextureStageState(2, 4, 4)",    "Device.SetTextureStageState(2, 11, 0)",
-        "Device.SetRenderState(27, 1)",            "Device.SetRenderState(7, 1)",
-        "Device.SetRenderState(128, 3)",           "Device.SetTexture(2, <texture1>)",
+        "Device.SetTextureStageState(2, 16, 2)", "Device.SetTextureStageState(2, 17, 1)",
+        "Device.SetTextureStageState(2, 12, 1)", "Device.SetTextureStageState(2, 1, 4)",
+        "Device.SetTextureStageState(2, 2, 2)",  "Device.SetTextureStageState(2, 3, 0)",
+        "Device.SetTextureStageState(2, 5, 2)",  "Device.SetTextureStageState(2, 6, 0)",
+        "Device.SetTextureStageState(2, 4, 4)",  "Device.SetTextureStageState(2, 11, 0)",
+        "Device.SetRenderState(27, 1)",          "Device.SetRenderState(7, 1)",
+        "Device.SetRenderState(128, 3)",         "Device.SetTexture(2, <texture1>)",
     };
     EXPECT_EQ(device_calls(), want) << "the blending fields are not sent";
 }
@@ -206,14 +206,16 @@ TEST_F(TextureTest, BumpMapValuesGoToTheDeviceAtOnceAndReadBackWithoutIt) {
         EXPECT_EQ(v, 0.0f) << "nothing put yet";
         rec.clear_calls();
         EXPECT_EQ((t.get()->*b.put)(0.25f), S_OK);
-        EXPECT_EQ(device_calls(), std::vector<std::string>{"Device.SetTextureStageState(1, " + std::to_string(b.state) + ", " +
-                                                           std::to_string(std::bit_cast<DWORD>(0.25f)) + ")"});
+        EXPECT_EQ(device_calls(),
+                  std::vector<std::string>{"Device.SetTextureStageState(1, " + std::to_string(b.state) +
+                                           ", " + std::to_string(std::bit_cast<DWORD>(0.25f)) + ")"});
         rec.clear_calls();
         EXPECT_EQ((t.get()->*b.get)(&v), S_OK);
         EXPECT_EQ(v, 0.25f);
         EXPECT_TRUE(device_calls().empty()) << "reading does not write to the device";
     }
-    EXPECT_TRUE(rec.calls_matching("Device.SetTextureStageState(1, 16,").empty()) << "MagFilter waits for Apply";
+    EXPECT_TRUE(rec.calls_matching("Device.SetTextureStageState(1, 16,").empty())
+        << "MagFilter waits for Apply";
     ComPtr<ITexture> loose(create<ITexture>(CLSID_Texture));
     EXPECT_EQ(loose->put_BumpEnvMat00(1.0f), E_POINTER);
     EXPECT_TRUE(reported("Device Not Initialised."));
@@ -225,8 +227,9 @@ TEST_F(TextureTest, SameFileTwiceEachBindsItsOwnSurfaceAndHandlesFindTheNewest) 
     rec.clear_calls();
     first->Apply();
     second->Apply();
-    EXPECT_EQ(rec.calls_matching("Device.SetTexture("),
-              (std::vector<std::string>{"Device.SetTexture(0, <texture1>)", "Device.SetTexture(0, <texture2>)"}));
+    EXPECT_EQ(
+        rec.calls_matching("Device.SetTexture("),
+        (std::vector<std::string>{"Device.SetTexture(0, <texture1>)", "Device.SetTexture(0, <texture2>)"}));
     LONG a = 0, b = 0, w = 0, h = 0;
     first->get_Handle(&a);
     second->get_Handle(&b);
@@ -244,8 +247,11 @@ TEST_F(TextureTest, SameFileTwiceEachBindsItsOwnSurfaceAndHandlesFindTheNewest) 
     EXPECT_EQ(second->Apply(), E_POINTER);
     EXPECT_TRUE(reported("No Filename was given."));
     // A name with characters beyond ASCII is kept whole.
-    ASSERT_EQ(first->put_Name(Bstr("Ŝtóné texture with a long name ÆØÅ 0123456789 0123456789 0123456789.bmp")), S_OK);
-    EXPECT_EQ(text_of(first.get(), &ITexture::get_Name), "Ŝtóné texture with a long name ÆØÅ 0123456789 0123456789 0123456789.bmp");
+    ASSERT_EQ(
+        first->put_Name(Bstr("Ŝtóné texture with a long name ÆØÅ 0123456789 0123456789 0123456789.bmp")),
+        S_OK);
+    EXPECT_EQ(text_of(first.get(), &ITexture::get_Name),
+              "Ŝtóné texture with a long name ÆØÅ 0123456789 0123456789 0123456789.bmp");
     EXPECT_EQ(texture_registry().size(), 1u) << "Name put replaced the texture's container";
 }
 
@@ -268,7 +274,8 @@ TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
     LONG count = 0;
     all->get_Count(&count);
     EXPECT_EQ(count, 1);
-    EXPECT_EQ(item_of<ITexture>(all.get(), Var::text("wood.bmp")).get(), two.get()) << "the second replaced the first";
+    EXPECT_EQ(item_of<ITexture>(all.get(), Var::text("wood.bmp")).get(), two.get())
+        << "the second replaced the first";
     rec.fail("D3DXCreateTextureFromFile", E_FAIL, 1);
     EXPECT_EQ(all->get_LoadFile(Bstr("missing.bmp"), &d), E_FAIL);
     EXPECT_EQ(d, nullptr);
@@ -345,7 +352,8 @@ TEST_F(TextureTest, TextureAndMaterialRecordsRoundTrip) {
     // The copy sends the saved colours; the power is not part of the record.
     ASSERT_EQ(copy->put_Device(dev), S_OK);
     EXPECT_EQ(rec.calls_matching("Device.SetMaterial").back(),
-              "Device.SetMaterial({diffuse 0 0 0 0, ambient 0.5 0.25 0 1, specular 0 0 1 0.5, emissive 0 0 0 0, power 0})");
+              "Device.SetMaterial({diffuse 0 0 0 0, ambient 0.5 0.25 0 1, specular 0 0 1 0.5, emissive 0 0 0 "
+              "0, power 0})");
     std::remove(path.c_str());
 }
 
@@ -358,8 +366,9 @@ TEST_F(TextureTest, MaterialUpdateRules) {
     set_colour(child_of<IColour>(m.get(), &IMaterial::get_Colour).get(), 1, 1, 1, 1);
     set_colour(child_of<IColour>(m.get(), &IMaterial::get_Diffuse).get(), 1, 0, 0, 0);
     ASSERT_EQ(m->put_Device(dev), S_OK);
-    EXPECT_EQ(device_calls(), std::vector<std::string>{"Device.SetMaterial({diffuse 1 0 0 0, ambient 0 0 0 0, specular 0 0 0 0, "
-                                                       "emissive 0 0 0 0, power -3})"});
+    EXPECT_EQ(device_calls(), std::vector<std::string>{
+                                  "Device.SetMaterial({diffuse 1 0 0 0, ambient 0 0 0 0, specular 0 0 0 0, "
+                                  "emissive 0 0 0 0, power -3})"});
     LONG handle = -1;
     m->get_Handle(&handle);
     EXPECT_EQ(handle, 0);
