@@ -5,6 +5,7 @@
 #include "directdraw.h"
 #include "gl.h"
 #include "pixel_format.h"
+#include "texture_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -134,9 +135,12 @@ public:
                                  const D3DXVECTOR2*, const RECT*) override {
         return E_NOTIMPL;
     }
-    HRESULT D3DXCreateTextureFromFile(IDirect3DDevice7*, DWORD*, DWORD*, DWORD*, D3DX_SURFACEFORMAT*, IDirectDrawPalette*,
-                                      IDirectDrawSurface7** surface, DWORD*, LPSTR, D3DX_FILTERTYPE) override {
-        return none(surface);
+    HRESULT D3DXCreateTextureFromFile(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
+                                      D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette, IDirectDrawSurface7** surface,
+                                      DWORD* mips, LPSTR file, D3DX_FILTERTYPE filter) override {
+        if (surface) *surface = nullptr;
+        if (!started()) return D3DXERR_D3DXNOTSTARTEDYET;
+        return create_texture_from_file(device, flags, width, height, format, palette, surface, mips, file, filter);
     }
 
     HRESULT DirectDrawCreateEx(GUID* guid, void** dd, REFIID iid, IUnknown* outer) override {

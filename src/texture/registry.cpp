@@ -307,6 +307,12 @@ void TextureRegistry::invalidate_all() {
     for (Container* c = head_; c; c = c->next) c->surface.reset();
 }
 
+bool TextureRegistry::holds(const Container* c) const {
+    for (const Container* i = head_; i; i = i->next)
+        if (i == c) return true;
+    return false;
+}
+
 size_t TextureRegistry::size() const {
     size_t n = 0;
     for (Container* c = head_; c; c = c->next) ++n;

@@ -52,10 +52,17 @@ public:
     // Remakes the surface of find(name) for `device`; DDERR_NOTFOUND when there is no container.
     HRESULT restore(const std::string& name, IDirect3DDevice7* device);
     HRESULT restore(Container* c, IDirect3DDevice7* device);
+    // A container under `name` with its image loaded from the host's bitmap resources or a
+    // bitmap or Targa file (image_loading.cpp); S_OK at once when the name is already held.
+    // E_INVALIDARG (no name), E_OUTOFMEMORY, E_FAIL (the image did not load; nothing is kept).
+    HRESULT create_from_file(const std::string& name, DWORD stage, DWORD flags);
     // restore() for every container from the head (results ignored); S_OK.
     HRESULT restore_all(IDirect3DDevice7* device);
     // Releases every surface; containers and their images stay.
     void invalidate_all();
+
+    // Whether `c` is still one of the registry's containers (a holder checks before using it).
+    bool holds(const Container* c) const;
 
     Container* head() const { return head_; }
     size_t size() const;

@@ -288,7 +288,7 @@ TEST_F(ModuleTest, RegistrationWritesTheClassKeysAndRemovalKeepsClsid) {
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\TypeLib"), guid(LIBID_VantorLib));
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0"), "Vantor 1.0 Type Library");
     // Only implemented classes are registered.
-    EXPECT_FALSE(has_key("CLSID\\" + guid(CLSID_Texture)));
+    EXPECT_FALSE(has_key("CLSID\\" + guid(CLSID_Sprite)));
 
     ASSERT_EQ(DllUnregisterServer(), S_OK);
     EXPECT_FALSE(has_key("Vantor.Colour.1"));

@@ -1,0 +1,143 @@
+// Loading a container's image: the host's bitmap resources, then the file relative to the
+// working directory, then under the media path; bitmaps through LoadImageA, Targa files through
+// the reader of targa.h.
+//
+// Names are written Windows-style by scripts and mesh files: a backslash separates directories
+// wherever it appears. A file not found as named is looked for once more ignoring letter case in
+// its directory ("Wood.BMP" for "wood.bmp"), and a name with directories that is found nowhere
+// is tried by its last component, in the working directory and then under the media path
+// (mesh files name textures "C:\...\bottom.tga").
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <vantor/backend/ddraw.h>
+#include <vantor/registry.h>
+#include <vantor/system.h>
+
+#include "texture/registry.h"
+#include "texture/targa.h"
+
+namespace vantor {
+
+namespace {
+
+std::string with_slashes(std::string s) {
+    for (char& c : s)
+        if (c == '\\') c = '/';
+    return s;
+}
+
+// The media directory with a trailing separator: the "DXSDK Samples Path" value followed by
+// D3DIM/Media/, or "" when the value is not there.
+std::string media_path() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    char path[1024] = {};
+    DWORD size = sizeof path - 1, type = 0;
+    const LONG r =
+        RegQueryValueExA(key, "DXSDK Samples Path", nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS || type != REG_SZ) return "";
+    path[size < sizeof path ? size : sizeof path - 1] = '\0';
+    return with_slashes(std::string(path) + "\\D3DIM\\Media\\");
+}
+
+bool is_file(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// `path` when it names a file, else the one file of its directory whose name equals its last
+// component ignoring letter case (the first in directory order), else "".
+std::string find_file(const std::string& path) {
+    if (path.empty()) return "";
+    if (is_file(path)) return path;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return "";
+    std::string found;
+    while (dirent* e = ::readdir(dir)) {
+        if (::strcasecmp(e->d_name, leaf.c_str()) != 0) continue;
+        const std::string candidate = (slash == std::string::npos ? "" : folder) + e->d_name;
+        if (is_file(candidate)) {
+            found = candidate;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Where the image of `name` is: as named, under the media path, then by its last component.
+std::string locate(const std::string& name) {
+    const std::string media = media_path();
+    const std::string given = with_slashes(name);
+    std::string path = find_file(given);
+    if (path.empty() && !media.empty()) path = find_file(media + given);
+    const size_t slash = given.rfind('/');
+    if (path.empty() && slash != std::string::npos && slash + 1 < given.size()) {
+        const std::string leaf = given.substr(slash + 1);
+        path = find_file(leaf);
+        if (path.empty() && !media.empty()) path = find_file(media + leaf);
+    }
+    return path;
+}
+
+HRESULT load_image(Container& c) {
+    // The host's bitmap resources come first.
+    if (HANDLE b =
+            LoadImageA(GetModuleHandleA(nullptr), c.name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)) {
+        c.bitmap = static_cast<HBITMAP>(b);
+        return S_OK;
+    }
+    const std::string path = locate(c.name);
+    if (path.empty()) return DDERR_NOTFOUND;
+    const std::string given = with_slashes(c.name);
+    const size_t slash = given.rfind('/');
+    const size_t dot = given.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return E_NOTIMPL;
+    const std::string kind = given.substr(dot);
+    if (::strcasecmp(kind.c_str(), ".bmp") == 0) {
+        HANDLE b = LoadImageA(0, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+        if (!b) return DDERR_NOTFOUND;
+        c.bitmap = static_cast<HBITMAP>(b);
+        return S_OK;
+    }
+    if (::strcasecmp(kind.c_str(), ".tga") == 0) {
+        TargaImage image;
+        if (HRESULT hr = read_targa_file(path, &image); FAILED(hr)) return hr;
+        c.width = image.width;
+        c.height = image.height;
+        c.bits = image.bits;
+        c.pixels = std::move(image.pixels);
+        return S_OK;
+    }
+    return E_NOTIMPL;
+}
+
+}  // namespace
+
+HRESULT TextureRegistry::create_from_file(const std::string& name, DWORD stage, DWORD flags) {
+    if (name.empty()) return E_INVALIDARG;
+    if (find(name)) return S_OK;
+    Container* c = create(name, stage, flags);
+    if (!c) return E_OUTOFMEMORY;
+    if (FAILED(load_image(*c))) {
+        destroy(c);
+        return E_FAIL;
+    }
+    if (c->bitmap) {
+        BITMAP bm{};
+        if (GetObjectA(c->bitmap, sizeof bm, &bm)) {
+            c->width = static_cast<DWORD>(bm.bmWidth);
+            c->height = static_cast<DWORD>(bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight);
+            c->bits = bm.bmBitsPixel;
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace vantor
