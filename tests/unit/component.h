@@ -3,12 +3,16 @@
 #pragma once
 
 #include "module/com_ptr.h"
+#include "module/kit.h"
 
 #include <gtest/gtest.h>
 #include <vantor/debug.h>
+#include <vantor/registry.h>
 #include <vantor/text.h>
 #include <vantor/vantor.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -123,6 +127,33 @@ ComPtr<I> item_of(C* collection, const Var& index) {
     if (SUCCEEDED(collection->Item(index, item.out())) && item.get().vt == VT_DISPATCH && item.get().pdispVal)
         item.get().pdispVal->QueryInterface(__uuidof(I), reinterpret_cast<void**>(p.put()));
     return p;
+}
+
+// A GUID as the registry writes it: "{xxxxxxxx-xxxx-...}".
+inline std::string guid(REFGUID g) {
+    OLECHAR w[40];
+    StringFromGUID2(g, w, 40);
+    return text::utf8z(w);
+}
+
+// Takes a class away from the registry, as a host may.
+inline void unregister_class(REFCLSID clsid) { RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + guid(clsid)).c_str()); }
+
+// The object `d` points to as interface I, taking over the caller's reference to `d`.
+template <class I>
+ComPtr<I> take_as(IDispatch* d) {
+    ComPtr<IDispatch> owned(d);
+    ComPtr<I> p;
+    if (d) owned.query(p.put());
+    return p;
+}
+
+// A file's bytes, "" when it cannot be read.
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // Everything written to the debugger output while it lives.
