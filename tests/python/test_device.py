@@ -160,24 +160,6 @@ def test_frame_rate_measures_the_interval_between_updates(device):
     assert round(10000 / round(rate * 10)) >= 20  # an integer number of milliseconds
 
 
-def test_render_state_properties(device):
-    device.ShadeMode = vantor.constants.sm_Flat
-    assert device.ShadeMode == vantor.constants.sm_Flat
-    device.Dither = 1
-    assert device.Dither is True
-    device.Specular = True
-    assert device.Specular is True
-    device.Cull = vantor.constants.cm_CounterClockwise
-    assert device.Cull == vantor.constants.cm_CounterClockwise
-    device.AntiAlias = vantor.constants.am_Sort_Dependent
-    assert device.AntiAlias == 1
-    device.Outline = 0x10001
-    assert device.Outline == 0x10001
-    with vantor.debug_output() as out:
-        device.ShadeMode = 9
-    assert out.text == "Setting Shade Mode --> Unknown.\n"
-
-
 def test_devices_lists_the_machines_rendering_devices():
     devices = vantor.Dispatch("Vantor.Devices")
     assert devices.Count >= 1
@@ -225,31 +207,3 @@ def test_initialise_and_free_in_any_order_leave_nothing_behind(window):
     assert pixel(window, 3, 3) == (0, 255, 255, 255)
     device.Free()
     del device
-
-
-def test_the_world_file_round_trips_cameras_fog_and_lights(device, tmp_path):
-    path = str(tmp_path / "world.txt")
-    device.Cameras.Add("Second").Position.X = 4
-    light = device.Lights.Add(vantor.constants.lt_Spot, 1, 2, 3, 1, 1, 1, 1)
-    light.Diffuse.Green = 0.5
-    device.Fog.Mode = vantor.constants.fm_Linear
-    device.Fog.Enabled = True
-    device.Save(path)
-    with open(path, "rb") as f:
-        lines = f.read().decode().split("\r\n")
-    assert lines[0] == "2"  # cameras first, in the collection's order
-    assert lines[1:3] == ["// Camera", "Second"]
-    assert "// Fog" in lines and "4294967295" in lines  # an enabled fog
-    device.Cameras.Clear()
-    device.Lights.Clear()
-    device.Fog.Enabled = False
-    device.Load(path)
-    assert sorted(c.Name for c in device.Cameras) == ["Default", "Second"]
-    assert device.Cameras("Second").Position.X == 4.0
-    assert device.Fog.Enabled is True and device.Fog.Mode == vantor.constants.fm_Linear
-    assert device.Lights.Count == 1 and device.Lights(1).Diffuse.Green == 0.5
-    with pytest.raises(vantor.COMError) as e:
-        device.Load(str(tmp_path / "missing.txt"))
-    assert "missing.txt" in e.value.description
-    assert not (tmp_path / "missing.txt").exists()  # loading never creates the file
-    assert device.Cameras.Count == 2  # and changes nothing
