@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 extern "C" HRESULT DllRegisterServer();
 extern "C" HRESULT DllUnregisterServer();
@@ -146,6 +147,29 @@ ComPtr<I> take_as(IDispatch* d) {
     ComPtr<I> p;
     if (d) owned.query(p.put());
     return p;
+}
+
+// A collection's enumerator: its _NewEnum as IEnumVARIANT.
+template <class C>
+ComPtr<IEnumVARIANT> enumerator_of(C* collection) {
+    ComPtr<IUnknown> unknown;
+    ComPtr<IEnumVARIANT> e;
+    if (SUCCEEDED(collection->get__NewEnum(unknown.put())) && unknown) unknown.query(e.put());
+    return e;
+}
+
+// The objects one Next(n) call yields; *hr gets its result.
+inline std::vector<ComPtr<IDispatch>> next_items(IEnumVARIANT* e, ULONG n, HRESULT* hr = nullptr) {
+    std::vector<VARIANT> got(n);
+    ULONG fetched = 0;
+    const HRESULT r = e->Next(n, got.data(), &fetched);
+    if (hr) *hr = r;
+    std::vector<ComPtr<IDispatch>> items;
+    for (ULONG i = 0; i < fetched; ++i) {
+        items.push_back(got[i].vt == VT_DISPATCH ? ComPtr<IDispatch>::share(got[i].pdispVal) : ComPtr<IDispatch>());
+        VariantClear(&got[i]);
+    }
+    return items;
 }
 
 // A file's bytes, "" when it cannot be read.

@@ -241,20 +241,12 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     Var index = Var::text("Alpha");
     EXPECT_EQ(item_of<ICamera>(cameras.get(), index).get(), second.get());
     // An enumerator made before Clear still yields what was there; a removed camera still works.
-    IUnknown* e = nullptr;
-    cameras->get__NewEnum(&e);
+    ComPtr<IEnumVARIANT> it = enumerator_of(cameras.get());
     EXPECT_EQ(cameras->Remove(index), S_OK);
     EXPECT_EQ(cameras->Remove(index), E_INVALIDARG);
     EXPECT_EQ(second->Rotate(0.1f, 0, 0), S_OK);
     EXPECT_EQ(cameras->Clear(), S_OK);
-    ComPtr<IEnumVARIANT> it;
-    e->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(it.put()));
-    e->Release();
-    VARIANT got[4];
-    ULONG n = 0;
-    it->Next(4, got, &n);
-    EXPECT_EQ(n, 3u);
-    for (ULONG i = 0; i < n; ++i) VariantClear(&got[i]);
+    EXPECT_EQ(next_items(it.get(), 4).size(), 3u);
     cameras->get_Count(&count);
     EXPECT_EQ(count, 0);
 }
