@@ -5,7 +5,6 @@ import pytest
 import vantor
 
 C = vantor.constants
-E_FAIL = -2147467259
 
 
 @pytest.fixture
@@ -23,9 +22,6 @@ def test_cameras(device):
     assert (camera.X, camera.Y, camera.Z) == (0.0, 0.0, 0.0)
     assert (camera.Position.X, camera.Position.Y, camera.Position.Z) == (0.0, 0.0, 10.0)
     assert camera.Position == camera.Position  # the same child every time
-    camera.Rotate(0.5, 0, 0)
-    camera.Rotate(0.5, 0, 0)
-    assert camera.X == 1.0
     camera.Position.Y = 10
     camera.Position.Z = 0
     camera.Update()  # the eye above the target: the fallback up vector
@@ -55,9 +51,6 @@ def test_lights(device):
     assert light.Range == pytest.approx(1.8446743e19, rel=1e-7)
     light.InnerCone = math.nan
     assert math.isnan(light.InnerCone)
-    with pytest.raises(vantor.COMError) as e:
-        lights.Add(7, 0, 0, 0, 0, 0, 0, 0)
-    assert e.value.hresult == E_FAIL and e.value.description.endswith("Invalid Light Type.")
     for _ in range(10):
         lights.Add(C.lt_Directional, 0, 0, 1, 1, 1, 1, 1)
     assert lights.Count == 11 and lights(1).Name == "Light9"
@@ -74,22 +67,12 @@ def test_lights_beyond_the_active_limit_are_reported_or_kept(device):
 
 
 def test_fog(device):
-    fog = device.Fog
-    with pytest.raises(vantor.COMError) as e:
-        fog.StartingPos = 10
-    assert e.value.description.endswith("Linear Fog Only Supports Starting Position.")
-    fog.Density = 1.0
+    fog = device.Fog  # the mode rules and their messages are the C++ scene tests'
     fog.Density = 0.0
-    with pytest.raises(vantor.COMError) as e:
-        fog.Density = 1.01
-    assert e.value.description.endswith("Density must be between 0.0 and 1.0 inclusive.")
     fog.Mode = C.fm_Linear
     fog.StartingPos = 10
     fog.EndPosition = 100
     assert (fog.StartingPos, fog.EndPosition, fog.Mode) == (10.0, 100.0, C.fm_Linear)
-    with pytest.raises(vantor.COMError) as e:
-        fog.Density = 0.5
-    assert e.value.description.endswith("Linear Fog does not support Density.")
     fog.Enabled = True
     fog.RangeBased = True
     assert fog.Enabled is True and fog.RangeBased is True

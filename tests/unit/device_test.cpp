@@ -476,12 +476,7 @@ TEST_F(DeviceTest, RenderStatePropertiesInBothStyles) {
     EXPECT_EQ(d->get_Outline(&outline), S_OK);
     EXPECT_EQ(outline, 0x00FF0001);
 
-    rec.fail("Device.GetRenderState(9", DDERR_INVALIDOBJECT, 1);
-    EXPECT_EQ(d->get_ShadeMode(&shade), DDERR_INVALIDOBJECT);
-    EXPECT_EQ(take_error().description, "Failed to Obtain Shade Mode.");
-    rec.fail("Device.SetRenderState(26", DDERR_INVALIDOBJECT, 1);
-    EXPECT_EQ(d->put_Dither(VARIANT_FALSE), DDERR_INVALIDOBJECT);
-    EXPECT_EQ(take_error().description, "Failed to Set Dither Setting.");
+    // Each member's refusal text is in the table below; Cull's failure carries no report.
     rec.fail("Device.SetRenderState(22", E_INVALIDARG, 1);
     EXPECT_EQ(d->put_Cull(cm_None), E_INVALIDARG);
     EXPECT_EQ(take_error().source, "");
