@@ -57,24 +57,31 @@ bool writes_named_file(ITypeInfo* info, const FUNCDESC& f) {
     return n == "Save";
 }
 
+// Calls visit(info, funcdesc) for every member in the object's type information.
+template <class Visit>
+void for_each_member(IDispatch* d, Visit visit) {
+    ITypeInfo* info = nullptr;
+    if (FAILED(d->GetTypeInfo(0, 0, &info)) || !info) return;
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* f = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &f))) continue;
+            visit(info, *f);
+            info->ReleaseFuncDesc(f);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    info->Release();
+}
+
 void add_target(IDispatch* d) {
     for (const Target& t : g_targets)
         if (t.object == d) return;
     Target t{d, {}};
-    ITypeInfo* info = nullptr;
-    if (SUCCEEDED(d->GetTypeInfo(0, 0, &info)) && info) {
-        TYPEATTR* attr = nullptr;
-        if (SUCCEEDED(info->GetTypeAttr(&attr))) {
-            for (UINT i = 0; i < attr->cFuncs; ++i) {
-                FUNCDESC* f = nullptr;
-                if (FAILED(info->GetFuncDesc(i, &f))) continue;
-                if (!writes_named_file(info, *f)) t.members.push_back(f->memid);
-                info->ReleaseFuncDesc(f);
-            }
-            info->ReleaseTypeAttr(attr);
-        }
-        info->Release();
-    }
+    for_each_member(d, [&](ITypeInfo* info, const FUNCDESC& f) {
+        if (!writes_named_file(info, f)) t.members.push_back(f.memid);
+    });
     g_targets.push_back(std::move(t));
 }
 
@@ -103,21 +110,11 @@ VARIANT long_value(LONG n) {
 
 // The objects a target hands out through properties without arguments (children, collections).
 void add_children(IDispatch* d) {
-    ITypeInfo* info = nullptr;
-    if (FAILED(d->GetTypeInfo(0, 0, &info)) || !info) return;
-    TYPEATTR* attr = nullptr;
     std::vector<DISPID> getters;
-    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
-        for (UINT i = 0; i < attr->cFuncs; ++i) {
-            FUNCDESC* f = nullptr;
-            if (FAILED(info->GetFuncDesc(i, &f))) continue;
-            if (f->invkind == INVOKE_PROPERTYGET && f->cParams == 1 && f->elemdescFunc.tdesc.vt == VT_HRESULT)
-                getters.push_back(f->memid);
-            info->ReleaseFuncDesc(f);
-        }
-        info->ReleaseTypeAttr(attr);
-    }
-    info->Release();
+    for_each_member(d, [&](ITypeInfo*, const FUNCDESC& f) {
+        if (f.invkind == INVOKE_PROPERTYGET && f.cParams == 1 && f.elemdescFunc.tdesc.vt == VT_HRESULT)
+            getters.push_back(f.memid);
+    });
     for (DISPID id : getters) {
         VARIANT r;
         VariantInit(&r);

@@ -1,13 +1,9 @@
 """Device3D on OpenGL (llvmpipe) as a script sees it: initialising, frames, pixels, errors."""
-import time
-
 import pytest
 import vantor
 
-E_FAIL = -2147467259
 E_POINTER = -2147467261
 E_INVALIDARG = -2147024809
-E_NOTIMPL = -2147467263
 
 
 @pytest.fixture
@@ -110,21 +106,8 @@ def test_two_devices_on_two_windows(window):
 def test_errors_descriptions_and_sources_as_a_script_sees_them(window):
     device = vantor.Dispatch("Vantor.Device3D")
     with pytest.raises(vantor.COMError) as e:
-        device.Update()
-    assert (e.value.hresult, e.value.source) == (E_POINTER, "Vantor.Device3D.1")
-    assert e.value.description == "Invalid pointer\nContext Device Not Initialised."
-    with pytest.raises(vantor.COMError) as e:
-        device.Render()
-    assert e.value.hresult == E_FAIL and e.value.description.endswith("Exception Raised.")
-    with pytest.raises(vantor.COMError) as e:
         device.Resize(10, 10)
-    assert e.value.description.endswith("Context Not Initialised.")
-    with pytest.raises(vantor.COMError) as e:
-        device.Graphics
-    assert e.value.hresult == E_NOTIMPL and e.value.source == ""
-    with pytest.raises(vantor.COMError) as e:
-        device.Cull = vantor.constants.cm_Clockwise
-    assert e.value.hresult == E_POINTER and e.value.source == ""  # no error information
+    assert e.value.source == "Vantor.Device3D.1" and e.value.description.endswith("Context Not Initialised.")
     with pytest.raises(vantor.COMError) as e:
         device.SurfaceFormat
     assert e.value.hresult == E_POINTER and e.value.source == ""
@@ -137,45 +120,11 @@ def test_errors_descriptions_and_sources_as_a_script_sees_them(window):
         device.Initialise(0, -5, 64)
     assert device.Status == 0
     device.Initialise(0, 160, 120)
-    with pytest.raises(vantor.COMError) as e:
-        device.Clear(1.01, 0, 0, 0)
-    assert e.value.hresult == E_INVALIDARG and e.value.description.endswith("Invalid Red Intensity.")
-    with pytest.raises(vantor.COMError) as e:
-        device.Debug(0, 0, 0, None)
-    assert e.value.description.endswith("No Text Passed.")
     device.Debug(0, 0, vantor.constants.Cyan, "")
     device.Debug(0, 0, vantor.constants.Cyan, "long " * 2000)
     device.Ambient.Red = 2.0
     device.Render()  # an ambient light out of range is reported, and the frame goes on
     device.Free()
-
-
-def test_frame_rate_measures_the_interval_between_updates(device):
-    assert device.FrameRate == 0.0
-    device.Update()
-    time.sleep(0.02)
-    device.Update()
-    rate = device.FrameRate
-    assert 0 < rate <= 50.0
-    assert round(10000 / round(rate * 10)) >= 20  # an integer number of milliseconds
-
-
-def test_render_state_properties(device):
-    device.ShadeMode = vantor.constants.sm_Flat
-    assert device.ShadeMode == vantor.constants.sm_Flat
-    device.Dither = 1
-    assert device.Dither is True
-    device.Specular = True
-    assert device.Specular is True
-    device.Cull = vantor.constants.cm_CounterClockwise
-    assert device.Cull == vantor.constants.cm_CounterClockwise
-    device.AntiAlias = vantor.constants.am_Sort_Dependent
-    assert device.AntiAlias == 1
-    device.Outline = 0x10001
-    assert device.Outline == 0x10001
-    with vantor.debug_output() as out:
-        device.ShadeMode = 9
-    assert out.text == "Setting Shade Mode --> Unknown.\n"
 
 
 def test_devices_lists_the_machines_rendering_devices():
@@ -225,31 +174,3 @@ def test_initialise_and_free_in_any_order_leave_nothing_behind(window):
     assert pixel(window, 3, 3) == (0, 255, 255, 255)
     device.Free()
     del device
-
-
-def test_the_world_file_round_trips_cameras_fog_and_lights(device, tmp_path):
-    path = str(tmp_path / "world.txt")
-    device.Cameras.Add("Second").Position.X = 4
-    light = device.Lights.Add(vantor.constants.lt_Spot, 1, 2, 3, 1, 1, 1, 1)
-    light.Diffuse.Green = 0.5
-    device.Fog.Mode = vantor.constants.fm_Linear
-    device.Fog.Enabled = True
-    device.Save(path)
-    with open(path, "rb") as f:
-        lines = f.read().decode().split("\r\n")
-    assert lines[0] == "2"  # cameras first, in the collection's order
-    assert lines[1:3] == ["// Camera", "Second"]
-    assert "// Fog" in lines and "4294967295" in lines  # an enabled fog
-    device.Cameras.Clear()
-    device.Lights.Clear()
-    device.Fog.Enabled = False
-    device.Load(path)
-    assert sorted(c.Name for c in device.Cameras) == ["Default", "Second"]
-    assert device.Cameras("Second").Position.X == 4.0
-    assert device.Fog.Enabled is True and device.Fog.Mode == vantor.constants.fm_Linear
-    assert device.Lights.Count == 1 and device.Lights(1).Diffuse.Green == 0.5
-    with pytest.raises(vantor.COMError) as e:
-        device.Load(str(tmp_path / "missing.txt"))
-    assert "missing.txt" in e.value.description
-    assert not (tmp_path / "missing.txt").exists()  # loading never creates the file
-    assert device.Cameras.Count == 2  # and changes nothing

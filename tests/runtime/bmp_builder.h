@@ -2,13 +2,23 @@
 // be set to any value, and the pixel data is whatever the test hands in.
 #pragma once
 
+#include <vantor/debug.h>
 #include <vantor/gdi.h>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace bmptest {
+
+// Everything written to the debugger output while it lives.
+struct Capture {
+    std::string text;
+    int cookie;
+    Capture() { cookie = DebugOutputAddListener([](const char* s, void* c) { static_cast<Capture*>(c)->text += s; }, this); }
+    ~Capture() { DebugOutputRemoveListener(cookie); }
+};
 
 struct BmpFields {
     uint32_t headerSize = 40;  // 12 (core), 40, 52, 56, 108 or 124

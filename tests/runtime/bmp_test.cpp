@@ -23,15 +23,6 @@ using namespace bmptest;
 
 namespace {
 
-struct Capture {
-    std::string text;
-    int cookie;
-    Capture() {
-        cookie = DebugOutputAddListener([](const char* s, void* c) { static_cast<Capture*>(c)->text += s; }, this);
-    }
-    ~Capture() { DebugOutputRemoveListener(cookie); }
-};
-
 HBITMAP Load(const std::vector<uint8_t>& file) { return VantorLoadBitmapFromMemory(file.data(), file.size()); }
 
 void ExpectRefused(const std::vector<uint8_t>& file, const std::string& reason) {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 using namespace bmptest;
@@ -78,6 +79,7 @@ struct Guarded {
     }
     ~Guarded() { DeleteDC(dc); }
     uint8_t* Row(int y) { return bytes.data() + kGuard + pitch * y; }
+    std::vector<uint8_t> Bytes(size_t n) { return std::vector<uint8_t>(Row(0), Row(0) + n); }  // of the top row
     uint32_t Pixel16(int x, int y) { return Row(y)[2 * x] | Row(y)[2 * x + 1] << 8; }
     uint32_t Pixel32(int x, int y) {
         uint32_t v;
@@ -143,19 +145,12 @@ TEST_F(DibSections, PixelsAreZeroedAndDescribedByGetObject) {
     EXPECT_EQ(GetObjectA(b, 0, nullptr), static_cast<INT>(sizeof(BITMAP)));
     BITMAP bm{};
     EXPECT_EQ(GetObjectA(b, sizeof bm, &bm), static_cast<INT>(sizeof(BITMAP)));
-    EXPECT_EQ(bm.bmWidth, 5);
-    EXPECT_EQ(bm.bmHeight, 3);
-    EXPECT_EQ(bm.bmWidthBytes, 8);
-    EXPECT_EQ(bm.bmPlanes, 1);
-    EXPECT_EQ(bm.bmBitsPixel, 8);
+    EXPECT_EQ(std::tie(bm.bmWidth, bm.bmHeight, bm.bmWidthBytes, bm.bmPlanes, bm.bmBitsPixel), std::tuple(5, 3, 8, 1, 8));
     EXPECT_EQ(bm.bmBits, bits);
     DIBSECTION ds{};
     EXPECT_EQ(GetObjectA(b, sizeof ds, &ds), static_cast<INT>(sizeof(DIBSECTION)));
-    EXPECT_EQ(ds.dsBmih.biSize, 40u);
-    EXPECT_EQ(ds.dsBmih.biHeight, 3);
-    EXPECT_EQ(ds.dsBmih.biSizeImage, 24u);
-    EXPECT_EQ(ds.dsBmih.biClrUsed, 256u);
-    EXPECT_EQ(ds.dshSection, 0u);
+    EXPECT_EQ(std::tie(ds.dsBmih.biSize, ds.dsBmih.biHeight, ds.dsBmih.biSizeImage, ds.dsBmih.biClrUsed, ds.dshSection),
+              std::tuple(40u, 3, 24u, 256u, 0u));
     char small[8];
     EXPECT_EQ(GetObjectA(b, sizeof small, small), 0);  // too small for a BITMAP
     EXPECT_TRUE(DeleteObject(b));
@@ -250,9 +245,7 @@ TEST_F(Selection, StockBitmapAndOneDcAtATime) {
     ASSERT_NE(stock, 0u);
     DIBSECTION ds{};
     EXPECT_EQ(GetObjectA(stock, sizeof ds, &ds), static_cast<INT>(sizeof(BITMAP)));
-    EXPECT_EQ(ds.dsBm.bmWidth, 1);
-    EXPECT_EQ(ds.dsBm.bmHeight, 1);
-    EXPECT_EQ(ds.dsBm.bmBitsPixel, 1);
+    EXPECT_EQ(std::tie(ds.dsBm.bmWidth, ds.dsBm.bmHeight, ds.dsBm.bmBitsPixel), std::tuple(1, 1, 1));
     EXPECT_EQ(ds.dsBm.bmBits, nullptr);
 
     EXPECT_EQ(SelectObject(two, b), 0u) << "a bitmap lives in one DC at a time";
@@ -335,8 +328,8 @@ TEST_F(Blit, IntoEverySurfaceLayout) {
         Guarded rgb(4, 1, 3, VantorPixelLayout{24, 0xFF, 0xFF00, 0xFF0000, 0, nullptr});
         EXPECT_TRUE(BitBlt(bgr.dc, 0, 0, 4, 1, src->dc, 0, 0, SRCCOPY));
         EXPECT_TRUE(BitBlt(rgb.dc, 0, 0, 4, 1, src->dc, 0, 0, SRCCOPY));
-        EXPECT_EQ(std::vector<uint8_t>(bgr.Row(0), bgr.Row(0) + 12), std::vector<uint8_t>(src->bits, src->bits + 12));
-        EXPECT_EQ(std::vector<uint8_t>(rgb.Row(0), rgb.Row(0) + 6), (std::vector<uint8_t>{255, 128, 0, 0, 255, 64}));
+        EXPECT_EQ(bgr.Bytes(12), std::vector<uint8_t>(src->bits, src->bits + 12));
+        EXPECT_EQ(rgb.Bytes(6), (std::vector<uint8_t>{255, 128, 0, 0, 255, 64}));
         EXPECT_TRUE(bgr.Untouched(12));
         EXPECT_TRUE(rgb.Untouched(12));
     }
@@ -351,7 +344,7 @@ TEST_F(Blit, IntoEverySurfaceLayout) {
         Guarded dst(4, 1, 1, VantorPixelLayout{8, 0, 0, 0, 0, palette.data()});
         ASSERT_NE(dst.dc, 0u);
         EXPECT_TRUE(BitBlt(dst.dc, 0, 0, 4, 1, src->dc, 0, 0, SRCCOPY));
-        EXPECT_EQ(std::vector<uint8_t>(dst.Row(0), dst.Row(0) + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+        EXPECT_EQ(dst.Bytes(4), (std::vector<uint8_t>{1, 2, 3, 4}));
         EXPECT_TRUE(dst.Untouched(4));
     }
 }
@@ -407,7 +400,7 @@ TEST_F(Blit, PalettisedSourcesUseTheirTableOrKeepIndices) {
 
     Guarded same(4, 1, 1, VantorPixelLayout{8, 0, 0, 0, 0, palette.data()});
     EXPECT_TRUE(BitBlt(same.dc, 0, 0, 4, 1, src.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(std::vector<uint8_t>(same.Row(0), same.Row(0) + 4), (std::vector<uint8_t>{7, 3, 200, 0}));
+    EXPECT_EQ(same.Bytes(4), (std::vector<uint8_t>{7, 3, 200, 0}));
 
     // Another table: colours are matched; the colour of source index 200 sits at 13 there.
     std::vector<RGBQUAD> other(256, RGBQUAD{1, 2, 3, 0});
@@ -416,7 +409,7 @@ TEST_F(Blit, PalettisedSourcesUseTheirTableOrKeepIndices) {
     other[41] = palette[0];
     Guarded matched(4, 1, 1, VantorPixelLayout{8, 0, 0, 0, 0, other.data()});
     EXPECT_TRUE(BitBlt(matched.dc, 0, 0, 4, 1, src.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(std::vector<uint8_t>(matched.Row(0), matched.Row(0) + 4), (std::vector<uint8_t>{40, 40, 13, 41}));
+    EXPECT_EQ(matched.Bytes(4), (std::vector<uint8_t>{40, 40, 13, 41}));
 
     // A 4-bit table that opens the 8-bit one copies indices too.
     InfoBlock info4 = DibInfo(2, 1, 4);
@@ -425,7 +418,7 @@ TEST_F(Blit, PalettisedSourcesUseTheirTableOrKeepIndices) {
     four.bits[0] = 0x73;
     Guarded wide(2, 1, 1, VantorPixelLayout{8, 0, 0, 0, 0, palette.data()});
     EXPECT_TRUE(BitBlt(wide.dc, 0, 0, 2, 1, four.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(std::vector<uint8_t>(wide.Row(0), wide.Row(0) + 2), (std::vector<uint8_t>{7, 3}));
+    EXPECT_EQ(wide.Bytes(2), (std::vector<uint8_t>{7, 3}));
 
     // A 1-bit source through its own two colours.
     InfoBlock info1 = DibInfo(10, 1, 1);
@@ -669,14 +662,14 @@ TEST_F(LoadImage, FilesAndModuleResources) {
     EXPECT_EQ(LoadImageA(0, "wood.bmp", IMAGE_BITMAP, 64, 64, LR_LOADFROMFILE), 0u) << "no scaling";
 
     // Broken resource bytes are refused like broken files, with the reason in the debug output.
-    std::string trace;
-    const int cookie = DebugOutputAddListener([](const char* s, void* t) { *static_cast<std::string*>(t) += s; }, &trace);
     std::vector<uint8_t> broken = redFile;
     broken[0] = 'P';
     ASSERT_TRUE(VantorAddResource(host, "BITMAP", "broken", broken.data(), broken.size(), FALSE));
-    EXPECT_EQ(LoadImageA(host, "broken", IMAGE_BITMAP, 0, 0, 0), 0u);
-    DebugOutputRemoveListener(cookie);
-    EXPECT_NE(trace.find("LoadImageA: bitmap refused: not a BMP file"), std::string::npos) << trace;
+    {
+        Capture trace;
+        EXPECT_EQ(LoadImageA(host, "broken", IMAGE_BITMAP, 0, 0, 0), 0u);
+        EXPECT_NE(trace.text.find("LoadImageA: bitmap refused: not a BMP file"), std::string::npos) << trace.text;
+    }
 
     // Once removed, a resource is gone.
     ASSERT_TRUE(VantorRemoveResource(host, "BITMAP", "wood.bmp"));

@@ -3,14 +3,19 @@
 #pragma once
 
 #include <vantor/com_ptr.h>
+#include "module/kit.h"
 
 #include <gtest/gtest.h>
 #include <vantor/debug.h>
+#include <vantor/registry.h>
 #include <vantor/text.h>
 #include <vantor/vantor.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 extern "C" HRESULT DllRegisterServer();
 extern "C" HRESULT DllUnregisterServer();
@@ -123,6 +128,56 @@ ComPtr<I> item_of(C* collection, const Var& index) {
     if (SUCCEEDED(collection->Item(index, item.out())) && item.get().vt == VT_DISPATCH && item.get().pdispVal)
         item.get().pdispVal->QueryInterface(__uuidof(I), reinterpret_cast<void**>(p.put()));
     return p;
+}
+
+// A GUID as the registry writes it: "{xxxxxxxx-xxxx-...}".
+inline std::string guid(REFGUID g) {
+    OLECHAR w[40];
+    StringFromGUID2(g, w, 40);
+    return text::utf8z(w);
+}
+
+// Takes a class away from the registry, as a host may.
+inline void unregister_class(REFCLSID clsid) { RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + guid(clsid)).c_str()); }
+
+// The object `d` points to as interface I, taking over the caller's reference to `d`.
+template <class I>
+ComPtr<I> take_as(IDispatch* d) {
+    ComPtr<IDispatch> owned = adopt(d);
+    ComPtr<I> p;
+    if (d) owned.query(p.put());
+    return p;
+}
+
+// A collection's enumerator: its _NewEnum as IEnumVARIANT.
+template <class C>
+ComPtr<IEnumVARIANT> enumerator_of(C* collection) {
+    ComPtr<IUnknown> unknown;
+    ComPtr<IEnumVARIANT> e;
+    if (SUCCEEDED(collection->get__NewEnum(unknown.put())) && unknown) unknown.query(e.put());
+    return e;
+}
+
+// The objects one Next(n) call yields; *hr gets its result.
+inline std::vector<ComPtr<IDispatch>> next_items(IEnumVARIANT* e, ULONG n, HRESULT* hr = nullptr) {
+    std::vector<VARIANT> got(n);
+    ULONG fetched = 0;
+    const HRESULT r = e->Next(n, got.data(), &fetched);
+    if (hr) *hr = r;
+    std::vector<ComPtr<IDispatch>> items;
+    for (ULONG i = 0; i < fetched; ++i) {
+        items.push_back(got[i].vt == VT_DISPATCH ? ComPtr<IDispatch>::share(got[i].pdispVal) : ComPtr<IDispatch>());
+        VariantClear(&got[i]);
+    }
+    return items;
+}
+
+// A file's bytes, "" when it cannot be read.
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // Everything written to the debugger output while it lives.

@@ -72,18 +72,15 @@ TEST_F(DevicesTest, ListsTheUtilityLayersDevicesInDescendingNameOrder) {
     r->dblVal = 1;
     for (const Var* v : {&zero, &beyond, &real, &empty}) EXPECT_EQ(devices->Item(*v, &item), E_INVALIDARG) << v->get().vt;
     // Enumeration yields the same order.
-    IUnknown* unknown = nullptr;
-    ASSERT_EQ(devices->get__NewEnum(&unknown), S_OK);
-    IEnumVARIANT* e = nullptr;
-    unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e));
-    unknown->Release();
-    VARIANT got[4];
-    ULONG fetched = 0;
-    EXPECT_EQ(e->Next(4, got, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 3u);
-    EXPECT_EQ(name_of(got[0].pdispVal), "beta");
-    for (ULONG i = 0; i < fetched; ++i) VariantClear(&got[i]);
-    e->Release();
+    {
+        ComPtr<IEnumVARIANT> e = enumerator_of(devices);
+        ASSERT_TRUE(e);
+        HRESULT next = S_OK;
+        const auto got = next_items(e.get(), 4, &next);
+        EXPECT_EQ(next, S_FALSE);
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_EQ(name_of(got[0].get()), "beta");
+    }
     devices->Release();
     EXPECT_EQ(rec.started(), 0) << "the collection ends the utility-layer start it made";
 }

@@ -32,12 +32,6 @@ std::string read_value(HKEY root, const std::string& key, const char* name = "")
 
 bool has_key(const std::string& key) { return read_value(HKEY_CLASSES_ROOT, key) != "<no key>"; }
 
-std::string guid(REFGUID g) {
-    OLECHAR w[40];
-    StringFromGUID2(g, w, 40);
-    return text::utf8z(w);
-}
-
 }  // namespace
 
 using ModuleTest = ComponentTest;
@@ -65,15 +59,13 @@ TEST_F(ModuleTest, ReportSetsThreadErrorInformationWithProgIdAndReturnsCode) {
     GUID g;
     info->GetGUID(&g);
     EXPECT_EQ(g, IID_IFog);
-    BSTR s = nullptr, d = nullptr, h = nullptr;
-    info->GetSource(&s);
-    info->GetDescription(&d);
-    info->GetHelpFile(&h);
-    EXPECT_EQ(text::utf8(s), "Vantor.Fog.1");
-    EXPECT_EQ(text::utf8(d), "Invalid pointer\nFog Not Initialised.");
-    EXPECT_EQ(h, nullptr);
-    SysFreeString(s);
-    SysFreeString(d);
+    Bstr s, d, h;
+    info->GetSource(s.out());
+    info->GetDescription(d.out());
+    info->GetHelpFile(h.out());
+    EXPECT_EQ(s.str(), "Vantor.Fog.1");
+    EXPECT_EQ(d.str(), "Invalid pointer\nFog Not Initialised.");
+    EXPECT_EQ(static_cast<BSTR>(h), nullptr);
     info->Release();
     EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE) << "GetErrorInfo takes the information away";
 }
@@ -287,6 +279,8 @@ TEST_F(ModuleTest, RegistrationWritesTheClassKeysAndRemovalKeepsClsid) {
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\InprocServer32", "ThreadingModel"), "Apartment");
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\TypeLib"), guid(LIBID_VantorLib));
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0"), "Vantor 1.0 Type Library");
+    EXPECT_NE(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0\\0\\linux64").find("libvantor.so"),
+              std::string::npos);
     // Only implemented classes are registered.
     EXPECT_FALSE(has_key("CLSID\\" + guid(CLSID_Sprite)));
 

@@ -14,8 +14,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 using namespace vantor;
 using namespace vantor::test;
@@ -45,13 +43,6 @@ protected:
         ComponentTest::TearDown();
     }
 
-    template <class I>
-    ComPtr<I> child(IDispatch* d) {
-        ComPtr<I> p;
-        if (d) d->QueryInterface(__uuidof(I), reinterpret_cast<void**>(p.put()));
-        if (d) d->Release();
-        return p;
-    }
     D3DMATRIX transform(D3DTRANSFORMSTATETYPE t) {
         D3DMATRIX m{};
         device->GetTransform(t, &m);
@@ -71,7 +62,7 @@ protected:
     ComPtr<ILight> add_light(ILights* l, LightTypes type = lt_Point, float inner = 0.5f, float outer = 1.0f) {
         IDispatch* d = nullptr;
         EXPECT_EQ(l->get_Add(type, 1, 2, 3, 1, 1, 1, 1, 1.0f, inner, outer, 100.0f, &d), S_OK);
-        return child<ILight>(d);
+        return take_as<ILight>(d);
     }
 
     RecordingBackend rec;
@@ -95,6 +86,9 @@ D3DMATRIX m(std::initializer_list<float> v) {
     return r;
 }
 
+// The largest range a light carries (about 1.8e19), as its bits.
+const float kMaxRange = std::bit_cast<float>(0x5F7FFFFFu);
+
 // RotX(1): cos 1 = 0.5403023, sin 1 = 0.8414710.
 const D3DMATRIX kRotX1 = m({1, 0, 0, 0, 0, 0.5403023f, 0.8414710f, 0, 0, -0.8414710f, 0.5403023f, 0, 0, 0, 0, 1});
 // RotX(0.2) x RotY(0.3): x first, then y.
@@ -112,7 +106,7 @@ TEST_F(SceneTest, NewCameraDefaultsAndTheFixedProjection) {
     EXPECT_EQ(v, 0.0f);
     IDispatch* d = nullptr;
     ASSERT_EQ(c->get_Position(&d), S_OK);
-    ComPtr<IPosition> position = child<IPosition>(d);
+    ComPtr<IPosition> position = take_as<IPosition>(d);
     position->get_Z(&v);
     EXPECT_EQ(v, 10.0f);
     ASSERT_EQ(c->Update(), S_OK);
@@ -200,9 +194,7 @@ TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
     c->get_X(&x);
     EXPECT_EQ(x, 0.25f) << "the angles stay accumulated";
     // The position child missing: the general exception path.
-    OLECHAR w[40];
-    StringFromGUID2(CLSID_Position, w, 40);
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + text::utf8z(w)).c_str());
+    unregister_class(CLSID_Position);
     ComPtr<ICamera> bare = adopt(create<ICamera>(CLSID_Camera));
     EXPECT_EQ(take_error().description, "Unspecified error\nPosition Not Registered.");
     bare->put_Device(dev);
@@ -233,7 +225,7 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     DebugCapture out;
     ASSERT_EQ(cameras->get_Add(alpha, &d), S_OK);
     EXPECT_EQ(out.text(), "Creating Camera.\nSetting Camera Attributes.\nCamera Name --> 'Alpha'\n");
-    ComPtr<ICamera> first = child<ICamera>(d);
+    ComPtr<ICamera> first = take_as<ICamera>(d);
     ASSERT_EQ(cameras->get_Add(beta, &d), S_OK);
     d->Release();
     EXPECT_EQ(text_of(item_of<ICamera>(cameras.get(), Var::i2(1)).get(), &ICamera::get_Name), "Beta");
@@ -243,27 +235,19 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
         << "lower-case letters have the greater code units";
     // The same name again: the count stays and the second camera is found.
     ASSERT_EQ(cameras->get_Add(alpha, &d), S_OK);
-    ComPtr<ICamera> second = child<ICamera>(d);
+    ComPtr<ICamera> second = take_as<ICamera>(d);
     LONG count = 0;
     cameras->get_Count(&count);
     EXPECT_EQ(count, 3);
     Var index = Var::text("Alpha");
     EXPECT_EQ(item_of<ICamera>(cameras.get(), index).get(), second.get());
     // An enumerator made before Clear still yields what was there; a removed camera still works.
-    IUnknown* e = nullptr;
-    cameras->get__NewEnum(&e);
+    ComPtr<IEnumVARIANT> it = enumerator_of(cameras.get());
     EXPECT_EQ(cameras->Remove(index), S_OK);
     EXPECT_EQ(cameras->Remove(index), E_INVALIDARG);
     EXPECT_EQ(second->Rotate(0.1f, 0, 0), S_OK);
     EXPECT_EQ(cameras->Clear(), S_OK);
-    ComPtr<IEnumVARIANT> it;
-    e->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(it.put()));
-    e->Release();
-    VARIANT got[4];
-    ULONG n = 0;
-    it->Next(4, got, &n);
-    EXPECT_EQ(n, 3u);
-    for (ULONG i = 0; i < n; ++i) VariantClear(&got[i]);
+    EXPECT_EQ(next_items(it.get(), 4).size(), 3u);
     cameras->get_Count(&count);
     EXPECT_EQ(count, 0);
 }
@@ -273,44 +257,34 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
 TEST_F(SceneTest, NewLightDefaultsAndClamps) {
     ComPtr<ILight> l = adopt(create<ILight>(CLSID_Light));
     LightTypes type;
-    float v;
     LONG id = -1;
     l->get_Type(&type);
     EXPECT_EQ(type, lt_Point);
-    l->get_InnerCone(&v);
-    EXPECT_EQ(v, 0.5f);
-    l->get_OuterCone(&v);
-    EXPECT_EQ(v, 1.0f);
-    l->get_FallOff(&v);
-    EXPECT_EQ(v, 1.0f);
-    l->get_Range(&v);
-    EXPECT_EQ(std::bit_cast<uint32_t>(v), 0x5F7FFFFFu);
-    l->get_ConstAttenuation(&v);
-    EXPECT_EQ(v, 0.0f);
     l->get_ID(&id);
     EXPECT_EQ(id, 0);
+    auto value = [&](HRESULT (ILight::*get)(float*)) {
+        float v = NAN;
+        (l.get()->*get)(&v);
+        return v;
+    };
+    const std::pair<HRESULT (ILight::*)(float*), float> defaults[] = {
+        {&ILight::get_InnerCone, 0.5f}, {&ILight::get_OuterCone, 1.0f},       {&ILight::get_FallOff, 1.0f},
+        {&ILight::get_Range, kMaxRange}, {&ILight::get_ConstAttenuation, 0.0f}};
+    for (auto [get, want] : defaults) EXPECT_EQ(value(get), want);
     DebugCapture out;
     l->put_InnerCone(2);
-    l->get_InnerCone(&v);
-    EXPECT_EQ(v, 1.0f);
+    EXPECT_EQ(value(&ILight::get_InnerCone), 1.0f);
     l->put_OuterCone(0.25f);
-    l->get_InnerCone(&v);
-    EXPECT_EQ(v, 0.25f);
-    l->get_OuterCone(&v);
-    EXPECT_EQ(v, 0.25f);
+    EXPECT_EQ(value(&ILight::get_InnerCone), 0.25f);
+    EXPECT_EQ(value(&ILight::get_OuterCone), 0.25f);
     EXPECT_EQ(out.text(), "Setting Lights' InnerCone to Maximum.\nSetting Lights' InnerCone to Maximum.\n");
-    l->put_Range(1e30f);
-    l->get_Range(&v);
-    EXPECT_EQ(std::bit_cast<uint32_t>(v), 0x5F7FFFFFu);
-    l->put_Range(INFINITY);
-    l->get_Range(&v);
-    EXPECT_EQ(std::bit_cast<uint32_t>(v), 0x5F7FFFFFu);
-    l->put_Range(-5);
-    l->get_Range(&v);
-    EXPECT_EQ(v, -5.0f) << "only the maximum is checked";
+    // Only the maximum range is checked; attenuations are stored as given.
+    for (auto [put, want] : {std::pair{1e30f, kMaxRange}, {INFINITY, kMaxRange}, {-5.0f, -5.0f}}) {
+        l->put_Range(put);
+        EXPECT_EQ(value(&ILight::get_Range), want) << put;
+    }
     l->put_LinearAttenuation(-2);
-    l->get_LinearAttenuation(&v);
-    EXPECT_EQ(v, -2.0f);
+    EXPECT_EQ(value(&ILight::get_LinearAttenuation), -2.0f);
 }
 
 TEST_F(SceneTest, UpdateBuildsTheLightRecordFromTheRightChildren) {
@@ -335,7 +309,7 @@ TEST_F(SceneTest, UpdateBuildsTheLightRecordFromTheRightChildren) {
     l->put_Type(lt_Directional);
     l->Update();
     device->GetLight(0, &record);
-    EXPECT_EQ(std::bit_cast<uint32_t>(record.dvRange), 0x5F7FFFFFu);
+    EXPECT_EQ(record.dvRange, kMaxRange);
     l->put_Type(lt_Point);
     l->Update();
     device->GetLight(0, &record);
@@ -558,9 +532,8 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     const std::string path = ::testing::TempDir() + "scene_records.txt";
     ComPtr<ICameras> cameras = adopt(create<ICameras>(CLSID_Cameras));
     cameras->put_Device(dev);
-    BSTR name = SysAllocString(u"Default");
     IDispatch* d = nullptr;
-    cameras->get_Add(name, &d);
+    cameras->get_Add(Bstr("Default"), &d);
     d->Release();
     ComPtr<ILights> all = lights();
     add_light(all.get(), lt_Spot);
@@ -572,10 +545,7 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     ASSERT_EQ(fog->Save(static_cast<LONG>(f)), S_OK);
     ASSERT_EQ(all->Save(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    const std::string file = s.str();
+    const std::string file = read_file(path);
     EXPECT_EQ(file.substr(0, 120),
               std::string("1\r\n// Camera\r\nDefault\r\n0.000000\r\n0.000000\r\n0.000000\r\n0.000000\r\n0.000000\r\n10.000000\r\n"
                           "0.000000\r\n0.000000\r\n0.000000\r\n// Fog\r\n").substr(0, 120));
@@ -595,19 +565,12 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     ASSERT_EQ(fog2->Load(static_cast<LONG>(f)), S_OK);
     ASSERT_EQ(all2->Load(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
-    VARIANT key, item;
-    VariantInit(&key);
-    VariantInit(&item);
-    key.vt = VT_BSTR;
-    key.bstrVal = name;
-    EXPECT_EQ(cameras2->Item(key, &item), S_OK);
-    VariantClear(&item);
+    EXPECT_TRUE(item_of<ICamera>(cameras2.get(), Var::text("Default")));
     VARIANT_BOOL on = VARIANT_FALSE;
     fog2->get_Enabled(&on);
     EXPECT_EQ(on, VARIANT_TRUE);
     LONG count = 0;
     all2->get_Count(&count);
     EXPECT_EQ(count, 1);
-    SysFreeString(name);
     std::remove(path.c_str());
 }

@@ -69,13 +69,6 @@ protected:
     return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 }  // namespace
 
 TEST_F(TextureTest, NewTextureFieldsAndTheirPuts) {

@@ -19,8 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace vantor;
 using namespace vantor::test;
@@ -28,24 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_all(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void write_all(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << bytes;
-}
-
-template <class I>
-I* as(IDispatch* d) {
-    I* p = nullptr;
-    if (d) d->QueryInterface(__uuidof(I), reinterpret_cast<void**>(&p));
-    if (d) d->Release();
-    return p;
 }
 
 // One camera, a fog, one light: the lines a well-formed world holds (CR LF ends as written).
@@ -88,23 +71,11 @@ protected:
     std::string state() {
         const fs::path p = dir / "state.txt";
         EXPECT_EQ(save(p), S_OK);
-        return read_all(p);
+        return read_file(p);
     }
-    ICameras* cameras() {
-        IDispatch* d = nullptr;
-        device->get_Cameras(&d);
-        return as<ICameras>(d);
-    }
-    IFog* fog() {
-        IDispatch* d = nullptr;
-        device->get_Fog(&d);
-        return as<IFog>(d);
-    }
-    ILights* lights() {
-        IDispatch* d = nullptr;
-        device->get_Lights(&d);
-        return as<ILights>(d);
-    }
+    ComPtr<ICameras> cameras() { return child_of<ICameras>(device, &IDevice3D::get_Cameras); }
+    ComPtr<IFog> fog() { return child_of<IFog>(device, &IDevice3D::get_Fog); }
+    ComPtr<ILights> lights() { return child_of<ILights>(device, &IDevice3D::get_Lights); }
 
     fs::path dir;
     HWND window = 0;
@@ -179,32 +150,25 @@ TEST_F(WorldTest, ValuesAPropertyRefusesAreItsErrorAndLoadingGoesOn) {
     take_error();
     EXPECT_EQ(load(dir / "w.txt"), S_OK);
     EXPECT_NE(take_error().description.find("Density"), std::string::npos) << "the fog's refusal is recorded";
-    IFog* f = fog();
     VARIANT_BOOL on = VARIANT_FALSE;
-    f->get_Enabled(&on);
+    fog()->get_Enabled(&on);
     EXPECT_EQ(on, VARIANT_TRUE) << "4294967295 reads as true";
-    f->Release();
-    ILights* l = lights();
     LONG n = 0;
-    l->get_Count(&n);
+    lights()->get_Count(&n);
     EXPECT_EQ(n, 1) << "the sections after the refused value still load";
-    l->Release();
 }
 
 TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRoundTrip) {
-    ICameras* c = cameras();
+    ComPtr<ICameras> c = cameras();
     IDispatch* added = nullptr;
     c->get_Add(Bstr(u"Two\r\nLines"), &added);
-    ICamera* cam = as<ICamera>(added);
-    cam->put_Name(Bstr(u"Two\r\nLines"));
-    cam->Rotate(0.25f, -1.5f, 3.0f);
-    cam->Release();
-    IFog* f = fog();
+    take_as<ICamera>(added)->Rotate(0.25f, -1.5f, 3.0f);
+    ComPtr<IFog> f = fog();
     f->put_Mode(fm_Linear);
     f->put_StartingPos(5.0f);
     f->put_EndPosition(50.0f);
     f->put_Enabled(VARIANT_TRUE);
-    ILights* l = lights();
+    ComPtr<ILights> l = lights();
     for (int i = 0; i < 11; ++i) {  // "Light10" sorts between "Light1" and "Light0"
         l->get_Add(i % 2 ? lt_Spot : lt_Point, 1, 2, static_cast<float>(i), 0.5f, 0.25f, 1, 1, 1, 0.1f, 0.7f, 20, &added);
         added->Release();
@@ -222,31 +186,13 @@ TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRound
     LONG n = 0;
     c->get_Count(&n);
     EXPECT_EQ(n, 2) << "each loaded camera is kept under its own name";
-    VARIANT key, item;
-    VariantInit(&item);
-    key.vt = VT_BSTR;
-    key.bstrVal = SysAllocString(u"Two  Lines");
-    ASSERT_EQ(c->Item(key, &item), S_OK);
-    cam = as<ICamera>(item.pdispVal);
+    ComPtr<ICamera> cam = item_of<ICamera>(c.get(), Var::text("Two  Lines"));
+    ASSERT_TRUE(cam);
     float y = 0;
     cam->get_Y(&y);
     EXPECT_EQ(y, -1.5f);
-    cam->Release();
-    VariantClear(&key);
-    key.vt = VT_BSTR;
-    key.bstrVal = SysAllocString(u"Light10");
-    VariantInit(&item);  // its camera was released above
-    ASSERT_EQ(l->Item(key, &item), S_OK);
-    ILight* lamp = as<ILight>(item.pdispVal);
-    BSTR name = nullptr;
-    lamp->get_Name(&name);
-    EXPECT_EQ(text::utf8(name), "Light10") << "a loaded light keeps the key it was saved under";
-    SysFreeString(name);
-    lamp->Release();
-    VariantClear(&key);
-    c->Release();
-    f->Release();
-    l->Release();
+    EXPECT_EQ(text_of(item_of<ILight>(l.get(), Var::text("Light10")).get(), &ILight::get_Name), "Light10")
+        << "a loaded light keeps the key it was saved under";
 }
 
 TEST_F(WorldTest, SaveReplacesTheFileOnlyWhenAllOfItWasWritten) {
@@ -265,38 +211,39 @@ TEST_F(WorldTest, SaveReplacesTheFileOnlyWhenAllOfItWasWritten) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(cut, E_FAIL);
     EXPECT_NE(take_error().description.find("cannot be written"), std::string::npos);
-    EXPECT_EQ(read_all(p), "precious");
+    EXPECT_EQ(read_file(p), "precious");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "no temporary file is left";
 
     // A world that would not read back (a line over 64 KB) is not written.
-    ICameras* c = cameras();
+    ComPtr<ICameras> c = cameras();
     IDispatch* added = nullptr;
     c->get_Add(Bstr(std::u16string(70000, u'n')), &added);
     added->Release();
     EXPECT_EQ(save(p), E_FAIL);
     EXPECT_NE(take_error().description.find("The world was not saved: Line 3 of the world file is longer than 64 KB"), std::string::npos);
-    EXPECT_EQ(read_all(p), "precious");
+    EXPECT_EQ(read_file(p), "precious");
     c->Clear();
-    c->Release();
 
-    // What is not a regular file is never replaced.
+    // What is not a regular file is never replaced; a missing folder is no place to write.
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     EXPECT_EQ(save(dir / "fifo"), E_INVALIDARG);
     EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    EXPECT_TRUE(FAILED(save(dir / "no-such-folder" / "world.txt")));
+    EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
 
     // A whole write replaces the file and keeps its permission bits.
     ASSERT_EQ(save(p), S_OK);
-    EXPECT_EQ(read_all(p).substr(0, 9), "0\r\n// Fog");
+    EXPECT_EQ(read_file(p).substr(0, 9), "0\r\n// Fog");
     struct stat st {};
     stat(p.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 
     // After Free there is nothing to write: E_POINTER, and the file stays.
     device->Free();
-    const std::string saved = read_all(p);
+    const std::string saved = read_file(p);
     EXPECT_EQ(save(p), E_POINTER);
     EXPECT_EQ(load(p), E_POINTER);
-    EXPECT_EQ(read_all(p), saved);
+    EXPECT_EQ(read_file(p), saved);
 }
 
 TEST_F(WorldTest, NumbersUseAPointUnderAGermanLocale) {
@@ -311,8 +258,7 @@ TEST_F(WorldTest, NumbersUseAPointUnderAGermanLocale) {
     char check[32];
     std::snprintf(check, sizeof check, "%.1f", 1.5);
     EXPECT_STREQ(check, "1,5") << "the German locale is in force";
-    IFog* f = fog();
-    f->put_Density(0.5f);
+    fog()->put_Density(0.5f);
     write_all(dir / "w.txt", world_text("1.500000"));
     EXPECT_EQ(load(dir / "w.txt"), S_OK);
     const std::string saved = state();
@@ -320,7 +266,6 @@ TEST_F(WorldTest, NumbersUseAPointUnderAGermanLocale) {
     unsetenv("LOCPATH");
     EXPECT_NE(saved.find("// Camera\r\nEye\r\n1.500000\r\n"), std::string::npos) << saved.substr(0, 80);
     EXPECT_EQ(saved.find(','), std::string::npos);
-    f->Release();
 }
 
 TEST_F(WorldTest, RenderTargetsBeyondTheMaximumAreRefusedBeforeAnythingStarts) {
@@ -361,9 +306,7 @@ TEST(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedA
         // With point lights unsupported every light's Add fails: its record's lines are skipped
         // and what follows reads from the right line.
         rec.config().devices[0].caps.dwVertexProcessingCaps &= ~D3DVTXPCAPS_POSITIONALLIGHTS;
-        IDispatch* d = nullptr;
-        device->get_Lights(&d);
-        ILights* lights = as<ILights>(d);
+        ComPtr<ILights> lights = child_of<ILights>(device, &IDevice3D::get_Lights);
         const std::string light = t.substr(t.find("1\r\n// Light"));
         const std::string section = "2" + light.substr(1) + light.substr(3) + "// Colour\r\n0.5\r\n0.25\r\n0.125\r\n1\r\n";
         uint32_t f = VantorStreamOpenMemory(section.data(), static_cast<DWORD>(section.size()), "r");
@@ -391,7 +334,7 @@ TEST(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedA
         EXPECT_EQ(n, 1);
         VantorStreamClose(f);
         after->Release();
-        lights->Release();
+        lights.reset();
         device->Free();
         device->Release();
         DestroyWindow(window);

@@ -13,117 +13,61 @@ namespace {
 
 using namespace xfile_test;
 
+struct Counts {
+    uint32_t meshes, vertices, faces, indices, frames, materials, references;
+};
+
 struct Sample {
     const char* file;
     std::vector<std::string> top_level;  // empty with `open_error`
-    uint32_t meshes, vertices, faces, indices, frames, materials, references;
+    Counts n;
     std::vector<uint32_t> mesh_bytes;
     std::vector<std::string> textures;
     HRESULT open_error = S_OK;
 };
 
 const std::string kKv = "KeyValuePair";  // declared by the 3ds Max exporter's files
+const std::vector<std::string> kCubeObjects = {"AnimTicksPerSecond", "Material Material", "Frame Root"};
+const std::string kKwx = "C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\";
 
 const Sample kSamples[] = {
-    {"X/test_cube_text.x",
-     {"AnimTicksPerSecond", "Material Material", "Frame Root"},
-     1,
-     24,
-     12,
-     36,
-     2,
-     1,
-     1,
-     {488},
-     {}},
-    {"X/test_cube_binary.x",
-     {"AnimTicksPerSecond", "Material Material", "Frame Root"},
-     1,
-     24,
-     12,
-     36,
-     2,
-     1,
-     1,
-     {488},
-     {}},
-    {"X/test_cube_compressed.x",
-     {"AnimTicksPerSecond", "Material Material", "Frame Root"},
-     1,
-     24,
-     12,
-     36,
-     2,
-     1,
-     1,
-     {488},
-     {}},
+    {"X/test_cube_text.x", kCubeObjects, {1, 24, 12, 36, 2, 1, 1}, {488}, {}},
+    {"X/test_cube_binary.x", kCubeObjects, {1, 24, 12, 36, 2, 1, 1}, {488}, {}},
+    {"X/test_cube_compressed.x", kCubeObjects, {1, 24, 12, 36, 2, 1, 1}, {488}, {}},
     {"X/fromtruespace_bin32.x",
      {"Header", "Frame FeedTheDinoGPU-0"},
-     1,
-     4132,
-     6656,
-     19968,
-     1,
-     1,
-     0,
+     {1, 4132, 6656, 19968, 1, 1, 0},
      {156088},
      {}},
-    {"X/test.x", {"Frame pCube1"}, 1, 24, 12, 36, 1, 1, 0, {488}, {".\\test.png"}},
-    {"X/TestFormatDetection", {"Frame pCube1"}, 1, 24, 12, 36, 1, 1, 0, {488}, {".\\test.png"}},
+    {"X/test.x", {"Frame pCube1"}, {1, 24, 12, 36, 1, 1, 0}, {488}, {".\\test.png"}},
+    {"X/TestFormatDetection", {"Frame pCube1"}, {1, 24, 12, 36, 1, 1, 0}, {488}, {".\\test.png"}},
     {"X/kwxport_test_cubewithvcolors.x",
      {kKv, kKv, kKv, kKv, "Frame Box01"},
-     1,
-     24,
-     12,
-     36,
-     1,
-     3,
-     0,
+     {1, 24, 12, 36, 1, 3, 0},
      {488},
-     {"C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\bottom.tga",
-      "C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\top.tga",
-      "C:\\code\\sourceforge\\kwxport\\trunkMerged\\test\\data\\updown.tga"}},
+     {kKwx + "bottom.tga", kKwx + "top.tga", kKwx + "updown.tga"}},
     {"X/anim_test.x",
      {"AnimTicksPerSecond", "Frame pCylinder1", "Frame joint1", "Frame ikHandle1",
       "AnimationSet cylinder_test"},
-     1,
-     1720,
-     840,
-     2520,
-     4,
-     1,
-     4,
+     {1, 1720, 840, 2520, 4, 1, 4},
      {34088},
      {""}},
     {"X/BCN_Epileptic.X",
      {kKv, kKv, kKv, kKv, "Frame Torso", "Frame B_Root_Pelvis_L", "Frame Head", "Frame Legs",
       "AnimTicksPerSecond fps", "AnimationSet Epileptisch"},
-     3,
-     3014,
-     5126,
-     15378,
-     57,
-     0,
-     57,
+     {3, 3014, 5126, 15378, 57, 0, 57},
      {45504, 46936, 25768},
      {}},
     {"X/Testwuson.X",
      {kKv, kKv, kKv, kKv, "Frame Wuson", "Frame Root", "AnimTicksPerSecond fps", "AnimationSet Wuson_Run",
       "AnimTicksPerSecond fps", "AnimationSet Wuson_Walk", "AnimTicksPerSecond fps",
       "AnimationSet Wuson_Bind"},
-     1,
-     3205,
-     3732,
-     11196,
-     39,
-     0,
-     117,
+     {1, 3205, 3732, 11196, 39, 0, 117},
      {98180},
      {}},
     // One flipped byte: zlib inflates it without complaint, but 3 bytes short of the declared size.
-    {"X/OV_GetNextToken", {}, 0, 0, 0, 0, 0, 0, 0, {}, {}, DXFILEERR_BADFILE},
-    {"invalid/empty.x", {}, 0, 0, 0, 0, 0, 0, 0, {}, {}, DXFILEERR_BADFILETYPE},
+    {"X/OV_GetNextToken", {}, {}, {}, {}, DXFILEERR_BADFILE},
+    {"invalid/empty.x", {}, {}, {}, {}, DXFILEERR_BADFILETYPE},
 };
 
 class Samples : public testing::TestWithParam<Sample> {};
@@ -154,13 +98,13 @@ TEST_P(Samples, MatchKnownCountsAndAssimp) {
         EXPECT_EQ(m.normals, m.vertices);
         EXPECT_EQ(m.texture_coords, m.vertices);
     }
-    EXPECT_EQ(got.meshes.size(), s.meshes);
-    EXPECT_EQ(vertices, s.vertices);
-    EXPECT_EQ(faces, s.faces);
-    EXPECT_EQ(indices, s.indices);
-    EXPECT_EQ(got.frames, s.frames);
-    EXPECT_EQ(materials, s.materials);
-    EXPECT_EQ(got.references, s.references);
+    EXPECT_EQ(got.meshes.size(), s.n.meshes);
+    EXPECT_EQ(vertices, s.n.vertices);
+    EXPECT_EQ(faces, s.n.faces);
+    EXPECT_EQ(indices, s.n.indices);
+    EXPECT_EQ(got.frames, s.n.frames);
+    EXPECT_EQ(materials, s.n.materials);
+    EXPECT_EQ(got.references, s.n.references);
     EXPECT_EQ(got.unresolved, 0u);
     EXPECT_EQ(bytes, s.mesh_bytes);
     EXPECT_EQ(got.textures, s.textures);

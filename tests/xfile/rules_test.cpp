@@ -21,6 +21,14 @@ struct Block {
     Block& u32(uint32_t v) { return put(v); }
     Block& u16(uint16_t v) { return put(v); }
     Block& f32(float v) { return put(v); }
+    Block& u32s(std::initializer_list<uint32_t> vs) {
+        for (uint32_t v : vs) put(v);
+        return *this;
+    }
+    Block& f32s(std::initializer_list<float> vs) {
+        for (float v : vs) put(v);
+        return *this;
+    }
     Block& str(const std::string& t) {  // how flatten() shows a string member
         s += "\"" + t + "\"";
         return *this;
@@ -40,7 +48,7 @@ Flat first_object(const std::string& file, DWORD* warnings = nullptr) {
     EXPECT_EQ(end, DXFILEERR_NOMOREOBJECTS) << DXFileResultName(end);
     if (warnings) {
         Ptr<IDirectXFileDiagnostics> d;
-        EXPECT_EQ(e->QueryInterface(IID_IDirectXFileDiagnostics, reinterpret_cast<void**>(d.out())), S_OK);
+        EXPECT_EQ(query(e, IID_IDirectXFileDiagnostics, d), S_OK);
         d->GetWarningCount(warnings);
     }
     return all.empty() ? Flat{} : all[0];
@@ -132,31 +140,8 @@ TEST(Separators, EveryStyleGivesTheSameMeshBlock) {
         "Mesh m { 4, 0,0,0, 1,0,0, 1,1,0, 0,1,0, 2, 3,0,1,2, 4,0,1,2,3, }",                 // commas only
         "Mesh m { 4 0 0 0 1 0 0 1 1 0 0 1 0 2 3 0 1 2 4 0 1 2 3 }",                         // blanks only
     };
-    const std::string want = Block()
-                                 .u32(4)
-                                 .f32(0)
-                                 .f32(0)
-                                 .f32(0)
-                                 .f32(1)
-                                 .f32(0)
-                                 .f32(0)
-                                 .f32(1)
-                                 .f32(1)
-                                 .f32(0)
-                                 .f32(0)
-                                 .f32(1)
-                                 .f32(0)
-                                 .u32(2)
-                                 .u32(3)
-                                 .u32(0)
-                                 .u32(1)
-                                 .u32(2)
-                                 .u32(4)
-                                 .u32(0)
-                                 .u32(1)
-                                 .u32(2)
-                                 .u32(3)
-                                 .s;
+    const std::string want =
+        Block().u32s({4}).f32s({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}).u32s({2, 3, 0, 1, 2, 4, 0, 1, 2, 3}).s;
     for (const std::string& style : kStyles) EXPECT_EQ(first_object(kText + style).block, want) << style;
 }
 
@@ -254,12 +239,8 @@ bool find_reference(IDirectXFileData* d, Ptr<IDirectXFileDataReference>* out) {
     Ptr<IDirectXFileObject> child;
     while (d->GetNextObject(child.out()) == S_OK) {
         Ptr<IDirectXFileData> cd;
-        if (child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(out->out())) ==
-            S_OK)
-            return true;
-        if (child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(cd.out())) == S_OK &&
-            find_reference(cd.p, out))
-            return true;
+        if (query(child, IID_IDirectXFileDataReference, *out) == S_OK) return true;
+        if (query(child, IID_IDirectXFileData, cd) == S_OK && find_reference(cd.p, out)) return true;
         child.reset();
     }
     return false;
@@ -325,24 +306,20 @@ TEST(Objects, MembersNamesInterfacesAndLifetime) {
     EXPECT_EQ(len, 5u);
 
     Ptr<IDirectXFileDataReference> not_a_reference;
-    EXPECT_EQ(
-        mesh->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(not_a_reference.out())),
-        E_NOINTERFACE);
+    EXPECT_EQ(query(mesh, IID_IDirectXFileDataReference, not_a_reference), E_NOINTERFACE);
     Ptr<IDirectXFileBinary> not_binary;
-    EXPECT_EQ(mesh->QueryInterface(IID_IDirectXFileBinary, reinterpret_cast<void**>(not_binary.out())),
-              E_NOINTERFACE);
+    EXPECT_EQ(query(mesh, IID_IDirectXFileBinary, not_binary), E_NOINTERFACE);
 
     Ptr<IDirectXFileObject> list;
     ASSERT_EQ(mesh->GetNextObject(list.out()), S_OK);
     Ptr<IDirectXFileObject> none;
     EXPECT_EQ(mesh->GetNextObject(none.out()), DXFILEERR_NOMOREOBJECTS);
     Ptr<IDirectXFileData> list_data;
-    ASSERT_EQ(list->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(list_data.out())), S_OK);
+    ASSERT_EQ(query(list, IID_IDirectXFileData, list_data), S_OK);
     Ptr<IDirectXFileObject> ref_object;
     ASSERT_EQ(list_data->GetNextObject(ref_object.out()), S_OK);
     Ptr<IDirectXFileData> not_data;
-    EXPECT_EQ(ref_object->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(not_data.out())),
-              E_NOINTERFACE);
+    EXPECT_EQ(query(ref_object, IID_IDirectXFileData, not_data), E_NOINTERFACE);
     EXPECT_EQ(name_of(ref_object.p), "Quad");
     EXPECT_EQ(list_data->AddDataReference("x", nullptr), DXFILEERR_NOTDONEYET);
 }
@@ -486,7 +463,7 @@ TEST(Compressed, InflateStopsAtTheDeclaredSize) {
     auto e = open(f.p, bomb, &hr);
     EXPECT_EQ(hr, DXFILEERR_BADFILE);
     Ptr<IDirectXFileDiagnostics> d;
-    ASSERT_EQ(f->QueryInterface(IID_IDirectXFileDiagnostics, reinterpret_cast<void**>(d.out())), S_OK);
+    ASSERT_EQ(query(f, IID_IDirectXFileDiagnostics, d), S_OK);
     HRESULT stopped;
     DWORD offset, line;
     EXPECT_EQ(d->GetStopPosition(&stopped, &offset, &line), S_OK);
@@ -500,7 +477,7 @@ TEST(Diagnostics, TextErrorsGiveTheirLine) {
     auto e = open(f.p, kText + "Frame A { }\n\nFrame B {\n  Bogus { }\n}\n", &hr);
     flatten_all(e.p, &end);
     Ptr<IDirectXFileDiagnostics> d;
-    ASSERT_EQ(e->QueryInterface(IID_IDirectXFileDiagnostics, reinterpret_cast<void**>(d.out())), S_OK);
+    ASSERT_EQ(query(e, IID_IDirectXFileDiagnostics, d), S_OK);
     HRESULT stopped;
     DWORD offset, line;
     EXPECT_EQ(d->GetStopPosition(&stopped, &offset, &line), S_OK);

@@ -32,6 +32,16 @@ struct Ptr {  // owns one interface reference
     explicit operator bool() const { return p != nullptr; }
 };
 
+// QueryInterface into an owning pointer.
+template <class T, class U>
+HRESULT query(T* from, REFIID iid, Ptr<U>& to) {
+    return from->QueryInterface(iid, reinterpret_cast<void**>(to.out()));
+}
+template <class T, class U>
+HRESULT query(const Ptr<T>& from, REFIID iid, Ptr<U>& to) {
+    return query(from.p, iid, to);
+}
+
 inline Ptr<IDirectXFile> file_api(bool templates = true) {
     Ptr<IDirectXFile> f;
     EXPECT_EQ(DirectXFileCreate(f.out()), S_OK);
