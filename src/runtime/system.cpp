@@ -45,6 +45,7 @@ struct Module {
 struct Modules {
     std::recursive_mutex lock;
     std::vector<std::unique_ptr<Module>> all;
+    std::map<std::string, Module*> loaded;  // real libraries by the name they were loaded as
     Module* host = nullptr;
 };
 
@@ -130,6 +131,9 @@ HMODULE LoadLibraryA(LPCSTR name) {
         }
         return m->handle;
     }
+    // Libraries are never unloaded, so a name loaded before names the same library: no dlopen
+    // and no path resolution (every CoCreateInstance of a class comes through here).
+    if (auto it = ms.loaded.find(name); it != ms.loaded.end()) return it->second->handle;
     void* dl = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (!dl) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -140,6 +144,7 @@ HMODULE LoadLibraryA(LPCSTR name) {
     if (!m) m = add_module(ms, path);
     if (m->dl) dlclose(dl);  // already loaded: keep one reference
     else m->dl = dl;
+    ms.loaded.emplace(name, m);
     return m->handle;
 }
 
