@@ -1,6 +1,7 @@
 #include "texture_file.h"
 
 #include <sys/stat.h>
+#include <vantor/backend/device_state.h>
 #include <vantor/gdi.h>
 
 #include <algorithm>
@@ -109,12 +110,6 @@ HRESULT decode(const std::vector<uint8_t>& data, Image* image) {
     return S_OK;
 }
 
-DWORD round_up_pow2(DWORD v) {
-    DWORD p = 1;
-    while (p < v && p < 0x80000000u) p <<= 1;
-    return p;
-}
-
 // The offered formats the image may be written in: plain RGB, no FourCC.
 struct Candidate {
     DDPIXELFORMAT pf;
@@ -209,15 +204,7 @@ HRESULT create_texture_from_file(IDirect3DDevice7* device, DWORD* flags, DWORD* 
     auto asked = [](DWORD* v) { return v && *v != 0 && *v != D3DX_DEFAULT; };
     DWORD w = asked(width) ? *width : DWORD(image.width);
     DWORD h = asked(height) ? *height : DWORD(image.height);
-    if (caps.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_POW2) {
-        w = round_up_pow2(w);
-        h = round_up_pow2(h);
-    }
-    if (caps.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_SQUAREONLY) w = h = std::max(w, h);
-    if (caps.dwMaxTextureWidth) w = std::min(w, caps.dwMaxTextureWidth);
-    if (caps.dwMaxTextureHeight) h = std::min(h, caps.dwMaxTextureHeight);
-    w = std::max({w, caps.dwMinTextureWidth, DWORD(1)});
-    h = std::max({h, caps.dwMinTextureHeight, DWORD(1)});
+    backend::fit_texture_size(caps, &w, &h);
 
     std::vector<Candidate> offered;
     if (FAILED(device->EnumTextureFormats(collect, &offered))) return D3DXERR_ENUMFORMATSFAILED;

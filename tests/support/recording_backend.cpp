@@ -291,12 +291,6 @@ bool image_file_size(const char* file, DWORD* width, DWORD* height) {
     return false;
 }
 
-DWORD round_up_pow2(DWORD v) {
-    DWORD p = 1;
-    while (p < v && p < 0x80000000u) p <<= 1;
-    return p;
-}
-
 }  // namespace
 
 HRESULT RecordingBackend::D3DXInitialize() {
@@ -617,15 +611,7 @@ HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DW
     image_file_size(file, &iw, &ih);
     DWORD w = (!width || *width == 0 || *width == D3DX_DEFAULT) ? iw : *width;
     DWORD h = (!height || *height == 0 || *height == D3DX_DEFAULT) ? ih : *height;
-    if (caps.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_POW2) {
-        w = round_up_pow2(w);
-        h = round_up_pow2(h);
-    }
-    if (caps.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_SQUAREONLY) w = h = std::max(w, h);
-    if (caps.dwMaxTextureWidth) w = std::min(w, caps.dwMaxTextureWidth);
-    if (caps.dwMaxTextureHeight) h = std::min(h, caps.dwMaxTextureHeight);
-    w = std::max({w, caps.dwMinTextureWidth, DWORD(1)});
-    h = std::max({h, caps.dwMinTextureHeight, DWORD(1)});
+    backend::fit_texture_size(caps, &w, &h);
 
     // The format: as asked if the device offers it, else the first plain RGB format offered,
     // 32-bit ones first (the images are true colour).

@@ -1,5 +1,6 @@
 #include <vantor/backend/device_state.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -256,6 +257,29 @@ HRESULT LightTable::get_enable(DWORD index, BOOL* on) const {
 bool LightTable::is_enabled(DWORD index) const {
     auto it = slots_.find(index);
     return it != slots_.end() && it->second.enabled;
+}
+
+namespace {
+
+DWORD round_up_pow2(DWORD v) {
+    DWORD p = 1;
+    while (p < v && p < 0x80000000u) p <<= 1;
+    return p;
+}
+
+}  // namespace
+
+void fit_texture_size(const D3DDEVICEDESC7& caps, DWORD* width, DWORD* height) {
+    DWORD w = *width, h = *height;
+    if (caps.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_POW2) {
+        w = round_up_pow2(w);
+        h = round_up_pow2(h);
+    }
+    if (caps.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_SQUAREONLY) w = h = std::max(w, h);
+    if (caps.dwMaxTextureWidth) w = std::min(w, caps.dwMaxTextureWidth);
+    if (caps.dwMaxTextureHeight) h = std::min(h, caps.dwMaxTextureHeight);
+    *width = std::max({w, caps.dwMinTextureWidth, DWORD(1)});
+    *height = std::max({h, caps.dwMinTextureHeight, DWORD(1)});
 }
 
 }  // namespace vantor::backend

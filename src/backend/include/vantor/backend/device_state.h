@@ -89,6 +89,10 @@ struct ShadingLight {
 };
 ShadingLight light_for_shading(const D3DLIGHT7& light);
 
+// The utility layer's texture size rule: a size fitted to the device's texture capabilities
+// (rounded up to powers of two, made square, clamped to the maximum and minimum sizes).
+void fit_texture_size(const D3DDEVICEDESC7& caps, DWORD* width, DWORD* height);
+
 // A device's lights: any DWORD index, made on first use.
 class LightTable {
 public:
