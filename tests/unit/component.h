@@ -5,7 +5,11 @@
 #include <vantor/com_ptr.h>
 #include "module/kit.h"
 
+#include "recording_backend.h"
+#include "test_window.h"
+
 #include <gtest/gtest.h>
+#include <vantor/backend/backend.h>
 #include <vantor/debug.h>
 #include <vantor/registry.h>
 #include <vantor/text.h>
@@ -41,6 +45,39 @@ protected:
         EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), reinterpret_cast<void**>(&p)), S_OK);
         return p;
     }
+};
+
+// A component test with a recording device of its own: a 64x64 context, its device and Direct3D,
+// and their handles as a script passes them (`dev`, `d3d_handle`). Calls made while setting up
+// are cleared; nothing of the back end may be alive at the end.
+class RecordingDeviceTest : public ComponentTest {
+protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        rec.D3DXInitialize();
+        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
+        context->GetD3DDevice(&device);
+        context->GetD3D(&d3d);
+        dev = static_cast<LONG>(backend::to_handle(device));
+        d3d_handle = static_cast<LONG>(backend::to_handle(d3d));
+        rec.clear_calls();
+    }
+    void TearDown() override {
+        d3d->Release();
+        device->Release();
+        context->Release();
+        rec.D3DXUninitialize();
+        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
+        ComponentTest::TearDown();
+    }
+
+    vantor::testing::RecordingBackend rec;
+    vantor::testing::ScopedInstall installed{rec};
+    vantor::testing::TestWindow window{64, 64};
+    ID3DXContext* context = nullptr;
+    IDirect3DDevice7* device = nullptr;
+    IDirect3D7* d3d = nullptr;
+    LONG dev = 0, d3d_handle = 0;
 };
 
 // The thread's error information, taken: {source, description}; {"", ""} when none is set.

@@ -22,27 +22,8 @@ using vantor::testing::TestWindow;
 
 namespace {
 
-class SceneTest : public ComponentTest {
+class SceneTest : public RecordingDeviceTest {
 protected:
-    void SetUp() override {
-        ComponentTest::SetUp();
-        rec.D3DXInitialize();
-        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
-        context->GetD3DDevice(&device);
-        context->GetD3D(&d3d);
-        dev = static_cast<LONG>(backend::to_handle(device));
-        d3d_handle = static_cast<LONG>(backend::to_handle(d3d));
-        rec.clear_calls();
-    }
-    void TearDown() override {
-        d3d->Release();
-        device->Release();
-        context->Release();
-        rec.D3DXUninitialize();
-        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
-        ComponentTest::TearDown();
-    }
-
     D3DMATRIX transform(D3DTRANSFORMSTATETYPE t) {
         D3DMATRIX m{};
         device->GetTransform(t, &m);
@@ -64,14 +45,6 @@ protected:
         EXPECT_EQ(l->get_Add(type, 1, 2, 3, 1, 1, 1, 1, 1.0f, inner, outer, 100.0f, &d), S_OK);
         return take_as<ILight>(d);
     }
-
-    RecordingBackend rec;
-    vantor::testing::ScopedInstall installed{rec};
-    TestWindow window{64, 64};
-    ID3DXContext* context = nullptr;
-    IDirect3DDevice7* device = nullptr;
-    IDirect3D7* d3d = nullptr;
-    LONG dev = 0, d3d_handle = 0;
 };
 
 void expect_matrix(const D3DMATRIX& got, const D3DMATRIX& want, float tolerance = 1e-6f) {

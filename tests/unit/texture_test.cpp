@@ -21,23 +21,11 @@ using vantor::testing::TestWindow;
 
 namespace {
 
-class TextureTest : public ComponentTest {
+class TextureTest : public RecordingDeviceTest {
 protected:
-    void SetUp() override {
-        ComponentTest::SetUp();
-        rec.D3DXInitialize();
-        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
-        context->GetD3DDevice(&device);
-        dev = static_cast<LONG>(backend::to_handle(device));
-        rec.clear_calls();
-    }
     void TearDown() override {
-        device->Release();
-        context->Release();
-        rec.D3DXUninitialize();
         EXPECT_EQ(texture_registry().size(), 0u) << "every texture's container left with it";
-        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
-        ComponentTest::TearDown();
+        RecordingDeviceTest::TearDown();
     }
     ComPtr<ITexture> texture(const char* file = nullptr) {
         ComPtr<ITexture> t = adopt(create<ITexture>(CLSID_Texture));
@@ -52,13 +40,6 @@ protected:
         return t;
     }
     std::vector<std::string> device_calls() { return rec.calls_matching("Device."); }
-
-    RecordingBackend rec;
-    vantor::testing::ScopedInstall installed{rec};
-    TestWindow window{64, 64};
-    ID3DXContext* context = nullptr;
-    IDirect3DDevice7* device = nullptr;
-    LONG dev = 0;
 };
 
 // Whether the thread's error description ends with `text` (after the result's own message).
