@@ -142,10 +142,15 @@ public:
     HRESULT D3DXCreateTeapot(IDirect3DDevice7* d, DWORD tex, ID3DXSimpleShape** s) override {
         return shape(d, tex, s, [&](ShapeGeometry* g) { return teapot_geometry(g); });
     }
-    HRESULT D3DXPrepareDeviceForSprite(IDirect3DDevice7*, BOOL) override { return E_NOTIMPL; }
-    HRESULT D3DXDrawSpriteSimple(IDirectDrawSurface7*, IDirect3DDevice7*, const D3DXVECTOR3*, float, float, float,
-                                 const D3DXVECTOR2*, const RECT*) override {
-        return E_NOTIMPL;
+    HRESULT D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, BOOL z_enable) override {
+        if (!started()) return D3DXERR_D3DXNOTSTARTEDYET;
+        return prepare_device_for_sprite(device, z_enable);
+    }
+    HRESULT D3DXDrawSpriteSimple(IDirectDrawSurface7* texture, IDirect3DDevice7* device, const D3DXVECTOR3* at,
+                                 float alpha, float scale, float angle, const D3DXVECTOR2* offset,
+                                 const RECT* source) override {
+        if (!started()) return D3DXERR_D3DXNOTSTARTEDYET;
+        return draw_sprite_simple(texture, device, at, alpha, scale, angle, offset, source);
     }
     HRESULT D3DXCreateTextureFromFile(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
                                       D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette, IDirectDrawSurface7** surface,

@@ -226,3 +226,69 @@ TEST_F(RenderTest, ShapeRefusalsAndStaleDevice) {
 }
 
 }  // namespace
+
+// --- Sprites -----------------------------------------------------------------------------------
+
+namespace {
+
+class SpritePixels : public RenderTest {
+protected:
+    // A 4x4 texture: red everywhere but a green texel at (0, 0), the probe.
+    IDirectDrawSurface7* probe_texture() {
+        std::vector<DWORD> texels(16, 0xFFFF0000u);
+        texels[0] = 0xFF00FF00u;
+        return make_texture(4, 4, texels);
+    }
+    void draw(IDirectDrawSurface7* t, float x, float y, float alpha, float scale, float angle) {
+        D3DXVECTOR3 at{x, y, 0.5f};
+        ASSERT_EQ(dev->BeginScene(), D3D_OK);
+        ASSERT_EQ(opengl_backend().D3DXPrepareDeviceForSprite(dev, FALSE), S_OK);
+        dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_POINT);  // texel-exact probes
+        dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTFG_POINT);
+        EXPECT_EQ(opengl_backend().D3DXDrawSpriteSimple(t, dev, &at, alpha, scale, angle, nullptr, nullptr), S_OK);
+        ASSERT_EQ(dev->EndScene(), D3D_OK);
+    }
+};
+
+TEST_F(SpritePixels, TheProbeTexelMovesWithRotationAndScale) {
+    IDirectDrawSurface7* t = probe_texture();
+    ASSERT_TRUE(t);
+    // The sprite is centred on (32, 32); the probe texel's pixels for each placement.
+    const struct {
+        const char* name;
+        float scale, angle;
+        int probe[2], red[2];  // a pixel of the probe, a pixel of the rest
+    } cases[] = {
+        {"as is", 1, 0, {30, 30}, {33, 33}},
+        {"scale 2", 2, 0, {29, 29}, {35, 35}},               // 8x8 from (28, 28): the probe is 2x2
+        {"90 degrees", 1, 1.5707963f, {33, 30}, {30, 33}},   // clockwise: top-left goes to top-right
+    };
+    for (const auto& c : cases) {
+        clear(0xFF000000);
+        draw(t, 32, 32, 1, c.scale, c.angle);
+        EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name;
+        EXPECT_TRUE(near_colour(pixel(c.red[0], c.red[1]), 0xFFFF0000, 2)) << c.name;
+        EXPECT_EQ(pixel(c.probe[0] + (c.scale > 1 ? 8 : 6), 32), 0xFF000000u) << c.name << ": outside stays clear";
+    }
+    t->Release();
+}
+
+TEST_F(SpritePixels, TransparencyBlendsOverWhatIsThere) {
+    IDirectDrawSurface7* t = probe_texture();
+    ASSERT_TRUE(t);
+    for (float alpha : {1.0f, 0.5f, 0.25f, 0.0f}) {
+        clear(0xFF0000FF);
+        draw(t, 32, 32, alpha, 4, 0);
+        const int a = int(std::lround(alpha * 255));
+        const DWORD want = 0xFF000000u | (DWORD((255 * a + 127) / 255) << 16) | DWORD((255 * (255 - a) + 127) / 255);
+        EXPECT_TRUE(near_colour(pixel(36, 36), want, 2)) << "alpha " << alpha;
+    }
+    D3DXVECTOR3 at{32, 32, 0.5f};
+    EXPECT_EQ(opengl_backend().D3DXDrawSpriteSimple(nullptr, dev, &at, 1, 1, 0, nullptr, nullptr), D3DXERR_NULLPOINTER)
+        << "no image to draw";
+    EXPECT_EQ(opengl_backend().D3DXDrawSpriteSimple(t, dev, &at, NAN, 1, 0, nullptr, nullptr), D3DXERR_INVALIDPARAMETER);
+    t->Release();
+    dev->SetTexture(0, nullptr);
+}
+
+}  // namespace
