@@ -178,6 +178,12 @@ TEST_P(ShapePixels, ShowsLitWhereExpected) {
 
     ID3DXSimpleShape* s = nullptr;
     ASSERT_EQ(c.make(dev, &s), S_OK);
+    {
+        IDirect3DVertexBuffer7* vb = nullptr;
+        ASSERT_EQ(s->GetVB(&vb), S_OK);
+        EXPECT_EQ(vb->Optimize(dev, 0), D3D_OK);  // as the engine does after building
+        vb->Release();
+    }
     ASSERT_EQ(dev->BeginScene(), D3D_OK);
     EXPECT_EQ(s->Draw(), S_OK);
     ASSERT_EQ(dev->EndScene(), D3D_OK);
