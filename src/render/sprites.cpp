@@ -6,6 +6,7 @@
 #include <vantor/com_ptr.h>
 
 #include <cmath>
+#include <utility>
 
 namespace vantor::render {
 
@@ -74,13 +75,12 @@ HRESULT draw_sprite_simple(IDirectDrawSurface7* texture, IDirect3DDevice7* devic
         v[k].tu = (float(r.left) + corners[k][0]) / float(sd.dwWidth);
         v[k].tv = (float(r.top) + corners[k][1]) / float(sd.dwHeight);
     }
-    // A mirrored sprite (negative scale) winds the other way; culling never hides a sprite.
+    // Culling never hides a sprite: the quad winds the way the cull mode keeps, so no state
+    // changes per sprite. (A negative scale negates both axes, a half turn: the winding stays.)
     DWORD cull = D3DCULL_CCW;
     device->GetRenderState(D3DRENDERSTATE_CULLMODE, &cull);
-    device->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
-    HRESULT hr = device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0);
-    device->SetRenderState(D3DRENDERSTATE_CULLMODE, cull);
-    return hr;
+    if (cull == D3DCULL_CW) std::swap(v[1], v[2]);
+    return device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0);
 }
 
 }  // namespace vantor::render

@@ -273,6 +273,20 @@ TEST_F(SpritePixels, TheProbeTexelMovesWithRotationAndScale) {
         clear(0xFF000000);
         draw(t, 32, 32, 1, c.scale, c.angle);
         EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name;
+        // Whatever the cull mode, the sprite shows, at a negative scale too (a half turn).
+        for (DWORD cull : {D3DCULL_CW, D3DCULL_NONE}) {
+            dev->SetRenderState(D3DRENDERSTATE_CULLMODE, cull);
+            clear(0xFF000000);
+            draw(t, 32, 32, 1, c.scale, c.angle);
+            EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name << " cull " << cull;
+            clear(0xFF000000);
+            draw(t, 32, 32, 1, -c.scale, c.angle);
+            EXPECT_TRUE(near_colour(pixel(32, 32), 0xFFFF0000, 2)) << c.name << " negative scale, cull " << cull;
+        }
+        dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
+        clear(0xFF000000);
+        draw(t, 32, 32, 1, c.scale, c.angle);
+        EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name;
         EXPECT_TRUE(near_colour(pixel(c.red[0], c.red[1]), 0xFFFF0000, 2)) << c.name;
         EXPECT_EQ(pixel(c.probe[0] + (c.scale > 1 ? 8 : 6), 32), 0xFF000000u) << c.name << ": outside stays clear";
     }
