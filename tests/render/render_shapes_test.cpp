@@ -245,8 +245,8 @@ protected:
         texels[0] = 0xFF00FF00u;
         return make_texture(4, 4, texels);
     }
-    void draw(IDirectDrawSurface7* t, float x, float y, float alpha, float scale, float angle) {
-        D3DXVECTOR3 at{x, y, 0.5f};
+    void draw(IDirectDrawSurface7* t, float x, float y, float alpha, float scale, float angle, float z = 0.5f) {
+        D3DXVECTOR3 at{x, y, z};
         ASSERT_EQ(dev->BeginScene(), D3D_OK);
         ASSERT_EQ(opengl_backend().D3DXPrepareDeviceForSprite(dev, FALSE), S_OK);
         dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_POINT);  // texel-exact probes
@@ -291,6 +291,27 @@ TEST_F(SpritePixels, TheProbeTexelMovesWithRotationAndScale) {
         EXPECT_EQ(pixel(c.probe[0] + (c.scale > 1 ? 8 : 6), 32), 0xFF000000u) << c.name << ": outside stays clear";
     }
     t->Release();
+}
+
+TEST_F(SpritePixels, SpritesDrawOverShapesWhateverTheirDepth) {
+    IDirectDrawSurface7* t = probe_texture();
+    ID3DXSimpleShape* ball = nullptr;
+    ASSERT_EQ(opengl_backend().D3DXCreateSphere(dev, 2, 16, 8, 1, &ball), S_OK);
+    D3DMATRIX proj = perspective(1.5707963f, 1.0f, 1.0f, 100.0f), world = translation(0, 0, 4);
+    dev->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &proj);
+    dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &world);
+    dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRENDERSTATE_ZENABLE, TRUE);
+    clear(0xFF0000FF);
+    ASSERT_EQ(dev->BeginScene(), D3D_OK);
+    EXPECT_EQ(ball->Draw(), S_OK);
+    ASSERT_EQ(dev->EndScene(), D3D_OK);
+    ball->Release();
+    ASSERT_NE(pixel(32, 32), 0xFF0000FFu) << "the ball covers the middle";
+    draw(t, 32, 32, 1, 2, 0, 0.99f);  // far behind the ball's front (depth about 0.5)
+    EXPECT_TRUE(near_colour(pixel(33, 33), 0xFFFF0000, 2)) << "the sprite is drawn on top";
+    t->Release();
+    dev->SetTexture(0, nullptr);
 }
 
 TEST_F(SpritePixels, TransparencyBlendsOverWhatIsThere) {
