@@ -5,6 +5,7 @@
 #include "directdraw.h"
 #include "gl.h"
 #include "pixel_format.h"
+#include "shapes.h"
 #include "texture_file.h"
 
 #include <cstdio>
@@ -119,21 +120,37 @@ public:
         return Context::create(index, flags, window, width, height, context);
     }
 
-    // Shapes, sprites and textures from files come with the classes that use them.
-    HRESULT D3DXCreatePolygon(IDirect3DDevice7*, float, DWORD, DWORD, ID3DXSimpleShape** s) override { return none(s); }
-    HRESULT D3DXCreateBox(IDirect3DDevice7*, float, float, float, DWORD, ID3DXSimpleShape** s) override { return none(s); }
-    HRESULT D3DXCreateCylinder(IDirect3DDevice7*, float, float, float, DWORD, DWORD, DWORD, ID3DXSimpleShape** s) override {
-        return none(s);
+    // Shapes: the geometry of the kind, in a vertex buffer of the device.
+    HRESULT D3DXCreatePolygon(IDirect3DDevice7* d, float side, DWORD sides, DWORD tex, ID3DXSimpleShape** s) override {
+        return shape(d, tex, s, [&](ShapeGeometry* g) { return polygon_geometry(side, sides, g); });
     }
-    HRESULT D3DXCreateSphere(IDirect3DDevice7*, float, DWORD, DWORD, DWORD, ID3DXSimpleShape** s) override { return none(s); }
-    HRESULT D3DXCreateTorus(IDirect3DDevice7*, float, float, DWORD, DWORD, DWORD, ID3DXSimpleShape** s) override {
-        return none(s);
+    HRESULT D3DXCreateBox(IDirect3DDevice7* d, float w, float h, float depth, DWORD tex, ID3DXSimpleShape** s) override {
+        return shape(d, tex, s, [&](ShapeGeometry* g) { return box_geometry(w, h, depth, g); });
     }
-    HRESULT D3DXCreateTeapot(IDirect3DDevice7*, DWORD, ID3DXSimpleShape** s) override { return none(s); }
-    HRESULT D3DXPrepareDeviceForSprite(IDirect3DDevice7*, BOOL) override { return E_NOTIMPL; }
-    HRESULT D3DXDrawSpriteSimple(IDirectDrawSurface7*, IDirect3DDevice7*, const D3DXVECTOR3*, float, float, float,
-                                 const D3DXVECTOR2*, const RECT*) override {
-        return E_NOTIMPL;
+    HRESULT D3DXCreateCylinder(IDirect3DDevice7* d, float r0, float r1, float h, DWORD slices, DWORD stacks, DWORD tex,
+                               ID3DXSimpleShape** s) override {
+        return shape(d, tex, s, [&](ShapeGeometry* g) { return cylinder_geometry(r0, r1, h, slices, stacks, g); });
+    }
+    HRESULT D3DXCreateSphere(IDirect3DDevice7* d, float r, DWORD slices, DWORD stacks, DWORD tex,
+                             ID3DXSimpleShape** s) override {
+        return shape(d, tex, s, [&](ShapeGeometry* g) { return sphere_geometry(r, slices, stacks, g); });
+    }
+    HRESULT D3DXCreateTorus(IDirect3DDevice7* d, float inner, float outer, DWORD sides, DWORD rings, DWORD tex,
+                            ID3DXSimpleShape** s) override {
+        return shape(d, tex, s, [&](ShapeGeometry* g) { return torus_geometry(inner, outer, sides, rings, g); });
+    }
+    HRESULT D3DXCreateTeapot(IDirect3DDevice7* d, DWORD tex, ID3DXSimpleShape** s) override {
+        return shape(d, tex, s, [&](ShapeGeometry* g) { return teapot_geometry(g); });
+    }
+    HRESULT D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, BOOL z_enable) override {
+        if (!started()) return D3DXERR_D3DXNOTSTARTEDYET;
+        return prepare_device_for_sprite(device, z_enable);
+    }
+    HRESULT D3DXDrawSpriteSimple(IDirectDrawSurface7* texture, IDirect3DDevice7* device, const D3DXVECTOR3* at,
+                                 float alpha, float scale, float angle, const D3DXVECTOR2* offset,
+                                 const RECT* source) override {
+        if (!started()) return D3DXERR_D3DXNOTSTARTEDYET;
+        return draw_sprite_simple(texture, device, at, alpha, scale, angle, offset, source);
     }
     HRESULT D3DXCreateTextureFromFile(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
                                       D3DX_SURFACEFORMAT* format, IDirectDrawPalette* palette, IDirectDrawSurface7** surface,
@@ -168,6 +185,16 @@ public:
     }
 
 private:
+    template <class Build>
+    HRESULT shape(IDirect3DDevice7* device, DWORD tex_coords, ID3DXSimpleShape** out, Build build) {
+        if (out) *out = nullptr;
+        if (!started()) return D3DXERR_D3DXNOTSTARTEDYET;
+        if (!device || !out) return D3DXERR_NULLPOINTER;
+        ShapeGeometry g;
+        if (HRESULT hr = build(&g); FAILED(hr)) return hr;
+        return make_shape(device, g, tex_coords, out);
+    }
+
     bool started() {
         std::lock_guard<std::mutex> g(lock_);
         return started_ > 0;
@@ -199,12 +226,6 @@ private:
                 return DD_OK;
             }
         return DDERR_INVALIDPARAMS;
-    }
-
-    template <class T>
-    static HRESULT none(T** out) {
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
     }
 
     std::mutex lock_;

@@ -574,11 +574,12 @@ HRESULT RecordingBackend::D3DXDrawSpriteSimple(IDirectDrawSurface7* texture, IDi
                                                      fmt::f(angle), fmt::vec2(offset), fmt::rect(source)});
     if (call.failed()) return call.injected();
     if (!rec_->started) return call.done(D3DXERR_D3DXNOTSTARTEDYET);
-    if (!device || !destination) return call.done(D3DXERR_NULLPOINTER);
+    // Without an image there is nothing to draw: refused like a null device.
+    if (!device || !destination || !texture) return call.done(D3DXERR_NULLPOINTER);
     RecDevice* dev = rec_->find<RecDevice>(device);
     RecSurface* tex = rec_->find<RecSurface>(texture);
-    if (!dev || (texture && !tex)) return call.done(DDERR_INVALIDOBJECT);
-    if (tex) dev->set_texture(0, tex);
+    if (!dev || !tex) return call.done(DDERR_INVALIDOBJECT);
+    dev->set_texture(0, tex);
     return call.done(S_OK);
 }
 

@@ -1,0 +1,157 @@
+// Sprite and Sprites on the recording back end: what a sprite hands the sprite drawing, the
+// pass over the collection and where it stops, and the refusals of both classes.
+#include <vantor/backend/backend.h>
+
+#include <cmath>
+
+#include "component.h"
+#include "module/kit.h"
+#include "recording_backend.h"
+#include "test_window.h"
+
+using namespace vantor;
+using namespace vantor::test;
+using vantor::testing::RecordingBackend;
+using vantor::testing::TestWindow;
+
+namespace {
+
+class SpriteTest : public ComponentTest {
+protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        rec.D3DXInitialize();
+        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
+        context->GetD3DDevice(&device);
+        dev = static_cast<LONG>(backend::to_handle(device));
+        sprites = adopt(create<ISprites>(CLSID_Sprites));
+        sprites->put_Device(dev);
+        texture = adopt(create<ITexture>(CLSID_Texture));
+        texture->put_Device(dev);
+        ASSERT_EQ(texture->LoadBitmap(Bstr("logo.png")), S_OK);
+        texture.query(texture_d.put());
+        rec.clear_calls();
+    }
+    void TearDown() override {
+        sprites.reset();
+        texture_d.reset();
+        texture.reset();
+        device->Release();
+        context->Release();
+        rec.D3DXUninitialize();
+        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
+        ComponentTest::TearDown();
+    }
+    ComPtr<ISprite> add(const char* name, float transparent = 1, float rotation = 0, float scale = 1) {
+        IDispatch* d = nullptr;
+        EXPECT_EQ(sprites->get_Add(Bstr(name), transparent, rotation, scale, &d), S_OK) << name;
+        return take_as<ISprite>(d);
+    }
+    static ::testing::AssertionResult reported(const std::string& text) {
+        const std::string d = take_error().description;
+        if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
+    }
+
+    RecordingBackend rec;
+    vantor::testing::ScopedInstall installed{rec};
+    TestWindow window{64, 64};
+    ID3DXContext* context = nullptr;
+    IDirect3DDevice7* device = nullptr;
+    LONG dev = 0;
+    ComPtr<ISprites> sprites;
+    ComPtr<ITexture> texture;
+    ComPtr<IDispatch> texture_d;
+};
+
+}  // namespace
+
+TEST_F(SpriteTest, TheSpriteHandsItsPointAndFactorsToTheDrawing) {
+    ComPtr<ISprite> s = add("logo", 0.5f, 0.25f, 2);
+    ASSERT_TRUE(s);
+    ASSERT_EQ(s->put_Texture(texture_d.get()), S_OK);
+    ComPtr<IDispatch> p;
+    ASSERT_EQ(s->get_Position(p.put()), S_OK);
+    ComPtr<IPosition> pos;
+    p.query(pos.put());
+    pos->put_X(40);
+    pos->put_Y(30);
+    ASSERT_EQ(sprites->Render(), S_OK);
+    const std::vector<std::string> want = {"D3DXPrepareDeviceForSprite(<device1>, 0)",
+                                           "D3DXDrawSpriteSimple(<texture1>, <device1>, (40, 30, 0), 0.5, 2, 0.25, null, null)"};
+    EXPECT_EQ(rec.calls_matching("D3DX"), want);
+}
+
+TEST_F(SpriteTest, ThePassStopsAtTheFirstFailure) {
+    // Stored in the collection's order: "c" before "b" before "a".
+    for (const char* name : {"a", "b", "c"}) add(name)->put_Texture(texture_d.get());
+    rec.fail("D3DXDrawSpriteSimple", DDERR_INVALIDOBJECT, 1, 1);  // the second sprite drawn fails
+    EXPECT_EQ(sprites->Render(), DDERR_INVALIDOBJECT);
+    EXPECT_TRUE(reported("Sprite Failed to Render."));
+    EXPECT_EQ(rec.calls_matching("D3DXDrawSpriteSimple").size(), 2u) << "the third sprite is not drawn";
+
+    // A disabled sprite draws nothing and does not fail; an empty pass prepares nothing.
+    rec.clear_calls();
+    ComPtr<ISprite> first = item_of<ISprite>(sprites.get(), Var::i4(1));
+    first->put_Enabled(VARIANT_FALSE);
+    EXPECT_EQ(sprites->Render(), S_OK);
+    EXPECT_EQ(rec.calls_matching("D3DXDrawSpriteSimple").size(), 2u);
+    ComPtr<ISprites> empty = adopt(create<ISprites>(CLSID_Sprites));
+    empty->put_Device(dev);
+    rec.clear_calls();
+    EXPECT_EQ(empty->Render(), S_OK);
+    EXPECT_TRUE(rec.calls_matching("D3DX").empty());
+    ComPtr<ISprites> unbound = adopt(create<ISprites>(CLSID_Sprites));
+    EXPECT_EQ(unbound->Render(), E_POINTER);
+    EXPECT_TRUE(reported("Device Not Initialised."));
+}
+
+TEST_F(SpriteTest, RefusalsKeepWhatWasThere) {
+    const float bad[] = {-0.1f, 1.5f, NAN};
+    for (float t : bad) {
+        IDispatch* d = nullptr;
+        EXPECT_EQ(sprites->get_Add(Bstr("x"), t, 0, 1, &d), E_FAIL) << t;
+        EXPECT_TRUE(reported("Transparency Setting Must be between 0.0 and 1.0."));
+        EXPECT_EQ(d, nullptr);
+    }
+    LONG count = -1;
+    sprites->get_Count(&count);
+    EXPECT_EQ(count, 0);
+
+    ComPtr<ISprite> s = add("s", 0.75f);
+    for (float t : bad) {
+        EXPECT_EQ(s->put_Transparent(t), E_FAIL) << t;
+        FLOAT kept = 0;
+        s->get_Transparent(&kept);
+        EXPECT_EQ(kept, 0.75f);
+    }
+    ASSERT_EQ(s->put_Texture(texture_d.get()), S_OK);
+    ComPtr<IColour> colour = adopt(create<IColour>(CLSID_Colour));
+    ComPtr<IDispatch> colour_d;
+    colour.query(colour_d.put());
+    EXPECT_EQ(s->put_Texture(colour_d.get()), E_INVALIDARG);
+    EXPECT_TRUE(reported("Invalid Parameter."));
+    ComPtr<IDispatch> kept;
+    ASSERT_EQ(s->get_Texture(kept.put()), S_OK);
+    EXPECT_EQ(take_as<ITexture>(kept.detach()).get(), texture.get());
+
+    // A texture without a surface: the drawing is handed none and refuses.
+    ComPtr<ITexture> unloaded = adopt(create<ITexture>(CLSID_Texture));
+    ComPtr<IDispatch> unloaded_d;
+    unloaded.query(unloaded_d.put());
+    ASSERT_EQ(s->put_Texture(unloaded_d.get()), S_OK);
+    DebugCapture debug;
+    EXPECT_EQ(s->Render(), D3DXERR_NULLPOINTER);
+    EXPECT_NE(debug.text().find("VTR: (ERROR) D3DXDrawSprite3D Failed (Null Pointer).\n"), std::string::npos);
+
+    // After Free: no device, no positions.
+    ASSERT_EQ(s->Free(), S_OK);
+    EXPECT_EQ(s->Render(), E_POINTER);
+    EXPECT_TRUE(reported("Device Not Initialised."));
+    s->put_Device(dev);
+    EXPECT_EQ(s->Render(), E_POINTER);
+    EXPECT_TRUE(reported("Position Not Initialised."));
+    ComPtr<IDispatch> corner;
+    EXPECT_EQ(s->get_TopLeft(corner.put()), E_POINTER);
+}
