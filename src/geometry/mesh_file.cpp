@@ -502,13 +502,9 @@ Node::Node(std::string n) : name(std::move(n)), matrix(identity()) {
 }
 
 void Node::add_child(Node* node) {
-    if (!child) {
-        child = node;
-        return;
-    }
-    Node* last = child;
-    while (last->next) last = last->next;
-    last->next = node;
+    if (!child) child = node;
+    else last_child->next = node;
+    last_child = node;
 }
 
 void destroy(Node* node) {

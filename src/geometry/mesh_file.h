@@ -43,6 +43,7 @@ struct Node {
     std::string name;
     Node* next = nullptr;   // owned
     Node* child = nullptr;  // owned
+    Node* last_child = nullptr;
     D3DMATRIX matrix{};
     bool has_mesh = false;
     std::vector<D3DVERTEX> vertices;
