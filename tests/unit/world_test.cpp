@@ -346,3 +346,54 @@ TEST(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedA
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
+
+TEST_F(WorldTest, ObjectsWithMaterialsAndTexturesRoundTripUnderTheirOwnNames) {
+    const fs::path mesh = dir / "tri.x";
+    write_all(mesh, "xof 0302txt 0032\nMesh T { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; }\n");
+    ComPtr<IObjects> objects = child_of<IObjects>(device, &IDevice3D::get_Objects);
+    ASSERT_TRUE(objects);
+    IDispatch* added = nullptr;
+    ASSERT_EQ(objects->get_LoadFile(Bstr(text::utf16(mesh.string())), Bstr("Ship"), VARIANT_TRUE, &added), S_OK);
+    ComPtr<IObject> ship = take_as<IObject>(added);
+    ship->Move(1.5f, -2, 0.25f);
+    ComPtr<IMaterial> material = child_of<IMaterial>(ship.get(), &IObject::get_Material);
+    ComPtr<IColour> diffuse = child_of<IColour>(material.get(), &IMaterial::get_Diffuse);
+    diffuse->put_Red(0.75f);
+    diffuse->put_Alpha(0.5f);
+    ASSERT_EQ(objects->get_Add(Bstr("Crate"), VARIANT_TRUE, &added), S_OK);  // its Name stays unset
+    added->Release();
+    if (ComPtr<ITextures> textures = child_of<ITextures>(device, &IDevice3D::get_Textures)) {
+        ASSERT_EQ(textures->get_Add(&added), S_OK);
+        added->Release();
+    }
+
+    const std::string first = state();
+    EXPECT_NE(first.find("\r\n2\r\n// Ship\r\nShip\r\n1.500000\r\n-2.000000\r\n0.250000\r\n// Material\r\n"),
+              std::string::npos)
+        << "the objects in descending key order: Ship before Crate\n" << first;
+    EXPECT_NE(first.find("// (null)\r\n(null)\r\n"), std::string::npos);
+    ASSERT_EQ(load(dir / "state.txt"), S_OK);
+    EXPECT_EQ(state(), first) << "save, load and save again give the same bytes";
+
+    // A new device reads the same world: every object under its own loaded name.
+    IDevice3D* other = create<IDevice3D>(CLSID_Device3D);
+    other->put_Window(static_cast<LONG>(window));
+    ASSERT_EQ(other->Initialise(0, 160, 120, VARIANT_FALSE, 1), S_OK);
+    ASSERT_EQ(other->Load(Bstr(text::utf16((dir / "state.txt").string()))), S_OK);
+    ComPtr<IObjects> loaded = child_of<IObjects>(other, &IDevice3D::get_Objects);
+    LONG n = 0;
+    loaded->get_Count(&n);
+    EXPECT_EQ(n, 2);
+    ComPtr<IObject> again = item_of<IObject>(loaded.get(), Var::text("Ship"));
+    ASSERT_TRUE(again);
+    float x = 0, red = 0;
+    again->get_X(&x);
+    EXPECT_EQ(x, 1.5f);
+    child_of<IColour>(child_of<IMaterial>(again.get(), &IObject::get_Material).get(), &IMaterial::get_Diffuse)->get_Red(&red);
+    EXPECT_EQ(red, 0.75f);
+    EXPECT_TRUE(item_of<IObject>(loaded.get(), Var::text("(null)")));
+    again.reset();
+    loaded.reset();
+    other->Free();
+    other->Release();
+}
