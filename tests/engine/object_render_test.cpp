@@ -441,3 +441,31 @@ TEST_F(ObjectRenderTest, BadFilesAndValuesAreRefusedWithTheirCodes) {
     bad->get_Filename(file.out());
     EXPECT_EQ(file.str(), garbage);
 }
+
+TEST_F(ObjectRenderTest, ALitAndFoggedMeshGivesTheLightingAndFogFormulas) {
+    // Computed normals face the viewer: (0, 0, -1). A white directional light along (0, 0.6, 0.8)
+    // meets them at N.L = 0.8; no ambient light.
+    const std::string path = write_file(
+        "lit.x", kHeader + square("L", -1, -1, 1, 1, "MeshMaterialList { 1; 1; 0;; " + material(1, 0.5f, 0.25f, 1) + " }"));
+    ComPtr<IObject> o = object_with(path);
+    D3DLIGHT7 light{};
+    light.dltType = D3DLIGHT_DIRECTIONAL;
+    light.dvDirection = {0, 0.6f, 0.8f};
+    light.dcvDiffuse = {1, 1, 1, 1};
+    ASSERT_EQ(dev->SetLight(0, &light), D3D_OK);
+    ASSERT_EQ(dev->LightEnable(0, TRUE), D3D_OK);
+    dev->SetRenderState(D3DRENDERSTATE_AMBIENT, 0);
+    frame([&] { EXPECT_EQ(o->Render(), S_OK); });
+    const DWORD lit = rgb(0.8f, 0.4f, 0.2f);
+    EXPECT_TRUE(near_colour(pixel(32, 32), lit, 2)) << hex(pixel(32, 32));
+
+    // Linear vertex fog from 0 to 2 at depth 0.5: f = (2 - 0.5) / 2 = 0.75 of the lit colour.
+    dev->SetRenderState(D3DRENDERSTATE_FOGENABLE, TRUE);
+    dev->SetRenderState(D3DRENDERSTATE_FOGCOLOR, 0x000000FF);
+    dev->SetRenderState(D3DRENDERSTATE_FOGSTART, float_bits(0.0f));
+    dev->SetRenderState(D3DRENDERSTATE_FOGEND, float_bits(2.0f));
+    dev->SetRenderState(D3DRENDERSTATE_FOGVERTEXMODE, D3DFOG_LINEAR);
+    frame([&] { EXPECT_EQ(o->Render(), S_OK); });
+    EXPECT_TRUE(near_colour(pixel(32, 32), rgb(0.75f * 0.8f, 0.75f * 0.4f, 0.75f * 0.2f + 0.25f), 2)) << hex(pixel(32, 32));
+    dev->SetRenderState(D3DRENDERSTATE_FOGENABLE, FALSE);
+}
