@@ -109,3 +109,20 @@ def test_models_load_draw_and_the_world_round_trips(device, tmp_path):
         other.Save(str(second))
         assert second.read_bytes() == first.read_bytes()
         other.Free()
+
+
+def test_the_demo_draws_its_village(tmp_path):
+    """The shipped models load and the demo writes its last frame: not the sky colour alone."""
+    import subprocess
+    import sys
+
+    from PIL import Image
+
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    out = tmp_path / "demo.png"
+    subprocess.run([sys.executable, os.path.join(root, "examples", "demo.py"), "--frames", "3", "--out", str(out),
+                    "--size", "160x120"], check=True, env=dict(os.environ), capture_output=True)
+    image = Image.open(out).convert("RGB")
+    assert image.size == (160, 120)
+    green = sum(1 for r, g, b in image.getdata() if g > r + 30 and g > b + 30)
+    assert green > 160 * 120 // 4  # the grass of the ground at least
