@@ -445,6 +445,29 @@ std::string media_path() {
     return path;
 }
 
+// The vertex buffer holding `vertices` for `device`, made on first use; null when the device
+// cannot make one (the vertices are then drawn from memory).
+IDirect3DVertexBuffer7* resident(IDirect3DDevice7* device, Resident& r, const std::vector<D3DVERTEX>& vertices) {
+    if (r.device == device) return r.buffer.get();
+    r.buffer.reset();
+    r.device = device;
+    ComPtr<IDirect3D7> d3d;
+    if (vertices.empty() || FAILED(device->GetDirect3D(d3d.put())) || !d3d) return nullptr;
+    D3DVERTEXBUFFERDESC desc{sizeof desc, D3DVBCAPS_SYSTEMMEMORY, D3DFVF_VERTEX, static_cast<DWORD>(vertices.size())};
+    ComPtr<IDirect3DVertexBuffer7> vb;
+    if (FAILED(d3d->CreateVertexBuffer(&desc, vb.put(), 0)) || !vb) return nullptr;
+    void* data = nullptr;
+    DWORD size = 0;
+    if (FAILED(vb->Lock(0, &data, &size)) || !data || size < vertices.size() * sizeof(D3DVERTEX)) {
+        if (data) vb->Unlock();
+        return nullptr;
+    }
+    std::memcpy(data, vertices.data(), vertices.size() * sizeof(D3DVERTEX));
+    vb->Unlock();
+    r.buffer = std::move(vb);
+    return r.buffer.get();
+}
+
 void render_tree(IDirect3DDevice7* device, Node* node, bool alpha_pass);
 
 void render_mesh(IDirect3DDevice7* device, Node* node, bool alpha_pass) {
@@ -460,11 +483,15 @@ void render_mesh(IDirect3DDevice7* device, Node* node, bool alpha_pass) {
         }
         device->SetMaterial(&slot.material);
         for (Batch& b : node->batches[s]) {
-            std::vector<D3DVERTEX>& v = b.vertices.empty() ? node->vertices : b.vertices;
-            if (FAILED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, v.data(),
-                                                    static_cast<DWORD>(v.size()), b.indices.data(),
-                                                    static_cast<DWORD>(b.indices.size()), 0)))
-                trace("VTR: X-File Rendering --> (Error) DrawIndexedPrimitive Failed.");
+            const bool own = !b.vertices.empty();
+            std::vector<D3DVERTEX>& v = own ? b.vertices : node->vertices;
+            IDirect3DVertexBuffer7* vb = resident(device, own ? b.resident : node->resident, v);
+            const DWORD count = static_cast<DWORD>(v.size());
+            const DWORD n = static_cast<DWORD>(b.indices.size());
+            HRESULT hr = vb ? device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb, 0, count, b.indices.data(), n, 0)
+                            : device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, v.data(), count,
+                                                           b.indices.data(), n, 0);
+            if (FAILED(hr)) trace("VTR: X-File Rendering --> (Error) DrawIndexedPrimitive Failed.");
         }
     }
 }

@@ -11,6 +11,7 @@
 // so a file with very many frames at one level costs no stack.
 #pragma once
 
+#include <vantor/com_ptr.h>
 #include <vantor/backend/d3d.h>
 
 #include <array>
@@ -33,10 +34,18 @@ struct Slot {
     uint32_t index_count = 0;
 };
 
+// A copy of a vertex array in a vertex buffer of the device it was made for, so that drawing
+// does not send the vertices again each frame.
+struct Resident {
+    ComPtr<IDirect3DVertexBuffer7> buffer;
+    IDirect3DDevice7* device = nullptr;  // compared only, never called
+};
+
 // One draw of a slot: 16-bit indices into `vertices` (empty: the node's own vertex array).
 struct Batch {
     std::vector<D3DVERTEX> vertices;
     std::vector<WORD> indices;
+    Resident resident;
 };
 
 struct Node {
@@ -52,6 +61,7 @@ struct Node {
     std::array<Slot, kSlots> slots{};
     bool has_alpha = false;
     std::array<std::vector<Batch>, kSlots> batches;  // built once the mesh is complete
+    Resident resident;                                // of `vertices`
 
     explicit Node(std::string n);
     void add_child(Node* node);
