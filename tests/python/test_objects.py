@@ -44,6 +44,11 @@ def test_a_new_object_and_its_members():
     with pytest.raises(vantor.COMError) as e:
         o.Render()  # no device, even when invisible
     assert "Device Not Initialised." in str(e.value)
+    assert o.Filename == ""  # nothing loaded yet (a null string)
+    o.Free()
+    for member in ("Material", "Colour", "Position", "Points", "Parts"):
+        with pytest.raises(vantor.COMError):
+            getattr(o, member)  # the children went with Free
 
 
 @pytest.mark.parametrize("start, angles, end", [
