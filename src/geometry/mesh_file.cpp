@@ -22,6 +22,7 @@ D3DMATRIX identity() {
     m._11 = m._22 = m._33 = m._44 = 1.0f;
     return m;
 }
+const D3DMATRIX kIdentity = identity();
 
 // Uses of the registry containers the loader made, across every mesh file.
 std::unordered_map<Container*, unsigned>& uses() {
@@ -470,6 +471,8 @@ IDirect3DVertexBuffer7* resident(IDirect3DDevice7* device, Resident& r, const st
 
 void render_tree(IDirect3DDevice7* device, Node* node, bool alpha_pass);
 
+bool is_identity(const D3DMATRIX& m) { return std::memcmp(&m, &kIdentity, sizeof m) == 0; }
+
 void render_mesh(IDirect3DDevice7* device, Node* node, bool alpha_pass) {
     if (node->has_alpha != alpha_pass) return;
     TextureRegistry& registry = texture_registry();
@@ -501,6 +504,8 @@ void render_tree(IDirect3DDevice7* device, Node* node, bool alpha_pass) {
     for (; node; node = node->next) {
         if (node->has_mesh) {
             render_mesh(device, node, alpha_pass);
+        } else if (node->child && is_identity(node->matrix)) {
+            render_tree(device, node->child, alpha_pass);  // the world transform as it is
         } else if (node->child) {
             D3DMATRIX saved{};
             device->GetTransform(D3DTRANSFORMSTATE_WORLD, &saved);
