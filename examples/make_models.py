@@ -133,7 +133,8 @@ def house(n):
     top = roof(f"Roof{n}", -1.8, -1.5, 1.8, 1.5, 2.0, 1.4, [material(0.62, 0.16, 0.12, power=20)])
     door = box(f"Door{n}", -0.35, 0, -1.26, 0.35, 1.3, -1.2, [material(0.35, 0.2, 0.1)])
     glass = box(f"Window{n}", 0.6, 0.9, -1.3, 1.2, 1.5, -1.21, [material(0.5, 0.8, 1.0, 0.45, power=40)])
-    return frame(f"House{n}", "\n".join([walls, top, door, glass]))
+    side = box(f"SideWindow{n}", -1.56, 0.8, -0.5, -1.49, 1.6, 0.5, [material(0.5, 0.8, 1.0, 0.45, power=40)])
+    return frame(f"House{n}", "\n".join([walls, top, door, glass, side]))
 
 
 def tree(n):
