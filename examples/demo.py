@@ -1,60 +1,103 @@
-"""Vantor demo: a window, a device, a few seconds of frames, the last one saved as a PNG.
+"""Vantor demo: a lit, fogged, textured village of `.x` models, seen from a moving camera.
 
     make demo            (or: PYTHONPATH=build/python /usr/bin/python3 examples/demo.py)
 
-An X11 window when $DISPLAY is set, else an off-screen (virtual) window.
+    --frames N     how many frames to draw (default 180)
+    --out PATH     where the last frame goes as a PNG (default demo.png)
+    --window       draw into an X11 window when a display exists (else off screen)
+    --size WxH     the frame size (default 640x480)
+
+The models and textures are in examples/models/ (made by examples/make_models.py): houses and
+trees under frames of one file, brick and grass bitmaps, a Targa leaf texture and translucent
+window panes.
 """
 import argparse
-import colorsys
+import math
 import os
 import time
 
 import vantor
 
+C = vantor.constants
+MODELS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "models")
+
+
+def set_colour(colour, r, g, b, a=1.0):
+    colour.Red, colour.Green, colour.Blue, colour.Alpha = r, g, b, a
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--frames", type=int, default=180, help="how many frames to draw")
     parser.add_argument("--out", default="demo.png", help="where to write the last frame")
-    parser.add_argument("--seconds", type=float, default=3.0, help="how long to draw")
+    parser.add_argument("--window", action="store_true", help="an X11 window when a display exists")
     parser.add_argument("--size", default="640x480", help="window size, WIDTHxHEIGHT")
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
+    out = os.path.abspath(args.out)
 
-    visible = bool(os.environ.get("DISPLAY"))
+    visible = args.window and bool(os.environ.get("DISPLAY"))
     window = vantor.Window(width, height, title="Vantor demo", visible=visible)
     print(f"Window: {window.kind}, {window.width} x {window.height}")
-
-    levels = {value: name for name, value in vantor.constants.enumerations()["HWLevels"].items()}
-    devices = vantor.Dispatch("Vantor.Devices")
-    for device in devices:
-        level = levels.get(device.Level, device.Level)
-        print(f"Rendering device {device.Index}: {device.Name} (level {level})")
 
     device = vantor.Dispatch("Vantor.Device3D")
     device.Window = window.handle
     device.Initialise(0, width, height)
-    print(f"Device ready (status {device.Status}), {device.Cameras.Count} camera "
-          f"named {device.Cameras(1).Name!r}, up to {device.Lights.Max} lights")
 
+    # The models name their textures relative to their own folder.
+    previous = os.getcwd()
+    os.chdir(MODELS)
+    try:
+        start = time.monotonic()
+        village = device.Objects.LoadFile("village.x", "Village")
+        print(f"Loaded village.x in {(time.monotonic() - start) * 1000:.0f} ms")
+    finally:
+        os.chdir(previous)
+
+    # A low, warm sun and a cool fill light from the other side, over a little ambient light.
+    sun = device.Lights.Add(C.lt_Directional, -0.5, -0.8, 0.4, 1, 1, 1, 1)
+    set_colour(sun.Diffuse, 1.0, 0.92, 0.78)
+    sun.Update()
+    fill = device.Lights.Add(C.lt_Directional, 0.6, -0.3, -0.7, 1, 1, 1, 1)
+    set_colour(fill.Diffuse, 0.25, 0.3, 0.42)
+    fill.Update()
+    set_colour(device.Ambient, 0.28, 0.28, 0.32)
+
+    sky = (0.62, 0.74, 0.86)
+    fog = device.Fog
+    fog.Mode = C.fm_Linear
+    fog.StartingPos = 14
+    fog.EndPosition = 42
+    set_colour(fog.Colour, *sky)
+    fog.Enabled = True
+    fog.Update()
+
+    camera = device.Cameras("Default")
     frames = 0
     start = time.monotonic()
-    while time.monotonic() - start < args.seconds:
+    for frames in range(1, args.frames + 1):
         if window.kind == "x11" and not window.pump():
             print("The window was closed.")
             break
-        hue = ((time.monotonic() - start) / 6.0) % 1.0
-        r, g, b = colorsys.hsv_to_rgb(hue, 0.6, 0.45)
-        device.Clear(r, g, b, 1.0)
+        # Once round the village, slowly rising and falling.
+        t = frames / max(args.frames, 1)
+        angle = 1.1 + t * 2 * math.pi * 0.3
+        camera.Position.X = 14 * math.cos(angle)
+        camera.Position.Z = 14 * math.sin(angle) - 2
+        camera.Position.Y = 4.5 + 1.5 * math.sin(t * math.pi)
+        camera.LookAt.X, camera.LookAt.Y, camera.LookAt.Z = 0, 1.2, -2
+        camera.Update()
+        device.Clear(*sky, 1.0)
         device.Render()
-        device.Debug(0.02, 0.02, vantor.constants.White, f"Vantor  {device.FrameRate:7.1f} fps")
-        device.Debug(0.02, 0.08, vantor.constants.Yellow, f"frame {frames}  clear ({r:.2f}, {g:.2f}, {b:.2f})")
+        device.Debug(0.02, 0.02, C.White, f"Vantor  {device.FrameRate:6.1f} fps")
+        device.Debug(0.02, 0.07, C.White, f"frame {frames}  village.x: {device.Objects.Count} object")
         device.Update()
-        frames += 1
     elapsed = time.monotonic() - start
 
-    window.save_png(args.out)
-    print(f"Drew {frames} frames in {elapsed:.1f} s ({frames / elapsed:.0f} frames per second); "
+    window.save_png(out)
+    print(f"Drew {frames} frames in {elapsed:.1f} s ({frames / max(elapsed, 1e-9):.0f} frames per second); "
           f"the last frame is in {args.out}")
+    del village
     device.Free()
     window.close()
 

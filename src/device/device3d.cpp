@@ -633,7 +633,8 @@ HRESULT CDevice3D::world_file(BSTR Filename, bool saving) {
         if (fog_) sections.push_back(world::Section::Fog);
         if (lights_) sections.push_back(world::Section::Lights);
         if (textures_) sections.push_back(world::Section::Textures);
-        if (sections.empty() && !objects_) throw failure(E_POINTER, "World Not Initialised.");
+        if (objects_) sections.push_back(world::Section::Objects);
+        if (sections.empty()) throw failure(E_POINTER, "World Not Initialised.");
 
         std::string bytes;
         if (!saving) {

@@ -21,6 +21,8 @@ namespace {
 const std::string kColour = "cffff";
 const std::string kCamera = "ct" + std::string(9, 'f');
 const std::string kFog = "cfffuuu" + kColour;
+const std::string kMaterial = "c" + kColour + kColour + kColour + kColour + kColour;
+const std::string kObject = "ctfff" + kMaterial;
 const std::string kLight = "ctuu" + std::string(13, 'f') + kColour + kColour + kColour + kColour;
 
 struct Layout {
@@ -35,6 +37,7 @@ Layout layout_of(Section s) {
         case Section::Fog: return {false, &kFog};
         case Section::Lights: return {true, &kLight};
         case Section::Textures: return {true, &kNothing};
+        case Section::Objects: return {true, &kObject};
     }
     return {false, &kNothing};
 }

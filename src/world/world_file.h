@@ -19,7 +19,7 @@ inline constexpr size_t kMaxFileBytes = size_t{64} << 20;
 inline constexpr size_t kMaxLineBytes = size_t{64} << 10;
 
 // The sections of a world file, in file order. Each is written by the device's child of that name.
-enum class Section { Cameras, Fog, Lights, Textures };
+enum class Section { Cameras, Fog, Lights, Textures, Objects };
 
 // The number of lines of one record of a section (the element record for a collection).
 size_t record_lines(Section section);

@@ -1,5 +1,5 @@
-// Fuzzes the world-file readers: any bytes as the file, read by the camera, fog, light and
-// colour records and their collections, bound to a recording device so every setter runs.
+// Fuzzes the world-file readers: any bytes as the file, read by the camera, fog, light, texture,
+// object and colour records and their collections, bound to a recording device so every setter runs.
 #include "fuzz_temp.h"
 #include "recording_backend.h"
 #include "test_window.h"
@@ -23,6 +23,8 @@ ICameras* g_cameras;
 ILights* g_lights;
 IFog* g_fog;
 IColour* g_colour;
+ITextures* g_textures;
+IObjects* g_objects;
 
 template <class I>
 I* make(REFCLSID clsid) {
@@ -60,6 +62,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_fog = make<IFog>(CLSID_Fog);
     g_fog->put_Device(dev);
     g_colour = make<IColour>(CLSID_Colour);
+    g_textures = make<ITextures>(CLSID_Textures);
+    g_textures->put_Device(dev);
+    g_objects = make<IObjects>(CLSID_Objects);
+    g_objects->put_Device(dev);
+    g_objects->put_Direct3D(direct3d);
     return 0;  // the context and device live for the whole run
 }
 
@@ -74,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_cameras->Load(s);
     g_fog->Load(s);
     g_lights->Load(s);
+    g_textures->Load(s);
+    g_objects->Load(s);
     g_colour->Load(s);
     VantorStreamClose(stream);
     g_rec->clear_calls();
