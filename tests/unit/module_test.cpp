@@ -164,8 +164,6 @@ TEST_F(ModuleTest, EveryCoClassIsRegisteredAndCreatableExactlyWhenItsClassIsBuil
                              C(SimpleObjects), C(Sprite), C(Sprites), C(Texture), C(TextureCaps),
                              C(TextureFormat), C(TextureFormats), C(Textures)};
 #undef C
-    const std::string built[] = {"Camera", "Cameras", "Colour", "Device3D", "DeviceCaps", "Devices", "Flare", "Flares",
-                                 "Fog", "Light", "Lights", "Part", "Position", "TextureFormat", "TextureFormats"};
     for (const Class& c : classes) {
         IClassFactory* f = nullptr;
         const HRESULT hr = DllGetClassObject(c.clsid, IID_IClassFactory, reinterpret_cast<void**>(&f));
@@ -179,7 +177,7 @@ TEST_F(ModuleTest, EveryCoClassIsRegisteredAndCreatableExactlyWhenItsClassIsBuil
             take_error();  // what a class without its back end reported while it was built
             f->Release();
         }
-        if (std::find(std::begin(built), std::end(built), c.name) != std::end(built)) EXPECT_EQ(hr, S_OK) << c.name;
+        EXPECT_EQ(hr, S_OK) << c.name << ": every class of the type library is built";
     }
 }
 
@@ -281,8 +279,7 @@ TEST_F(ModuleTest, RegistrationWritesTheClassKeysAndRemovalKeepsClsid) {
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0"), "Vantor 1.0 Type Library");
     EXPECT_NE(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0\\0\\linux64").find("libvantor.so"),
               std::string::npos);
-    // Only implemented classes are registered.
-    EXPECT_FALSE(has_key("CLSID\\" + guid(CLSID_Object)));
+    EXPECT_TRUE(has_key("CLSID\\" + guid(CLSID_Sprites)));
 
     ASSERT_EQ(DllUnregisterServer(), S_OK);
     EXPECT_FALSE(has_key("Vantor.Colour.1"));
