@@ -9,7 +9,7 @@
 
 The models and textures are in examples/models/ (made by examples/make_models.py): houses and
 trees under frames of one file, brick and grass bitmaps, a Targa leaf texture and translucent
-window panes.
+window panes, and a PNG logo drawn as a sprite.
 """
 import argparse
 import math
@@ -51,6 +51,7 @@ def main():
         start = time.monotonic()
         village = device.Objects.LoadFile("village.x", "Village")
         print(f"Loaded village.x in {(time.monotonic() - start) * 1000:.0f} ms")
+        logo = device.Textures.LoadFile("logo.png")
     finally:
         os.chdir(previous)
 
@@ -71,6 +72,11 @@ def main():
     set_colour(fog.Colour, *sky)
     fog.Enabled = True
     fog.Update()
+
+    # The logo as a sprite in the top-right corner, over everything else.
+    badge = device.Sprites.Add("Logo", 0.9)
+    badge.Texture = logo
+    badge.Position.X, badge.Position.Y = width - 44, 44
 
     camera = device.Cameras("Default")
     frames = 0
@@ -97,7 +103,7 @@ def main():
     window.save_png(out)
     print(f"Drew {frames} frames in {elapsed:.1f} s ({frames / max(elapsed, 1e-9):.0f} frames per second); "
           f"the last frame is in {args.out}")
-    del village
+    del village, badge, logo
     device.Free()
     window.close()
 

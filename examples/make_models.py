@@ -143,9 +143,29 @@ def tree(n):
     return frame(f"Tree{n}", trunk + "\n" + leaves)
 
 
+def logo():
+    """The corner logo the demo draws as a sprite: a white V on a translucent dark disc."""
+    size = 64
+    img = Image.new("RGBA", (size, size))
+    px = img.load()
+    c = (size - 1) / 2
+    for y in range(size):
+        for x in range(size):
+            r = math.hypot(x - c, y - c)
+            if r > c:
+                px[x, y] = (0, 0, 0, 0)
+                continue
+            # The V: two strokes from the top corners meeting at the bottom centre.
+            t = (y - 14) / 34
+            on_v = 0 <= t <= 1 and min(abs(x - (14 + 18 * t)), abs(x - (50 - 18 * t))) < 4.5
+            px[x, y] = (255, 255, 255, 255) if on_v else (24, 40, 72, 170)
+    img.save(os.path.join(HERE, "logo.png"))
+
+
 def main():
     os.makedirs(HERE, exist_ok=True)
     textures()
+    logo()
     parts = ["xof 0302txt 0032",
              "// The demo's village: made by examples/make_models.py.",
              frame("Ground", box("Grass", -30, -0.2, -30, 30, 0, 30, [material(1, 1, 1, texture="grass.bmp")], tile=12.0))]
