@@ -125,8 +125,10 @@ def test_the_demo_draws_its_village(tmp_path):
 
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     out = tmp_path / "demo.png"
+    # The demo imports the same vantor package these tests use, wherever it was found.
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.abspath(vantor.__file__))))
     subprocess.run([sys.executable, os.path.join(root, "examples", "demo.py"), "--frames", "3", "--out", str(out),
-                    "--size", "160x120"], check=True, env=dict(os.environ), capture_output=True)
+                    "--size", "160x120"], check=True, env=env, capture_output=True)
     image = Image.open(out).convert("RGB")
     assert image.size == (160, 120)
     green = sum(1 for r, g, b in image.getdata() if g > r + 30 and g > b + 30)
