@@ -5,7 +5,7 @@ include(CMakePackageConfigHelpers)
 
 install(TARGETS vantor vantor-runtime vantor-xfile
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS vantor-xdump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vantor-xdump vantor-register RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${VANTOR_INCLUDE}/vantor/vantor.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantor)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/runtime/include/vantor/

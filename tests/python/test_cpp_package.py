@@ -49,7 +49,7 @@ def example(prefix, tmp_path_factory):
 
 
 @pytest.mark.parametrize("path", [
-    "lib/libvantor.so", "lib/libvantor-runtime.so", "lib/libvantor-xfile.so", "bin/vantor-xdump",
+    "lib/libvantor.so", "lib/libvantor-runtime.so", "lib/libvantor-xfile.so", "bin/vantor-xdump", "bin/vantor-register",
     "include/vantor/vantor.h", "include/vantor/com.h", "include/vantor/window.h",
     "include/vantor/dxfile.h", "include/vantor/backend/backend.h",
     "lib/cmake/Vantor/VantorConfig.cmake", "lib/cmake/Vantor/VantorConfigVersion.cmake",
@@ -85,6 +85,21 @@ def test_installed_libraries_and_tools_find_each_other_through_their_run_path(pr
         r = run(["ldd", str(prefix / "lib" / lib)])
         resolved = {line.split()[0]: line.split()[2] for line in r.stdout.splitlines() if "=>" in line}
         assert resolved.get("libvantor-runtime.so") == str(prefix / "lib" / "libvantor-runtime.so"), r.stdout
+
+
+def test_vantor_register_registers_the_component_installed_beside_it(prefix, tmp_path):
+    registry = tmp_path / "registry"
+    env = clean_env(VANTOR_REGISTRY=str(registry))
+    installed = str(prefix / "lib" / "libvantor.so")
+    steps = [([], True), (["--unregister"], False), ([], True)]
+    for args, registered in steps:
+        r = run([str(prefix / "bin" / "vantor-register"), *args], cwd=tmp_path, env=env)
+        assert r.returncode == 0, r.stdout + r.stderr
+        text = registry.read_text()
+        assert (installed in text) == registered, (args, text)
+        assert "libvantor.so" not in text.replace(installed, "")  # no other copy is named
+    r = run([str(prefix / "bin" / "vantor-register"), "--bogus"], env=env)
+    assert r.returncode == 2 and "usage" in r.stderr
 
 
 @pytest.mark.skipif(shutil.which("pkg-config") is None, reason="pkg-config is not installed")
