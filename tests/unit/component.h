@@ -100,6 +100,14 @@ inline ErrorText take_error() {
     return e;
 }
 
+// Whether the thread's error description ends with `text` (after the result's own message).
+inline ::testing::AssertionResult reported(const std::string& text) {
+    const std::string d = take_error().description;
+    if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
+}
+
 // A BSTR the test owns: Bstr name("Alpha"); c->put_Name(name); c->get_Name(got.out()); got.str().
 class Bstr {
 public:

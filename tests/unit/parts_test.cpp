@@ -14,14 +14,10 @@ using namespace vantor::test;
 
 namespace {
 
-class PartsTest : public ComponentTest {
+class PartsTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
-        ComponentTest::SetUp();
-        rec.D3DXInitialize();
-        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
-        context->GetD3DDevice(&device);
-        handle = static_cast<LONG>(backend::to_handle(device));
+        RecordingDeviceTest::SetUp();
         path = ::testing::TempDir() + "parts_two_slots.x";
         FILE* f = std::fopen(path.c_str(), "wb");
         std::fputs("xof 0302txt 0032\nMesh M { 3; 0;0;0;, 1;0;0;, 0;1;0;; 2; 3;0,1,2;, 3;2,1,0;; "
@@ -31,19 +27,10 @@ protected:
         std::fclose(f);
     }
     void TearDown() override {
-        device->Release();
-        context->Release();
-        rec.D3DXUninitialize();
         std::remove(path.c_str());
-        ComponentTest::TearDown();
+        RecordingDeviceTest::TearDown();
     }
 
-    vantor::testing::RecordingBackend rec;
-    vantor::testing::ScopedInstall installed{rec};
-    vantor::testing::TestWindow window{64, 64};
-    ID3DXContext* context = nullptr;
-    IDirect3DDevice7* device = nullptr;
-    LONG handle = 0;
     std::string path;
 };
 
@@ -52,7 +39,7 @@ protected:
 TEST_F(PartsTest, RenderSetsItsStatesAndPutsBackWhatTheMeshFileChanged) {
     IParts* parts = create<IParts>(CLSID_Parts);
     EXPECT_EQ(parts->Render(), E_FAIL) << "no device";
-    parts->put_Device(handle);
+    parts->put_Device(dev);
     EXPECT_EQ(parts->Render(), S_OK) << "nothing loaded draws nothing";
     ASSERT_EQ(parts->Load(Bstr(path.c_str())), S_OK) << take_error().description;
     device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, 0);

@@ -14,40 +14,19 @@ using vantor::testing::TestWindow;
 
 namespace {
 
-class SimpleObjectTest : public ComponentTest {
+class SimpleObjectTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
-        ComponentTest::SetUp();
-        rec.D3DXInitialize();
-        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
-        context->GetD3DDevice(&device);
-        dev = static_cast<LONG>(backend::to_handle(device));
+        RecordingDeviceTest::SetUp();
         shapes = adopt(create<ISimpleObjects>(CLSID_SimpleObjects));
         shapes->put_Device(dev);
         rec.clear_calls();
     }
     void TearDown() override {
         shapes.reset();
-        device->Release();
-        context->Release();
-        rec.D3DXUninitialize();
-        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
-        ComponentTest::TearDown();
-    }
-    // Whether the thread's error description ends with `text` (after the result's own message).
-    static ::testing::AssertionResult reported(const std::string& text) {
-        const std::string d = take_error().description;
-        if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
+        RecordingDeviceTest::TearDown();
     }
 
-    RecordingBackend rec;
-    vantor::testing::ScopedInstall installed{rec};
-    TestWindow window{64, 64};
-    ID3DXContext* context = nullptr;
-    IDirect3DDevice7* device = nullptr;
-    LONG dev = 0;
     ComPtr<ISimpleObjects> shapes;
 };
 

@@ -16,14 +16,10 @@ using vantor::testing::TestWindow;
 
 namespace {
 
-class SpriteTest : public ComponentTest {
+class SpriteTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
-        ComponentTest::SetUp();
-        rec.D3DXInitialize();
-        ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
-        context->GetD3DDevice(&device);
-        dev = static_cast<LONG>(backend::to_handle(device));
+        RecordingDeviceTest::SetUp();
         sprites = adopt(create<ISprites>(CLSID_Sprites));
         sprites->put_Device(dev);
         texture = adopt(create<ITexture>(CLSID_Texture));
@@ -36,30 +32,14 @@ protected:
         sprites.reset();
         texture_d.reset();
         texture.reset();
-        device->Release();
-        context->Release();
-        rec.D3DXUninitialize();
-        EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
-        ComponentTest::TearDown();
+        RecordingDeviceTest::TearDown();
     }
     ComPtr<ISprite> add(const char* name, float transparent = 1, float rotation = 0, float scale = 1) {
         IDispatch* d = nullptr;
         EXPECT_EQ(sprites->get_Add(Bstr(name), transparent, rotation, scale, &d), S_OK) << name;
         return take_as<ISprite>(d);
     }
-    static ::testing::AssertionResult reported(const std::string& text) {
-        const std::string d = take_error().description;
-        if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
-    }
 
-    RecordingBackend rec;
-    vantor::testing::ScopedInstall installed{rec};
-    TestWindow window{64, 64};
-    ID3DXContext* context = nullptr;
-    IDirect3DDevice7* device = nullptr;
-    LONG dev = 0;
     ComPtr<ISprites> sprites;
     ComPtr<ITexture> texture;
     ComPtr<IDispatch> texture_d;

@@ -42,14 +42,6 @@ protected:
     std::vector<std::string> device_calls() { return rec.calls_matching("Device."); }
 };
 
-// Whether the thread's error description ends with `text` (after the result's own message).
-::testing::AssertionResult reported(const std::string& text) {
-    const std::string d = take_error().description;
-    if (d.size() >= text.size() && d.compare(d.size() - text.size(), text.size(), text) == 0)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the description is \"" << d << "\"";
-}
-
 }  // namespace
 
 TEST_F(TextureTest, NewTextureFieldsAndTheirPuts) {
