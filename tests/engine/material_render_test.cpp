@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "component.h"
+#include "engine_test.h"
 #include <vantor/com_ptr.h>
 #include "module/kit.h"
 #include "render_test_support.h"
@@ -18,17 +18,10 @@ using vantor::test::Bstr;
 
 namespace {
 
-class MaterialRenderTest : public RenderTest {
+class MaterialRenderTest : public EngineRenderTest {
 protected:
     void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_EQ(DllRegisterServer(), S_OK);
-        // Handles that live for the process once first asked for: the host's module and GDI's
-        // stock bitmap (every memory DC starts with it selected).
-        GetModuleHandleA(nullptr);
-        DeleteDC(CreateCompatibleDC(0));
-        RenderTest::SetUp();
-        handle = static_cast<LONG>(backend::to_handle(dev));
+        EngineRenderTest::SetUp();
         camera = create<ICamera>(CLSID_Camera);
         camera->put_Device(handle);
         ASSERT_EQ(camera->Update(), S_OK);
@@ -36,16 +29,7 @@ protected:
     }
     void TearDown() override {
         camera.reset();
-        RenderTest::TearDown();
-        EXPECT_EQ(DllCanUnloadNow(), S_OK);
-    }
-    template <class I>
-    ComPtr<I> create(REFCLSID clsid) {
-        ComPtr<I> p;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
-                                   reinterpret_cast<void**>(p.put())),
-                  S_OK);
-        return p;
+        EngineRenderTest::TearDown();
     }
     static ComPtr<IColour> colour(IMaterial* m, HRESULT (IMaterial::*getter)(IDispatch**)) {
         return child_of<IColour>(m, getter);
@@ -63,7 +47,6 @@ protected:
         ASSERT_EQ(dev->EndScene(), D3D_OK);
     }
 
-    LONG handle = 0;
     ComPtr<ICamera> camera;
 };
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "component.h"
+#include "engine_test.h"
 #include <vantor/com_ptr.h>
 #include "geometry/mesh_file.h"
 #include "module/kit.h"
@@ -80,15 +80,10 @@ Tree walk(const mesh::Node* root) {
     return t;
 }
 
-class ObjectRenderTest : public RenderTest {
+class ObjectRenderTest : public EngineRenderTest {
 protected:
     void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_EQ(DllRegisterServer(), S_OK);
-        GetModuleHandleA(nullptr);
-        DeleteDC(CreateCompatibleDC(0));
-        RenderTest::SetUp();
-        handle = static_cast<LONG>(backend::to_handle(dev));
+        EngineRenderTest::SetUp();
         // Clip space is world space: x right and y up from -1 to 1, z from 0 (near) to 1.
         D3DMATRIX one = identity();
         dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &one);
@@ -101,14 +96,7 @@ protected:
     }
     void TearDown() override {
         dev->SetTexture(0, nullptr);
-        RenderTest::TearDown();
-        EXPECT_EQ(DllCanUnloadNow(), S_OK);
-    }
-    template <class I>
-    ComPtr<I> create(REFCLSID clsid) {
-        ComPtr<I> p;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), reinterpret_cast<void**>(p.put())), S_OK);
-        return p;
+        EngineRenderTest::TearDown();
     }
     ComPtr<IObject> object_with(const std::string& path) {
         ComPtr<IObject> o = create<IObject>(CLSID_Object);
@@ -123,7 +111,6 @@ protected:
         ASSERT_EQ(dev->EndScene(), D3D_OK);
     }
 
-    LONG handle = 0;
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Cameras, lights and fog of the engine acting on geometry drawn through the OpenGL device: the
 // objects are bound to the device as Device3D binds them (its handle) and the pixels probed.
-#include "component.h"
+#include "engine_test.h"
 #include <vantor/com_ptr.h>
 #include "render_test_support.h"
 
@@ -13,30 +13,16 @@ using namespace render_test;
 
 namespace {
 
-class SceneRenderTest : public RenderTest {
+class SceneRenderTest : public EngineRenderTest {
 protected:
     void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_EQ(DllRegisterServer(), S_OK);
-        RenderTest::SetUp();
-        handle = static_cast<LONG>(backend::to_handle(dev));
-        IDirect3D7* d3d = nullptr;
-        ctx->GetD3D(&d3d);
-        d3d_handle = static_cast<LONG>(backend::to_handle(d3d));
-        d3d->Release();
+        EngineRenderTest::SetUp();
         camera = create<ICamera>(CLSID_Camera);
         camera->put_Device(handle);
     }
     void TearDown() override {
         camera.reset();
-        RenderTest::TearDown();
-        EXPECT_EQ(DllCanUnloadNow(), S_OK);
-    }
-    template <class I>
-    ComPtr<I> create(REFCLSID clsid) {
-        ComPtr<I> p;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), reinterpret_cast<void**>(p.put())), S_OK);
-        return p;
+        EngineRenderTest::TearDown();
     }
     template <class I>
     static ComPtr<I> child(HRESULT (ICamera::*)(IDispatch**), ICamera*) = delete;
@@ -74,7 +60,6 @@ protected:
         dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
     }
 
-    LONG handle = 0, d3d_handle = 0;
     ComPtr<ICamera> camera;
 };
 
