@@ -3,8 +3,8 @@
     python3 -m vantor.view FILE.x                 an X11 window when a display exists
     python3 -m vantor.view FILE.x --png OUT.png   renders one frame off screen to a PNG
 
-The model is centred and framed from the bounds of its vertices, lit by a directional light
-from the viewer. In a window: the arrow keys (or dragging with the left mouse button) orbit the
+The model is centred and framed from the bounds of its vertices (text files), or from what it
+covers in trial frames (binary and compressed files), lit by a directional light from the viewer. In a window: the arrow keys (or dragging with the left mouse button) orbit the
 camera, `w` toggles wireframe, Escape or `q` quits. The load time, the vertex and face counts and
 the frame rate are drawn as debug text. A file that cannot be loaded is reported on one line
 (file, result code and description) with exit status 1.
@@ -236,6 +236,7 @@ class Viewer:
         finally:
             os.chdir(previous)
         bounds = text_bounds(self.path)
+        fitted = bounds is not None
         if bounds is None:
             bounds = ((-1.0, -1.0, -1.0), (1.0, 1.0, 1.0))
         lo, hi = bounds
@@ -251,6 +252,63 @@ class Viewer:
         ambient = self.device.Ambient
         ambient.Red = ambient.Green = ambient.Blue = 0.25
         self.place_camera()
+        if not fitted:
+            self.fit_from_pixels()
+
+    def covered(self):
+        """The rows and columns (first, last) of the frame the model covers; None when empty."""
+        self.device.Clear(*_CLEAR)
+        self.device.Render()
+        self.device.Update()
+        rgba = self.window.pixels()
+        width, height = self.window.width, self.window.height
+        clear = bytes(round(c * 255) for c in _CLEAR[:3])
+        stride = width * 4
+        rows, left, right = [], width, -1
+        for y in range(height):
+            row = rgba[y * stride:(y + 1) * stride]
+            hits = [x for x in range(width) if row[4 * x:4 * x + 3] != clear]
+            if hits:
+                rows.append(y)
+                left, right = min(left, hits[0]), max(right, hits[-1])
+        if not rows:
+            return None
+        return rows[0], rows[-1], left, right, width, height
+
+    def fit_from_pixels(self):
+        """Frames a model whose vertices were not read here by looking at what it covers: back off
+        while it touches the edges, come closer while it is small."""
+        for _ in range(12):
+            got = self.covered()
+            if got is None:
+                self.distance = min(self.distance * 3, _FAR / 2)
+            else:
+                top, bottom, left, right, width, height = got
+                share = max((bottom - top + 1) / height, (right - left + 1) / width)
+                if top == 0 or left == 0 or bottom == height - 1 or right == width - 1:
+                    self.distance = min(self.distance * 1.6, _FAR / 2)
+                elif share < 0.4:
+                    self.distance = max(self.distance * max(share / 0.7, 0.3), _NEAR * 1.5)
+                else:
+                    # Off the middle: move the point looked at under the middle of what it covers.
+                    ox = ((left + right) / 2 - width / 2) / (width / 2)
+                    oy = ((top + bottom) / 2 - height / 2) / (height / 2)
+                    if max(abs(ox), abs(oy)) < 0.1:
+                        return
+                    self.shift(ox * self.distance * math.tan(_HALF_FOV), -oy * self.distance * math.tan(_HALF_FOV))
+            self.place_camera()
+
+    def shift(self, right, up):
+        """Moves the centre by the given amounts along the camera's right and up directions."""
+        fx = math.cos(self.pitch) * -math.sin(self.yaw)
+        fy = -math.sin(self.pitch)
+        fz = math.cos(self.pitch) * math.cos(self.yaw)
+        norm = math.hypot(fz, fx) or 1.0
+        rx, rz = fz / norm, -fx / norm
+        ux, uy, uz = -fx * fy, fx * fx + fz * fz, -fy * fz
+        unorm = math.sqrt(ux * ux + uy * uy + uz * uz) or 1.0
+        self.centre = (self.centre[0] + right * rx + up * ux / unorm, self.centre[1] + up * uy / unorm,
+                       self.centre[2] + right * rz + up * uz / unorm)
 
     def place_camera(self):
         cx, cy, cz = self.centre
@@ -281,10 +339,11 @@ class Viewer:
         d.Clear(*_CLEAR)
         d.Render()
         white = vantor.constants.White
+        step = max(0.04, 16 / max(self.window.height, 1))
         d.Debug(0.02, 0.02, white, f"{os.path.basename(self.path)}: loaded in {self.load_ms:.0f} ms")
         if self.counts:
-            d.Debug(0.02, 0.06, white, f"{self.counts[0]} vertices, {self.counts[1]} faces")
-        d.Debug(0.02, 0.10, white, f"{d.FrameRate:.0f} fps")
+            d.Debug(0.02, 0.02 + step, white, f"{self.counts[0]} vertices, {self.counts[1]} faces")
+        d.Debug(0.02, 0.02 + 2 * step, white, f"{d.FrameRate:.0f} fps")
         d.Update()
 
     def free(self):

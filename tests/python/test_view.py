@@ -32,7 +32,8 @@ def centre_pixel(path):
         return im.convert("RGB").getpixel((im.width // 2, im.height // 2))
 
 
-@pytest.mark.parametrize("name", ["test.x", "test_cube_binary.x", "Testwuson.X"])
+@pytest.mark.parametrize("name", ["test.x", "test_cube_binary.x", "test_cube_compressed.x", "Testwuson.X",
+                                  "fromtruespace_bin32.x"])
 def test_a_corpus_model_is_framed_in_the_middle_of_the_picture(name, tmp_path):
     model = os.path.join(CORPUS, name)
     if not os.path.exists(model):
