@@ -141,6 +141,14 @@ def test_in_a_window_it_draws_frames_and_quits_cleanly(xdisplay):
     assert done.returncode == 0, done.stderr
 
 
+# Run in a process of its own: the runtime keeps its display connection for the process's life,
+# and the private X server goes away with the fixture.
+SEND_EVENTS = r"""
+import ctypes, ctypes.util
+import vantor
+from vantor import view
+
+
 class XKeyEvent(ctypes.Structure):
     _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
                 ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("root", ctypes.c_ulong),
@@ -149,7 +157,13 @@ class XKeyEvent(ctypes.Structure):
                 ("keycode", ctypes.c_uint), ("same_screen", ctypes.c_int), ("pad", ctypes.c_char * 96)]
 
 
-def send(x, display, xid, kind, mask, keysym=0, px=0, py=0, state=0):
+x = ctypes.CDLL(ctypes.util.find_library("X11"))
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XKeysymToKeycode.restype = ctypes.c_ubyte
+
+
+def send(display, xid, kind, mask, keysym=0, px=0, py=0, state=0):
     event = XKeyEvent(type=kind, window=xid, x=px, y=py, state=state, same_screen=1)
     if keysym:
         event.keycode = x.XKeysymToKeycode(ctypes.c_void_p(display), ctypes.c_ulong(keysym))
@@ -157,24 +171,23 @@ def send(x, display, xid, kind, mask, keysym=0, px=0, py=0, state=0):
     x.XSync(ctypes.c_void_p(display), 0)
 
 
+with vantor.Window(100, 80, visible=True) as win:
+    listener = view._X11Input(win.xid)
+    display = x.XOpenDisplay(None)
+    for keysym in (0x77, 0xFF51, 0xFF54, 0x61):   # w, Left, Down, and an `a` it ignores
+        send(display, win.xid, 2, 1 << 0, keysym=keysym)
+    send(display, win.xid, 6, 1 << 8, px=10, py=10, state=1 << 8)
+    send(display, win.xid, 6, 1 << 8, px=14, py=7, state=1 << 8)
+    print(listener.events())
+    listener.close()
+    x.XCloseDisplay(ctypes.c_void_p(display))
+"""
+
+
 def test_keys_and_dragging_reach_the_viewer(xdisplay):
-    name = ctypes.util.find_library("X11")
-    if not name:
+    if not ctypes.util.find_library("X11"):
         pytest.skip("libX11 is not there")
-    x = ctypes.CDLL(name)
-    x.XOpenDisplay.restype = ctypes.c_void_p
-    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x.XKeysymToKeycode.restype = ctypes.c_ubyte
-    with vantor.Window(100, 80, visible=True) as win:
-        listener = view._X11Input(win.xid)
-        display = x.XOpenDisplay(None)
-        try:
-            for keysym in (0x77, 0xFF51, 0xFF54, 0x61):   # w, Left, Down, and an `a` it ignores
-                send(x, display, win.xid, 2, 1 << 0, keysym=keysym)
-            send(x, display, win.xid, 6, 1 << 8, px=10, py=10, state=1 << 8)
-            send(x, display, win.xid, 6, 1 << 8, px=14, py=7, state=1 << 8)
-            got = listener.events()
-        finally:
-            listener.close()
-            x.XCloseDisplay(ctypes.c_void_p(display))
-    assert got == [("key", "w"), ("key", "left"), ("key", "down"), ("drag", 4, -3)]
+    env = dict(os.environ, PYTHONPATH=PACKAGE_PARENT, DISPLAY=xdisplay)
+    done = subprocess.run([sys.executable, "-c", SEND_EVENTS], capture_output=True, text=True, env=env, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "[('key', 'w'), ('key', 'left'), ('key', 'down'), ('drag', 4, -3)]"
