@@ -5,7 +5,8 @@
 
 The model is centred and framed from the bounds of its vertices (text files), or from what it
 covers in trial frames (binary and compressed files), lit by a directional light from the viewer. In a window: the arrow keys (or dragging with the left mouse button) orbit the
-camera, `w` toggles wireframe, Escape or `q` quits. The load time, the vertex and face counts and
+camera, `w` toggles the object's FillMode (recorded by the engine, which draws meshes solid
+whatever it says), Escape or `q` quits. The load time, the vertex and face counts and
 the frame rate are drawn as debug text. A file that cannot be loaded is reported on one line
 (file, result code and description) with exit status 1.
 """
@@ -344,6 +345,9 @@ class Viewer:
         if self.counts:
             d.Debug(0.02, 0.02 + step, white, f"{self.counts[0]} vertices, {self.counts[1]} faces")
         d.Debug(0.02, 0.02 + 2 * step, white, f"{d.FrameRate:.0f} fps")
+        if self.wireframe:
+            # The object records its fill mode; the engine draws meshes solid whatever it says.
+            d.Debug(0.02, 0.02 + 3 * step, white, "wireframe set on the object (meshes draw solid)")
         d.Update()
 
     def free(self):

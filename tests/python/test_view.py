@@ -191,3 +191,35 @@ def test_keys_and_dragging_reach_the_viewer(xdisplay):
     done = subprocess.run([sys.executable, "-c", SEND_EVENTS], capture_output=True, text=True, env=env, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "[('key', 'w'), ('key', 'left'), ('key', 'down'), ('drag', 4, -3)]"
+
+
+def test_orbiting_turns_the_model_and_w_switches_its_fill_mode():
+    model = os.path.join(CORPUS, "test.x")
+    if not os.path.exists(model):
+        pytest.skip(f"{model} is not installed")
+
+    def picture(viewer):
+        device = viewer.device        # the model alone, without the debug text
+        device.Clear(*view._CLEAR)
+        device.Render()
+        device.Update()
+        return viewer.window.pixels()
+
+    with vantor.Window(96, 72) as window:
+        viewer = view.Viewer(model, window)
+        try:
+            first = picture(viewer)
+            viewer.orbit(0.6, 0.2)
+            assert picture(viewer) != first
+            viewer.orbit(-0.6, -0.2)
+            assert picture(viewer) == first
+            viewer.orbit(0, 10)           # over the top is held short of the pole
+            assert viewer.pitch == pytest.approx(1.5)
+            modes = []
+            for _ in range(2):
+                viewer.toggle_wireframe()
+                modes.append(viewer.model.FillMode)
+            assert modes == [vantor.constants.fm_Wireframe, vantor.constants.fm_Solid]
+        finally:
+            viewer.free()
+            del viewer
