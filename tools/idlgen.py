@@ -9,6 +9,8 @@ Outputs:
   --source   the type library description (vantor/typedesc.h) with one typed invoke stub per
              member, so IDispatch::Invoke needs neither assembly nor libffi.
   --docs     a Markdown API reference.
+  --stubs    Python type stubs for the vantor package (vantor/__init__.pyi), and an untyped
+             _vantor.pyi beside it for the extension.
   --classes  the component's class table: one row per co-class (ProgID name, registry script,
              aggregation) calling the creator its class's own file defines; a co-class whose
              class is not built into the component has no creator and stays unregistered.
@@ -991,6 +993,206 @@ def spies(lib: Library, source_name: str) -> str:
 
 # --------------------------------------------------------------------------------------------
 
+# --------------------------------------------------------------------------------------------
+# Python stubs: vantor/__init__.pyi, so editors and type checkers know every class, member and
+# constant that scripts reach by late binding.
+# --------------------------------------------------------------------------------------------
+
+# Objects the type library hands out as plain IDispatch, by the name of the member that returns
+# them (when the member's name is not itself a class).
+STUB_ALIASES = {
+    "Ambient": "Colour", "Diffuse": "Colour", "Specular": "Colour", "Emissive": "Colour",
+    "LookAt": "Position", "Direction": "Position",
+    "TopLeft": "Position", "TopRight": "Position", "BottomLeft": "Position", "BottomRight": "Position",
+}
+
+STUB_BASE = {"long": "int", "short": "int", "float": "float", "double": "float", "VARIANT_BOOL": "bool",
+             "BSTR": "str", "VARIANT": "Any", "IDispatch*": "Any", "IUnknown*": "Any"}
+
+# The package's own Python parts, written by hand beside the generated classes.
+STUB_PRELUDE = '''\
+"""Types of the vantor package, generated from the type library by tools/idlgen.py."""
+from typing import Any, Final, Iterator, Literal, NewType, overload
+
+from . import registry as registry, resources as resources
+
+__all__ = ["Window", "Dispatch", "COMError", "MemberNotFoundError", "constants", "debug_output", "register",
+           "unregister", "can_unload_now", "registry", "resources", "component_path", "type_library"]
+
+
+class COMError(Exception):
+    hresult: int
+    description: str
+    source: str
+    def __init__(self, hresult: int, description: str = ..., source: str = ...) -> None: ...
+
+
+class MemberNotFoundError(COMError, AttributeError): ...
+
+
+class Window:
+    def __init__(self, width: int, height: int, title: str = ..., visible: bool = ...) -> None: ...
+    @classmethod
+    def attach(cls, xid: int) -> Window: ...
+    @property
+    def handle(self) -> int: ...
+    @property
+    def kind(self) -> str: ...
+    @property
+    def xid(self) -> int: ...
+    @property
+    def width(self) -> int: ...
+    @property
+    def height(self) -> int: ...
+    title: str
+    @property
+    def closed(self) -> bool: ...
+    def pump(self) -> bool: ...
+    def resize(self, width: int, height: int) -> None: ...
+    def pixels(self) -> bytes: ...
+    def save_png(self, path: str) -> None: ...
+    def close(self) -> None: ...
+    def __enter__(self) -> Window: ...
+    def __exit__(self, *exc: object) -> bool: ...
+
+
+class debug_output:
+    def __enter__(self) -> debug_output: ...
+    def __exit__(self, *exc: object) -> bool: ...
+    @property
+    def text(self) -> str: ...
+    def clear(self) -> None: ...
+
+
+def component_path() -> str: ...
+def register() -> None: ...
+def unregister() -> None: ...
+def can_unload_now() -> bool: ...
+def type_library() -> dict[str, Any]: ...
+'''
+
+
+def stub_object_type(lib: Library, owner: Interface, m: Member) -> str:
+    """The interface that a member returning IDispatch (or an Item's VARIANT) hands out, "Any"
+    when the type library does not say."""
+    interfaces = {i.name for i in lib.interfaces}
+    classes = {c.name: c.default for c in lib.coclasses}
+    element = owner.name[:-1] if owner.name.endswith("s") else ""
+    takes_arguments = any(not p.retval and not p.out for p in m.params)
+    if element in interfaces and (m.name == "Item" or takes_arguments):
+        return element      # a collection's Item, Add, AddBox, LoadFile... hand out its element
+    if m.name in classes:
+        return classes[m.name]
+    if m.name in STUB_ALIASES:
+        return classes[STUB_ALIASES[m.name]]
+    # A class named after its owner: Device3D.Caps is a DeviceCaps, Textures.Caps a TextureCaps.
+    stem = re.sub(r"(3D|s)$", "", owner.name[1:])
+    if stem + m.name in classes:
+        return classes[stem + m.name]
+    return "Any"
+
+
+def stub_type(lib: Library, owner: Interface, m: Member, p: Param, enums: set, accept: bool) -> str:
+    """A parameter's Python type: what a script may pass (accept) or what it gets back."""
+    if p.type in enums:
+        return f"{p.type} | int" if accept else p.type
+    if p.type in ("IDispatch*", "VARIANT") and (p.retval or p.out):
+        return stub_object_type(lib, owner, m)
+    if p.type == "IDispatch*" and accept:
+        return stub_object_type(lib, owner, m) if m.kind == "propput" else "Any"
+    return STUB_BASE.get(p.type, "Any")
+
+
+def stub_default(p: Param) -> str:
+    if p.type == "VARIANT_BOOL":
+        return "True" if p.default else "False"
+    if isinstance(p.default, (int, float, str)):
+        return repr(p.default)
+    return "..."
+
+
+def stub_members(lib: Library, itf: Interface, enums: set) -> list[str]:
+    body: list[str] = []
+    puts = {m.name: m for m in itf.members if m.kind == "propput"}
+    plain_gets = {m.name for m in itf.members if m.kind == "propget" and all(p.retval for p in m.params)}
+    for m in itf.members:
+        if m.name.startswith("_"):
+            continue
+        ins = [p for p in m.params if not p.retval and not p.out]
+        ret = next((p for p in m.params if p.retval or p.out), None)
+        if m.kind == "propget" and not ins:
+            got = stub_type(lib, itf, m, ret, enums, False) if ret else "Any"
+            if m.name in puts:
+                value = puts[m.name].params[0]
+                # The setter takes what the getter gives (type checkers read both as one type);
+                # an enumeration takes any int, as the engine does.
+                kind = "int" if value.type in enums else got
+                body.append(f"    {m.name}: {kind}")
+            else:
+                body += ["    @property", f"    def {m.name}(self) -> {got}: ..."]
+            continue
+        if m.kind == "propput":
+            if m.name not in plain_gets:
+                body.append(f"    {m.name}: {stub_type(lib, itf, m, m.params[0], enums, True)}")
+            continue
+        args = ["self"]
+        for p in ins:
+            text = f"{p.name}: {stub_type(lib, itf, m, p, enums, True)}"
+            if p.has_default:
+                text += f" = {stub_default(p)}"
+            elif p.optional:
+                text += " = ..."
+            args.append(text)
+        result = stub_type(lib, itf, m, ret, enums, False) if ret else "None"
+        body.append(f"    def {m.name}({', '.join(args)}) -> {result}: ...")
+        if m.name == "Item":
+            body += [f"    def __call__(self, Index: int | str) -> {result}: ...",
+                     f"    def __getitem__(self, Index: int | str) -> {result}: ...",
+                     f"    def __iter__(self) -> Iterator[{result}]: ...",
+                     "    def __len__(self) -> int: ..."]
+    return body or ["    ..."]
+
+
+def stubs(lib: Library, source_name: str) -> str:
+    enums = {e.name for e in lib.enums}
+    out: list[str] = [STUB_PRELUDE]
+    w = out.append
+    w(f"# Enumerations of {source_name}: the constants are typed by their enumeration, and every")
+    w("# parameter or property of an enumeration's type also takes a plain int.")
+    for e in lib.enums:
+        w(f"{e.name} = NewType({e.name!r}, int)")
+    w("")
+    w("")
+    w("class _Constants:")
+    w('    """Every enumeration member of the type library, by name."""')
+    for e in lib.enums:
+        for name, _ in e.members:
+            w(f"    {name}: Final[{e.name}]")
+    w("    def enumerations(self) -> dict[str, dict[str, int]]: ...")
+    w("")
+    w("")
+    w("constants: _Constants")
+    for itf in lib.interfaces:
+        if itf.dispinterface:
+            continue
+        w("")
+        w("")
+        w(f"class {itf.name}:")
+        w(f'    """{itf.help}"""')
+        out.extend(stub_members(lib, itf, enums))
+    w("")
+    w("")
+    for c in lib.coclasses:
+        progid = f"Vantor.{c.name}"
+        names = ", ".join(repr(n) for n in (progid, f"{progid}.1", "{" + c.uuid.upper() + "}"))
+        w("@overload")
+        w(f"def Dispatch(progid: Literal[{names}]) -> {c.default}: ...")
+    w("@overload")
+    w("def Dispatch(progid: str) -> Any: ...")
+    w("")
+    return "\n".join(out)
+
+
 def write_if_changed(path: str, text: str) -> None:
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     try:
@@ -1011,6 +1213,7 @@ def main(argv=None) -> int:
     ap.add_argument("--docs")
     ap.add_argument("--spies")
     ap.add_argument("--classes")
+    ap.add_argument("--stubs")
     args = ap.parse_args(argv)
     with open(args.idl, encoding="utf-8") as f:
         text = f.read()
@@ -1028,6 +1231,11 @@ def main(argv=None) -> int:
         write_if_changed(args.docs, docs(lib, name))
     if args.spies:
         write_if_changed(args.spies, spies(lib, name))
+    if args.stubs:
+        write_if_changed(args.stubs, stubs(lib, name))
+        # The extension is reached only through the package's own modules, untyped.
+        write_if_changed(os.path.join(os.path.dirname(args.stubs) or ".", "_vantor.pyi"),
+                         "from typing import Any\n\n\ndef __getattr__(name: str) -> Any: ...\n")
     if args.classes:
         try:
             text = classes(lib, name, args.idl)

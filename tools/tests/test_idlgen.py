@@ -1,5 +1,7 @@
 """The IDL generator: what it accepts, what it refuses (with the line), and what it emits."""
+import ast
 import os
+import re
 import sys
 
 import pytest
@@ -162,3 +164,83 @@ def test_the_component_registers_every_co_class_and_only_devices_refuses_aggrega
     assert table.count("&create_class<") == 28
     assert [c.name for c in lib.coclasses if not c.aggregatable] == ["Devices"]
     assert '{&CLSID_Device3D, "Device3D", 201, true, &create_class<IDevice3D>},' in table
+
+
+# A small library for the Python stubs: a collection of things, a thing with a colour, and the
+# colour class a differently named member hands out.
+STUB_IDL = HEAD + """
+    [object, uuid(00000000-0000-0000-0000-000000000010), dual, helpstring("IColour Interface")]
+    interface IColour : IDispatch { [propget, id(1)] HRESULT Red([out, retval] float* pVal);
+                                    [propput, id(1)] HRESULT Red([in] float newVal); };
+    [object, uuid(00000000-0000-0000-0000-000000000011), dual, helpstring("IThing Interface")]
+    interface IThing : IDispatch {
+        [propget, id(1)] HRESULT Colour([out, retval] IDispatch** pVal);
+        [propget, id(2)] HRESULT Diffuse([out, retval] IDispatch** pVal);
+        [propget, id(3)] HRESULT Mode([out, retval] Modes* pVal);
+        [propput, id(3)] HRESULT Mode([in] Modes newVal);
+        [propget, id(4)] HRESULT Level([out, retval] Modes* pVal);
+        [propput, id(5)] HRESULT Device([in] long newVal);
+        [id(6)] HRESULT Draw([in, optional, defaultvalue(md_C)] Modes How, [in, optional, defaultvalue(-1)] VARIANT_BOOL Show,
+                             [in, optional, defaultvalue(0.5)] float Size, [in, optional, defaultvalue("a b")] BSTR Text);
+        [propget, id(7)] HRESULT Other([out, retval] IDispatch** pVal);
+    };
+    [object, uuid(00000000-0000-0000-0000-000000000012), dual, helpstring("IThings Interface")]
+    interface IThings : IDispatch {
+        [propget, id(DISPID_NEWENUM)] HRESULT _NewEnum([out, retval] IUnknown** pVal);
+        [id(0)] HRESULT Item([in] VARIANT Index, [out, retval] VARIANT* pItem);
+        [propget, id(1)] HRESULT AddRound([in] BSTR Name, [out, retval] IDispatch** pVal);
+        [propget, id(2)] HRESULT Count([out, retval] long* pVal);
+    };
+    [uuid(00000000-0000-0000-0000-000000000013)] coclass Colour { [default] interface IColour; };
+    [uuid(00000000-0000-0000-0000-000000000014)] coclass Thing { [default] interface IThing; };
+    [uuid(00000000-0000-0000-0000-000000000015)] coclass Things { [default] interface IThings; };
+};
+"""
+
+
+def stub_class(text, name):
+    return re.search(rf"^class {name}:\n((?:    .*\n)+)", text, re.M).group(1)
+
+
+@pytest.mark.parametrize("where, line", [
+    ("IThing", "    @property\n    def Colour(self) -> IColour: ..."),              # named after a class
+    ("IThing", "    @property\n    def Diffuse(self) -> IColour: ..."),             # a colour by another name
+    ("IThing", "    Mode: int\n"),                                                  # read and written
+    ("IThing", "    @property\n    def Level(self) -> Modes: ..."),                 # read only, enum-typed
+    ("IThing", "    Device: int\n"),                                                # written only
+    ("IThing", "    def Draw(self, How: Modes | int = -7, Show: bool = True, Size: float = 0.5, "
+               "Text: str = 'a b') -> None: ..."),
+    ("IThing", "    def Other(self) -> Any: ..."),                                  # the library does not say
+    ("IThings", "    def Item(self, Index: Any) -> IThing: ..."),
+    ("IThings", "    def __call__(self, Index: int | str) -> IThing: ..."),
+    ("IThings", "    def __iter__(self) -> Iterator[IThing]: ..."),
+    ("IThings", "    def AddRound(self, Name: str) -> IThing: ..."),
+    ("IThings", "    @property\n    def Count(self) -> int: ..."),
+])
+def test_stubs_type_each_member(where, line):
+    text = idlgen.stubs(idlgen.parse(STUB_IDL), "t.idl")
+    assert line in stub_class(text, where)
+
+
+def test_stubs_are_python_with_constants_and_dispatch_overloads():
+    text = idlgen.stubs(idlgen.parse(STUB_IDL), "t.idl")
+    ast.parse(text)
+    assert "Modes = NewType('Modes', int)" in text
+    assert all(f"    {m}: Final[Modes]\n" in text for m in ("md_A", "md_B", "md_C", "md_D"))
+    assert ("@overload\ndef Dispatch(progid: Literal['Vantor.Thing', 'Vantor.Thing.1', "
+            "'{00000000-0000-0000-0000-000000000014}']) -> IThing: ...") in text
+    assert text.rstrip().endswith("@overload\ndef Dispatch(progid: str) -> Any: ...")
+    assert "_NewEnum" not in text
+
+
+def test_stubs_of_the_component_type_the_readme_chain(tmp_path):
+    out = tmp_path / "vantor" / "__init__.pyi"
+    out.parent.mkdir()
+    assert idlgen.main([os.path.join(ROOT, "idl", "vantor.idl"), "--stubs", str(out)]) == 0
+    text = out.read_text()
+    assert "def Dispatch(progid: Literal['Vantor.Device3D'," in text
+    assert "def Cameras(self) -> ICameras: ..." in stub_class(text, "IDevice3D")
+    assert "def __call__(self, Index: int | str) -> ICamera: ..." in stub_class(text, "ICameras")
+    assert "def Position(self) -> IPosition: ..." in stub_class(text, "ICamera")
+    assert "    Z: float\n" in stub_class(text, "IPosition")
+    assert (tmp_path / "vantor" / "_vantor.pyi").exists()
