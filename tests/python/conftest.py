@@ -1,6 +1,8 @@
 """Test setup: the built package, a fresh registry per test, and no object left alive."""
 import gc
 import os
+import shutil
+import subprocess
 import sys
 
 import pytest
@@ -28,3 +30,21 @@ def fresh_registry(request, tmp_path, monkeypatch):
 def registered(fresh_registry):
     vantor.register()
     return fresh_registry
+
+
+@pytest.fixture
+def xdisplay(monkeypatch):
+    """A private Xvfb server for the test, as $DISPLAY; the test is skipped without Xvfb."""
+    xvfb = shutil.which("Xvfb")
+    if not xvfb:
+        pytest.skip("Xvfb is not installed")
+    read, write = os.pipe()
+    server = subprocess.Popen([xvfb, "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                              pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as f:
+        number = f.readline().strip()
+    monkeypatch.setenv("DISPLAY", f":{number}")
+    yield f":{number}"
+    server.terminate()
+    server.wait()

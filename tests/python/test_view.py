@@ -2,7 +2,6 @@
 import ctypes
 import ctypes.util
 import os
-import shutil
 import subprocess
 import sys
 import zlib
@@ -114,23 +113,6 @@ def test_bounds_of_a_text_file(case, body, bounds, tmp_path):
 def test_binary_and_compressed_files_have_no_text_bounds(tmp_path):
     for header in (b"xof 0302bin 0032", b"xof 0302bzip0032"):
         assert view.text_bounds(write(tmp_path / "b.x", header + zlib.compress(b"x" * 64))) is None
-
-
-@pytest.fixture
-def xdisplay(monkeypatch):
-    xvfb = shutil.which("Xvfb")
-    if not xvfb:
-        pytest.skip("Xvfb is not installed")
-    read, write_end = os.pipe()
-    server = subprocess.Popen([xvfb, "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                              pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read) as f:
-        number = f.readline().strip()
-    monkeypatch.setenv("DISPLAY", f":{number}")
-    yield f":{number}"
-    server.terminate()
-    server.wait()
 
 
 def test_in_a_window_it_draws_frames_and_quits_cleanly(xdisplay):

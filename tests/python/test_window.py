@@ -1,7 +1,4 @@
 """vantor.Window: virtual windows everywhere, X11 windows under a private Xvfb."""
-import os
-import shutil
-import subprocess
 
 import pytest
 import vantor
@@ -33,23 +30,6 @@ def test_bad_sizes_and_foreign_windows_are_refused():
         vantor.Window(0, 10)
     with pytest.raises(vantor.COMError):
         vantor.Window.attach(0x7FFFFFF0)
-
-
-@pytest.fixture
-def xdisplay(monkeypatch):
-    xvfb = shutil.which("Xvfb")
-    if not xvfb:
-        pytest.skip("Xvfb is not installed")
-    read, write = os.pipe()
-    server = subprocess.Popen([xvfb, "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                              pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    with os.fdopen(read) as f:
-        number = f.readline().strip()
-    monkeypatch.setenv("DISPLAY", f":{number}")
-    yield f":{number}"
-    server.terminate()
-    server.wait()
 
 
 def test_x11_window_when_visible_and_a_display_is_there(xdisplay):
