@@ -10,6 +10,8 @@
 #include <GL/glcorearb.h>
 #include <benchmark/benchmark.h>
 
+#include "bare_gl.h"
+
 #include <vantor/render/opengl.h>
 
 #include <chrono>
@@ -205,36 +207,9 @@ struct BareScene {
     std::vector<D3DMATRIX> worlds;
 
     bool open(int n) {
-        auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-        EGLDeviceEXT devices[8];
-        EGLint count = 0;
-        if (!query_devices || !query_devices(8, devices, &count) || count == 0) return false;
-        // The device the utility layer's default context uses: GPUs first, else llvmpipe.
-        display = eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr);
-        EGLint major, minor;
-        if (!eglInitialize(display, &major, &minor) || !eglBindAPI(EGL_OPENGL_API)) return false;
-        const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
-                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
-        context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
-        if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) return false;
-
-        auto stage = [](GLenum type, const char* source) {
-            GLuint s = glCreateShader(type);
-            glShaderSource(s, 1, &source, nullptr);
-            glCompileShader(s);
-            return s;
-        };
-        GLuint vs = stage(GL_VERTEX_SHADER, kVertex), fs = stage(GL_FRAGMENT_SHADER, kFragment);
-        program = glCreateProgram();
-        glAttachShader(program, vs);
-        glAttachShader(program, fs);
-        glLinkProgram(program);
-        glDeleteShader(vs);
-        glDeleteShader(fs);
-        GLint linked = 0;
-        glGetProgramiv(program, GL_LINK_STATUS, &linked);
-        if (!linked) return false;
-        glUseProgram(program);
+        if (!open_bare_context(&display, &context)) return false;
+        program = link_bare_program(kVertex, kFragment);
+        if (!program) return false;
         D3DMATRIX p = projection();
         glUniformMatrix4fv(glGetUniformLocation(program, "u_projection"), 1, GL_FALSE, &p._11);
         float l[3] = {-0.3f, 0.4f, -1.0f};

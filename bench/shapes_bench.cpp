@@ -10,6 +10,8 @@
 #include <GL/glcorearb.h>
 #include <benchmark/benchmark.h>
 
+#include "bare_gl.h"
+
 #include <vantor/render/opengl.h>
 
 #include <chrono>
@@ -197,34 +199,9 @@ struct BareScene {
     std::vector<D3DMATRIX> worlds;
 
     bool open(const char* vertex, const char* fragment) {
-        auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-        EGLDeviceEXT devices[8];
-        EGLint count = 0;
-        if (!query_devices || !query_devices(8, devices, &count) || count == 0) return false;
-        display = eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr);
-        EGLint major, minor;
-        if (!eglInitialize(display, &major, &minor) || !eglBindAPI(EGL_OPENGL_API)) return false;
-        const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
-                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
-        context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
-        if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) return false;
-        auto stage = [](GLenum type, const char* source) {
-            GLuint s = glCreateShader(type);
-            glShaderSource(s, 1, &source, nullptr);
-            glCompileShader(s);
-            return s;
-        };
-        GLuint vs = stage(GL_VERTEX_SHADER, vertex), fs = stage(GL_FRAGMENT_SHADER, fragment);
-        program = glCreateProgram();
-        glAttachShader(program, vs);
-        glAttachShader(program, fs);
-        glLinkProgram(program);
-        glDeleteShader(vs);
-        glDeleteShader(fs);
-        GLint linked = 0;
-        glGetProgramiv(program, GL_LINK_STATUS, &linked);
-        if (!linked) return false;
-        glUseProgram(program);
+        if (!open_bare_context(&display, &context)) return false;
+        program = link_bare_program(vertex, fragment);
+        if (!program) return false;
         glCreateTextures(GL_TEXTURE_2D, 1, &colour);
         glTextureStorage2D(colour, 1, GL_RGB8, kWidth, kHeight);
         glCreateTextures(GL_TEXTURE_2D, 1, &depth);

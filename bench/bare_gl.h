@@ -1,0 +1,47 @@
+// The bare OpenGL program the benchmarks measure the engine against: an OpenGL 4.5 core context,
+// without a surface, on the EGL device the utility layer's default context uses (GPUs first, else
+// llvmpipe), and one linked program. Include after <GL/glcorearb.h> with GL_GLEXT_PROTOTYPES.
+#pragma once
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+
+// Makes the context current; false when there is no EGL device or no OpenGL 4.5 core context.
+inline bool open_bare_context(EGLDisplay* display, EGLContext* context) {
+    auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+    EGLDeviceEXT devices[8];
+    EGLint count = 0;
+    if (!query_devices || !query_devices(8, devices, &count) || count == 0) return false;
+    *display = eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr);
+    EGLint major, minor;
+    if (!eglInitialize(*display, &major, &minor) || !eglBindAPI(EGL_OPENGL_API)) return false;
+    const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
+                                 EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
+    *context = eglCreateContext(*display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+    return *context != EGL_NO_CONTEXT && eglMakeCurrent(*display, EGL_NO_SURFACE, EGL_NO_SURFACE, *context);
+}
+
+// The program of the two stages, in use; 0 when it does not link.
+inline GLuint link_bare_program(const char* vertex, const char* fragment) {
+    auto stage = [](GLenum type, const char* source) {
+        GLuint s = glCreateShader(type);
+        glShaderSource(s, 1, &source, nullptr);
+        glCompileShader(s);
+        return s;
+    };
+    GLuint vs = stage(GL_VERTEX_SHADER, vertex), fs = stage(GL_FRAGMENT_SHADER, fragment);
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint linked = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (!linked) {
+        glDeleteProgram(program);
+        return 0;
+    }
+    glUseProgram(program);
+    return program;
+}
