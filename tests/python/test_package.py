@@ -126,3 +126,27 @@ def test_the_installed_stubs_type_check_a_script(installed, tmp_path, line, ok):
     assert (done.returncode == 0) == ok, done.stdout
     if not ok:
         assert "NoSuchMember" in done.stdout
+
+
+DEBUG_TEXT = """
+    import json, vantor
+    window = vantor.Window(64, 16)
+    device = vantor.Dispatch("Vantor.Device3D")
+    device.Window = window.handle
+    device.Initialise(0, 64, 16)
+    device.Clear(0, 0, 0, 1)
+    device.Render()
+    device.Debug(0, 0, vantor.constants.White, "WWWW")
+    device.Update()
+    rgba = window.pixels()
+    device.Free()
+    print(json.dumps({"lit": sum(1 for i in range(0, len(rgba), 4) if rgba[i] > 128)}))
+"""
+
+
+def test_the_installed_package_writes_debug_text_with_its_own_font(installed, tmp_path, monkeypatch):
+    # A fontconfig setup that knows no font at all, as on a machine without fonts installed.
+    config = tmp_path / "fonts.conf"
+    config.write_text(f'<?xml version="1.0"?>\n<fontconfig><cachedir>{tmp_path}/cache</cachedir></fontconfig>\n')
+    monkeypatch.setenv("FONTCONFIG_FILE", str(config))
+    assert run_installed(installed, tmp_path, DEBUG_TEXT)["lit"] > 20
