@@ -65,9 +65,12 @@ def installed(tmp_path_factory):
 
 
 def run_installed(installed, tmp_path, script):
-    """Runs a script with only the installed package on the path, from a folder outside the tree."""
+    """Runs a script with only the installed package on the path, from a folder outside the tree,
+    on a fontconfig setup that knows no font (a machine without fonts installed)."""
     env = {k: v for k, v in os.environ.items() if k not in ("LD_LIBRARY_PATH", "VANTOR_PYTHON_PATH", "PYTHONPATH")}
-    env.update(PYTHONPATH=str(installed), VANTOR_REGISTRY=os.environ["VANTOR_REGISTRY"])
+    fonts = tmp_path / "fonts.conf"
+    fonts.write_text(f'<?xml version="1.0"?>\n<fontconfig><cachedir>{tmp_path}/cache</cachedir></fontconfig>\n')
+    env.update(PYTHONPATH=str(installed), VANTOR_REGISTRY=os.environ["VANTOR_REGISTRY"], FONTCONFIG_FILE=str(fonts))
     done = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], cwd=tmp_path, env=env,
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-3000:]
@@ -76,18 +79,21 @@ def run_installed(installed, tmp_path, script):
 
 DRAW_A_FRAME = """
     import json, vantor, vantor.view
-    window = vantor.Window(32, 24)
+    window = vantor.Window(64, 24)
     device = vantor.Dispatch("Vantor.Device3D")
     device.Window = window.handle
-    device.Initialise(0, 32, 24)
+    device.Initialise(0, 64, 24)
     device.Clear(0, 1, 0, 1)
     device.Render()
+    device.Debug(0, 0, vantor.constants.White, "WWWW")  # with the package's own font
     device.Update()
-    pixel = list(window.pixels()[:4])
+    rgba = window.pixels()
+    pixel = list(rgba[-4:])
+    text = sum(1 for i in range(0, len(rgba), 4) if rgba[i] > 128)
     clsid = vantor.registry.get_value("HKEY_CLASSES_ROOT", "Vantor.Device3D\\\\CLSID", "")
     server = vantor.registry.get_value("HKEY_CLASSES_ROOT", f"CLSID\\\\{clsid}\\\\InprocServer32", "")
     device.Free()
-    print(json.dumps({"package": vantor.__file__, "server": server, "pixel": pixel,
+    print(json.dumps({"package": vantor.__file__, "server": server, "pixel": pixel, "text": text,
                       "xdump": vantor.view._xdump_path()}))
 """
 
@@ -104,7 +110,7 @@ def test_the_installed_package_draws_with_its_own_component(installed, tmp_path,
     assert got["package"] == os.path.join(package, "__init__.py")
     assert got["server"] == os.path.join(package, "libvantor.so")
     assert got["xdump"] == os.path.join(package, "vantor-xdump")
-    assert got["pixel"] == [0, 255, 0, 255]
+    assert got["pixel"] == [0, 255, 0, 255] and got["text"] > 20
 
 
 TYPED = """
@@ -126,26 +132,3 @@ def test_the_installed_stubs_type_check_a_script(installed, tmp_path):
     # Only the member the stubs do not have: the package is found, typed, and the rest checks.
     assert len(errors) == 1 and "script.py:5:" in errors[0] and "NoSuchMember" in errors[0], done.stdout
 
-
-DEBUG_TEXT = """
-    import json, vantor
-    window = vantor.Window(64, 16)
-    device = vantor.Dispatch("Vantor.Device3D")
-    device.Window = window.handle
-    device.Initialise(0, 64, 16)
-    device.Clear(0, 0, 0, 1)
-    device.Render()
-    device.Debug(0, 0, vantor.constants.White, "WWWW")
-    device.Update()
-    rgba = window.pixels()
-    device.Free()
-    print(json.dumps({"lit": sum(1 for i in range(0, len(rgba), 4) if rgba[i] > 128)}))
-"""
-
-
-def test_the_installed_package_writes_debug_text_with_its_own_font(installed, tmp_path, monkeypatch):
-    # A fontconfig setup that knows no font at all, as on a machine without fonts installed.
-    config = tmp_path / "fonts.conf"
-    config.write_text(f'<?xml version="1.0"?>\n<fontconfig><cachedir>{tmp_path}/cache</cachedir></fontconfig>\n')
-    monkeypatch.setenv("FONTCONFIG_FILE", str(config))
-    assert run_installed(installed, tmp_path, DEBUG_TEXT)["lit"] > 20
