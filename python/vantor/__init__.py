@@ -106,9 +106,33 @@ def Dispatch(progid):
     """
     if not isinstance(progid, str):
         raise TypeError(f"Dispatch() argument 'progid' must be str, not {type(progid).__name__}")
-    if "\0" not in progid and _one_of_ours(progid) and _registration_needed():
-        register()
+    if "\0" not in progid and _one_of_ours(progid):
+        _ensure_registered()
     return _vantor.Dispatch(progid)
+
+
+# The registry file as it was when it last served this package's component: (path, inode, size,
+# modification time). Looking at every class costs milliseconds; a stat costs microseconds.
+_verified = None
+
+
+def _registry_stamp():
+    path = registry.path()
+    try:
+        st = _os.stat(path)
+    except OSError:
+        return None
+    return path, st.st_ino, st.st_size, st.st_mtime_ns
+
+
+def _ensure_registered():
+    global _verified
+    stamp = _registry_stamp()
+    if stamp is not None and stamp == _verified:
+        return
+    if _registration_needed():
+        register()
+    _verified = _registry_stamp()
 
 
 def type_library():
