@@ -20,8 +20,12 @@ __all__ = ["Window", "Dispatch", "COMError", "MemberNotFoundError", "constants",
 
 
 def component_path():
-    """The component this package was built with (libvantor.so)."""
+    """The component this package was built with (libvantor.so): beside the package when it is
+    installed, in the build tree's lib folder when it runs from there."""
     here = _os.path.dirname(_os.path.abspath(__file__))
+    installed = _os.path.join(here, "libvantor.so")
+    if _os.path.exists(installed):
+        return installed
     return _os.path.normpath(_os.path.join(here, "..", "..", "lib", "libvantor.so"))
 
 
@@ -69,23 +73,66 @@ def _one_of_ours(progid):
     return len(parts) in (2, 3) and parts[0] == "Vantor" and parts[1] in classes
 
 
-def _any_registered():
-    """Whether the registry knows any class of this package's component."""
-    return any(_vantor.key_exists(f"CLSID\\{clsid}") for clsid in _component_classes().values())
+def _same_file(a, b):
+    try:
+        return _os.path.samefile(a, b)
+    except (OSError, ValueError):
+        return False
+
+
+def _registration_needed():
+    """Whether Dispatch should register the package's component first: when the registry knows
+    none of its classes, or when a class it knows is served by another file (a build tree that
+    was removed, another copy of the package). Classes a host removed are not looked at."""
+    ours = component_path()
+    registered = [clsid for clsid in _component_classes().values() if _vantor.key_exists(f"CLSID\\{clsid}")]
+    if not registered:
+        return True
+    for clsid in registered:
+        server = registry.get_value("HKEY_CLASSES_ROOT", f"CLSID\\{clsid}\\InprocServer32", "")
+        if isinstance(server, str) and server and not _same_file(server, ours):
+            return True
+    return False
 
 
 def Dispatch(progid):
     """Creates an object by ProgID ("Vantor.Device3D", "Vantor.Device3D.1") or "{CLSID}".
 
-    When the registry knows none of this package's classes, the component is registered first,
-    so a first script works on a fresh machine. Once any class is registered nothing is
-    registered again: a class key that a host removed stays removed.
+    When the registry knows none of this package's classes, or knows them as served by another
+    file (a removed build tree, another copy of the package), this package's component is
+    registered first, so a first script works on a fresh machine and an installed package uses
+    its own component. Otherwise nothing is registered again: a class key that a host removed
+    stays removed.
     """
     if not isinstance(progid, str):
         raise TypeError(f"Dispatch() argument 'progid' must be str, not {type(progid).__name__}")
-    if "\0" not in progid and _one_of_ours(progid) and not _any_registered():
-        register()
+    if "\0" not in progid and _one_of_ours(progid):
+        _ensure_registered()
     return _vantor.Dispatch(progid)
+
+
+# The registry file as it was when it last served this package's component: (path, inode, size,
+# modification time). Looking at every class costs milliseconds; a stat costs microseconds.
+_verified = None
+
+
+def _registry_stamp():
+    path = registry.path()
+    try:
+        st = _os.stat(path)
+    except OSError:
+        return None
+    return path, st.st_ino, st.st_size, st.st_mtime_ns
+
+
+def _ensure_registered():
+    global _verified
+    stamp = _registry_stamp()
+    if stamp is not None and stamp == _verified:
+        return
+    if _registration_needed():
+        register()
+    _verified = _registry_stamp()
 
 
 def type_library():

@@ -121,8 +121,11 @@ def text_bounds(path):
 
 def _xdump_path():
     here = os.path.dirname(os.path.abspath(__file__))
-    built = os.path.normpath(os.path.join(here, "..", "..", "bin", "vantor-xdump"))
-    return built if os.path.exists(built) else shutil.which("vantor-xdump")
+    for candidate in (os.path.join(here, "vantor-xdump"),  # an installed package
+                      os.path.join(here, "..", "..", "bin", "vantor-xdump")):  # the build tree
+        if os.path.exists(candidate):
+            return os.path.normpath(candidate)
+    return shutil.which("vantor-xdump")
 
 
 class LoadError(Exception):

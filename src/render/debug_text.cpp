@@ -3,9 +3,11 @@
 
 #include "pipeline.h"
 
+#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -38,7 +40,18 @@ void main() {
 }
 )";
 
+// The font installed beside the component (fonts/ next to libvantor.so, as the Python package
+// carries it), so debug text does not depend on the machine's fonts; "" when there is none.
+std::string own_font_path() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<const void*>(&own_font_path), &info) || !info.dli_fname) return {};
+    std::string path = info.dli_fname;
+    path = path.substr(0, path.rfind('/') + 1) + "fonts/DejaVuSansMono.ttf";
+    return access(path.c_str(), R_OK) == 0 ? path : std::string{};
+}
+
 std::string font_path() {
+    if (std::string own = own_font_path(); !own.empty()) return own;
     if (!FcInit()) return {};
     std::string path;
     FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("DejaVu Sans Mono"));
