@@ -1203,9 +1203,13 @@ PYBIND11_MODULE(_vantor, m) {
                  return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, "(default)");
              })
         .def("__getitem__",
-             [](Dispatch& d, py::object key) {
-                 return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, py::make_tuple(key), py::kwargs(),
-                                 "Item");
+             [](Dispatch& d, py::handle key) {
+                 static const std::string item = "Item";
+                 PyObject* index = key.ptr();
+                 CallArgs call;
+                 call.positional = &index;
+                 call.positional_count = 1;
+                 return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, call, item);
              })
         .def("__len__", [](py::handle self) { return checked_dispatch(self.ptr()).getattr(self, "Count").cast<long long>(); })
         .def("__iter__", &iterate, py::return_value_policy::take_ownership)
