@@ -2,6 +2,7 @@
 // (names cached per type) and Invoke; failures become vantor.COMError.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <structmember.h>
 
 #include <vantor/com.h>
 #include <vantor/debug.h>
@@ -51,18 +52,6 @@ std::string system_text(HRESULT hr) {
 }
 
 // ---- strings ------------------------------------------------------------------------------------
-
-// A Python str as UTF-16 code units, lone surrogates included (a BSTR holds any code unit).
-std::u16string utf16_units(py::handle s) {
-    py::object bytes = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(s.ptr(), "utf-16-le", "surrogatepass"));
-    if (!bytes) throw py::error_already_set();
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    PyBytes_AsStringAndSize(bytes.ptr(), &data, &size);
-    std::u16string out(static_cast<size_t>(size) / 2, u'\0');
-    std::memcpy(out.data(), data, out.size() * 2);
-    return out;
-}
 
 // UTF-16 code units as a Python str, lone surrogates and NULs kept.
 py::str str_of_units(const OLECHAR* s, size_t length) {
@@ -115,13 +104,19 @@ std::string shown(py::handle s) { return py::repr(s).cast<std::string>(); }
 class Dispatch;
 py::object from_variant(const VARIANT& v);
 
-struct ArgError {
-    size_t position;
-    std::string type;
-};
-
 // Python value -> VARIANT (owned by the caller, cleared with VariantClear).
 void to_variant(py::handle value, VARIANT& v, size_t position, bool is_long = false);
+
+// Runs the body of a slot that CPython calls directly: a C++ exception becomes the Python error.
+template <typename Result, typename Body>
+Result guarded(Result failed, Body body) {
+    try {
+        return body();
+    } catch (...) {
+        py::detail::translate_exception(std::current_exception());
+        return failed;
+    }
+}
 
 // ---- type cache -------------------------------------------------------------------------------------
 
@@ -141,8 +136,13 @@ struct MemberInfo {
 struct TypeCache {
     std::string name;  // interface name
     ITypeInfo* info = nullptr;
-    std::unordered_map<std::string, MemberInfo> members;  // by lower-case name
-    std::unordered_map<std::string, MemberInfo*> spelled;  // by the spelling scripts used
+    std::unordered_map<std::string, MemberInfo> members;  // by lower-case name (nodes never move)
+    // The names as scripts spelled them -> the address of the member (an int): a dict, so a
+    // lookup reuses the hash the name's str already holds and allocates nothing.
+    py::dict spelled;
+    ~TypeCache() {
+        if (info) info->Release();
+    }
 };
 
 std::string lower(std::string s) {
@@ -151,8 +151,15 @@ std::string lower(std::string s) {
     return s;
 }
 
+// The caches of every type seen, kept for the life of the process: by interface id, and by the
+// type information pointers that led to them (each held, so no other type can reuse one).
 std::map<std::string, std::unique_ptr<TypeCache>>& type_caches() {
     static auto* caches = new std::map<std::string, std::unique_ptr<TypeCache>>;
+    return *caches;
+}
+
+std::unordered_map<ITypeInfo*, TypeCache*>& caches_by_info() {
+    static auto* caches = new std::unordered_map<ITypeInfo*, TypeCache*>;
     return *caches;
 }
 
@@ -162,9 +169,18 @@ std::string guid_key(REFGUID g) {
     return text::utf8z(w);
 }
 
+// The arguments of one call as Python passed them: positional ones, then named ones.
+struct CallArgs {
+    PyObject* const* positional = nullptr;
+    size_t positional_count = 0;
+    PyObject* const* named_values = nullptr;
+    PyObject* const* named_names = nullptr;
+    size_t named_count = 0;
+};
+
 // ---- Dispatch -----------------------------------------------------------------------------------------
 
-class Dispatch : public std::enable_shared_from_this<Dispatch> {
+class Dispatch {
 public:
     explicit Dispatch(IDispatch* d) : d_(d) { cache_ = cache_for(d); }  // takes the reference
     Dispatch(const Dispatch&) = delete;
@@ -177,25 +193,33 @@ public:
 
     // Looks a member up by a script's name for it; a NUL or a lone surrogate names no member.
     const MemberInfo& member(py::handle name) {
+        // A plain str is looked up as spelled first (its hash is already in the str).
+        const bool plain = PyUnicode_CheckExact(name.ptr());
+        if (plain) {
+            PyObject* hit = PyDict_GetItemWithError(cache_->spelled.ptr(), name.ptr());
+            if (hit) return *static_cast<const MemberInfo*>(PyLong_AsVoidPtr(hit));
+            if (PyErr_Occurred()) throw py::error_already_set();
+        }
         std::string text;
         if (!c_string_of(name, text))
             raise_com(DISP_E_UNKNOWNNAME,
                       system_text(DISP_E_UNKNOWNNAME) + " " + shown(name) + " is not a member of " + cache_->name + ".",
                       "", "MemberNotFoundError");
-        return member(text);
+        const MemberInfo& found = member(text);
+        if (plain) {
+            py::object address = py::reinterpret_steal<py::object>(PyLong_FromVoidPtr(const_cast<MemberInfo*>(&found)));
+            if (!address || PyDict_SetItem(cache_->spelled.ptr(), name.ptr(), address.ptr()) < 0)
+                throw py::error_already_set();
+        }
+        return found;
     }
 
-    // Looks a member up by name (GetIDsOfNames once per type and name).
+    // Looks a member up by name (GetIDsOfNames once per type and name; a failure is not kept).
     const MemberInfo& member(const std::string& name) {
-        // Names as scripts spell them are looked up first; Automation names are case-insensitive.
-        auto exact = cache_->spelled.find(name);
-        if (exact != cache_->spelled.end()) return *exact->second;
+        // Automation names are case-insensitive.
         std::string key = lower(name);
         auto it = cache_->members.find(key);
-        if (it != cache_->members.end()) {
-            cache_->spelled.emplace(name, &it->second);
-            return it->second;
-        }
+        if (it != cache_->members.end()) return it->second;
         std::u16string w = text::utf16(name);
         LPOLESTR names[1] = {w.data()};
         DISPID id = DISPID_UNKNOWN;
@@ -209,15 +233,31 @@ public:
         info.id = id;
         info.name = name;
         describe(info);
-        MemberInfo& stored = cache_->members.emplace(key, info).first->second;
-        cache_->spelled.emplace(name, &stored);
-        return stored;
+        return cache_->members.emplace(key, std::move(info)).first->second;
     }
 
-    py::object invoke(DISPID id, WORD flags, const py::args& args, const py::kwargs& kwargs, const std::string& name,
-                      bool put = false, const MemberInfo* info = nullptr) {
-        const size_t positional = args.size();
-        const size_t named = kwargs ? kwargs.size() : 0;
+    // Calls with Python's own containers for the arguments (a tuple and a dict).
+    py::object invoke(DISPID id, WORD flags, const py::args& args, const py::kwargs& kwargs, const std::string& name) {
+        CallArgs call;
+        call.positional = PySequence_Fast_ITEMS(args.ptr());
+        call.positional_count = args.size();
+        std::vector<PyObject*> names, values;
+        if (kwargs && kwargs.size()) {
+            for (auto item : kwargs) {
+                names.push_back(item.first.ptr());
+                values.push_back(item.second.ptr());
+            }
+            call.named_names = names.data();
+            call.named_values = values.data();
+            call.named_count = names.size();
+        }
+        return invoke(id, flags, call, name);
+    }
+
+    py::object invoke(DISPID id, WORD flags, const CallArgs& call, const std::string& name, bool put = false,
+                      const MemberInfo* info = nullptr) {
+        const size_t positional = call.positional_count;
+        const size_t named = call.named_count;
         const size_t count = positional + named;
         // Up to four arguments live on the stack: the common calls allocate nothing here.
         VARIANT small[4];
@@ -240,11 +280,12 @@ public:
         if (named) {
             std::vector<std::u16string> wide;
             wide.push_back(text::utf16(name));
-            for (auto item : kwargs) {
+            for (size_t i = 0; i < named; ++i) {
                 std::string arg;
-                if (!c_string_of(item.first, arg))
+                py::handle key(call.named_names[i]);
+                if (!c_string_of(key, arg))
                     raise_com(DISP_E_UNKNOWNNAME,
-                              system_text(DISP_E_UNKNOWNNAME) + " " + shown(item.first) + " is not a parameter of " + name + ".",
+                              system_text(DISP_E_UNKNOWNNAME) + " " + shown(key) + " is not a parameter of " + name + ".",
                               "");
                 wide.push_back(text::utf16(arg));
             }
@@ -255,24 +296,20 @@ public:
                                            ids.data());
             if (FAILED(hr)) {
                 std::string unknown;
-                size_t i = 1;
-                for (auto item : kwargs) {
-                    if (ids[i++] == DISPID_UNKNOWN) c_string_of(item.first, unknown);
-                }
+                for (size_t i = 0; i < named; ++i)
+                    if (ids[i + 1] == DISPID_UNKNOWN) c_string_of(py::handle(call.named_names[i]), unknown);
                 raise_com(DISP_E_PARAMNOTFOUND,
                           system_text(DISP_E_PARAMNOTFOUND) + " '" + unknown + "' is not a parameter of " + name + ".",
                           "");
             }
-            size_t i = 0;
-            for (auto item : kwargs) {
-                to_variant(item.second, vars[i], positional + i + 1);
+            for (size_t i = 0; i < named; ++i) {
+                to_variant(call.named_values[i], vars[i], positional + i + 1);
                 named_ids.push_back(ids[i + 1]);
-                ++i;
             }
         }
         for (size_t k = 0; k < positional; ++k) {
             bool is_long = info && (put ? info->put_takes_long : k < info->long_inputs.size() && info->long_inputs[k]);
-            to_variant(args[k], vars[count - 1 - k], k + 1, is_long);
+            to_variant(call.positional[k], vars[count - 1 - k], k + 1, is_long);
         }
         DISPID put_id = DISPID_PROPERTYPUT;
         DISPPARAMS dp{count ? vars : nullptr, nullptr, static_cast<UINT>(count), 0};
@@ -292,28 +329,33 @@ public:
             VariantClear(&result);
             raise_invoke(hr, ei, argErr, static_cast<UINT>(count), cache_->name + "." + name);
         }
+        if (result.vt == VT_EMPTY) return py::none();
         py::object out = from_variant(result);
         VariantClear(&result);
         return out;
     }
 
     // A property without required parameters reads as its value; a method or a parameterised
-    // property as a callable; a write-only property fails as Automation says (member not found).
-    py::object getattr(py::handle name) { return read(member(name)); }
-    py::object getattr(const std::string& name) { return read(member(name)); }
-    py::object read(const MemberInfo& m) {
+    // property as a callable bound to `self` (this object's Python wrapper); a write-only property
+    // fails as Automation says (member not found).
+    py::object getattr(py::handle self, py::handle name) { return read(self, member(name)); }
+    py::object getattr(py::handle self, const std::string& name) { return read(self, member(name)); }
+    py::object read(py::handle self, const MemberInfo& m) {
         if ((m.has_get && !m.get_needs_arguments) || (!m.has_get && !m.has_method))
-            return invoke(m.id, DISPATCH_PROPERTYGET, py::args(), py::kwargs(), m.name);
-        return bound(m);
+            return invoke(m.id, DISPATCH_PROPERTYGET, CallArgs{}, m.name);
+        return bound(self, m);
     }
 
     void setattr(py::handle name, py::handle value) {
         const MemberInfo& m = member(name);
-        py::args args = py::make_tuple(value);
-        invoke(m.id, DISPATCH_PROPERTYPUT, args, py::kwargs(), m.name, true, &m);
+        PyObject* argument = value.ptr();
+        CallArgs call;
+        call.positional = &argument;
+        call.positional_count = 1;
+        invoke(m.id, DISPATCH_PROPERTYPUT, call, m.name, true, &m);
     }
 
-    py::object bound(const MemberInfo& m);
+    py::object bound(py::handle self, const MemberInfo& m);
 
     std::vector<std::string> member_names() {
         std::vector<std::string> names;
@@ -347,13 +389,25 @@ public:
     }
 
 private:
-    static TypeCache* cache_for(IDispatch* d) {
+    // The cache of the object's type, shared by every object of that type. An object without
+    // type information (or whose type has no id) gets a cache of its own: two such objects may
+    // give one name different DISPIDs.
+    TypeCache* cache_for(IDispatch* d) {
         ITypeInfo* info = nullptr;
-        std::string key = "(no type information)";
+        if (FAILED(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info))) info = nullptr;
+        auto& by_info = caches_by_info();
+        if (info) {
+            auto seen = by_info.find(info);
+            if (seen != by_info.end()) {
+                info->Release();
+                return seen->second;
+            }
+        }
+        std::string key;
         std::string name = "IDispatch";
-        if (SUCCEEDED(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) && info) {
+        if (info) {
             TYPEATTR* attr = nullptr;
-            if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+            if (SUCCEEDED(info->GetTypeAttr(&attr)) && attr) {
                 key = guid_key(attr->guid);
                 info->ReleaseTypeAttr(attr);
             }
@@ -361,16 +415,23 @@ private:
             if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &n, nullptr, nullptr, nullptr))) name = text::utf8(n);
             SysFreeString(n);
         }
+        if (key.empty()) {
+            own_ = std::make_unique<TypeCache>();
+            own_->name = name;
+            own_->info = info;
+            return own_.get();
+        }
         auto& caches = type_caches();
         auto it = caches.find(key);
-        if (it != caches.end()) {
-            if (info) info->Release();
-            return it->second.get();
+        if (it == caches.end()) {
+            auto cache = std::make_unique<TypeCache>();
+            cache->name = name;
+            info->AddRef();
+            cache->info = info;
+            it = caches.emplace(key, std::move(cache)).first;
         }
-        auto cache = std::make_unique<TypeCache>();
-        cache->name = name;
-        cache->info = info;  // kept for the life of the process
-        return caches.emplace(key, std::move(cache)).first->second.get();
+        by_info.emplace(info, it->second.get());  // keeps the reference GetTypeInfo gave
+        return it->second.get();
     }
 
     // A `long`, or an enumeration (whose values are longs).
@@ -433,24 +494,114 @@ private:
 
     IDispatch* d_;
     TypeCache* cache_;
+    std::unique_ptr<TypeCache> own_;  // for an object without type information
 };
 
-// A member bound to its object, for methods and parameterised properties.
-class BoundMember {
-public:
-    BoundMember(std::shared_ptr<Dispatch> owner, MemberInfo m) : owner_(std::move(owner)), m_(std::move(m)) {}
-    py::object call(const py::args& args, const py::kwargs& kwargs) {
-        return owner_->invoke(m_.id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, m_.name, false, &m_);
+// The C++ object of a Dispatch wrapper, or null when it was never initialised.
+Dispatch* dispatch_of(PyObject* self) {
+    auto vh = reinterpret_cast<py::detail::instance*>(self)->get_value_and_holder();
+    return vh.holder_constructed() ? vh.value_ptr<Dispatch>() : nullptr;
+}
+
+Dispatch& checked_dispatch(PyObject* self) {
+    Dispatch* d = dispatch_of(self);
+    if (!d) throw py::type_error("the Dispatch object was not initialised");
+    return *d;
+}
+
+// ---- attribute slots ---------------------------------------------------------------------------
+// Python calls these directly for every attribute of a Dispatch: a name not starting with "_" is
+// a member of the object, looked up without Python's normal lookup failing first; "_" names are
+// the wrapper's own (_type_name, _NewEnum) and otherwise asked of the object too.
+
+PyObject* dispatch_getattro(PyObject* self, PyObject* name) {
+    if (!PyUnicode_Check(name) || (PyUnicode_GET_LENGTH(name) > 0 && PyUnicode_READ_CHAR(name, 0) == '_')) {
+        PyObject* found = PyObject_GenericGetAttr(self, name);
+        if (found || !PyUnicode_Check(name) || !PyErr_ExceptionMatches(PyExc_AttributeError)) return found;
+        PyErr_Clear();
     }
-    std::string repr() const { return "<bound member " + owner_->type_name() + "." + m_.name + ">"; }
+    return guarded<PyObject*>(nullptr, [&] { return checked_dispatch(self).getattr(self, name).release().ptr(); });
+}
 
-private:
-    std::shared_ptr<Dispatch> owner_;
-    MemberInfo m_;
+int dispatch_setattro(PyObject* self, PyObject* name, PyObject* value) {
+    if (!value || !PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);  // del, or not a name
+    return guarded(-1, [&] {
+        checked_dispatch(self).setattr(name, value);
+        return 0;
+    });
+}
+
+// ---- bound members -----------------------------------------------------------------------------
+// A method or parameterised property read from an object, called like a function. A plain
+// CPython type with vectorcall: reading and calling one allocates one small object and nothing
+// else.
+
+struct BoundObject {
+    PyObject_HEAD
+    PyObject* owner;           // the Dispatch wrapper it was read from (held)
+    Dispatch* dispatch;        // owner's object
+    const MemberInfo* member;  // in the type cache, which outlives the owner
+    vectorcallfunc vectorcall;
 };
 
-py::object Dispatch::bound(const MemberInfo& m) { return py::cast(BoundMember(shared_from_this(), m)); }
+PyTypeObject* bound_type = nullptr;
 
+PyObject* bound_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* b = reinterpret_cast<BoundObject*>(self);
+    return guarded<PyObject*>(nullptr, [&] {
+        CallArgs call;
+        call.positional = args;
+        call.positional_count = static_cast<size_t>(PyVectorcall_NARGS(nargsf));
+        if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
+            call.named_names = PySequence_Fast_ITEMS(kwnames);
+            call.named_values = args + call.positional_count;
+            call.named_count = static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
+        }
+        const MemberInfo& m = *b->member;
+        return b->dispatch->invoke(m.id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, call, m.name, false, &m).release().ptr();
+    });
+}
+
+void bound_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    Py_XDECREF(reinterpret_cast<BoundObject*>(self)->owner);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* bound_repr(PyObject* self) {
+    auto* b = reinterpret_cast<BoundObject*>(self);
+    std::string text = "<bound member " + b->dispatch->type_name() + "." + b->member->name + ">";
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+PyMemberDef bound_members[] = {
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(BoundObject, vectorcall), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot bound_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&bound_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(&bound_repr)},
+    {Py_tp_call, reinterpret_cast<void*>(&PyVectorcall_Call)},
+    {Py_tp_members, bound_members},
+    {Py_tp_doc, const_cast<char*>("A method or parameterised property of a Vantor object, bound to it.")},
+    {0, nullptr},
+};
+
+PyType_Spec bound_spec = {"vantor._vantor.BoundMember", sizeof(BoundObject), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL, bound_slots};
+
+py::object Dispatch::bound(py::handle self, const MemberInfo& m) {
+    PyObject* o = bound_type->tp_alloc(bound_type, 0);
+    if (!o) throw py::error_already_set();
+    auto* b = reinterpret_cast<BoundObject*>(o);
+    b->owner = self.inc_ref().ptr();
+    b->dispatch = this;
+    b->member = &m;
+    b->vectorcall = &bound_call;
+    return py::reinterpret_steal<py::object>(o);
+}
 py::object wrap(IDispatch* d) {  // takes the reference
     if (!d) return py::none();
     return py::cast(std::make_shared<Dispatch>(d));
@@ -496,18 +647,20 @@ py::object from_variant(const VARIANT& v) {
 
 void to_variant(py::handle value, VARIANT& v, size_t position, bool is_long) {
     VariantInit(&v);
-    if (value.is_none()) {
+    PyObject* o = value.ptr();
+    if (PyFloat_CheckExact(o)) {  // the most common value first
+        v.vt = VT_R8;
+        v.dblVal = PyFloat_AS_DOUBLE(o);
+    } else if (o == Py_None) {
         v.vt = VT_NULL;  // a null string or a null object where the parameter takes one
-    } else if (py::isinstance<py::bool_>(value)) {
+    } else if (PyBool_Check(o)) {
         v.vt = VT_BOOL;
-        v.boolVal = value.cast<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
-    } else if (py::isinstance<py::int_>(value)) {
-        long long n;
-        try {
-            n = value.cast<long long>();
-        } catch (const py::cast_error&) {
-            n = LLONG_MAX;
-        }
+        v.boolVal = o == Py_True ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (PyLong_Check(o)) {
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(o, &overflow);
+        if (n == -1 && !overflow && PyErr_Occurred()) throw py::error_already_set();
+        if (overflow) n = LLONG_MAX;
         if (n >= INT32_MIN && n <= INT32_MAX) {
             v.vt = VT_I4;
             v.lVal = static_cast<LONG>(n);
@@ -515,20 +668,39 @@ void to_variant(py::handle value, VARIANT& v, size_t position, bool is_long) {
             v.vt = VT_I4;  // a long written as an unsigned 32-bit value (0xFFFFFFFF is -1)
             v.lVal = static_cast<LONG>(static_cast<uint32_t>(n));
         } else {
-            v.vt = VT_R8;  // too large for a long: the member's own range check decides
-            v.dblVal = value.cast<double>();
+            // Too large for a long: the member's own range check decides. One too large for
+            // any number a member takes is refused here.
+            double d = PyLong_AsDouble(o);
+            if (d == -1.0 && PyErr_Occurred()) {
+                PyErr_Clear();
+                raise_com(DISP_E_OVERFLOW,
+                          system_text(DISP_E_OVERFLOW) + " (argument " + std::to_string(position) +
+                              ": the integer is too large for any number a COM member takes)",
+                          "");
+            }
+            v.vt = VT_R8;
+            v.dblVal = d;
         }
-    } else if (py::isinstance<py::float_>(value)) {
+    } else if (PyFloat_Check(o)) {
         v.vt = VT_R8;
-        v.dblVal = value.cast<double>();
-    } else if (py::isinstance<py::str>(value)) {
-        std::u16string units = utf16_units(value);
+        v.dblVal = PyFloat_AsDouble(o);
+        if (v.dblVal == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    } else if (PyUnicode_Check(o)) {
+        // UTF-16 code units, lone surrogates included (a BSTR holds any code unit).
+        py::object bytes = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(o, "utf-16-le", "surrogatepass"));
+        if (!bytes) throw py::error_already_set();
         v.vt = VT_BSTR;
-        v.bstrVal = SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
-        if (!v.bstrVal) throw std::bad_alloc();
+        v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(PyBytes_AS_STRING(bytes.ptr())),
+                                      static_cast<UINT>(PyBytes_GET_SIZE(bytes.ptr()) / 2));
+        if (!v.bstrVal) {
+            v.vt = VT_EMPTY;
+            throw std::bad_alloc();
+        }
     } else if (py::isinstance<Dispatch>(value)) {
+        Dispatch* d = dispatch_of(o);
+        if (!d) throw py::type_error("the Dispatch object was not initialised");
         v.vt = VT_DISPATCH;
-        v.pdispVal = value.cast<Dispatch&>().get();
+        v.pdispVal = d->get();
         v.pdispVal->AddRef();
     } else {
         std::string type = py::str(py::type::of(value).attr("__name__")).cast<std::string>();
@@ -538,7 +710,6 @@ void to_variant(py::handle value, VARIANT& v, size_t position, bool is_long) {
                   "");
     }
 }
-
 // ---- enumeration -----------------------------------------------------------------------------------
 
 class Enumerator {
@@ -1013,31 +1184,34 @@ PYBIND11_MODULE(_vantor, m) {
     m.doc() = "Vantor's script host: late-bound calls into COM-style objects.";
     CoInitialize(nullptr);
 
-    py::class_<Dispatch, std::shared_ptr<Dispatch>>(m, "Dispatch")
-        .def(py::init(&create), py::arg("progid"))
-        // Every attribute not starting with "_" is a member of the object: looked up directly,
-        // without Python's failed normal lookup first.
+    py::class_<Dispatch, std::shared_ptr<Dispatch>> dispatch(m, "Dispatch");
+    dispatch.def(py::init(&create), py::arg("progid"))
+        // Attribute access goes through dispatch_getattro and dispatch_setattro, set as the type's
+        // slots below; these entries serve Python subclasses and explicit calls.
         .def("__getattribute__",
-             [](py::handle self, py::str name) -> py::object {
-                 if (PyUnicode_GetLength(name.ptr()) > 0 && PyUnicode_ReadChar(name.ptr(), 0) == '_') {
-                     PyObject* found = PyObject_GenericGetAttr(self.ptr(), name.ptr());
-                     if (!found) throw py::error_already_set();
-                     return py::reinterpret_steal<py::object>(found);
-                 }
-                 return self.cast<Dispatch&>().getattr(py::handle(name));
+             [](py::handle self, py::handle name) {
+                 PyObject* r = dispatch_getattro(self.ptr(), name.ptr());
+                 if (!r) throw py::error_already_set();
+                 return py::reinterpret_steal<py::object>(r);
              })
-        .def("__getattr__", [](Dispatch& d, py::str name) { return d.getattr(py::handle(name)); })
-        .def("__setattr__", [](Dispatch& d, py::str name, py::handle value) { d.setattr(name, value); })
+        .def("__setattr__",
+             [](py::handle self, py::handle name, py::handle value) {
+                 if (dispatch_setattro(self.ptr(), name.ptr(), value.ptr()) < 0) throw py::error_already_set();
+             })
         .def("__call__",
              [](Dispatch& d, const py::args& args, const py::kwargs& kwargs) {
                  return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs, "(default)");
              })
         .def("__getitem__",
-             [](Dispatch& d, py::object key) {
-                 return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, py::make_tuple(key), py::kwargs(),
-                                 "Item");
+             [](Dispatch& d, py::handle key) {
+                 static const std::string item = "Item";
+                 PyObject* index = key.ptr();
+                 CallArgs call;
+                 call.positional = &index;
+                 call.positional_count = 1;
+                 return d.invoke(DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, call, item);
              })
-        .def("__len__", [](Dispatch& d) { return d.getattr("Count").cast<long long>(); })
+        .def("__len__", [](py::handle self) { return checked_dispatch(self.ptr()).getattr(self, "Count").cast<long long>(); })
         .def("__iter__", &iterate, py::return_value_policy::take_ownership)
         .def("__bool__", [](Dispatch&) { return true; })
         .def("__eq__",
@@ -1051,9 +1225,14 @@ PYBIND11_MODULE(_vantor, m) {
         // The collection's enumerator as a late-bound object: Next, Skip, Reset, Clone.
         .def_property_readonly("_NewEnum", [](Dispatch& d) { return iterate(d); }, py::return_value_policy::take_ownership);
 
-    py::class_<BoundMember>(m, "BoundMember")
-        .def("__call__", &BoundMember::call)
-        .def("__repr__", &BoundMember::repr);
+    auto* dispatch_type = reinterpret_cast<PyTypeObject*>(dispatch.ptr());
+    dispatch_type->tp_getattro = &dispatch_getattro;
+    dispatch_type->tp_setattro = &dispatch_setattro;
+    PyType_Modified(dispatch_type);
+
+    bound_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&bound_spec));
+    if (!bound_type) throw py::error_already_set();
+    m.add_object("BoundMember", py::handle(reinterpret_cast<PyObject*>(bound_type)));
 
     py::class_<Enumerator>(m, "Enumerator")
         .def("__iter__", [](py::object self) { return self; })
