@@ -496,30 +496,49 @@ HRESULT TypeInfo::Invoke(void* instance, MEMBERID memid, WORD flags, DISPPARAMS*
     return invoke(*chosen, instance, flags, params, result, excep, argErr);
 }
 
+// A fixed-size array that lives on the stack for the usual handful of parameters, so that a
+// late-bound call allocates nothing.
+template <typename T, size_t N>
+class Scratch {
+public:
+    explicit Scratch(size_t n) : data_(n <= N ? inline_ : (heap_ = std::make_unique<T[]>(n)).get()) {}
+    T& operator[](size_t i) { return data_[i]; }
+    T* data() { return data_; }
+
+private:
+    T inline_[N]{};
+    std::unique_ptr<T[]> heap_;
+    T* data_;
+};
+
 // Arguments prepared for a stub: each either borrowed (a VARIANT parameter, passed as given)
 // or owned (converted, a default, or a holder for an [out] value the caller did not pass).
 struct Arguments {
-    std::vector<VARIANT> values;
-    std::vector<bool> owned;
-    std::vector<VARIANT> holders;  // targets of [out] parameters the caller left out
+    explicit Arguments(UINT n) : count(n), values(n), owned(n), holders(n) {}
     ~Arguments() {
-        for (size_t i = 0; i < values.size(); ++i)
+        for (UINT i = 0; i < count; ++i)
             if (owned[i]) VariantClear(&values[i]);
-        for (VARIANT& h : holders) VariantClear(&h);
+        for (UINT i = 0; i < held; ++i) VariantClear(&holders[i]);
     }
+    UINT count;
+    UINT held = 0;
+    Scratch<VARIANT, 8> values;
+    Scratch<bool, 8> owned;
+    Scratch<VARIANT, 8> holders;  // targets of [out] parameters the caller left out
 };
 
 HRESULT TypeInfo::invoke(const MemberDesc& m, void* instance, WORD flags, DISPPARAMS* dp, VARIANT* result,
                          EXCEPINFO* excep, UINT* argErr) {
     // The inputs are every parameter but the retval, in declaration order.
-    std::vector<const ParamDesc*> inputs;
+    Scratch<const ParamDesc*, 8> inputs(m.paramCount);
+    UINT n = 0;
     for (UINT i = 0; i < m.paramCount; ++i)
-        if (!(m.params[i].flags & PARAMFLAG_FRETVAL)) inputs.push_back(&m.params[i]);
-    const UINT n = static_cast<UINT>(inputs.size());
+        if (!(m.params[i].flags & PARAMFLAG_FRETVAL)) inputs[n++] = &m.params[i];
     const bool put = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
 
     // Where each input comes from: index into rgvarg, or -1 when left out.
-    std::vector<int> source(n, -1);
+    Scratch<int, 8> source(n);
+    for (UINT k = 0; k < n; ++k) source[k] = -1;
     const UINT named = dp->cNamedArgs;
     const UINT positional = dp->cArgs - named;
     for (UINT i = 0; i < named; ++i) {
@@ -549,10 +568,7 @@ HRESULT TypeInfo::invoke(const MemberDesc& m, void* instance, WORD flags, DISPPA
         source[k] = static_cast<int>(dp->cArgs - 1 - k);
     }
 
-    Arguments args;
-    args.values.resize(n);
-    args.owned.assign(n, false);
-    args.holders.reserve(n);
+    Arguments args(n);
     int holder_for_result = -1;
     for (UINT k = 0; k < n; ++k) {
         const ParamDesc& p = *inputs[k];
@@ -563,13 +579,11 @@ HRESULT TypeInfo::invoke(const MemberDesc& m, void* instance, WORD flags, DISPPA
         const VARTYPE vt = param_vt(p);
         if (p.flags & PARAMFLAG_FOUT) {
             if (missing) {
-                args.holders.emplace_back();
-                VARIANT& h = args.holders.back();
-                VariantInit(&h);
+                VARIANT& h = args.holders[args.held];
                 v.vt = static_cast<VARTYPE>(VT_BYREF | vt);
                 if (vt == VT_VARIANT) v.pvarVal = &h;
                 else v.byref = &h.llVal;
-                holder_for_result = static_cast<int>(args.holders.size() - 1);
+                holder_for_result = static_cast<int>(args.held++);
                 continue;
             }
             if (given->vt != (VT_BYREF | vt)) {
@@ -637,8 +651,8 @@ HRESULT TypeInfo::invoke(const MemberDesc& m, void* instance, WORD flags, DISPPA
     if (ret.vt == VT_EMPTY && holder_for_result >= 0) {
         VARIANT& h = args.holders[holder_for_result];
         const ParamDesc* outParam = nullptr;
-        for (const ParamDesc* p : inputs)
-            if (p->flags & PARAMFLAG_FOUT) outParam = p;
+        for (UINT k = 0; k < n; ++k)
+            if (inputs[k]->flags & PARAMFLAG_FOUT) outParam = inputs[k];
         if (outParam && param_vt(*outParam) != VT_VARIANT) h.vt = param_vt(*outParam);
         ret = h;
         VariantInit(&h);
