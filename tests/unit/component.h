@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 extern "C" HRESULT DllRegisterServer();
@@ -157,6 +158,18 @@ private:
     }
     VARIANT v_;
 };
+
+// What a getter answers; `initial` (a value-initialised T unless given) when it writes nothing:
+// EXPECT_EQ(value_of(light, &ILight::get_Range), 50.0f).
+template <class T, class O>
+T value_of(O* o, HRESULT (O::*get)(T*), std::type_identity_t<T> initial = {}) {
+    (o->*get)(&initial);
+    return initial;
+}
+template <class T, class O>
+T value_of(const ComPtr<O>& o, HRESULT (O::*get)(T*), std::type_identity_t<T> initial = {}) {
+    return value_of(o.get(), get, initial);
+}
 
 // The text a string property answers ("<failed>" when the getter fails).
 template <class O>

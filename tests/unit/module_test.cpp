@@ -225,9 +225,7 @@ TEST_F(ModuleTest, AggregatedObjectsDelegateToTheirOuterIdentity) {
     EXPECT_EQ(identity, &outer);
     identity->Release();
     colour->put_Red(0.5f);
-    float red = 0;
-    colour->get_Red(&red);
-    EXPECT_EQ(red, 0.5f);
+    EXPECT_EQ(value_of(colour, &IColour::get_Red), 0.5f);
     colour->Release();
     EXPECT_EQ(outer.refs, 1u);
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
@@ -343,25 +341,18 @@ TEST_F(ModuleTest, ColourRecordRoundTripsThroughAStreamHandle) {
     ASSERT_NE(f, 0u);
     EXPECT_EQ(c->Save(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
-    FILE* file = std::fopen(path.c_str(), "rb");
-    char data[256] = {};
-    size_t n = std::fread(data, 1, sizeof data - 1, file);
-    std::fclose(file);
-    EXPECT_EQ(std::string(data, n), "// Colour\r\n1.000000\r\n-2.500000\r\n0.125000\r\n7.000000\r\n");
+    EXPECT_EQ(read_file(path), "// Colour\r\n1.000000\r\n-2.500000\r\n0.125000\r\n7.000000\r\n");
 
     IColour* d = create<IColour>(CLSID_Colour);
     f = VantorStreamOpen(path.c_str(), "r");
     EXPECT_EQ(d->Load(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
-    float v[4];
-    d->get_Red(&v[0]);
-    d->get_Green(&v[1]);
-    d->get_Blue(&v[2]);
-    d->get_Alpha(&v[3]);
-    EXPECT_EQ(v[0], 1.0f);
-    EXPECT_EQ(v[1], -2.5f);
-    EXPECT_EQ(v[2], 0.125f);
-    EXPECT_EQ(v[3], 7.0f);
+    auto channels = [&] {
+        return std::vector<float>{value_of(d, &IColour::get_Red), value_of(d, &IColour::get_Green),
+                                  value_of(d, &IColour::get_Blue), value_of(d, &IColour::get_Alpha)};
+    };
+    const std::vector<float> loaded = {1.0f, -2.5f, 0.125f, 7.0f};
+    EXPECT_EQ(channels(), loaded);
 
     // A closed stream's handle, or any other number, is refused and nothing changes.
     for (LONG bogus : {static_cast<LONG>(f), 0, 12345, -1}) {
@@ -371,8 +362,7 @@ TEST_F(ModuleTest, ColourRecordRoundTripsThroughAStreamHandle) {
         EXPECT_NE(e.description.find("world-file stream"), std::string::npos) << e.description;
         EXPECT_EQ(d->Save(bogus), E_INVALIDARG);
     }
-    d->get_Red(&v[0]);
-    EXPECT_EQ(v[0], 1.0f);
+    EXPECT_EQ(channels(), loaded);
     c->Release();
     d->Release();
     std::remove(path.c_str());
