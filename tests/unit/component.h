@@ -207,6 +207,14 @@ ComPtr<I> take_as(IDispatch* d) {
     return p;
 }
 
+// The same object as IDispatch, as a property of type Object takes it.
+template <class I>
+ComPtr<IDispatch> as_dispatch(const ComPtr<I>& p) {
+    ComPtr<IDispatch> d;
+    if (p) p.query(d.put());
+    return d;
+}
+
 // A collection's enumerator: its _NewEnum as IEnumVARIANT.
 template <class C>
 ComPtr<IEnumVARIANT> enumerator_of(C* collection) {

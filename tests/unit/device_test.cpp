@@ -111,46 +111,26 @@ TEST_F(DeviceTest, InitialiseOpensTheContextBindsTheChildrenAndSetsTheStartingSt
     spy::clear();
     rec.clear_calls();
     ASSERT_EQ(initialise(d), S_OK);
-    std::vector<std::string> expected_calls = {
-        "D3DXInitialize()",
-        "D3DXGetCurrentVideoMode(0)",
-        "D3DXCreateContext(0, 0, <window>, 640, 480)",
-        "Context.GetD3DDevice()",
-        "Context.GetD3D()",
-        "Context.GetDD()",
-        "Context.GetBackBuffer(0)",
-        "Device.SetViewport({0, 0, 640, 480, 0, 1})",
-        "Device.SetTextureStageState(0, 2, 2)",
-        "Device.SetTextureStageState(0, 3, 0)",
-        "Device.SetTextureStageState(0, 1, 4)",
-        "Device.SetTextureStageState(0, 4, 4)",
-        "Device.SetTextureStageState(0, 5, 2)",
-        "Device.SetTextureStageState(0, 6, 0)",
-        "Device.SetTextureStageState(0, 17, 2)",
-        "Device.SetTextureStageState(0, 16, 2)",
-        "Device.SetRenderState(7, 1)",
-        "Device.SetRenderState(22, 1)",
-        "Device.SetRenderState(143, 1)",
-        "Device.GetViewport()",
+    const std::vector<std::string> expected_calls = {
+        "D3DXInitialize()", "D3DXGetCurrentVideoMode(0)", "D3DXCreateContext(0, 0, <window>, 640, 480)",
+        "Context.GetD3DDevice()", "Context.GetD3D()", "Context.GetDD()", "Context.GetBackBuffer(0)",
+        "Device.SetViewport({0, 0, 640, 480, 0, 1})", "Device.SetTextureStageState(0, 2, 2)",
+        "Device.SetTextureStageState(0, 3, 0)", "Device.SetTextureStageState(0, 1, 4)",
+        "Device.SetTextureStageState(0, 4, 4)", "Device.SetTextureStageState(0, 5, 2)",
+        "Device.SetTextureStageState(0, 6, 0)", "Device.SetTextureStageState(0, 17, 2)",
+        "Device.SetTextureStageState(0, 16, 2)", "Device.SetRenderState(7, 1)", "Device.SetRenderState(22, 1)",
+        "Device.SetRenderState(143, 1)", "Device.GetViewport()",
     };
     EXPECT_EQ(rec.calls(), expected_calls) << rec.log_text();
     const std::string dev = std::to_string(device_handle()), d3d = std::to_string(direct3d_handle()),
                       dd = std::to_string(directdraw_handle());
-    std::vector<std::string> expected_bindings = {
-        "Fog.put_Device(" + dev + ")",
-        "Cameras.put_Device(" + dev + ")",
-        "DeviceCaps.put_Device(" + dev + ")",
-        "Lights.put_Direct3D(" + d3d + ")",
-        "Lights.put_Device(" + dev + ")",
-        "Objects.put_Device(" + dev + ")",
-        "Objects.put_Direct3D(" + d3d + ")",
-        "SimpleObjects.put_Device(" + dev + ")",
-        "SimpleObjects.put_Direct3D(" + d3d + ")",
-        "Textures.put_Device(" + dev + ")",
-        "Textures.put_DirectDraw(" + dd + ")",
-        "TextureFormats.put_Device(" + dev + ")",
-        "Sprites.put_Device(" + dev + ")",
-        "Cameras.get_Add(\"Default\")",
+    const std::vector<std::string> expected_bindings = {
+        "Fog.put_Device(" + dev + ")", "Cameras.put_Device(" + dev + ")", "DeviceCaps.put_Device(" + dev + ")",
+        "Lights.put_Direct3D(" + d3d + ")", "Lights.put_Device(" + dev + ")", "Objects.put_Device(" + dev + ")",
+        "Objects.put_Direct3D(" + d3d + ")", "SimpleObjects.put_Device(" + dev + ")",
+        "SimpleObjects.put_Direct3D(" + d3d + ")", "Textures.put_Device(" + dev + ")",
+        "Textures.put_DirectDraw(" + dd + ")", "TextureFormats.put_Device(" + dev + ")",
+        "Sprites.put_Device(" + dev + ")", "Cameras.get_Add(\"Default\")",
     };
     EXPECT_EQ(spy::log(), expected_bindings);
     EXPECT_EQ(value_of(d, &IDevice3D::get_Status), sm_Ready);

@@ -51,10 +51,8 @@ TEST_F(SpriteTest, TheSpriteHandsItsPointAndFactorsToTheDrawing) {
     ComPtr<ISprite> s = add("logo", 0.5f, 0.25f, 2);
     ASSERT_TRUE(s);
     ASSERT_EQ(s->put_Texture(texture_d.get()), S_OK);
-    ComPtr<IDispatch> p;
-    ASSERT_EQ(s->get_Position(p.put()), S_OK);
-    ComPtr<IPosition> pos;
-    p.query(pos.put());
+    ComPtr<IPosition> pos = child_of<IPosition>(s.get(), &ISprite::get_Position);
+    ASSERT_TRUE(pos);
     pos->put_X(40);
     pos->put_Y(30);
     ASSERT_EQ(sprites->Render(), S_OK);
@@ -95,32 +93,22 @@ TEST_F(SpriteTest, RefusalsKeepWhatWasThere) {
         EXPECT_TRUE(reported("Transparency Setting Must be between 0.0 and 1.0."));
         EXPECT_EQ(d, nullptr);
     }
-    LONG count = -1;
-    sprites->get_Count(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(value_of(sprites, &ISprites::get_Count, -1), 0);
 
     ComPtr<ISprite> s = add("s", 0.75f);
     for (float t : bad) {
         EXPECT_EQ(s->put_Transparent(t), E_FAIL) << t;
-        FLOAT kept = 0;
-        s->get_Transparent(&kept);
-        EXPECT_EQ(kept, 0.75f);
+        EXPECT_EQ(value_of(s, &ISprite::get_Transparent), 0.75f);
     }
     ASSERT_EQ(s->put_Texture(texture_d.get()), S_OK);
-    ComPtr<IColour> colour = adopt(create<IColour>(CLSID_Colour));
-    ComPtr<IDispatch> colour_d;
-    colour.query(colour_d.put());
-    EXPECT_EQ(s->put_Texture(colour_d.get()), E_INVALIDARG);
+    EXPECT_EQ(s->put_Texture(as_dispatch(adopt(create<IColour>(CLSID_Colour))).get()), E_INVALIDARG);
     EXPECT_TRUE(reported("Invalid Parameter."));
     ComPtr<IDispatch> kept;
     ASSERT_EQ(s->get_Texture(kept.put()), S_OK);
     EXPECT_EQ(take_as<ITexture>(kept.detach()).get(), texture.get());
 
     // A texture without a surface: the drawing is handed none and refuses.
-    ComPtr<ITexture> unloaded = adopt(create<ITexture>(CLSID_Texture));
-    ComPtr<IDispatch> unloaded_d;
-    unloaded.query(unloaded_d.put());
-    ASSERT_EQ(s->put_Texture(unloaded_d.get()), S_OK);
+    ASSERT_EQ(s->put_Texture(as_dispatch(adopt(create<ITexture>(CLSID_Texture))).get()), S_OK);
     DebugCapture debug;
     EXPECT_EQ(s->Render(), D3DXERR_NULLPOINTER);
     EXPECT_NE(debug.text().find("VTR: (ERROR) D3DXDrawSprite3D Failed (Null Pointer).\n"), std::string::npos);
