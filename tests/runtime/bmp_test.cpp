@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <tuple>
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_BMP
@@ -96,11 +98,9 @@ TEST(BmpFiles, EveryAssimpBitmapMatchesStbImage) {
     ASSERT_FALSE(files.empty()) << "no BMP files under /usr/share/assimp (assimp-testmodels)";
     for (const fs::path& path : files) {
         SCOPED_TRACE(path.string());
-        std::vector<uint8_t> bytes(fs::file_size(path));
-        FILE* f = std::fopen(path.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
-        std::fclose(f);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        ASSERT_EQ(bytes.size(), fs::file_size(path));
         ExpectSameAsStb(bytes);
 
         // LoadImageA reads the same file to the same bitmap.
@@ -174,13 +174,11 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         const HBITMAP b = Load(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
-        EXPECT_EQ(d.ds.dsBm.bmHeight, 2);        // always positive
-        EXPECT_EQ(d.ds.dsBmih.biHeight, -2);     // the sign tells the row order
-        EXPECT_EQ(d.ds.dsBm.bmWidthBytes, 12);   // 9 bytes padded to 4
-        EXPECT_EQ(d.ds.dsBm.bmBitsPixel, 24);
-        EXPECT_EQ(d.ds.dsBmih.biSizeImage, 24u);
-        EXPECT_EQ(d.Row(0)[0], 0x33);            // top-down: the first row in memory is the top
-        EXPECT_EQ(d.Row(1)[0], 0x66);
+        // The height always positive, its sign in the header telling the row order; 9 bytes padded to 4.
+        EXPECT_EQ(std::tie(d.ds.dsBm.bmHeight, d.ds.dsBmih.biHeight, d.ds.dsBm.bmWidthBytes, d.ds.dsBm.bmBitsPixel,
+                           d.ds.dsBmih.biSizeImage),
+                  std::tuple(2, -2, 12, 24, 24u));
+        EXPECT_EQ(std::tuple(d.Row(0)[0], d.Row(1)[0]), std::tuple(0x33, 0x66)) << "the first row in memory is the top";
         DeleteObject(b);
     }
     {
@@ -192,8 +190,7 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         const HBITMAP b = Load(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
-        EXPECT_EQ(d.ds.dsBmih.biClrUsed, 20u);
-        EXPECT_EQ(d.ds.dsBmih.biCompression, static_cast<DWORD>(BI_RGB));
+        EXPECT_EQ(std::tie(d.ds.dsBmih.biClrUsed, d.ds.dsBmih.biCompression), std::tuple(20u, DWORD{BI_RGB}));
         EXPECT_EQ(d.Row(0)[4], 2 + 4);  // bottom row (y = 2), x = 4
         HDC dc = CreateCompatibleDC(0);
         HGDIOBJ old = SelectObject(dc, b);
@@ -212,10 +209,8 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         const HBITMAP b = Load(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
-        EXPECT_EQ(d.ds.dsBmih.biCompression, static_cast<DWORD>(BI_BITFIELDS));
-        EXPECT_EQ(d.ds.dsBitfields[0], 0xF800u);
-        EXPECT_EQ(d.ds.dsBitfields[1], 0x07E0u);
-        EXPECT_EQ(d.ds.dsBitfields[2], 0x001Fu);
+        EXPECT_EQ(std::tie(d.ds.dsBmih.biCompression, d.ds.dsBitfields[0], d.ds.dsBitfields[1], d.ds.dsBitfields[2]),
+                  std::tuple(DWORD{BI_BITFIELDS}, 0xF800u, 0x07E0u, 0x001Fu));
         DeleteObject(b);
     }
     {
@@ -229,10 +224,7 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         const HBITMAP b = Load(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Rgba px = ToRgba(b);
-        ASSERT_EQ(px.pixels.size(), 4u);
-        EXPECT_EQ(px.At(0, 0)[0], 0xFF);
-        EXPECT_EQ(px.At(0, 0)[1], 0x80);
-        EXPECT_EQ(px.At(0, 0)[2], 0x3F);
+        EXPECT_EQ(px.pixels, (std::vector<uint8_t>{0xFF, 0x80, 0x3F, 0xFF}));
         DeleteObject(b);
     }
 }
@@ -266,8 +258,7 @@ TEST(BmpRunLength, Rle8EncodedAbsoluteDeltaAndEscapes) {
     for (int r = 0; r < 4; ++r) {
         SCOPED_TRACE(r);
         EXPECT_EQ(std::vector<uint8_t>(d.Row(r), d.Row(r) + 6), rows[r]);
-        EXPECT_EQ(d.Row(r)[6], 0);  // padding untouched by the clipped run
-        EXPECT_EQ(d.Row(r)[7], 0);
+        EXPECT_EQ(std::tuple(d.Row(r)[6], d.Row(r)[7]), std::tuple(0, 0)) << "padding untouched by the clipped run";
     }
     // The colours come from the table: the top row is index 7.
     const Rgba px = ToRgba(b);
@@ -295,8 +286,7 @@ TEST(BmpRunLength, Rle4NibblesAlternateAndAbsoluteRunsPad) {
     const HBITMAP b = Load(MakeBmp(s));
     ASSERT_NE(b, 0u);
     const Dib d = Inspect(b);
-    EXPECT_EQ(d.ds.dsBm.bmBitsPixel, 4);
-    EXPECT_EQ(d.ds.dsBm.bmWidthBytes, 4);
+    EXPECT_EQ(std::tie(d.ds.dsBm.bmBitsPixel, d.ds.dsBm.bmWidthBytes), std::tuple(4, 4));
     const std::vector<std::vector<uint8_t>> rows = {{0x12, 0x12, 0x10}, {0x34, 0x50, 0xF0}, {0x67, 0x89, 0xA0}};
     for (int r = 0; r < 3; ++r) {
         SCOPED_TRACE(r);
@@ -359,8 +349,7 @@ TEST(BmpRunLength, PacketsPastTheImageAreClipped) {
     s.pixels = {0x01, 0x70, 0x09, 0xAB, 0x00, 0x07, 0x12, 0x34, 0x56, 0x70};
     const HBITMAP b = Load(MakeBmp(s));
     ASSERT_NE(b, 0u);
-    EXPECT_EQ(Inspect(b).Row(0)[0], 0x7A);
-    EXPECT_EQ(Inspect(b).Row(0)[1], 0xB0);
+    EXPECT_EQ(std::tuple(Inspect(b).Row(0)[0], Inspect(b).Row(0)[1]), std::tuple(0x7A, 0xB0));
     DeleteObject(b);
 }
 
@@ -456,8 +445,7 @@ TEST(BmpTolerance, CommonWriterSlipsAreAccepted) {
         const HBITMAP b = Load(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Rgba px = ToRgba(b);
-        EXPECT_EQ(px.At(0, 0)[0], 0x06);  // top row is the file's last
-        EXPECT_EQ(px.At(0, 1)[2], 0x01);
+        EXPECT_EQ(std::tuple(px.At(0, 0)[0], px.At(0, 1)[2]), std::tuple(0x06, 0x01)) << "the top row is the file's last";
         DeleteObject(b);
     }
     {
@@ -471,9 +459,7 @@ TEST(BmpTolerance, CommonWriterSlipsAreAccepted) {
         EXPECT_EQ(d.ds.dsBmih.biClrUsed, 4u);
         const Rgba px = ToRgba(b);
         EXPECT_EQ(px.At(3, 0)[0], Ramp(4)[3].rgbRed);
-        EXPECT_EQ(px.At(4, 0)[0], 0);
-        EXPECT_EQ(px.At(4, 0)[1], 0);
-        EXPECT_EQ(px.At(4, 0)[3], 255);
+        EXPECT_EQ(std::vector<uint8_t>(px.At(4, 0), px.At(4, 0) + 4), (std::vector<uint8_t>{0, 0, 0, 255}));
         DeleteObject(b);
     }
     {
