@@ -72,6 +72,14 @@ protected:
         ComponentTest::TearDown();
     }
 
+    // A new object of the class, bound to this test's device.
+    template <class I>
+    ComPtr<I> on_device(REFCLSID clsid) {
+        ComPtr<I> p = adopt(create<I>(clsid));
+        if (p) p->put_Device(dev);
+        return p;
+    }
+
     vantor::testing::RecordingBackend rec;
     vantor::testing::ScopedInstall installed{rec};
     vantor::testing::TestWindow window{64, 64};

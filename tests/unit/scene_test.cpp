@@ -30,8 +30,7 @@ protected:
         return m;
     }
     ComPtr<ICamera> camera() {
-        ComPtr<ICamera> c = adopt(create<ICamera>(CLSID_Camera));
-        c->put_Device(dev);
+        ComPtr<ICamera> c = on_device<ICamera>(CLSID_Camera);
         return c;
     }
     ComPtr<ILights> lights() {
@@ -376,8 +375,7 @@ TEST_F(SceneTest, FreeDropsTheChildrenAndTheDevice) {
 // ---- fog ---------------------------------------------------------------------------------------
 
 TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
-    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
-    fog->put_Device(dev);
+    ComPtr<IFog> fog = on_device<IFog>(CLSID_Fog);
     EXPECT_EQ(fog->put_StartingPos(10), E_FAIL);
     EXPECT_EQ(take_error().description, "Unspecified error\nLinear Fog Only Supports Starting Position.");
     EXPECT_EQ(fog->put_Density(1.0f), S_OK);
@@ -437,8 +435,7 @@ TEST_F(SceneTest, FogWithoutADeviceHasTwoDescriptions) {
 }
 
 TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
-    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
-    fog->put_Device(dev);
+    ComPtr<IFog> fog = on_device<IFog>(CLSID_Fog);
     ComPtr<IColour> c = child_of<IColour>(fog.get(), &IFog::get_Colour);
     c->put_Red(1);
     DWORD state = 0xDEAD;
@@ -461,15 +458,13 @@ TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
 
 TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     const std::string path = ::testing::TempDir() + "scene_records.txt";
-    ComPtr<ICameras> cameras = adopt(create<ICameras>(CLSID_Cameras));
-    cameras->put_Device(dev);
+    ComPtr<ICameras> cameras = on_device<ICameras>(CLSID_Cameras);
     IDispatch* d = nullptr;
     cameras->get_Add(Bstr("Default"), &d);
     d->Release();
     ComPtr<ILights> all = lights();
     add_light(all.get(), lt_Spot);
-    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
-    fog->put_Device(dev);
+    ComPtr<IFog> fog = on_device<IFog>(CLSID_Fog);
     fog->put_Enabled(VARIANT_TRUE);
     uint32_t f = VantorStreamOpen(path.c_str(), "w");
     ASSERT_EQ(cameras->Save(static_cast<LONG>(f)), S_OK);
@@ -485,11 +480,9 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     EXPECT_NE(file.find("1\r\n// Light\r\nLight0\r\n2\r\n0\r\n1.000000\r\n2.000000\r\n3.000000\r\n"), std::string::npos);
 
     // Read back into fresh objects: the camera keeps its own name as its key.
-    ComPtr<ICameras> cameras2 = adopt(create<ICameras>(CLSID_Cameras));
-    cameras2->put_Device(dev);
+    ComPtr<ICameras> cameras2 = on_device<ICameras>(CLSID_Cameras);
     ComPtr<ILights> all2 = lights();
-    ComPtr<IFog> fog2 = adopt(create<IFog>(CLSID_Fog));
-    fog2->put_Device(dev);
+    ComPtr<IFog> fog2 = on_device<IFog>(CLSID_Fog);
     device->SetRenderState(D3DRENDERSTATE_FOGENABLE, 0);
     f = VantorStreamOpen(path.c_str(), "r");
     ASSERT_EQ(cameras2->Load(static_cast<LONG>(f)), S_OK);

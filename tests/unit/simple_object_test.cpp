@@ -18,8 +18,7 @@ class SimpleObjectTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
         RecordingDeviceTest::SetUp();
-        shapes = adopt(create<ISimpleObjects>(CLSID_SimpleObjects));
-        shapes->put_Device(dev);
+        shapes = on_device<ISimpleObjects>(CLSID_SimpleObjects);
         rec.clear_calls();
     }
     void TearDown() override {
@@ -123,8 +122,7 @@ TEST_F(SimpleObjectTest, TextureIsAppliedBeforeDrawingAndOnlyTexturesAreTaken) {
     IDispatch* d = nullptr;
     ASSERT_EQ(shapes->get_AddSphere(Bstr("ball"), 1, &d), S_OK);
     ComPtr<ISimpleObject> ball = take_as<ISimpleObject>(d);
-    ComPtr<ITexture> tex = adopt(create<ITexture>(CLSID_Texture));
-    tex->put_Device(dev);
+    ComPtr<ITexture> tex = on_device<ITexture>(CLSID_Texture);
     ASSERT_EQ(tex->LoadBitmap(Bstr("wood.bmp")), S_OK);
     ASSERT_EQ(ball->put_Texture(as_dispatch(tex).get()), S_OK);
     EXPECT_EQ(ball->put_Texture(as_dispatch(adopt(create<IColour>(CLSID_Colour))).get()), E_INVALIDARG);

@@ -20,12 +20,10 @@ class SpriteTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
         RecordingDeviceTest::SetUp();
-        sprites = adopt(create<ISprites>(CLSID_Sprites));
-        sprites->put_Device(dev);
-        texture = adopt(create<ITexture>(CLSID_Texture));
-        texture->put_Device(dev);
+        sprites = on_device<ISprites>(CLSID_Sprites);
+        texture = on_device<ITexture>(CLSID_Texture);
         ASSERT_EQ(texture->LoadBitmap(Bstr("logo.png")), S_OK);
-        texture.query(texture_d.put());
+        texture_d = as_dispatch(texture);
         rec.clear_calls();
     }
     void TearDown() override {
@@ -75,8 +73,7 @@ TEST_F(SpriteTest, ThePassStopsAtTheFirstFailure) {
     first->put_Enabled(VARIANT_FALSE);
     EXPECT_EQ(sprites->Render(), S_OK);
     EXPECT_EQ(rec.calls_matching("D3DXDrawSpriteSimple").size(), 2u);
-    ComPtr<ISprites> empty = adopt(create<ISprites>(CLSID_Sprites));
-    empty->put_Device(dev);
+    ComPtr<ISprites> empty = on_device<ISprites>(CLSID_Sprites);
     rec.clear_calls();
     EXPECT_EQ(empty->Render(), S_OK);
     EXPECT_TRUE(rec.calls_matching("D3DX").empty());

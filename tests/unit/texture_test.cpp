@@ -28,8 +28,7 @@ protected:
         RecordingDeviceTest::TearDown();
     }
     ComPtr<ITexture> texture(const char* file = nullptr) {
-        ComPtr<ITexture> t = adopt(create<ITexture>(CLSID_Texture));
-        t->put_Device(dev);
+        ComPtr<ITexture> t = on_device<ITexture>(CLSID_Texture);
         if (file) EXPECT_EQ(t->LoadBitmap(Bstr(file)), S_OK);
         return t;
     }
@@ -261,8 +260,7 @@ TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
 
 TEST_F(TextureTest, TextureAndMaterialRecordsRoundTrip) {
     const std::string path = ::testing::TempDir() + "texture_records.txt";
-    ComPtr<ITextures> all = adopt(create<ITextures>(CLSID_Textures));
-    all->put_Device(dev);
+    ComPtr<ITextures> all = on_device<ITextures>(CLSID_Textures);
     IDispatch* d = nullptr;
     all->get_LoadFile(Bstr("a.bmp"), &d);
     texture_of(d);
@@ -280,8 +278,7 @@ TEST_F(TextureTest, TextureAndMaterialRecordsRoundTrip) {
     EXPECT_EQ(file.substr(0, 37), "2\r\n// Material\r\n// Colour\r\n0.500000\r\n");
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 27) << "the count line and 26 material lines";
 
-    ComPtr<ITextures> again = adopt(create<ITextures>(CLSID_Textures));
-    again->put_Device(dev);
+    ComPtr<ITextures> again = on_device<ITextures>(CLSID_Textures);
     ComPtr<IMaterial> copy = adopt(create<IMaterial>(CLSID_Material));
     f = VantorStreamOpen(path.c_str(), "r");
     ASSERT_EQ(again->Load(static_cast<LONG>(f)), S_OK);
