@@ -206,22 +206,19 @@ TEST_F(Gdi, DibSectionInvalidDescriptionsAreRefused) {
     EXPECT_TRUE(refused(DibInfo(4, 0, 24)));
     EXPECT_TRUE(refused(DibInfo(70000, 1, 24)));
     EXPECT_TRUE(refused(DibInfo(1, INT_MIN, 24)));
-    InfoBlock info = DibInfo(4, 4, 24);
-    info.h.biPlanes = 2;
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 8);
-    info.h.biCompression = BI_RLE8;  // DIB sections are never compressed
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 24);
-    info.h.biCompression = BI_BITFIELDS;
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 16);
-    info.h.biCompression = BI_BITFIELDS;
-    info.rest[0] = 0xF000, info.rest[1] = 0x1F00, info.rest[2] = 0x00FF;  // overlapping
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 24);
-    info.h.biSize = 12;
-    EXPECT_TRUE(refused(info));
+    auto edited = [](InfoBlock b, auto edit) {
+        edit(b);
+        return b;
+    };
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 24), [](InfoBlock& b) { b.h.biPlanes = 2; })));
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 8), [](InfoBlock& b) { b.h.biCompression = BI_RLE8; })))
+        << "DIB sections are never compressed";
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 24), [](InfoBlock& b) { b.h.biCompression = BI_BITFIELDS; })));
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 16), [](InfoBlock& b) {
+        b.h.biCompression = BI_BITFIELDS;
+        b.rest[0] = 0xF000, b.rest[1] = 0x1F00, b.rest[2] = 0x00FF;  // overlapping
+    })));
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 24), [](InfoBlock& b) { b.h.biSize = 12; })));
 }
 
 TEST_F(Gdi, SelectionStockBitmapAndOneDcAtATime) {

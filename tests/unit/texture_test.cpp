@@ -209,10 +209,8 @@ TEST_F(TextureTest, SameFileTwiceEachBindsItsOwnSurfaceAndHandlesFindTheNewest) 
 TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
     ComPtr<ITextures> all = adopt(create<ITextures>(CLSID_Textures));
     IDispatch* d = nullptr;
-    ComPtr<IDispatch> caps_d;
-    ASSERT_EQ(all->get_Caps(caps_d.put()), S_OK);
-    ComPtr<ITextureCaps> caps;
-    caps_d.query(caps.put());
+    ComPtr<ITextureCaps> caps = child_of<ITextureCaps>(all.get(), &ITextures::get_Caps);
+    ASSERT_TRUE(caps);
     LONG v = -1;
     EXPECT_EQ(caps->get_MaxWidth(&v), E_POINTER);
     EXPECT_TRUE(reported("Failed to obtain Device Information."));
