@@ -260,31 +260,26 @@ TEST_F(ModuleTest, ErrorSupportAndConnectionPointContainer) {
 }
 
 TEST_F(ModuleTest, RegistrationWritesTheClassKeysAndRemovalKeepsClsid) {
-    const std::string clsid = guid(CLSID_Colour);
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour.1"), "Colour Class");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour.1\\CLSID"), clsid);
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour"), "Colour Class");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour\\CLSID"), clsid);
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour\\CurVer"), "Vantor.Colour.1");
-    const std::string key = "CLSID\\" + clsid;
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key), "Colour Class");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\ProgID"), "Vantor.Colour.1");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\VersionIndependentProgID"), "Vantor.Colour");
+    const std::string clsid = guid(CLSID_Colour), key = "CLSID\\" + clsid;
+    const std::string lib = "TypeLib\\" + guid(LIBID_VantorLib);
+    const std::pair<std::string, std::string> values[] = {
+        {"Vantor.Colour.1", "Colour Class"},      {"Vantor.Colour.1\\CLSID", clsid},
+        {"Vantor.Colour", "Colour Class"},        {"Vantor.Colour\\CLSID", clsid},
+        {"Vantor.Colour\\CurVer", "Vantor.Colour.1"}, {key, "Colour Class"},
+        {key + "\\ProgID", "Vantor.Colour.1"},    {key + "\\VersionIndependentProgID", "Vantor.Colour"},
+        {key + "\\TypeLib", guid(LIBID_VantorLib)}, {lib + "\\1.0", "Vantor 1.0 Type Library"},
+    };
+    for (const auto& [k, v] : values) EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, k), v) << k;
     EXPECT_TRUE(has_key(key + "\\Programmable"));
     EXPECT_NE(read_value(HKEY_CLASSES_ROOT, key + "\\InprocServer32").find("libvantor.so"), std::string::npos);
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\InprocServer32", "ThreadingModel"), "Apartment");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\TypeLib"), guid(LIBID_VantorLib));
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0"), "Vantor 1.0 Type Library");
-    EXPECT_NE(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0\\0\\linux64").find("libvantor.so"),
-              std::string::npos);
+    EXPECT_NE(read_value(HKEY_CLASSES_ROOT, lib + "\\1.0\\0\\linux64").find("libvantor.so"), std::string::npos);
     EXPECT_TRUE(has_key("CLSID\\" + guid(CLSID_Sprites)));
 
     ASSERT_EQ(DllUnregisterServer(), S_OK);
-    EXPECT_FALSE(has_key("Vantor.Colour.1"));
-    EXPECT_FALSE(has_key("Vantor.Colour"));
-    EXPECT_FALSE(has_key(key));
+    for (const std::string& gone : {std::string("Vantor.Colour.1"), std::string("Vantor.Colour"), key, lib})
+        EXPECT_FALSE(has_key(gone)) << gone;
     EXPECT_TRUE(has_key("CLSID")) << "the CLSID key itself is never removed";
-    EXPECT_FALSE(has_key("TypeLib\\" + guid(LIBID_VantorLib)));
     void* p = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IColour, &p), REGDB_E_CLASSNOTREG);
 }
