@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace vantor::typedesc;
@@ -26,20 +27,14 @@ struct IThing : IDispatch {
 HRESULT stub_get_Value(void* self, VARIANT*, VARIANT* r) {
     FLOAT v{};
     HRESULT hr = static_cast<IThing*>(self)->get_Value(&v);
-    if (SUCCEEDED(hr)) {
-        r->vt = VT_R4;
-        r->fltVal = v;
-    }
+    if (SUCCEEDED(hr)) r->vt = VT_R4, r->fltVal = v;
     return hr;
 }
 HRESULT stub_put_Value(void* self, VARIANT* a, VARIANT*) { return static_cast<IThing*>(self)->put_Value(a[0].fltVal); }
 HRESULT stub_get_Add(void* self, VARIANT* a, VARIANT* r) {
     LONG v{};
     HRESULT hr = static_cast<IThing*>(self)->get_Add(a[0].bstrVal, a[1].boolVal, a[2].fltVal, &v);
-    if (SUCCEEDED(hr)) {
-        r->vt = VT_I4;
-        r->lVal = v;
-    }
+    if (SUCCEEDED(hr)) r->vt = VT_I4, r->lVal = v;
     return hr;
 }
 HRESULT stub_Item(void* self, VARIANT* a, VARIANT*) { return static_cast<IThing*>(self)->Item(a[0], a[1].pvarVal); }
@@ -86,14 +81,8 @@ public:
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD f, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e, UINT* a) override {
         return DispInvoke(static_cast<IThing*>(this), info_, id, f, p, r, e, a);
     }
-    HRESULT get_Value(FLOAT* v) override {
-        *v = value;
-        return S_OK;
-    }
-    HRESULT put_Value(FLOAT v) override {
-        value = v;
-        return S_OK;
-    }
+    HRESULT get_Value(FLOAT* v) override { return *v = value, S_OK; }
+    HRESULT put_Value(FLOAT v) override { return value = v, S_OK; }
     HRESULT get_Add(BSTR name, VARIANT_BOOL visible, FLOAT scale, LONG* out) override {
         last_name = name ? vantor::text::utf8(name) : "<null>";
         last_visible = visible;
@@ -103,8 +92,7 @@ public:
     }
     HRESULT Item(VARIANT index, VARIANT* item) override {
         last_index_type = index.vt;
-        item->vt = VT_I4;
-        item->lVal = 7;
+        item->vt = VT_I4, item->lVal = 7;
         return S_OK;
     }
     HRESULT Fail() override {
@@ -119,10 +107,7 @@ public:
         c->Release();
         return E_POINTER;
     }
-    HRESULT Mode(LONG mode) override {
-        last_mode = mode;
-        return S_OK;
-    }
+    HRESULT Mode(LONG mode) override { return last_mode = mode, S_OK; }
 
     float value = 0;
     std::string last_name;
@@ -185,43 +170,42 @@ protected:
 };
 
 TEST_F(DispatchTest, PositionalArgumentsDefaultsAndNamedArguments) {
-    VARIANT r;
-    VariantInit(&r);
-    Args a;
-    a.str("first");
-    ASSERT_EQ(call(2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, a, &r), S_OK);
-    EXPECT_EQ(r.vt, VT_I4);
-    EXPECT_EQ(r.lVal, 42);
-    EXPECT_EQ(thing->last_name, "first");
-    EXPECT_EQ(thing->last_visible, VARIANT_TRUE) << "default -1";
-    EXPECT_EQ(thing->last_scale, 2.5f) << "default 2.5";
-
-    Args b;
-    b.str("second").i4(0).str("0.75");  // a string converts to the float parameter
-    ASSERT_EQ(call(2, DISPATCH_PROPERTYGET, b, &r), S_OK);
-    EXPECT_EQ(thing->last_visible, VARIANT_FALSE);
-    EXPECT_EQ(thing->last_scale, 0.75f);
-
-    // Named: Scale by name, Visible left out (explicitly missing), Name positional.
-    Args c;
-    c.r8(4.0).str("third");  // rgvarg: [third, 4.0] -> named first: Scale=4.0
-    c.v = {c.v[1], c.v[0]};  // named argument first, then the positional one
-    c.named = {2};
-    ASSERT_EQ(call(2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, c, &r), S_OK);
-    EXPECT_EQ(thing->last_name, "third");
-    EXPECT_EQ(thing->last_scale, 4.0f);
-    EXPECT_EQ(thing->last_visible, VARIANT_TRUE);
-
-    Args d;
-    d.str("fourth").missing().r8(1.5);
-    ASSERT_EQ(call(2, DISPATCH_PROPERTYGET, d, &r), S_OK);
-    EXPECT_EQ(thing->last_visible, VARIANT_TRUE) << "a missing argument takes its default";
-
-    Args e;
-    e.null();
-    ASSERT_EQ(call(2, DISPATCH_PROPERTYGET, e, &r), S_OK);
-    EXPECT_EQ(thing->last_name, "<null>") << "VT_NULL passes a null string";
-
+    struct Case {
+        const char* what;
+        void (*fill)(Args&);
+        WORD flags;
+        std::string name;
+        VARIANT_BOOL visible;
+        float scale;
+    };
+    constexpr WORD kGet = DISPATCH_PROPERTYGET, kEither = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+    const Case cases[] = {
+        {"Visible and Scale left out take their defaults", [](Args& a) { a.str("first"); }, kEither, "first", VARIANT_TRUE,
+         2.5f},
+        {"a string converts to the float parameter", [](Args& a) { a.str("second").i4(0).str("0.75"); }, kGet, "second",
+         VARIANT_FALSE, 0.75f},
+        {"Scale by name (named arguments come first), Name positional",
+         [](Args& a) {
+             a.r8(4.0).str("third");
+             a.v = {a.v[1], a.v[0]};
+             a.named = {2};
+         },
+         kEither, "third", VARIANT_TRUE, 4.0f},
+        {"an argument explicitly missing takes its default", [](Args& a) { a.str("fourth").missing().r8(1.5); }, kGet,
+         "fourth", VARIANT_TRUE, 1.5f},
+        {"VT_NULL passes a null string", [](Args& a) { a.null(); }, kGet, "<null>", VARIANT_TRUE, 2.5f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Args args;
+        c.fill(args);
+        VARIANT r;
+        VariantInit(&r);
+        ASSERT_EQ(call(2, c.flags, args, &r), S_OK);
+        EXPECT_EQ(std::tie(r.vt, r.lVal), std::tuple(VARTYPE{VT_I4}, 42));
+        EXPECT_EQ(std::tie(thing->last_name, thing->last_visible, thing->last_scale),
+                  std::tie(c.name, c.visible, c.scale));
+    }
     Args mode;
     ASSERT_EQ(call(4, DISPATCH_METHOD, mode), S_OK);
     EXPECT_EQ(thing->last_mode, 3) << "enumeration default";
@@ -237,8 +221,7 @@ TEST_F(DispatchTest, PropertyPutAndGet) {
     VariantInit(&r);
     Args none;
     ASSERT_EQ(call(1, DISPATCH_PROPERTYGET | DISPATCH_METHOD, none, &r), S_OK);
-    EXPECT_EQ(r.vt, VT_R4);
-    EXPECT_EQ(r.fltVal, 3.0f);
+    EXPECT_EQ(std::tie(r.vt, r.fltVal), std::tuple(VARTYPE{VT_R4}, 3.0f));
 }
 
 TEST_F(DispatchTest, ErrorsNameTheArgumentAndTheProblem) {
@@ -310,41 +293,35 @@ TEST_F(DispatchTest, TypeInformationListsMembersParametersAndDefaults) {
     LPOLESTR names[3] = {const_cast<LPOLESTR>(u"aDd"), const_cast<LPOLESTR>(u"SCALE"), const_cast<LPOLESTR>(u"name")};
     DISPID ids[3];
     ASSERT_EQ(info->GetIDsOfNames(names, 3, ids), S_OK);
-    EXPECT_EQ(ids[0], 2);
-    EXPECT_EQ(ids[1], 2);
-    EXPECT_EQ(ids[2], 0);
+    EXPECT_EQ(std::vector<DISPID>(ids, ids + 3), (std::vector<DISPID>{2, 2, 0})) << "a member, then its parameters";
     LPOLESTR unknown = const_cast<LPOLESTR>(u"Nope");
     EXPECT_EQ(info->GetIDsOfNames(&unknown, 1, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids[0], DISPID_UNKNOWN);
 
     FUNCDESC* f = nullptr;
     ASSERT_EQ(info->GetFuncDesc(2, &f), S_OK);
-    EXPECT_EQ(f->memid, 2);
-    EXPECT_EQ(f->invkind, INVOKE_PROPERTYGET);
-    EXPECT_EQ(f->cParams, 4);
-    EXPECT_EQ(f->oVft, static_cast<SHORT>(9 * sizeof(void*)));
+    EXPECT_EQ(std::tie(f->memid, f->invkind, f->cParams, f->oVft),
+              std::tuple(2, INVOKE_PROPERTYGET, 4, static_cast<SHORT>(9 * sizeof(void*))));
     const PARAMDESC& scale = f->lprgelemdescParam[2].paramdesc;
     EXPECT_TRUE(scale.wParamFlags & PARAMFLAG_FHASDEFAULT);
-    EXPECT_EQ(scale.pparamdescex->varDefaultValue.vt, VT_R4);
-    EXPECT_EQ(scale.pparamdescex->varDefaultValue.fltVal, 2.5f);
-    EXPECT_EQ(f->lprgelemdescParam[3].tdesc.vt, VT_PTR);
-    EXPECT_EQ(f->lprgelemdescParam[3].tdesc.lptdesc->vt, VT_I4);
+    EXPECT_EQ(std::tie(scale.pparamdescex->varDefaultValue.vt, scale.pparamdescex->varDefaultValue.fltVal),
+              std::tuple(VARTYPE{VT_R4}, 2.5f));
+    EXPECT_EQ(std::tie(f->lprgelemdescParam[3].tdesc.vt, f->lprgelemdescParam[3].tdesc.lptdesc->vt),
+              std::tuple(VARTYPE{VT_PTR}, VARTYPE{VT_I4}));
     EXPECT_TRUE(f->lprgelemdescParam[3].paramdesc.wParamFlags & PARAMFLAG_FRETVAL);
     info->ReleaseFuncDesc(f);
     BSTR n[5] = {};
     UINT count = 0;
     ASSERT_EQ(info->GetNames(2, n, 5, &count), S_OK);
     ASSERT_EQ(count, 5u);
-    EXPECT_EQ(vantor::text::utf8(n[0]), "Add");
-    EXPECT_EQ(vantor::text::utf8(n[3]), "Scale");
+    EXPECT_EQ(std::tuple(vantor::text::utf8(n[0]), vantor::text::utf8(n[3])), std::tuple("Add", "Scale"));
     for (BSTR b : n) SysFreeString(b);
 
     ITypeInfo* e = nullptr;
     ASSERT_EQ(lib->GetTypeInfo(0, &e), S_OK);
     TYPEATTR* attr = nullptr;
     e->GetTypeAttr(&attr);
-    EXPECT_EQ(attr->typekind, TKIND_ENUM);
-    EXPECT_EQ(attr->cVars, 4);
+    EXPECT_EQ(std::tie(attr->typekind, attr->cVars), std::tuple(TKIND_ENUM, 4));
     e->ReleaseTypeAttr(attr);
     VARDESC* v = nullptr;
     ASSERT_EQ(e->GetVarDesc(2, &v), S_OK);

@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <tuple>
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_BMP
@@ -70,6 +72,17 @@ BmpFields Valid(int bitCount) {
     return s;
 }
 
+// A bitmap read from a file's bytes, deleted at the end of the scope.
+struct Loaded {
+    HBITMAP bitmap;
+    explicit Loaded(const std::vector<uint8_t>& file) : bitmap(Load(file)) {}
+    Loaded(const Loaded&) = delete;
+    ~Loaded() {
+        if (bitmap) DeleteObject(bitmap);
+    }
+    operator HBITMAP() const { return bitmap; }
+};
+
 struct Dib {
     DIBSECTION ds{};
     const uint8_t* Row(int fromBottom) const {
@@ -96,11 +109,9 @@ TEST(BmpFiles, EveryAssimpBitmapMatchesStbImage) {
     ASSERT_FALSE(files.empty()) << "no BMP files under /usr/share/assimp (assimp-testmodels)";
     for (const fs::path& path : files) {
         SCOPED_TRACE(path.string());
-        std::vector<uint8_t> bytes(fs::file_size(path));
-        FILE* f = std::fopen(path.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
-        std::fclose(f);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        ASSERT_EQ(bytes.size(), fs::file_size(path));
         ExpectSameAsStb(bytes);
 
         // LoadImageA reads the same file to the same bitmap.
@@ -171,17 +182,14 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         s.width = 3;
         s.height = -2;
         s.pixels = PackRows(3, 2, 24, true, [](int x, int y) { return y == 0 ? 0x112233u : 0x445566u; });
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
-        EXPECT_EQ(d.ds.dsBm.bmHeight, 2);        // always positive
-        EXPECT_EQ(d.ds.dsBmih.biHeight, -2);     // the sign tells the row order
-        EXPECT_EQ(d.ds.dsBm.bmWidthBytes, 12);   // 9 bytes padded to 4
-        EXPECT_EQ(d.ds.dsBm.bmBitsPixel, 24);
-        EXPECT_EQ(d.ds.dsBmih.biSizeImage, 24u);
-        EXPECT_EQ(d.Row(0)[0], 0x33);            // top-down: the first row in memory is the top
-        EXPECT_EQ(d.Row(1)[0], 0x66);
-        DeleteObject(b);
+        // The height always positive, its sign in the header telling the row order; 9 bytes padded to 4.
+        EXPECT_EQ(std::tie(d.ds.dsBm.bmHeight, d.ds.dsBmih.biHeight, d.ds.dsBm.bmWidthBytes, d.ds.dsBm.bmBitsPixel,
+                           d.ds.dsBmih.biSizeImage),
+                  std::tuple(2, -2, 12, 24, 24u));
+        EXPECT_EQ(std::tuple(d.Row(0)[0], d.Row(1)[0]), std::tuple(0x33, 0x66)) << "the first row in memory is the top";
     }
     {
         SCOPED_TRACE("8-bit with 20 colours");
@@ -189,11 +197,10 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         s.clrUsed = 20;
         s.colours = Ramp(20);
         s.pixels = PackRows(5, 3, 8, false, [](int x, int y) { return static_cast<uint32_t>(x + y); });
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
-        EXPECT_EQ(d.ds.dsBmih.biClrUsed, 20u);
-        EXPECT_EQ(d.ds.dsBmih.biCompression, static_cast<DWORD>(BI_RGB));
+        EXPECT_EQ(std::tie(d.ds.dsBmih.biClrUsed, d.ds.dsBmih.biCompression), std::tuple(20u, DWORD{BI_RGB}));
         EXPECT_EQ(d.Row(0)[4], 2 + 4);  // bottom row (y = 2), x = 4
         HDC dc = CreateCompatibleDC(0);
         HGDIOBJ old = SelectObject(dc, b);
@@ -202,21 +209,17 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         EXPECT_EQ(table[19].rgbRed, Ramp(20)[19].rgbRed);
         SelectObject(dc, old);
         DeleteDC(dc);
-        DeleteObject(b);
     }
     {
         SCOPED_TRACE("16-bit 5-6-5 bit fields");
         BmpFields s = Valid(16);
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0xF800, s.masks[1] = 0x07E0, s.masks[2] = 0x001F;
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
-        EXPECT_EQ(d.ds.dsBmih.biCompression, static_cast<DWORD>(BI_BITFIELDS));
-        EXPECT_EQ(d.ds.dsBitfields[0], 0xF800u);
-        EXPECT_EQ(d.ds.dsBitfields[1], 0x07E0u);
-        EXPECT_EQ(d.ds.dsBitfields[2], 0x001Fu);
-        DeleteObject(b);
+        EXPECT_EQ(std::tie(d.ds.dsBmih.biCompression, d.ds.dsBitfields[0], d.ds.dsBitfields[1], d.ds.dsBitfields[2]),
+                  std::tuple(DWORD{BI_BITFIELDS}, 0xF800u, 0x07E0u, 0x001Fu));
     }
     {
         SCOPED_TRACE("10-10-10 bit fields keep the top 8 bits of each channel");
@@ -226,14 +229,10 @@ TEST(BmpFormats, DibSectionKeepsTheFileLayout) {
         s.compression = BI_BITFIELDS;
         s.masks[0] = 0x3FF00000, s.masks[1] = 0x000FFC00, s.masks[2] = 0x000003FF;
         s.pixels = PackRows(1, 1, 32, false, [](int, int) { return (0x3FCu << 20) | (0x203u << 10) | 0x0FFu; });
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Rgba px = ToRgba(b);
-        ASSERT_EQ(px.pixels.size(), 4u);
-        EXPECT_EQ(px.At(0, 0)[0], 0xFF);
-        EXPECT_EQ(px.At(0, 0)[1], 0x80);
-        EXPECT_EQ(px.At(0, 0)[2], 0x3F);
-        DeleteObject(b);
+        EXPECT_EQ(px.pixels, (std::vector<uint8_t>{0xFF, 0x80, 0x3F, 0xFF}));
     }
 }
 
@@ -256,7 +255,7 @@ TEST(BmpRunLength, Rle8EncodedAbsoluteDeltaAndEscapes) {
         0x00, 0x01,                          // end of bitmap
         0x05, 0x05,                          // after the end: ignored
     };
-    const HBITMAP b = Load(MakeBmp(s));
+    const Loaded b(MakeBmp(s));
     ASSERT_NE(b, 0u);
     const Dib d = Inspect(b);
     EXPECT_EQ(d.ds.dsBmih.biCompression, static_cast<DWORD>(BI_RGB));  // decoded, as Windows does
@@ -266,14 +265,12 @@ TEST(BmpRunLength, Rle8EncodedAbsoluteDeltaAndEscapes) {
     for (int r = 0; r < 4; ++r) {
         SCOPED_TRACE(r);
         EXPECT_EQ(std::vector<uint8_t>(d.Row(r), d.Row(r) + 6), rows[r]);
-        EXPECT_EQ(d.Row(r)[6], 0);  // padding untouched by the clipped run
-        EXPECT_EQ(d.Row(r)[7], 0);
+        EXPECT_EQ(std::tuple(d.Row(r)[6], d.Row(r)[7]), std::tuple(0, 0)) << "padding untouched by the clipped run";
     }
     // The colours come from the table: the top row is index 7.
     const Rgba px = ToRgba(b);
     EXPECT_EQ(px.At(0, 0)[0], Ramp(8)[7].rgbRed);
     EXPECT_EQ(px.At(0, 3)[1], Ramp(8)[1].rgbGreen);
-    DeleteObject(b);
 }
 
 TEST(BmpRunLength, Rle4NibblesAlternateAndAbsoluteRunsPad) {
@@ -292,17 +289,15 @@ TEST(BmpRunLength, Rle4NibblesAlternateAndAbsoluteRunsPad) {
         0x00, 0x05, 0x67, 0x89, 0xA0, 0x00,  // absolute 6 7 8 9 A (three bytes and a pad)
         0x00, 0x01,                          // end of bitmap
     };
-    const HBITMAP b = Load(MakeBmp(s));
+    const Loaded b(MakeBmp(s));
     ASSERT_NE(b, 0u);
     const Dib d = Inspect(b);
-    EXPECT_EQ(d.ds.dsBm.bmBitsPixel, 4);
-    EXPECT_EQ(d.ds.dsBm.bmWidthBytes, 4);
+    EXPECT_EQ(std::tie(d.ds.dsBm.bmBitsPixel, d.ds.dsBm.bmWidthBytes), std::tuple(4, 4));
     const std::vector<std::vector<uint8_t>> rows = {{0x12, 0x12, 0x10}, {0x34, 0x50, 0xF0}, {0x67, 0x89, 0xA0}};
     for (int r = 0; r < 3; ++r) {
         SCOPED_TRACE(r);
         EXPECT_EQ(std::vector<uint8_t>(d.Row(r), d.Row(r) + 3), rows[r]);
     }
-    DeleteObject(b);
 }
 
 TEST(BmpRunLength, PacketsPastTheImageAreClipped) {
@@ -344,10 +339,9 @@ TEST(BmpRunLength, PacketsPastTheImageAreClipped) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const HBITMAP b = Load(c.file);
+        const Loaded b(c.file);
         ASSERT_NE(b, 0u);
         EXPECT_EQ(rowsOf(b, c.width, c.height), c.expected);
-        DeleteObject(b);
     }
     // RLE4 runs that start on an odd pixel and run past the row end.
     BmpFields s;
@@ -357,11 +351,9 @@ TEST(BmpRunLength, PacketsPastTheImageAreClipped) {
     s.compression = BI_RLE4;
     s.colours = Ramp(16);
     s.pixels = {0x01, 0x70, 0x09, 0xAB, 0x00, 0x07, 0x12, 0x34, 0x56, 0x70};
-    const HBITMAP b = Load(MakeBmp(s));
+    const Loaded b(MakeBmp(s));
     ASSERT_NE(b, 0u);
-    EXPECT_EQ(Inspect(b).Row(0)[0], 0x7A);
-    EXPECT_EQ(Inspect(b).Row(0)[1], 0xB0);
-    DeleteObject(b);
+    EXPECT_EQ(std::tuple(Inspect(b).Row(0)[0], Inspect(b).Row(0)[1]), std::tuple(0x7A, 0xB0));
 }
 
 TEST(BmpRefusals, BrokenHeadersAreRefusedForTheirReason) {
@@ -453,37 +445,31 @@ TEST(BmpTolerance, CommonWriterSlipsAreAccepted) {
         s.width = 1;
         s.height = 2;
         s.pixels = {0x01, 0x02, 0x03, 0x00, 0x04, 0x05, 0x06};  // 4 + 3 bytes
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Rgba px = ToRgba(b);
-        EXPECT_EQ(px.At(0, 0)[0], 0x06);  // top row is the file's last
-        EXPECT_EQ(px.At(0, 1)[2], 0x01);
-        DeleteObject(b);
+        EXPECT_EQ(std::tuple(px.At(0, 0)[0], px.At(0, 1)[2]), std::tuple(0x06, 0x01)) << "the top row is the file's last";
     }
     {
         SCOPED_TRACE("colour table cut at the pixel data; indices past it are black");
         BmpFields s = Valid(8);
         s.colours = Ramp(4);
         s.pixels = PackRows(5, 3, 8, false, [](int x, int) { return x == 4 ? 200u : static_cast<uint32_t>(x); });
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         const Dib d = Inspect(b);
         EXPECT_EQ(d.ds.dsBmih.biClrUsed, 4u);
         const Rgba px = ToRgba(b);
         EXPECT_EQ(px.At(3, 0)[0], Ramp(4)[3].rgbRed);
-        EXPECT_EQ(px.At(4, 0)[0], 0);
-        EXPECT_EQ(px.At(4, 0)[1], 0);
-        EXPECT_EQ(px.At(4, 0)[3], 255);
-        DeleteObject(b);
+        EXPECT_EQ(std::vector<uint8_t>(px.At(4, 0), px.At(4, 0) + 4), (std::vector<uint8_t>{0, 0, 0, 255}));
     }
     {
         SCOPED_TRACE("biClrUsed beyond 2^bits");
         BmpFields s = Valid(4);
         s.clrUsed = 300;
-        const HBITMAP b = Load(MakeBmp(s));
+        const Loaded b(MakeBmp(s));
         ASSERT_NE(b, 0u);
         EXPECT_EQ(Inspect(b).ds.dsBmih.biClrUsed, 16u);
-        DeleteObject(b);
     }
 }
 

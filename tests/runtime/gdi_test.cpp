@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -112,7 +113,8 @@ Selected* FourColours() {
     return s;
 }
 
-struct HandleLeakCheck : ::testing::Test {
+// Every test ends with as many handles as it began with.
+struct Gdi : ::testing::Test {
     uint32_t before = 0;
     void SetUp() override {
         // The stock bitmap and the host module's handle are made once, on first use.
@@ -123,16 +125,9 @@ struct HandleLeakCheck : ::testing::Test {
     void TearDown() override { EXPECT_EQ(HandleCount(), before) << "handles left over"; }
 };
 
-using DibSections = HandleLeakCheck;
-using Selection = HandleLeakCheck;
-using Blit = HandleLeakCheck;
-using ColourTable = HandleLeakCheck;
-using MemoryDC = HandleLeakCheck;
-using LoadImage = HandleLeakCheck;
-
 }  // namespace
 
-TEST_F(DibSections, PixelsAreZeroedAndDescribedByGetObject) {
+TEST_F(Gdi, DibSectionPixelsAreZeroedAndDescribedByGetObject) {
     InfoBlock info = DibInfo(5, 3, 8);
     SetColours(info, Ramp(256));
     void* bits = reinterpret_cast<void*>(1);
@@ -145,8 +140,8 @@ TEST_F(DibSections, PixelsAreZeroedAndDescribedByGetObject) {
     EXPECT_EQ(GetObjectA(b, 0, nullptr), static_cast<INT>(sizeof(BITMAP)));
     BITMAP bm{};
     EXPECT_EQ(GetObjectA(b, sizeof bm, &bm), static_cast<INT>(sizeof(BITMAP)));
-    EXPECT_EQ(std::tie(bm.bmWidth, bm.bmHeight, bm.bmWidthBytes, bm.bmPlanes, bm.bmBitsPixel), std::tuple(5, 3, 8, 1, 8));
-    EXPECT_EQ(bm.bmBits, bits);
+    EXPECT_EQ(std::tie(bm.bmWidth, bm.bmHeight, bm.bmWidthBytes, bm.bmPlanes, bm.bmBitsPixel, bm.bmBits),
+              std::tuple(5, 3, 8, 1, 8, bits));
     DIBSECTION ds{};
     EXPECT_EQ(GetObjectA(b, sizeof ds, &ds), static_cast<INT>(sizeof(DIBSECTION)));
     EXPECT_EQ(std::tie(ds.dsBmih.biSize, ds.dsBmih.biHeight, ds.dsBmih.biSizeImage, ds.dsBmih.biClrUsed, ds.dshSection),
@@ -158,7 +153,7 @@ TEST_F(DibSections, PixelsAreZeroedAndDescribedByGetObject) {
     EXPECT_FALSE(DeleteObject(b));
 }
 
-TEST_F(DibSections, BitFieldsAndAlphaMasks) {
+TEST_F(Gdi, DibSectionBitFieldsAndAlphaMasks) {
     InfoBlock info = DibInfo(2, 1, 16);
     info.h.biCompression = BI_BITFIELDS;
     info.rest[0] = 0xF800, info.rest[1] = 0x07E0, info.rest[2] = 0x001F;
@@ -166,8 +161,7 @@ TEST_F(DibSections, BitFieldsAndAlphaMasks) {
     ASSERT_TRUE(s.ok());
     DIBSECTION ds{};
     GetObjectA(s.bitmap, sizeof ds, &ds);
-    EXPECT_EQ(ds.dsBitfields[0], 0xF800u);
-    EXPECT_EQ(ds.dsBmih.biCompression, static_cast<DWORD>(BI_BITFIELDS));
+    EXPECT_EQ(std::tie(ds.dsBitfields[0], ds.dsBmih.biCompression), std::tuple(0xF800u, DWORD{BI_BITFIELDS}));
     s.bits[0] = 0x1F;  // pure blue, 5-6-5
     s.bits[2] = 0x00, s.bits[3] = 0xF8;  // pure red
     std::vector<uint8_t> out(8);
@@ -196,7 +190,7 @@ TEST_F(DibSections, BitFieldsAndAlphaMasks) {
     DeleteObject(withAlpha);
 }
 
-TEST_F(DibSections, InvalidDescriptionsAreRefused) {
+TEST_F(Gdi, DibSectionInvalidDescriptionsAreRefused) {
     auto refused = [](InfoBlock info, UINT usage = DIB_RGB_COLORS, HANDLE section = 0) {
         void* bits = reinterpret_cast<void*>(1);
         const HBITMAP b = CreateDIBSection(0, info.info(), usage, &bits, section, 0);
@@ -212,25 +206,22 @@ TEST_F(DibSections, InvalidDescriptionsAreRefused) {
     EXPECT_TRUE(refused(DibInfo(4, 0, 24)));
     EXPECT_TRUE(refused(DibInfo(70000, 1, 24)));
     EXPECT_TRUE(refused(DibInfo(1, INT_MIN, 24)));
-    InfoBlock info = DibInfo(4, 4, 24);
-    info.h.biPlanes = 2;
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 8);
-    info.h.biCompression = BI_RLE8;  // DIB sections are never compressed
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 24);
-    info.h.biCompression = BI_BITFIELDS;
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 16);
-    info.h.biCompression = BI_BITFIELDS;
-    info.rest[0] = 0xF000, info.rest[1] = 0x1F00, info.rest[2] = 0x00FF;  // overlapping
-    EXPECT_TRUE(refused(info));
-    info = DibInfo(4, 4, 24);
-    info.h.biSize = 12;
-    EXPECT_TRUE(refused(info));
+    auto edited = [](InfoBlock b, auto edit) {
+        edit(b);
+        return b;
+    };
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 24), [](InfoBlock& b) { b.h.biPlanes = 2; })));
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 8), [](InfoBlock& b) { b.h.biCompression = BI_RLE8; })))
+        << "DIB sections are never compressed";
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 24), [](InfoBlock& b) { b.h.biCompression = BI_BITFIELDS; })));
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 16), [](InfoBlock& b) {
+        b.h.biCompression = BI_BITFIELDS;
+        b.rest[0] = 0xF000, b.rest[1] = 0x1F00, b.rest[2] = 0x00FF;  // overlapping
+    })));
+    EXPECT_TRUE(refused(edited(DibInfo(4, 4, 24), [](InfoBlock& b) { b.h.biSize = 12; })));
 }
 
-TEST_F(Selection, StockBitmapAndOneDcAtATime) {
+TEST_F(Gdi, SelectionStockBitmapAndOneDcAtATime) {
     InfoBlock info = DibInfo(2, 2, 24);
     void* bits = nullptr;
     const HBITMAP b = CreateDIBSection(0, info.info(), DIB_RGB_COLORS, &bits, 0, 0);
@@ -245,8 +236,8 @@ TEST_F(Selection, StockBitmapAndOneDcAtATime) {
     ASSERT_NE(stock, 0u);
     DIBSECTION ds{};
     EXPECT_EQ(GetObjectA(stock, sizeof ds, &ds), static_cast<INT>(sizeof(BITMAP)));
-    EXPECT_EQ(std::tie(ds.dsBm.bmWidth, ds.dsBm.bmHeight, ds.dsBm.bmBitsPixel), std::tuple(1, 1, 1));
-    EXPECT_EQ(ds.dsBm.bmBits, nullptr);
+    EXPECT_EQ(std::tie(ds.dsBm.bmWidth, ds.dsBm.bmHeight, ds.dsBm.bmBitsPixel, ds.dsBm.bmBits),
+              std::tuple(1, 1, 1, nullptr));
 
     EXPECT_EQ(SelectObject(two, b), 0u) << "a bitmap lives in one DC at a time";
     EXPECT_EQ(SelectObject(one, b), b) << "selecting it again answers itself";
@@ -264,7 +255,7 @@ TEST_F(Selection, StockBitmapAndOneDcAtATime) {
     EXPECT_TRUE(DeleteDC(one));
 }
 
-TEST_F(Selection, WrongAndStaleHandlesAreRefused) {
+TEST_F(Gdi, SelectionWrongAndStaleHandlesAreRefused) {
     const HDC dc = CreateCompatibleDC(0);
     std::vector<uint8_t> px(16);
     const HDC mem = VantorCreateMemoryDC(px.data(), 2, 2, 8, &kRgba);
@@ -295,7 +286,7 @@ TEST_F(Selection, WrongAndStaleHandlesAreRefused) {
     EXPECT_TRUE(DeleteObject(b));
 }
 
-TEST_F(Blit, IntoEverySurfaceLayout) {
+TEST_F(Gdi, BlitIntoEverySurfaceLayout) {
     std::unique_ptr<Selected> src(FourColours());
     ASSERT_TRUE(src->ok());
     struct Case {
@@ -349,7 +340,7 @@ TEST_F(Blit, IntoEverySurfaceLayout) {
     }
 }
 
-TEST_F(Blit, NarrowChannelsWidenToFullScale) {
+TEST_F(Gdi, BlitNarrowChannelsWidenToFullScale) {
     // 5-6-5 pixels: mid grey, white, the smallest step of each channel.
     std::vector<uint8_t> px = {0x10, 0x84, 0xFF, 0xFF, 0x21, 0x08};
     const VantorPixelLayout l565{16, 0xF800, 0x07E0, 0x001F, 0, nullptr};
@@ -362,7 +353,7 @@ TEST_F(Blit, NarrowChannelsWidenToFullScale) {
     DeleteDC(from);
 }
 
-TEST_F(Blit, AlphaFollowsTheMasks) {
+TEST_F(Gdi, BlitAlphaFollowsTheMasks) {
     // X8R8G8B8 has no alpha: its spare byte is not alpha and the pixel is opaque. Identical
     // layouts copy bytes as they are, spare byte included, as GDI does.
     std::vector<uint32_t> x888 = {0x12345678};
@@ -387,7 +378,7 @@ TEST_F(Blit, AlphaFollowsTheMasks) {
     for (HDC dc : {from, toArgb, toXrgb, fromArgb, to4444}) DeleteDC(dc);
 }
 
-TEST_F(Blit, PalettisedSourcesUseTheirTableOrKeepIndices) {
+TEST_F(Gdi, BlitPalettisedSourcesUseTheirTableOrKeepIndices) {
     // Entries 3 and 7 hold the same colour: only an index copy keeps 7 apart from 3.
     std::vector<RGBQUAD> palette = Ramp(256);
     palette[7] = palette[3];
@@ -436,7 +427,7 @@ TEST_F(Blit, PalettisedSourcesUseTheirTableOrKeepIndices) {
     }
 }
 
-TEST_F(Blit, ClipsToBothSidesAndNothingElse) {
+TEST_F(Gdi, BlitClipsToBothSidesAndNothingElse) {
     // Source 5x5: pixel (x, y) = 0xFF000000 | y << 8 | x, as R = x, G = y.
     InfoBlock info = DibInfo(5, 5, 32);
     Selected src(info);
@@ -492,7 +483,7 @@ TEST_F(Blit, ClipsToBothSidesAndNothingElse) {
     }
 }
 
-TEST_F(Blit, OverlappingCopiesWithinOneSurface) {
+TEST_F(Gdi, BlitOverlappingCopiesWithinOneSurface) {
     {
         SCOPED_TRACE("a memory DC onto itself, right and left");
         std::vector<uint32_t> px = {1, 2, 3, 4, 5};
@@ -524,7 +515,7 @@ TEST_F(Blit, OverlappingCopiesWithinOneSurface) {
     }
 }
 
-TEST_F(Blit, BottomUpAndTopDownAgreeOnTheTop) {
+TEST_F(Gdi, BlitBottomUpAndTopDownAgreeOnTheTop) {
     for (int height : {2, -2}) {
         SCOPED_TRACE(height);
         Selected s(DibInfo(1, height, 24));
@@ -541,7 +532,7 @@ TEST_F(Blit, BottomUpAndTopDownAgreeOnTheTop) {
     }
 }
 
-TEST_F(ColourTable, OfTheSelectedDibOrSurface) {
+TEST_F(Gdi, ColourTableOfTheSelectedDibOrSurface) {
     InfoBlock info = DibInfo(2, 2, 8);
     SetColours(info, Ramp(256));
     Selected eight(info);
@@ -579,7 +570,7 @@ TEST_F(ColourTable, OfTheSelectedDibOrSurface) {
     EXPECT_EQ(GetDIBColorTable(0xBAD, 0, 1, out), 0u);
 }
 
-TEST_F(MemoryDC, LayoutsAreValidated) {
+TEST_F(Gdi, MemoryDCLayoutsAreValidated) {
     std::vector<uint8_t> px(64 * 4);
     RGBQUAD palette[256] = {};
     auto make = [&](VantorPixelLayout l, int width = 4, int height = 4, int pitch = 16, void* bits = nullptr) {
@@ -603,7 +594,7 @@ TEST_F(MemoryDC, LayoutsAreValidated) {
     EXPECT_EQ(VantorCreateMemoryDC(px.data(), 4, 4, 16, nullptr), 0u);
 }
 
-TEST_F(LoadImage, FilesAndModuleResources) {
+TEST_F(Gdi, LoadImageFilesAndModuleResources) {
     BmpFields red;
     red.width = 2;
     red.height = 1;
@@ -624,12 +615,7 @@ TEST_F(LoadImage, FilesAndModuleResources) {
     fs::create_directories(dir);
     const fs::path cwd = fs::current_path();
     fs::current_path(dir);
-    {
-        FILE* f = std::fopen("wood.bmp", "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(blueFile.data(), 1, blueFile.size(), f);
-        std::fclose(f);
-    }
+    std::ofstream("wood.bmp", std::ios::binary).write(reinterpret_cast<const char*>(blueFile.data()), blueFile.size());
     const HMODULE host = GetModuleHandleA(nullptr);
     ASSERT_NE(host, 0u);
     ASSERT_TRUE(VantorAddResource(host, "BITMAP", "Wood.bmp", redFile.data(), redFile.size(), FALSE));

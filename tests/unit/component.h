@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 extern "C" HRESULT DllRegisterServer();
@@ -69,6 +70,14 @@ protected:
         rec.D3DXUninitialize();
         EXPECT_EQ(rec.live_objects(), 0u) << rec.live_object_names_text();
         ComponentTest::TearDown();
+    }
+
+    // A new object of the class, bound to this test's device.
+    template <class I>
+    ComPtr<I> on_device(REFCLSID clsid) {
+        ComPtr<I> p = adopt(create<I>(clsid));
+        if (p) p->put_Device(dev);
+        return p;
     }
 
     vantor::testing::RecordingBackend rec;
@@ -158,6 +167,18 @@ private:
     VARIANT v_;
 };
 
+// What a getter answers; `initial` (a value-initialised T unless given) when it writes nothing:
+// EXPECT_EQ(value_of(light, &ILight::get_Range), 50.0f).
+template <class T, class O>
+T value_of(O* o, HRESULT (O::*get)(T*), std::type_identity_t<T> initial = {}) {
+    (o->*get)(&initial);
+    return initial;
+}
+template <class T, class O>
+T value_of(const ComPtr<O>& o, HRESULT (O::*get)(T*), std::type_identity_t<T> initial = {}) {
+    return value_of(o.get(), get, initial);
+}
+
 // The text a string property answers ("<failed>" when the getter fails).
 template <class O>
 std::string text_of(O* o, HRESULT (O::*get)(BSTR*)) {
@@ -192,6 +213,14 @@ ComPtr<I> take_as(IDispatch* d) {
     ComPtr<I> p;
     if (d) owned.query(p.put());
     return p;
+}
+
+// The same object as IDispatch, as a property of type Object takes it.
+template <class I>
+ComPtr<IDispatch> as_dispatch(const ComPtr<I>& p) {
+    ComPtr<IDispatch> d;
+    if (p) p.query(d.put());
+    return d;
 }
 
 // A collection's enumerator: its _NewEnum as IEnumVARIANT.

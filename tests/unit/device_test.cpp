@@ -81,9 +81,7 @@ TEST_F(DeviceTest, ConstructionCreatesTheChildrenInOrderAndSetsTheAmbientColourT
               "\tSprites --> Succeeded.\n\tDeviceCaps --> Succeeded.\n");
     EXPECT_EQ(spy::log(), (std::vector<std::string>{"Colour.put_Red(0)", "Colour.put_Green(0)", "Colour.put_Blue(0)",
                                                     "Colour.put_Alpha(0)"}));
-    StatusModes status;
-    d->get_Status(&status);
-    EXPECT_EQ(status, sm_NotInitialised);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Status), sm_NotInitialised);
     d->Release();
 }
 
@@ -113,58 +111,32 @@ TEST_F(DeviceTest, InitialiseOpensTheContextBindsTheChildrenAndSetsTheStartingSt
     spy::clear();
     rec.clear_calls();
     ASSERT_EQ(initialise(d), S_OK);
-    std::vector<std::string> expected_calls = {
-        "D3DXInitialize()",
-        "D3DXGetCurrentVideoMode(0)",
-        "D3DXCreateContext(0, 0, <window>, 640, 480)",
-        "Context.GetD3DDevice()",
-        "Context.GetD3D()",
-        "Context.GetDD()",
-        "Context.GetBackBuffer(0)",
-        "Device.SetViewport({0, 0, 640, 480, 0, 1})",
-        "Device.SetTextureStageState(0, 2, 2)",
-        "Device.SetTextureStageState(0, 3, 0)",
-        "Device.SetTextureStageState(0, 1, 4)",
-        "Device.SetTextureStageState(0, 4, 4)",
-        "Device.SetTextureStageState(0, 5, 2)",
-        "Device.SetTextureStageState(0, 6, 0)",
-        "Device.SetTextureStageState(0, 17, 2)",
-        "Device.SetTextureStageState(0, 16, 2)",
-        "Device.SetRenderState(7, 1)",
-        "Device.SetRenderState(22, 1)",
-        "Device.SetRenderState(143, 1)",
-        "Device.GetViewport()",
+    const std::vector<std::string> expected_calls = {
+        "D3DXInitialize()", "D3DXGetCurrentVideoMode(0)", "D3DXCreateContext(0, 0, <window>, 640, 480)",
+        "Context.GetD3DDevice()", "Context.GetD3D()", "Context.GetDD()", "Context.GetBackBuffer(0)",
+        "Device.SetViewport({0, 0, 640, 480, 0, 1})", "Device.SetTextureStageState(0, 2, 2)",
+        "Device.SetTextureStageState(0, 3, 0)", "Device.SetTextureStageState(0, 1, 4)",
+        "Device.SetTextureStageState(0, 4, 4)", "Device.SetTextureStageState(0, 5, 2)",
+        "Device.SetTextureStageState(0, 6, 0)", "Device.SetTextureStageState(0, 17, 2)",
+        "Device.SetTextureStageState(0, 16, 2)", "Device.SetRenderState(7, 1)", "Device.SetRenderState(22, 1)",
+        "Device.SetRenderState(143, 1)", "Device.GetViewport()",
     };
     EXPECT_EQ(rec.calls(), expected_calls) << rec.log_text();
     const std::string dev = std::to_string(device_handle()), d3d = std::to_string(direct3d_handle()),
                       dd = std::to_string(directdraw_handle());
-    std::vector<std::string> expected_bindings = {
-        "Fog.put_Device(" + dev + ")",
-        "Cameras.put_Device(" + dev + ")",
-        "DeviceCaps.put_Device(" + dev + ")",
-        "Lights.put_Direct3D(" + d3d + ")",
-        "Lights.put_Device(" + dev + ")",
-        "Objects.put_Device(" + dev + ")",
-        "Objects.put_Direct3D(" + d3d + ")",
-        "SimpleObjects.put_Device(" + dev + ")",
-        "SimpleObjects.put_Direct3D(" + d3d + ")",
-        "Textures.put_Device(" + dev + ")",
-        "Textures.put_DirectDraw(" + dd + ")",
-        "TextureFormats.put_Device(" + dev + ")",
-        "Sprites.put_Device(" + dev + ")",
-        "Cameras.get_Add(\"Default\")",
+    const std::vector<std::string> expected_bindings = {
+        "Fog.put_Device(" + dev + ")", "Cameras.put_Device(" + dev + ")", "DeviceCaps.put_Device(" + dev + ")",
+        "Lights.put_Direct3D(" + d3d + ")", "Lights.put_Device(" + dev + ")", "Objects.put_Device(" + dev + ")",
+        "Objects.put_Direct3D(" + d3d + ")", "SimpleObjects.put_Device(" + dev + ")",
+        "SimpleObjects.put_Direct3D(" + d3d + ")", "Textures.put_Device(" + dev + ")",
+        "Textures.put_DirectDraw(" + dd + ")", "TextureFormats.put_Device(" + dev + ")",
+        "Sprites.put_Device(" + dev + ")", "Cameras.get_Add(\"Default\")",
     };
     EXPECT_EQ(spy::log(), expected_bindings);
-    StatusModes status;
-    d->get_Status(&status);
-    EXPECT_EQ(status, sm_Ready);
-    LONG v;
-    d->get_DirectDraw(&v);
-    EXPECT_EQ(v, directdraw_handle());
-    d->get_Right(&v);
-    EXPECT_EQ(v, 640);
-    d->get_Bottom(&v);
-    EXPECT_EQ(v, 480);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Status), sm_Ready);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_DirectDraw), directdraw_handle());
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Right), 640);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Bottom), 480);
     d->Release();
     EXPECT_EQ(rec.started(), 0) << "the device ends the utility layer it started";
 }
@@ -202,9 +174,7 @@ TEST_F(DeviceTest, ContextCreationFailuresReportTheTableTextAndTheBackEndResult)
         EXPECT_EQ(e.source, "Vantor.Device3D.1");
         EXPECT_NE(out.text().find("Device Creation --> Failed. (Error Code=" + hex(c.hr) + ").\nFailed. (Error Code="),
                   std::string::npos);
-        StatusModes status;
-        d->get_Status(&status);
-        EXPECT_EQ(status, sm_NotInitialised);
+        EXPECT_EQ(value_of(d, &IDevice3D::get_Status), sm_NotInitialised);
         d->Release();
     }
     // A primary surface that already exists is no failure here.
@@ -232,9 +202,7 @@ TEST_F(DeviceTest, EarlierInitialiseFailuresAndWhatStaysInPlace) {
     EXPECT_EQ(initialise(d), DDERR_INVALIDOBJECT);
     EXPECT_EQ(take_error().description, "Failed to Get Viewport.");
     EXPECT_FALSE(spy::calls("Fog.put_Device").empty()) << "what ran before the failure stays done";
-    StatusModes status;
-    d->get_Status(&status);
-    EXPECT_EQ(status, sm_NotInitialised);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Status), sm_NotInitialised);
     EXPECT_EQ(initialise(d), S_OK) << "and a later Initialise opens a new context over it";
     d->Release();
     EXPECT_EQ(rec.started(), 0);
@@ -244,9 +212,7 @@ TEST_F(DeviceTest, InitialiseWithoutAWindow) {
     IDevice3D* d = device();
     // The active window stands in for a missing one.
     EXPECT_EQ(d->Initialise(0, 64, 64, VARIANT_FALSE, 1), S_OK);
-    LONG w = 0;
-    d->get_Window(&w);
-    EXPECT_EQ(static_cast<HWND>(w), GetActiveWindow());
+    EXPECT_EQ(static_cast<HWND>(value_of(d, &IDevice3D::get_Window)), GetActiveWindow());
     d->Release();
     // A handle that is not a window: the utility layer refuses the context cleanly.
     d = device();
@@ -257,10 +223,12 @@ TEST_F(DeviceTest, InitialiseWithoutAWindow) {
     d->Release();
 }
 
-TEST_F(DeviceTest, FreeOnANeverInitialisedDeviceIsExceptionRaised) {
+TEST_F(DeviceTest, FreeAndRenderOnANeverInitialisedDeviceAreExceptionRaised) {
     IDevice3D* d = device();
-    EXPECT_EQ(d->Free(), E_FAIL);
-    EXPECT_EQ(take_error().description, "Unspecified error\nException Raised.");
+    for (HRESULT (IDevice3D::*call)() : {&IDevice3D::Free, &IDevice3D::Render}) {
+        EXPECT_EQ((d->*call)(), E_FAIL);
+        EXPECT_EQ(take_error().description, "Unspecified error\nException Raised.");
+    }
     IDispatch* fog = nullptr;
     EXPECT_EQ(d->get_Fog(&fog), S_OK) << "nothing else is released";
     fog->Release();
@@ -280,14 +248,9 @@ TEST_F(DeviceTest, FreeRestoresTheDisplayModeAndReleasesSevenChildren) {
     EXPECT_EQ(out.text(),
               "Restoring Original Display Mode --> Failed to Set Exclusive Cooperative Level. (Error Code=80070057)."
               "\nReleasing Memory back to System.\nReleasing Device.\nReleasing Direct3D.\nUninitialising Direct3DX.\n");
-    StatusModes status;
-    d->get_Status(&status);
-    EXPECT_EQ(status, sm_NotInitialised);
-    LONG v = -1;
-    d->get_Window(&v);
-    EXPECT_EQ(v, 0);
-    d->get_DirectDraw(&v);
-    EXPECT_EQ(v, 0);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Status), sm_NotInitialised);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Window, -1), 0);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_DirectDraw, -1), 0);
     IDispatch* child = nullptr;
     EXPECT_EQ(d->get_Fog(&child), E_POINTER);
     EXPECT_EQ(take_error().description, "Invalid pointer\nFog Not Initialised.");
@@ -345,13 +308,6 @@ TEST_F(DeviceTest, RenderDrawsTheChildrenInsideOneSceneAndSetsTheAmbientLight) {
     d->Release();
 }
 
-TEST_F(DeviceTest, RenderBeforeInitialiseIsExceptionRaised) {
-    IDevice3D* d = device();
-    EXPECT_EQ(d->Render(), E_FAIL);
-    EXPECT_EQ(take_error().description, "Unspecified error\nException Raised.");
-    d->Release();
-}
-
 TEST_F(DeviceTest, ClearPacksTheColourAndChecksEachComponent) {
     IDevice3D* d = device();
     ASSERT_EQ(initialise(d), S_OK);
@@ -396,7 +352,6 @@ TEST_F(DeviceTest, UpdatePresentsAndMeasuresTheIntervalBetweenUpdates) {
     const unsigned tenths = static_cast<unsigned>(rate * 10.0f + 0.5f);
     const unsigned elapsed = 10000 / tenths;
     EXPECT_GE(elapsed, 20u);
-    EXPECT_LT(elapsed, 1000u);
     EXPECT_EQ(tenths, 10000 / elapsed) << "an unsigned integer division of 10000 by the interval";
     // An immediate second Update: no whole millisecond has passed most of the time; the rate stays defined.
     d->Update();
@@ -432,9 +387,6 @@ TEST_F(DeviceTest, DebugDrawsTheTextAndTracesIt) {
 
 TEST_F(DeviceTest, RenderStatePropertiesInBothStyles) {
     IDevice3D* d = device();
-    ShadeModes shade;
-    VARIANT_BOOL flag;
-    CullModes cull;
     LONG outline;
     // Without a device: reported (first four) or returned bare (Cull, Outline).
     EXPECT_EQ(d->put_ShadeMode(sm_Flat), E_POINTER);
@@ -451,30 +403,23 @@ TEST_F(DeviceTest, RenderStatePropertiesInBothStyles) {
     DebugCapture out;
     EXPECT_EQ(d->put_ShadeMode(sm_Flat), S_OK);
     EXPECT_EQ(d->put_ShadeMode(static_cast<ShadeModes>(7)), S_OK);
-    EXPECT_EQ(d->get_ShadeMode(&shade), S_OK);
-    EXPECT_EQ(shade, 7);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_ShadeMode), 7);
     EXPECT_EQ(out.text(), "Setting Shade Mode --> Flat.\nSetting Shade Mode --> Unknown.\nObtaining Shade Mode --> Succeeded.\n");
     for (VARIANT_BOOL v : {VARIANT_BOOL(-1), VARIANT_BOOL(1)}) {
         EXPECT_EQ(d->put_Dither(v), S_OK);
         DWORD state = 0;
         rec.last_device()->GetRenderState(D3DRENDERSTATE_DITHERENABLE, &state);
         EXPECT_EQ(state, 1u);
-        EXPECT_EQ(d->get_Dither(&flag), S_OK);
-        EXPECT_EQ(flag, VARIANT_TRUE);
+        EXPECT_EQ(value_of(d, &IDevice3D::get_Dither), VARIANT_TRUE);
     }
     EXPECT_EQ(d->put_Specular(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(d->get_Specular(&flag), S_OK);
-    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Specular), VARIANT_TRUE);
     EXPECT_EQ(d->put_AntiAlias(am_Sort_Independent), S_OK);
-    AntiAliasModes aa;
-    EXPECT_EQ(d->get_AntiAlias(&aa), S_OK);
-    EXPECT_EQ(aa, am_Sort_Independent);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_AntiAlias), am_Sort_Independent);
     EXPECT_EQ(d->put_Cull(cm_CounterClockwise), S_OK);
-    EXPECT_EQ(d->get_Cull(&cull), S_OK);
-    EXPECT_EQ(cull, cm_CounterClockwise);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Cull), cm_CounterClockwise);
     EXPECT_EQ(d->put_Outline(0x00FF0001), S_OK);
-    EXPECT_EQ(d->get_Outline(&outline), S_OK);
-    EXPECT_EQ(outline, 0x00FF0001);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Outline), 0x00FF0001);
 
     // Each member's refusal text is in the table below; Cull's failure carries no report.
     rec.fail("Device.SetRenderState(22", E_INVALIDARG, 1);
@@ -544,10 +489,7 @@ TEST_F(DeviceTest, PutGuidTakesOnlyAGuidBlockHandle) {
 
 TEST_F(DeviceTest, NamesAndDescriptionsAreStoredCopies) {
     IDevice3D* d = device();
-    {
-        Bstr in("Main \xC3\xA9" "cran");
-        d->put_Name(in);
-    }
+    d->put_Name(Bstr("Main \xC3\xA9" "cran"));  // the BSTR is gone before the name is read
     EXPECT_EQ(text_of(d, &IDevice3D::get_Name), "Main \xC3\xA9" "cran");
     EXPECT_EQ(text_of(d, &IDevice3D::get_Description), "");
     d->Release();

@@ -51,16 +51,12 @@ TEST_F(DevicesTest, ListsTheUtilityLayersDevicesInDescendingNameOrder) {
         << out.text();
     for (const char* name : {"beta", "Alpha", "alpha"})
         EXPECT_NE(out.text().find(std::string("\t \xC2\xBB '") + name + "'\n"), std::string::npos) << name;
-    LONG count = 0;
-    devices->get_Count(&count);
-    EXPECT_EQ(count, 3);
+    ASSERT_EQ(value_of(devices, &IDevices::get_Count), 3);
     std::vector<std::string> order;
-    for (LONG i = 1; i <= count; ++i) order.push_back(name_of(devices, Var::i4(i)));
+    for (LONG i = 1; i <= 3; ++i) order.push_back(name_of(devices, Var::i4(i)));
     EXPECT_EQ(order, (std::vector<std::string>{"beta", "alpha", "Alpha"})) << "lower-case letters sort higher";
     // By name (exactly), and the same object as by position; an Index selects that device.
-    LONG device_index = -1;
-    item_of<IDevice3D>(devices, Var::text("Alpha"))->get_Index(&device_index);
-    EXPECT_EQ(device_index, 1);
+    EXPECT_EQ(value_of(item_of<IDevice3D>(devices, Var::text("Alpha")), &IDevice3D::get_Index, -1), 1);
     VARIANT item;
     item.vt = VT_I4;
     item.lVal = 77;
@@ -92,9 +88,7 @@ TEST_F(DevicesTest, AnEnumeratedDeviceKeepsTheUtilityLayerStartedWhileItLives) {
     ComPtr<IDevice3D> d = item_of<IDevice3D>(devices, Var::i4(1));
     ASSERT_TRUE(d);
     devices->Release();
-    HWLevels level{};
-    EXPECT_EQ(d->get_Level(&level), S_OK) << take_error().description;
-    EXPECT_EQ(level, hl_TnLHAL);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Level), hl_TnLHAL) << take_error().description;
     d.reset();
     EXPECT_EQ(rec.started(), 0) << "the device ends its start when it goes";
 }
@@ -103,12 +97,9 @@ TEST_F(DevicesTest, DevicesWithTheSameDescriptionReplaceEachOther) {
     rec.config().devices = {vantor::testing::RecordingConfig::capable_device("same"),
                             vantor::testing::RecordingConfig::capable_device("same")};
     IDevices* devices = create<IDevices>(CLSID_Devices);
-    LONG count = 0;
-    devices->get_Count(&count);
-    EXPECT_EQ(count, 1);
-    LONG i = -1;
-    item_of<IDevice3D>(devices, Var::i4(1))->get_Index(&i);
-    EXPECT_EQ(i, 1) << "the second takes the first one's place";
+    EXPECT_EQ(value_of(devices, &IDevices::get_Count), 1);
+    EXPECT_EQ(value_of(item_of<IDevice3D>(devices, Var::i4(1)), &IDevice3D::get_Index, -1), 1)
+        << "the second takes the first one's place";
     devices->Release();
 }
 
@@ -120,9 +111,7 @@ TEST_F(DevicesTest, EnumerationFailuresLeaveAnEmptyCollectionAndTheLastReport) {
     ErrorText e = take_error();
     EXPECT_EQ(e.source, "Vantor.Devices.1");
     EXPECT_EQ(e.description, "Unspecified error\nFailed to Initialised Direct3D.");
-    LONG count = -1;
-    devices->get_Count(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(value_of(devices, &IDevices::get_Count, -1), 0);
     devices->Release();
 
     rec.fail("D3DXInitialize", D3DXERR_STARTUPFAILED, 1);
@@ -154,8 +143,7 @@ TEST_F(DevicesTest, LevelNeedsAStartedUtilityLayer) {
     EXPECT_EQ(out.text(), "Retrieving Device Description --> Failed, Direct3DX Not Started Yet. (Error Code=c8770bc7)\n");
     IDevices* devices = create<IDevices>(CLSID_Devices);  // starts the layer
     rec.config().devices[0].description.hwLevel = D3DX_HWLEVEL_TL;
-    EXPECT_EQ(d->get_Level(&level), S_OK);
-    EXPECT_EQ(level, hl_TnLHAL);
+    EXPECT_EQ(value_of(d, &IDevice3D::get_Level), hl_TnLHAL);
     d->put_Index(9);
     EXPECT_EQ(d->get_Level(&level), D3DXERR_INVALIDD3DXDEVICEINDEX);
     EXPECT_EQ(take_error().description, "Invalid Index.");
@@ -177,11 +165,9 @@ TEST_F(DevicesTest, DeviceCapsReadsTheBitDepthsOfTheBoundDevice) {
     ID3DXContext* context = nullptr;
     ASSERT_EQ(rec.D3DXCreateContext(D3DX_DEFAULT, 0, window.handle(), 64, 64, &context), S_OK);
     caps->put_Device(static_cast<LONG>(backend::to_handle(rec.last_device())));
-    EXPECT_EQ(caps->get_Depth(&depth), S_OK);
-    EXPECT_EQ(depth, 0x500) << "16 and 32 bits";
+    EXPECT_EQ(value_of(caps, &IDeviceCaps::get_Depth), 0x500) << "16 and 32 bits";
     rec.config().devices[0].caps.dwDeviceZBufferBitDepth = DDBD_16 | DDBD_24;
-    EXPECT_EQ(caps->get_ZBufferDepth(&depth), S_OK) << "read again on every call";
-    EXPECT_EQ(depth, DDBD_16 | DDBD_24);
+    EXPECT_EQ(value_of(caps, &IDeviceCaps::get_ZBufferDepth), DDBD_16 | DDBD_24) << "read again on every call";
     rec.fail("Device.GetCaps", DDERR_INVALIDOBJECT, 1);
     EXPECT_EQ(caps->get_Depth(&depth), E_FAIL);
     context->Release();

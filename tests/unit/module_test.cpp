@@ -225,9 +225,7 @@ TEST_F(ModuleTest, AggregatedObjectsDelegateToTheirOuterIdentity) {
     EXPECT_EQ(identity, &outer);
     identity->Release();
     colour->put_Red(0.5f);
-    float red = 0;
-    colour->get_Red(&red);
-    EXPECT_EQ(red, 0.5f);
+    EXPECT_EQ(value_of(colour, &IColour::get_Red), 0.5f);
     colour->Release();
     EXPECT_EQ(outer.refs, 1u);
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
@@ -262,31 +260,26 @@ TEST_F(ModuleTest, ErrorSupportAndConnectionPointContainer) {
 }
 
 TEST_F(ModuleTest, RegistrationWritesTheClassKeysAndRemovalKeepsClsid) {
-    const std::string clsid = guid(CLSID_Colour);
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour.1"), "Colour Class");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour.1\\CLSID"), clsid);
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour"), "Colour Class");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour\\CLSID"), clsid);
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "Vantor.Colour\\CurVer"), "Vantor.Colour.1");
-    const std::string key = "CLSID\\" + clsid;
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key), "Colour Class");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\ProgID"), "Vantor.Colour.1");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\VersionIndependentProgID"), "Vantor.Colour");
+    const std::string clsid = guid(CLSID_Colour), key = "CLSID\\" + clsid;
+    const std::string lib = "TypeLib\\" + guid(LIBID_VantorLib);
+    const std::pair<std::string, std::string> values[] = {
+        {"Vantor.Colour.1", "Colour Class"},      {"Vantor.Colour.1\\CLSID", clsid},
+        {"Vantor.Colour", "Colour Class"},        {"Vantor.Colour\\CLSID", clsid},
+        {"Vantor.Colour\\CurVer", "Vantor.Colour.1"}, {key, "Colour Class"},
+        {key + "\\ProgID", "Vantor.Colour.1"},    {key + "\\VersionIndependentProgID", "Vantor.Colour"},
+        {key + "\\TypeLib", guid(LIBID_VantorLib)}, {lib + "\\1.0", "Vantor 1.0 Type Library"},
+    };
+    for (const auto& [k, v] : values) EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, k), v) << k;
     EXPECT_TRUE(has_key(key + "\\Programmable"));
     EXPECT_NE(read_value(HKEY_CLASSES_ROOT, key + "\\InprocServer32").find("libvantor.so"), std::string::npos);
     EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\InprocServer32", "ThreadingModel"), "Apartment");
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, key + "\\TypeLib"), guid(LIBID_VantorLib));
-    EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0"), "Vantor 1.0 Type Library");
-    EXPECT_NE(read_value(HKEY_CLASSES_ROOT, "TypeLib\\" + guid(LIBID_VantorLib) + "\\1.0\\0\\linux64").find("libvantor.so"),
-              std::string::npos);
+    EXPECT_NE(read_value(HKEY_CLASSES_ROOT, lib + "\\1.0\\0\\linux64").find("libvantor.so"), std::string::npos);
     EXPECT_TRUE(has_key("CLSID\\" + guid(CLSID_Sprites)));
 
     ASSERT_EQ(DllUnregisterServer(), S_OK);
-    EXPECT_FALSE(has_key("Vantor.Colour.1"));
-    EXPECT_FALSE(has_key("Vantor.Colour"));
-    EXPECT_FALSE(has_key(key));
+    for (const std::string& gone : {std::string("Vantor.Colour.1"), std::string("Vantor.Colour"), key, lib})
+        EXPECT_FALSE(has_key(gone)) << gone;
     EXPECT_TRUE(has_key("CLSID")) << "the CLSID key itself is never removed";
-    EXPECT_FALSE(has_key("TypeLib\\" + guid(LIBID_VantorLib)));
     void* p = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IColour, &p), REGDB_E_CLASSNOTREG);
 }
@@ -343,25 +336,18 @@ TEST_F(ModuleTest, ColourRecordRoundTripsThroughAStreamHandle) {
     ASSERT_NE(f, 0u);
     EXPECT_EQ(c->Save(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
-    FILE* file = std::fopen(path.c_str(), "rb");
-    char data[256] = {};
-    size_t n = std::fread(data, 1, sizeof data - 1, file);
-    std::fclose(file);
-    EXPECT_EQ(std::string(data, n), "// Colour\r\n1.000000\r\n-2.500000\r\n0.125000\r\n7.000000\r\n");
+    EXPECT_EQ(read_file(path), "// Colour\r\n1.000000\r\n-2.500000\r\n0.125000\r\n7.000000\r\n");
 
     IColour* d = create<IColour>(CLSID_Colour);
     f = VantorStreamOpen(path.c_str(), "r");
     EXPECT_EQ(d->Load(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
-    float v[4];
-    d->get_Red(&v[0]);
-    d->get_Green(&v[1]);
-    d->get_Blue(&v[2]);
-    d->get_Alpha(&v[3]);
-    EXPECT_EQ(v[0], 1.0f);
-    EXPECT_EQ(v[1], -2.5f);
-    EXPECT_EQ(v[2], 0.125f);
-    EXPECT_EQ(v[3], 7.0f);
+    auto channels = [&] {
+        return std::vector<float>{value_of(d, &IColour::get_Red), value_of(d, &IColour::get_Green),
+                                  value_of(d, &IColour::get_Blue), value_of(d, &IColour::get_Alpha)};
+    };
+    const std::vector<float> loaded = {1.0f, -2.5f, 0.125f, 7.0f};
+    EXPECT_EQ(channels(), loaded);
 
     // A closed stream's handle, or any other number, is refused and nothing changes.
     for (LONG bogus : {static_cast<LONG>(f), 0, 12345, -1}) {
@@ -371,8 +357,7 @@ TEST_F(ModuleTest, ColourRecordRoundTripsThroughAStreamHandle) {
         EXPECT_NE(e.description.find("world-file stream"), std::string::npos) << e.description;
         EXPECT_EQ(d->Save(bogus), E_INVALIDARG);
     }
-    d->get_Red(&v[0]);
-    EXPECT_EQ(v[0], 1.0f);
+    EXPECT_EQ(channels(), loaded);
     c->Release();
     d->Release();
     std::remove(path.c_str());

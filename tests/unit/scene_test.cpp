@@ -30,8 +30,7 @@ protected:
         return m;
     }
     ComPtr<ICamera> camera() {
-        ComPtr<ICamera> c = adopt(create<ICamera>(CLSID_Camera));
-        c->put_Device(dev);
+        ComPtr<ICamera> c = on_device<ICamera>(CLSID_Camera);
         return c;
     }
     ComPtr<ILights> lights() {
@@ -74,14 +73,8 @@ const D3DMATRIX kRotX02RotY03 = m({0.9553365f, 0, -0.2955202f, 0, 0.0587108f, 0.
 
 TEST_F(SceneTest, NewCameraDefaultsAndTheFixedProjection) {
     ComPtr<ICamera> c = camera();
-    float v = -1;
-    c->get_X(&v);
-    EXPECT_EQ(v, 0.0f);
-    IDispatch* d = nullptr;
-    ASSERT_EQ(c->get_Position(&d), S_OK);
-    ComPtr<IPosition> position = take_as<IPosition>(d);
-    position->get_Z(&v);
-    EXPECT_EQ(v, 10.0f);
+    EXPECT_EQ(value_of(c, &ICamera::get_X, -1), 0.0f);
+    EXPECT_EQ(value_of(child_of<IPosition>(c.get(), &ICamera::get_Position), &IPosition::get_Z), 10.0f);
     ASSERT_EQ(c->Update(), S_OK);
     expect_matrix(transform(D3DTRANSFORMSTATE_PROJECTION),
                   m({1.0000013f, 0, 0, 0, 0, 1.0000013f, 0, 0, 0, 0, 1.001001f, 1, 0, 0, -1.001001f, 0}), 2e-7f);
@@ -99,9 +92,7 @@ TEST_F(SceneTest, RotateAccumulatesAndRebuildsFromTheTotalsInXyzOrder) {
     EXPECT_EQ(rec.count("Device.SetTransform"), 0u) << "nothing is sent for a zero rotation";
     c->Rotate(0.5f, 0, 0);
     c->Rotate(0.5f, 0, 0);
-    float x = 0;
-    c->get_X(&x);
-    EXPECT_EQ(x, 1.0f);
+    EXPECT_EQ(value_of(c, &ICamera::get_X), 1.0f);
     expect_matrix(transform(D3DTRANSFORMSTATE_WORLD), kRotX1, 1e-6f);
     ComPtr<ICamera> d = camera();
     d->Rotate(0, 0.3f, 0);
@@ -163,9 +154,7 @@ TEST_F(SceneTest, CameraFailuresAndTheirTexts) {
     rec.fail("Device.SetTransform(1", DDERR_INVALIDOBJECT, 1);
     EXPECT_EQ(c->Rotate(0.25f, 0, 0), DDERR_INVALIDOBJECT);
     EXPECT_EQ(take_error().description, "SetTransform Function Failed.");
-    float x = 0;
-    c->get_X(&x);
-    EXPECT_EQ(x, 0.25f) << "the angles stay accumulated";
+    EXPECT_EQ(value_of(c, &ICamera::get_X), 0.25f) << "the angles stay accumulated";
     // The position child missing: the general exception path.
     unregister_class(CLSID_Position);
     ComPtr<ICamera> bare = adopt(create<ICamera>(CLSID_Camera));
@@ -209,9 +198,7 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     // The same name again: the count stays and the second camera is found.
     ASSERT_EQ(cameras->get_Add(alpha, &d), S_OK);
     ComPtr<ICamera> second = take_as<ICamera>(d);
-    LONG count = 0;
-    cameras->get_Count(&count);
-    EXPECT_EQ(count, 3);
+    EXPECT_EQ(value_of(cameras, &ICameras::get_Count), 3);
     Var index = Var::text("Alpha");
     EXPECT_EQ(item_of<ICamera>(cameras.get(), index).get(), second.get());
     // An enumerator made before Clear still yields what was there; a removed camera still works.
@@ -221,25 +208,16 @@ TEST_F(SceneTest, CamerasAreKeyedByNameInDescendingOrder) {
     EXPECT_EQ(second->Rotate(0.1f, 0, 0), S_OK);
     EXPECT_EQ(cameras->Clear(), S_OK);
     EXPECT_EQ(next_items(it.get(), 4).size(), 3u);
-    cameras->get_Count(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(value_of(cameras, &ICameras::get_Count, -1), 0);
 }
 
 // ---- lights ------------------------------------------------------------------------------------
 
 TEST_F(SceneTest, NewLightDefaultsAndClamps) {
     ComPtr<ILight> l = adopt(create<ILight>(CLSID_Light));
-    LightTypes type;
-    LONG id = -1;
-    l->get_Type(&type);
-    EXPECT_EQ(type, lt_Point);
-    l->get_ID(&id);
-    EXPECT_EQ(id, 0);
-    auto value = [&](HRESULT (ILight::*get)(float*)) {
-        float v = NAN;
-        (l.get()->*get)(&v);
-        return v;
-    };
+    EXPECT_EQ(value_of(l, &ILight::get_Type), lt_Point);
+    EXPECT_EQ(value_of(l, &ILight::get_ID, -1), 0);
+    auto value = [&](HRESULT (ILight::*get)(float*)) { return value_of(l, get, NAN); };
     const std::pair<HRESULT (ILight::*)(float*), float> defaults[] = {
         {&ILight::get_InnerCone, 0.5f}, {&ILight::get_OuterCone, 1.0f},       {&ILight::get_FallOff, 1.0f},
         {&ILight::get_Range, kMaxRange}, {&ILight::get_ConstAttenuation, 0.0f}};
@@ -302,20 +280,12 @@ TEST_F(SceneTest, UpdateBuildsTheLightRecordFromTheRightChildren) {
 TEST_F(SceneTest, AddNamesLightsByCountEnablesThemAndReusesIds) {
     ComPtr<ILights> all = lights();
     ComPtr<ILight> a = add_light(all.get()), b = add_light(all.get()), c = add_light(all.get());
-    LONG id = -1;
-    c->get_ID(&id);
-    EXPECT_EQ(id, 2);
-    VARIANT_BOOL on = VARIANT_FALSE;
-    ASSERT_EQ(c->get_Enabled(&on), S_OK);
-    EXPECT_EQ(on, VARIANT_TRUE);
+    EXPECT_EQ(value_of(c, &ILight::get_ID), 2);
+    EXPECT_EQ(value_of(c, &ILight::get_Enabled), VARIANT_TRUE);
     EXPECT_EQ(rec.count("Device.LightEnable(2, 1)"), 1u);
     ASSERT_EQ(all->Remove(Var::text("Light0")), S_OK);
-    ComPtr<ILight> d = add_light(all.get());
-    d->get_ID(&id);
-    EXPECT_EQ(id, 2) << "the count before the addition";
-    LONG count = 0;
-    all->get_Count(&count);
-    EXPECT_EQ(count, 2) << "Light2 took the place of the light of that name";
+    EXPECT_EQ(value_of(add_light(all.get()), &ILight::get_ID), 2) << "the count before the addition";
+    EXPECT_EQ(value_of(all, &ILights::get_Count), 2) << "Light2 took the place of the light of that name";
     EXPECT_EQ(a->put_Enabled(VARIANT_FALSE), S_OK) << "a removed light still drives its device index";
     BOOL enabled = TRUE;
     device->GetLightEnable(0, &enabled);
@@ -326,9 +296,7 @@ TEST_F(SceneTest, ElevenLightsSortByNameNotNumber) {
     ComPtr<ILights> all = lights();
     for (int i = 0; i < 11; ++i) add_light(all.get());
     EXPECT_EQ(text_of(item_of<ILight>(all.get(), Var::i4(1)).get(), &ILight::get_Name), "Light9");
-    LONG max = 0;
-    ASSERT_EQ(all->get_Max(&max), S_OK);
-    EXPECT_EQ(max, 8);
+    EXPECT_EQ(value_of(all, &ILights::get_Max), 8);
 }
 
 TEST_F(SceneTest, AddChecksTheDeviceAndTheTypeAgainstItsCapabilities) {
@@ -359,19 +327,14 @@ TEST_F(SceneTest, AddChecksTheDeviceAndTheTypeAgainstItsCapabilities) {
     EXPECT_TRUE(any);
     EXPECT_EQ(all->get_Max(&max), DDERR_INVALIDOBJECT);
     EXPECT_EQ(take_error().description, "Invalid Object.");
-    LONG count = 0;
-    all->get_Count(&count);
-    EXPECT_EQ(count, 2);
+    EXPECT_EQ(value_of(all, &ILights::get_Count), 2);
 }
 
 TEST_F(SceneTest, InnerConeIsClampedAgainstTheOuterConeItHadBefore) {
     ComPtr<ILights> all = lights();
     ComPtr<ILight> l = add_light(all.get(), lt_Spot, 1.5f, 2.0f);
-    float inner = 0, outer = 0;
-    l->get_InnerCone(&inner);
-    l->get_OuterCone(&outer);
-    EXPECT_EQ(inner, 1.0f);
-    EXPECT_EQ(outer, 2.0f);
+    EXPECT_EQ(value_of(l, &ILight::get_InnerCone), 1.0f);
+    EXPECT_EQ(value_of(l, &ILight::get_OuterCone), 2.0f);
 }
 
 TEST_F(SceneTest, EnablingBeyondTheDevicesLimitIsReportedWithTheDevicesResult) {
@@ -412,8 +375,7 @@ TEST_F(SceneTest, FreeDropsTheChildrenAndTheDevice) {
 // ---- fog ---------------------------------------------------------------------------------------
 
 TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
-    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
-    fog->put_Device(dev);
+    ComPtr<IFog> fog = on_device<IFog>(CLSID_Fog);
     EXPECT_EQ(fog->put_StartingPos(10), E_FAIL);
     EXPECT_EQ(take_error().description, "Unspecified error\nLinear Fog Only Supports Starting Position.");
     EXPECT_EQ(fog->put_Density(1.0f), S_OK);
@@ -430,13 +392,12 @@ TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
     EXPECT_EQ(state, 3u);
     EXPECT_EQ(fog->put_StartingPos(10), S_OK);
     EXPECT_EQ(fog->put_EndPosition(-4), S_OK) << "no check of start against end";
-    float v = 0;
-    fog->get_StartingPos(&v);
-    EXPECT_EQ(v, 10.0f);
+    EXPECT_EQ(value_of(fog, &IFog::get_StartingPos), 10.0f);
     EXPECT_EQ(fog->put_Density(0.5f), E_FAIL);
     EXPECT_EQ(take_error().description, "Unspecified error\nLinear Fog does not support Density.");
     device->GetRenderState(D3DRENDERSTATE_FOGDENSITY, &state);
     EXPECT_EQ(state, std::bit_cast<DWORD>(0.25f)) << "unchanged";
+    float v = 0;
     EXPECT_EQ(fog->get_Density(&v), E_FAIL);
     DebugCapture out;
     EXPECT_EQ(fog->put_Mode(static_cast<FogModes>(7)), S_OK);
@@ -445,18 +406,13 @@ TEST_F(SceneTest, FogStatesAreViewsOfTheRenderStatesWithTheModeRules) {
     EXPECT_EQ(fog->put_Mode(fm_Exp), E_INVALIDARG);
     EXPECT_EQ(take_error().description, "The parameter is incorrect.\nFailed to Set Fog Mode.");
     EXPECT_EQ(fog->put_Density(0.5f), S_OK) << "the remembered mode is 7, not linear: Exp was refused";
-    FogModes mode;
-    fog->get_Mode(&mode);
-    EXPECT_EQ(mode, fm_Exp) << "the getter reads the table state, which the refused put did set";
-    VARIANT_BOOL flag;
+    EXPECT_EQ(value_of(fog, &IFog::get_Mode), fm_Exp) << "the getter reads the table state, which the refused put did set";
     EXPECT_EQ(fog->put_Enabled(VARIANT_TRUE), S_OK);
-    fog->get_Enabled(&flag);
-    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(value_of(fog, &IFog::get_Enabled), VARIANT_TRUE);
     EXPECT_EQ(fog->put_RangeBased(VARIANT_TRUE), S_OK);
     device->GetRenderState(D3DRENDERSTATE_RANGEFOGENABLE, &state);
     EXPECT_EQ(state, 0xFFFFFFFFu) << "true widened with its sign";
-    fog->get_RangeBased(&flag);
-    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(value_of(fog, &IFog::get_RangeBased), VARIANT_TRUE);
     rec.fail("Device.SetRenderState(48", DDERR_INVALIDOBJECT, 1);
     EXPECT_EQ(fog->put_RangeBased(VARIANT_FALSE), DDERR_INVALIDOBJECT);
     EXPECT_EQ(take_error().source, "") << "returned without a report";
@@ -479,8 +435,7 @@ TEST_F(SceneTest, FogWithoutADeviceHasTwoDescriptions) {
 }
 
 TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
-    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
-    fog->put_Device(dev);
+    ComPtr<IFog> fog = on_device<IFog>(CLSID_Fog);
     ComPtr<IColour> c = child_of<IColour>(fog.get(), &IFog::get_Colour);
     c->put_Red(1);
     DWORD state = 0xDEAD;
@@ -503,15 +458,13 @@ TEST_F(SceneTest, FogColourIsPackedWithoutClamping) {
 
 TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     const std::string path = ::testing::TempDir() + "scene_records.txt";
-    ComPtr<ICameras> cameras = adopt(create<ICameras>(CLSID_Cameras));
-    cameras->put_Device(dev);
+    ComPtr<ICameras> cameras = on_device<ICameras>(CLSID_Cameras);
     IDispatch* d = nullptr;
     cameras->get_Add(Bstr("Default"), &d);
     d->Release();
     ComPtr<ILights> all = lights();
     add_light(all.get(), lt_Spot);
-    ComPtr<IFog> fog = adopt(create<IFog>(CLSID_Fog));
-    fog->put_Device(dev);
+    ComPtr<IFog> fog = on_device<IFog>(CLSID_Fog);
     fog->put_Enabled(VARIANT_TRUE);
     uint32_t f = VantorStreamOpen(path.c_str(), "w");
     ASSERT_EQ(cameras->Save(static_cast<LONG>(f)), S_OK);
@@ -527,11 +480,9 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     EXPECT_NE(file.find("1\r\n// Light\r\nLight0\r\n2\r\n0\r\n1.000000\r\n2.000000\r\n3.000000\r\n"), std::string::npos);
 
     // Read back into fresh objects: the camera keeps its own name as its key.
-    ComPtr<ICameras> cameras2 = adopt(create<ICameras>(CLSID_Cameras));
-    cameras2->put_Device(dev);
+    ComPtr<ICameras> cameras2 = on_device<ICameras>(CLSID_Cameras);
     ComPtr<ILights> all2 = lights();
-    ComPtr<IFog> fog2 = adopt(create<IFog>(CLSID_Fog));
-    fog2->put_Device(dev);
+    ComPtr<IFog> fog2 = on_device<IFog>(CLSID_Fog);
     device->SetRenderState(D3DRENDERSTATE_FOGENABLE, 0);
     f = VantorStreamOpen(path.c_str(), "r");
     ASSERT_EQ(cameras2->Load(static_cast<LONG>(f)), S_OK);
@@ -539,11 +490,7 @@ TEST_F(SceneTest, CameraLightAndFogRecordsRoundTrip) {
     ASSERT_EQ(all2->Load(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
     EXPECT_TRUE(item_of<ICamera>(cameras2.get(), Var::text("Default")));
-    VARIANT_BOOL on = VARIANT_FALSE;
-    fog2->get_Enabled(&on);
-    EXPECT_EQ(on, VARIANT_TRUE);
-    LONG count = 0;
-    all2->get_Count(&count);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(value_of(fog2, &IFog::get_Enabled), VARIANT_TRUE);
+    EXPECT_EQ(value_of(all2, &ILights::get_Count), 1);
     std::remove(path.c_str());
 }

@@ -18,8 +18,7 @@ class SimpleObjectTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
         RecordingDeviceTest::SetUp();
-        shapes = adopt(create<ISimpleObjects>(CLSID_SimpleObjects));
-        shapes->put_Device(dev);
+        shapes = on_device<ISimpleObjects>(CLSID_SimpleObjects);
         rec.clear_calls();
     }
     void TearDown() override {
@@ -53,7 +52,6 @@ TEST_F(SimpleObjectTest, EachAdderBuildsItsKindFromItsDimensions) {
         {"torus", [](ISimpleObjects* s, IDispatch** o) { return s->get_AddTorus(Bstr("r"), 12, 0.5f, 2, o); }, sot_Torus,
          "D3DXCreateTorus(<device1>, 0.5, 2, 12, 4294967295, 4294967295"},
     };
-    LONG count = 0;
     for (const auto& c : cases) {
         rec.clear_calls();
         DebugCapture debug;
@@ -61,9 +59,7 @@ TEST_F(SimpleObjectTest, EachAdderBuildsItsKindFromItsDimensions) {
         ASSERT_EQ(c.add(shapes.get(), &d), S_OK) << c.name;
         ComPtr<ISimpleObject> s = take_as<ISimpleObject>(d);
         ASSERT_TRUE(s) << c.name;
-        SimpleObjectTypes t = sot_None;
-        s->get_Type(&t);
-        EXPECT_EQ(t, c.type) << c.name;
+        EXPECT_EQ(value_of(s, &ISimpleObject::get_Type, sot_None), c.type) << c.name;
         std::vector<std::string> built = rec.calls_matching("D3DXCreate");
         ASSERT_EQ(built.size(), 1u) << c.name;
         EXPECT_EQ(built[0].substr(0, c.call.size()), c.call) << c.name;
@@ -73,8 +69,7 @@ TEST_F(SimpleObjectTest, EachAdderBuildsItsKindFromItsDimensions) {
         EXPECT_EQ(s->Render(), S_OK) << c.name;
         EXPECT_EQ(rec.calls_matching("Shape.Draw").size(), 1u) << c.name;
     }
-    shapes->get_Count(&count);
-    EXPECT_EQ(count, 6);
+    EXPECT_EQ(value_of(shapes, &ISimpleObjects::get_Count), 6);
 }
 
 TEST_F(SimpleObjectTest, TypeRebuildsFromTheStoredDimensionsAndFailuresLeaveNoShape) {
@@ -98,9 +93,7 @@ TEST_F(SimpleObjectTest, TypeRebuildsFromTheStoredDimensionsAndFailuresLeaveNoSh
     for (const auto& f : failures) {
         EXPECT_EQ(box->put_Type(static_cast<SimpleObjectTypes>(f.type)), f.hr) << f.type;
         EXPECT_TRUE(reported(f.text)) << f.type;
-        SimpleObjectTypes t{};
-        box->get_Type(&t);
-        EXPECT_EQ(LONG(t), f.type);
+        EXPECT_EQ(LONG(value_of(box, &ISimpleObject::get_Type)), f.type);
         EXPECT_EQ(box->Render(), E_POINTER);
         EXPECT_TRUE(reported("SimpleObject Not Initialised."));
     }
@@ -129,21 +122,12 @@ TEST_F(SimpleObjectTest, TextureIsAppliedBeforeDrawingAndOnlyTexturesAreTaken) {
     IDispatch* d = nullptr;
     ASSERT_EQ(shapes->get_AddSphere(Bstr("ball"), 1, &d), S_OK);
     ComPtr<ISimpleObject> ball = take_as<ISimpleObject>(d);
-    ComPtr<ITexture> tex = adopt(create<ITexture>(CLSID_Texture));
-    tex->put_Device(dev);
+    ComPtr<ITexture> tex = on_device<ITexture>(CLSID_Texture);
     ASSERT_EQ(tex->LoadBitmap(Bstr("wood.bmp")), S_OK);
-    ComPtr<IDispatch> tex_d;
-    tex.query(tex_d.put());
-    ASSERT_EQ(ball->put_Texture(tex_d.get()), S_OK);
-
-    ComPtr<IColour> colour = adopt(create<IColour>(CLSID_Colour));
-    ComPtr<IDispatch> colour_d;
-    colour.query(colour_d.put());
-    EXPECT_EQ(ball->put_Texture(colour_d.get()), E_INVALIDARG);
+    ASSERT_EQ(ball->put_Texture(as_dispatch(tex).get()), S_OK);
+    EXPECT_EQ(ball->put_Texture(as_dispatch(adopt(create<IColour>(CLSID_Colour))).get()), E_INVALIDARG);
     EXPECT_TRUE(reported("Invalid Parameter."));
-    ComPtr<IDispatch> kept;
-    ASSERT_EQ(ball->get_Texture(kept.put()), S_OK);
-    EXPECT_EQ(take_as<ITexture>(kept.detach()).get(), tex.get()) << "the previous texture stays";
+    EXPECT_EQ(child_of<ITexture>(ball.get(), &ISimpleObject::get_Texture).get(), tex.get()) << "the previous texture stays";
 
     rec.clear_calls();
     ASSERT_EQ(ball->Render(), S_OK);
@@ -157,12 +141,9 @@ TEST_F(SimpleObjectTest, TextureIsAppliedBeforeDrawingAndOnlyTexturesAreTaken) {
     EXPECT_LT(at("Shape.Draw"), calls.size());
 
     ASSERT_EQ(ball->Free(), S_OK);
-    FLOAT w = -1;
-    LONG sides = -1;
-    ball->get_width(&w);
-    ball->get_Sides(&sides);
-    EXPECT_EQ(w, 0.0f);
-    EXPECT_EQ(sides, 0);
+    EXPECT_EQ(value_of(ball, &ISimpleObject::get_width, -1), 0.0f);
+    EXPECT_EQ(value_of(ball, &ISimpleObject::get_Sides, -1), 0);
+    ComPtr<IDispatch> kept;
     ASSERT_EQ(ball->get_Texture(kept.put()), S_OK);
     EXPECT_FALSE(kept);
     EXPECT_EQ(ball->Render(), E_POINTER);

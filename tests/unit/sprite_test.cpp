@@ -20,12 +20,10 @@ class SpriteTest : public RecordingDeviceTest {
 protected:
     void SetUp() override {
         RecordingDeviceTest::SetUp();
-        sprites = adopt(create<ISprites>(CLSID_Sprites));
-        sprites->put_Device(dev);
-        texture = adopt(create<ITexture>(CLSID_Texture));
-        texture->put_Device(dev);
+        sprites = on_device<ISprites>(CLSID_Sprites);
+        texture = on_device<ITexture>(CLSID_Texture);
         ASSERT_EQ(texture->LoadBitmap(Bstr("logo.png")), S_OK);
-        texture.query(texture_d.put());
+        texture_d = as_dispatch(texture);
         rec.clear_calls();
     }
     void TearDown() override {
@@ -51,10 +49,8 @@ TEST_F(SpriteTest, TheSpriteHandsItsPointAndFactorsToTheDrawing) {
     ComPtr<ISprite> s = add("logo", 0.5f, 0.25f, 2);
     ASSERT_TRUE(s);
     ASSERT_EQ(s->put_Texture(texture_d.get()), S_OK);
-    ComPtr<IDispatch> p;
-    ASSERT_EQ(s->get_Position(p.put()), S_OK);
-    ComPtr<IPosition> pos;
-    p.query(pos.put());
+    ComPtr<IPosition> pos = child_of<IPosition>(s.get(), &ISprite::get_Position);
+    ASSERT_TRUE(pos);
     pos->put_X(40);
     pos->put_Y(30);
     ASSERT_EQ(sprites->Render(), S_OK);
@@ -77,8 +73,7 @@ TEST_F(SpriteTest, ThePassStopsAtTheFirstFailure) {
     first->put_Enabled(VARIANT_FALSE);
     EXPECT_EQ(sprites->Render(), S_OK);
     EXPECT_EQ(rec.calls_matching("D3DXDrawSpriteSimple").size(), 2u);
-    ComPtr<ISprites> empty = adopt(create<ISprites>(CLSID_Sprites));
-    empty->put_Device(dev);
+    ComPtr<ISprites> empty = on_device<ISprites>(CLSID_Sprites);
     rec.clear_calls();
     EXPECT_EQ(empty->Render(), S_OK);
     EXPECT_TRUE(rec.calls_matching("D3DX").empty());
@@ -95,32 +90,20 @@ TEST_F(SpriteTest, RefusalsKeepWhatWasThere) {
         EXPECT_TRUE(reported("Transparency Setting Must be between 0.0 and 1.0."));
         EXPECT_EQ(d, nullptr);
     }
-    LONG count = -1;
-    sprites->get_Count(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(value_of(sprites, &ISprites::get_Count, -1), 0);
 
     ComPtr<ISprite> s = add("s", 0.75f);
     for (float t : bad) {
         EXPECT_EQ(s->put_Transparent(t), E_FAIL) << t;
-        FLOAT kept = 0;
-        s->get_Transparent(&kept);
-        EXPECT_EQ(kept, 0.75f);
+        EXPECT_EQ(value_of(s, &ISprite::get_Transparent), 0.75f);
     }
     ASSERT_EQ(s->put_Texture(texture_d.get()), S_OK);
-    ComPtr<IColour> colour = adopt(create<IColour>(CLSID_Colour));
-    ComPtr<IDispatch> colour_d;
-    colour.query(colour_d.put());
-    EXPECT_EQ(s->put_Texture(colour_d.get()), E_INVALIDARG);
+    EXPECT_EQ(s->put_Texture(as_dispatch(adopt(create<IColour>(CLSID_Colour))).get()), E_INVALIDARG);
     EXPECT_TRUE(reported("Invalid Parameter."));
-    ComPtr<IDispatch> kept;
-    ASSERT_EQ(s->get_Texture(kept.put()), S_OK);
-    EXPECT_EQ(take_as<ITexture>(kept.detach()).get(), texture.get());
+    EXPECT_EQ(child_of<ITexture>(s.get(), &ISprite::get_Texture).get(), texture.get()) << "the previous texture stays";
 
     // A texture without a surface: the drawing is handed none and refuses.
-    ComPtr<ITexture> unloaded = adopt(create<ITexture>(CLSID_Texture));
-    ComPtr<IDispatch> unloaded_d;
-    unloaded.query(unloaded_d.put());
-    ASSERT_EQ(s->put_Texture(unloaded_d.get()), S_OK);
+    ASSERT_EQ(s->put_Texture(as_dispatch(adopt(create<ITexture>(CLSID_Texture))).get()), S_OK);
     DebugCapture debug;
     EXPECT_EQ(s->Render(), D3DXERR_NULLPOINTER);
     EXPECT_NE(debug.text().find("VTR: (ERROR) D3DXDrawSprite3D Failed (Null Pointer).\n"), std::string::npos);

@@ -28,8 +28,7 @@ protected:
         RecordingDeviceTest::TearDown();
     }
     ComPtr<ITexture> texture(const char* file = nullptr) {
-        ComPtr<ITexture> t = adopt(create<ITexture>(CLSID_Texture));
-        t->put_Device(dev);
+        ComPtr<ITexture> t = on_device<ITexture>(CLSID_Texture);
         if (file) EXPECT_EQ(t->LoadBitmap(Bstr(file)), S_OK);
         return t;
     }
@@ -71,12 +70,9 @@ TEST_F(TextureTest, NewTextureFieldsAndTheirPuts) {
         {"Stage", &ITexture::get_Stage, &ITexture::put_Stage, 0},
     };
     for (const Field& f : fields) {
-        LONG v = -7;
-        EXPECT_EQ((t.get()->*f.get)(&v), S_OK) << f.name;
-        EXPECT_EQ(v, f.initial) << f.name;
+        EXPECT_EQ(value_of(t, f.get, -7), f.initial) << f.name;
         EXPECT_EQ((t.get()->*f.put)(77), S_OK) << f.name;
-        (t.get()->*f.get)(&v);
-        EXPECT_EQ(v, 77) << f.name << " is stored as given";
+        EXPECT_EQ(value_of(t, f.get, -7), 77) << f.name << " is stored as given";
     }
     EXPECT_EQ(text_of(t.get(), &ITexture::get_Name), "");
     EXPECT_TRUE(device_calls().empty()) << "plain puts touch nothing";
@@ -138,9 +134,7 @@ TEST_F(TextureTest, ApplyFailuresAndTheirTexts) {
     rec.clear_calls();
     EXPECT_EQ(t->Apply(), S_OK);
     EXPECT_TRUE(device_calls().empty());
-    LONG handle = -1;
-    EXPECT_EQ(t->get_Handle(&handle), S_OK);
-    EXPECT_EQ(handle, 0);
+    EXPECT_EQ(value_of(t, &ITexture::get_Handle, -1), 0);
     LONG w = 0;
     EXPECT_EQ(t->get_width(&w), E_FAIL);
     EXPECT_TRUE(reported("Failed to Obtain Surface for Texture."));
@@ -167,17 +161,14 @@ TEST_F(TextureTest, BumpMapValuesGoToTheDeviceAtOnceAndReadBackWithoutIt) {
         {&ITexture::put_BumpMapOffsetLuminance, &ITexture::get_BumpMapOffsetLuminance, 23},
     };
     for (const Bump& b : bumps) {
-        FLOAT v = -1;
-        EXPECT_EQ((t.get()->*b.get)(&v), S_OK);
-        EXPECT_EQ(v, 0.0f) << "nothing put yet";
+        EXPECT_EQ(value_of(t, b.get, -1), 0.0f) << "nothing put yet";
         rec.clear_calls();
         EXPECT_EQ((t.get()->*b.put)(0.25f), S_OK);
         EXPECT_EQ(device_calls(),
                   std::vector<std::string>{"Device.SetTextureStageState(1, " + std::to_string(b.state) +
                                            ", " + std::to_string(std::bit_cast<DWORD>(0.25f)) + ")"});
         rec.clear_calls();
-        EXPECT_EQ((t.get()->*b.get)(&v), S_OK);
-        EXPECT_EQ(v, 0.25f);
+        EXPECT_EQ(value_of(t, b.get), 0.25f);
         EXPECT_TRUE(device_calls().empty()) << "reading does not write to the device";
     }
     EXPECT_TRUE(rec.calls_matching("Device.SetTextureStageState(1, 16,").empty())
@@ -196,20 +187,14 @@ TEST_F(TextureTest, SameFileTwiceEachBindsItsOwnSurfaceAndHandlesFindTheNewest) 
     EXPECT_EQ(
         rec.calls_matching("Device.SetTexture("),
         (std::vector<std::string>{"Device.SetTexture(0, <texture1>)", "Device.SetTexture(0, <texture2>)"}));
-    LONG a = 0, b = 0, w = 0, h = 0;
-    first->get_Handle(&a);
-    second->get_Handle(&b);
-    EXPECT_NE(a, 0);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(first->get_width(&w), S_OK);
-    EXPECT_EQ(first->get_Height(&h), S_OK);
-    EXPECT_EQ(w, 64);
-    EXPECT_EQ(h, 64);
+    EXPECT_NE(value_of(first, &ITexture::get_Handle), 0);
+    EXPECT_EQ(value_of(first, &ITexture::get_Handle), value_of(second, &ITexture::get_Handle));
+    EXPECT_EQ(value_of(first, &ITexture::get_width), 64);
+    EXPECT_EQ(value_of(first, &ITexture::get_Height), 64);
     // Free drops the container, the name and the device; the settings stay.
     first->put_Wrap(tw_Clamp);
     EXPECT_EQ(second->Free(), S_OK);
-    first->get_Handle(&a);
-    EXPECT_NE(a, 0) << "the older container is found now";
+    EXPECT_NE(value_of(first, &ITexture::get_Handle), 0) << "the older container is found now";
     EXPECT_EQ(second->Apply(), E_POINTER);
     EXPECT_TRUE(reported("No Filename was given."));
     // A name with characters beyond ASCII is kept whole.
@@ -224,10 +209,8 @@ TEST_F(TextureTest, SameFileTwiceEachBindsItsOwnSurfaceAndHandlesFindTheNewest) 
 TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
     ComPtr<ITextures> all = adopt(create<ITextures>(CLSID_Textures));
     IDispatch* d = nullptr;
-    ComPtr<IDispatch> caps_d;
-    ASSERT_EQ(all->get_Caps(caps_d.put()), S_OK);
-    ComPtr<ITextureCaps> caps;
-    caps_d.query(caps.put());
+    ComPtr<ITextureCaps> caps = child_of<ITextureCaps>(all.get(), &ITextures::get_Caps);
+    ASSERT_TRUE(caps);
     LONG v = -1;
     EXPECT_EQ(caps->get_MaxWidth(&v), E_POINTER);
     EXPECT_TRUE(reported("Failed to obtain Device Information."));
@@ -237,23 +220,19 @@ TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
     ComPtr<ITexture> one = texture_of(d);
     ASSERT_EQ(all->get_LoadFile(Bstr("wood.bmp"), &d), S_OK);
     ComPtr<ITexture> two = texture_of(d);
-    LONG count = 0;
-    all->get_Count(&count);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(value_of(all, &ITextures::get_Count), 1);
     EXPECT_EQ(item_of<ITexture>(all.get(), Var::text("wood.bmp")).get(), two.get())
         << "the second replaced the first";
     rec.fail("D3DXCreateTextureFromFile", E_FAIL, 1);
     EXPECT_EQ(all->get_LoadFile(Bstr("missing.bmp"), &d), E_FAIL);
     EXPECT_EQ(d, nullptr);
     EXPECT_TRUE(reported("Failed to Load Texture."));
-    all->get_Count(&count);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(value_of(all, &ITextures::get_Count), 1);
     ASSERT_EQ(all->get_Add(&d), S_OK);
     texture_of(d);
     ASSERT_EQ(all->get_Add(&d), S_OK);
     texture_of(d);
-    all->get_Count(&count);
-    EXPECT_EQ(count, 2) << "both Adds share the key Unnamed";
+    EXPECT_EQ(value_of(all, &ITextures::get_Count), 2) << "both Adds share the key Unnamed";
 
     struct Figure {
         HRESULT (ITextureCaps::*get)(LONG*);
@@ -262,11 +241,8 @@ TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
     const Figure figures[] = {{&ITextureCaps::get_MaxWidth, 2048}, {&ITextureCaps::get_MaxHeight, 2048},
                               {&ITextureCaps::get_MinWidth, 1},    {&ITextureCaps::get_MinHeight, 1},
                               {&ITextureCaps::get_MemoryAlloc, 0}, {&ITextureCaps::get_MemoryUsed, 0}};
-    for (const Figure& f : figures) {
-        v = -1;
-        EXPECT_EQ((caps.get()->*f.get)(&v), S_OK);
-        EXPECT_EQ(v, f.want) << "a device that keeps no statistics reports zero, never garbage";
-    }
+    for (const Figure& f : figures)
+        EXPECT_EQ(value_of(caps, f.get, -1), f.want) << "a device that keeps no statistics reports zero, never garbage";
     rec.fail("Device.GetCaps", DDERR_INVALIDOBJECT, 1);
     EXPECT_EQ(caps->get_MaxWidth(&v), E_POINTER);
     EXPECT_TRUE(reported("Failed to obtain Device Information."));
@@ -275,16 +251,14 @@ TEST_F(TextureTest, TexturesStoreByFileNameAndReportTheDevicesFigures) {
     one.reset();
     two.reset();
     EXPECT_EQ(all->Free(), S_OK);
-    all->get_Count(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(value_of(all, &ITextures::get_Count, -1), 0);
     EXPECT_EQ(rec.calls_matching("Device.SetTexture(").size(), 7u);
     EXPECT_EQ(rec.calls_matching("Device.SetTexture(").back(), "Device.SetTexture(6, null)");
 }
 
 TEST_F(TextureTest, TextureAndMaterialRecordsRoundTrip) {
     const std::string path = ::testing::TempDir() + "texture_records.txt";
-    ComPtr<ITextures> all = adopt(create<ITextures>(CLSID_Textures));
-    all->put_Device(dev);
+    ComPtr<ITextures> all = on_device<ITextures>(CLSID_Textures);
     IDispatch* d = nullptr;
     all->get_LoadFile(Bstr("a.bmp"), &d);
     texture_of(d);
@@ -302,8 +276,7 @@ TEST_F(TextureTest, TextureAndMaterialRecordsRoundTrip) {
     EXPECT_EQ(file.substr(0, 37), "2\r\n// Material\r\n// Colour\r\n0.500000\r\n");
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 27) << "the count line and 26 material lines";
 
-    ComPtr<ITextures> again = adopt(create<ITextures>(CLSID_Textures));
-    again->put_Device(dev);
+    ComPtr<ITextures> again = on_device<ITextures>(CLSID_Textures);
     ComPtr<IMaterial> copy = adopt(create<IMaterial>(CLSID_Material));
     f = VantorStreamOpen(path.c_str(), "r");
     ASSERT_EQ(again->Load(static_cast<LONG>(f)), S_OK);
@@ -311,9 +284,7 @@ TEST_F(TextureTest, TextureAndMaterialRecordsRoundTrip) {
     ASSERT_EQ(copy->Load(static_cast<LONG>(f)), S_OK);
     VantorStreamClose(f);
     EXPECT_TRUE(device_calls().empty()) << "loading a material sends nothing";
-    LONG count = 0;
-    again->get_Count(&count);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(value_of(again, &ITextures::get_Count), 1);
     EXPECT_NE(item_of<ITexture>(again.get(), Var::text("Unnamed")).get(), nullptr);
     // The copy sends the saved colours; the power is not part of the record.
     ASSERT_EQ(copy->put_Device(dev), S_OK);
@@ -335,9 +306,7 @@ TEST_F(TextureTest, MaterialUpdateRules) {
     EXPECT_EQ(device_calls(), std::vector<std::string>{
                                   "Device.SetMaterial({diffuse 1 0 0 0, ambient 0 0 0 0, specular 0 0 0 0, "
                                   "emissive 0 0 0 0, power -3})"});
-    LONG handle = -1;
-    m->get_Handle(&handle);
-    EXPECT_EQ(handle, 0);
+    EXPECT_EQ(value_of(m, &IMaterial::get_Handle, -1), 0);
     rec.fail("Device.SetMaterial", E_INVALIDARG, 1);
     EXPECT_EQ(m->Update(), E_INVALIDARG);
     EXPECT_TRUE(reported("Invalid Parameter."));

@@ -152,12 +152,8 @@ TEST_F(WorldTest, ValuesAPropertyRefusesAreItsErrorAndLoadingGoesOn) {
     take_error();
     EXPECT_EQ(load(dir / "w.txt"), S_OK);
     EXPECT_NE(take_error().description.find("Density"), std::string::npos) << "the fog's refusal is recorded";
-    VARIANT_BOOL on = VARIANT_FALSE;
-    fog()->get_Enabled(&on);
-    EXPECT_EQ(on, VARIANT_TRUE) << "4294967295 reads as true";
-    LONG n = 0;
-    lights()->get_Count(&n);
-    EXPECT_EQ(n, 1) << "the sections after the refused value still load";
+    EXPECT_EQ(value_of(fog(), &IFog::get_Enabled), VARIANT_TRUE) << "4294967295 reads as true";
+    EXPECT_EQ(value_of(lights(), &ILights::get_Count), 1) << "the sections after the refused value still load";
 }
 
 TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRoundTrip) {
@@ -180,19 +176,12 @@ TEST_F(WorldTest, SaveLoadSaveGivesIdenticalBytesAndLinearFogNamesAndAnglesRound
     EXPECT_NE(first.find("\r\nTwo  Lines\r\n"), std::string::npos) << "a name's line breaks are written as spaces";
     ASSERT_EQ(load(dir / "state.txt"), S_OK);
     EXPECT_EQ(state(), first);
-    float start = 0, end = 0;
-    EXPECT_EQ(f->get_StartingPos(&start), S_OK);
-    EXPECT_EQ(f->get_EndPosition(&end), S_OK);
-    EXPECT_EQ(start, 5.0f);
-    EXPECT_EQ(end, 50.0f);
-    LONG n = 0;
-    c->get_Count(&n);
-    EXPECT_EQ(n, 2) << "each loaded camera is kept under its own name";
+    EXPECT_EQ(value_of(f, &IFog::get_StartingPos), 5.0f);
+    EXPECT_EQ(value_of(f, &IFog::get_EndPosition), 50.0f);
+    EXPECT_EQ(value_of(c, &ICameras::get_Count), 2) << "each loaded camera is kept under its own name";
     ComPtr<ICamera> cam = item_of<ICamera>(c.get(), Var::text("Two  Lines"));
     ASSERT_TRUE(cam);
-    float y = 0;
-    cam->get_Y(&y);
-    EXPECT_EQ(y, -1.5f);
+    EXPECT_EQ(value_of(cam, &ICamera::get_Y), -1.5f);
     EXPECT_EQ(text_of(item_of<ILight>(l.get(), Var::text("Light10")).get(), &ILight::get_Name), "Light10")
         << "a loaded light keeps the key it was saved under";
 }
@@ -276,75 +265,65 @@ TEST_F(WorldTest, RenderTargetsBeyondTheMaximumAreRefusedBeforeAnythingStarts) {
     for (auto [w, h] : {std::pair{16384, 16384}, {8193, 64}, {64, 100000}}) {
         EXPECT_EQ(device->Initialise(0, w, h, VARIANT_FALSE, 1), E_INVALIDARG) << w << "x" << h;
         EXPECT_NE(take_error().description.find("at most 8192 x 8192"), std::string::npos);
-        StatusModes s = sm_Ready;
-        device->get_Status(&s);
-        EXPECT_EQ(s, sm_NotInitialised);
+        EXPECT_EQ(value_of(device, &IDevice3D::get_Status, sm_Ready), sm_NotInitialised);
     }
     EXPECT_EQ(device->Initialise(0, 160, 120, VARIANT_FALSE, 1), S_OK) << "a later sensible size still works";
 }
 
 // ---- on the recording back end: exact calls and refusals injected -------------------------------
 
-TEST(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedAreSkipped) {
-    CoInitialize(nullptr);
-    ASSERT_EQ(DllRegisterServer(), S_OK);
-    {
-        vantor::testing::RecordingBackend rec;
-        vantor::testing::ScopedInstall installed{rec};
-        HWND window = VantorCreateVirtualWindow(64, 64, "Records");
-        IDevice3D* device = nullptr;
-        ASSERT_EQ(CoCreateInstance(CLSID_Device3D, nullptr, CLSCTX_INPROC_SERVER, IID_IDevice3D, reinterpret_cast<void**>(&device)), S_OK);
-        device->put_Window(static_cast<LONG>(window));
-        ASSERT_EQ(device->Initialise(0, 64, 64, VARIANT_FALSE, 1), S_OK);
-        const fs::path p = fs::path(::testing::TempDir()) / ("records-" + std::to_string(getpid()) + ".txt");
-        std::string t = world_text("0.5");  // rotated 0.5 about x
-        write_all(p, t);
-        ASSERT_EQ(device->Load(Bstr(text::utf16(p.string()))), S_OK);
-        D3DMATRIX world{};
-        rec.last_device()->GetTransform(D3DTRANSFORMSTATE_WORLD, &world);
-        EXPECT_FLOAT_EQ(world._22, std::cos(0.5f));
-        EXPECT_FLOAT_EQ(world._23, std::sin(0.5f)) << "Update sends the rotation rebuilt from the loaded angles";
+class WorldRecordsTest : public ComponentTest {
+protected:
+    vantor::testing::RecordingBackend rec;
+    vantor::testing::ScopedInstall installed{rec};
+};
 
-        // With point lights unsupported every light's Add fails: its record's lines are skipped
-        // and what follows reads from the right line.
-        rec.config().devices[0].caps.dwVertexProcessingCaps &= ~D3DVTXPCAPS_POSITIONALLIGHTS;
-        ComPtr<ILights> lights = child_of<ILights>(device, &IDevice3D::get_Lights);
-        std::string light = t.substr(t.find("1\r\n// Light"));
-        light.resize(light.size() - kNoTexturesNoObjects.size());
-        const std::string section = "2" + light.substr(1) + light.substr(3) + "// Colour\r\n0.5\r\n0.25\r\n0.125\r\n1\r\n";
-        uint32_t f = VantorStreamOpenMemory(section.data(), static_cast<DWORD>(section.size()), "r");
-        EXPECT_EQ(lights->Load(static_cast<LONG>(f)), S_OK);
-        IColour* after = nullptr;
-        CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IColour, reinterpret_cast<void**>(&after));
-        EXPECT_EQ(after->Load(static_cast<LONG>(f)), S_OK);
-        float g = 0;
-        after->get_Green(&g);
-        EXPECT_EQ(g, 0.25f);
-        VantorStreamClose(f);
-        LONG n = -1;
-        lights->get_Count(&n);
-        EXPECT_EQ(n, 0);
+TEST_F(WorldRecordsTest, ALoadedCameraSendsItsRotationAndRecordsThatCannotBeAddedAreSkipped) {
+    HWND window = VantorCreateVirtualWindow(64, 64, "Records");
+    IDevice3D* device = create<IDevice3D>(CLSID_Device3D);
+    device->put_Window(static_cast<LONG>(window));
+    ASSERT_EQ(device->Initialise(0, 64, 64, VARIANT_FALSE, 1), S_OK);
+    const fs::path p = fs::path(::testing::TempDir()) / ("records-" + std::to_string(getpid()) + ".txt");
+    std::string t = world_text("0.5");  // rotated 0.5 about x
+    write_all(p, t);
+    ASSERT_EQ(device->Load(Bstr(text::utf16(p.string()))), S_OK);
+    D3DMATRIX world{};
+    rec.last_device()->GetTransform(D3DTRANSFORMSTATE_WORLD, &world);
+    EXPECT_FLOAT_EQ(world._22, std::cos(0.5f));
+    EXPECT_FLOAT_EQ(world._23, std::sin(0.5f)) << "Update sends the rotation rebuilt from the loaded angles";
 
-        // A section cut short leaves the collection as it was.
-        const std::string cut = "1\r\n// Light\r\nLamp\r\n";
-        f = VantorStreamOpenMemory(cut.data(), static_cast<DWORD>(cut.size()), "r");
-        rec.config().devices[0].caps.dwVertexProcessingCaps |= D3DVTXPCAPS_POSITIONALLIGHTS;
-        IDispatch* kept = nullptr;
-        lights->get_Add(lt_Point, 0, 0, 0, 1, 1, 1, 1, 1, 0, 1, 10, &kept);
-        kept->Release();
-        EXPECT_EQ(lights->Load(static_cast<LONG>(f)), E_FAIL);
-        lights->get_Count(&n);
-        EXPECT_EQ(n, 1);
-        VantorStreamClose(f);
-        after->Release();
-        lights.reset();
-        device->Free();
-        device->Release();
-        DestroyWindow(window);
-        std::remove(p.c_str());
-    }
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+    // With point lights unsupported every light's Add fails: its record's lines are skipped
+    // and what follows reads from the right line.
+    rec.config().devices[0].caps.dwVertexProcessingCaps &= ~D3DVTXPCAPS_POSITIONALLIGHTS;
+    ComPtr<ILights> lights = child_of<ILights>(device, &IDevice3D::get_Lights);
+    std::string light = t.substr(t.find("1\r\n// Light"));
+    light.resize(light.size() - kNoTexturesNoObjects.size());
+    const std::string section = "2" + light.substr(1) + light.substr(3) + "// Colour\r\n0.5\r\n0.25\r\n0.125\r\n1\r\n";
+    uint32_t f = VantorStreamOpenMemory(section.data(), static_cast<DWORD>(section.size()), "r");
+    EXPECT_EQ(lights->Load(static_cast<LONG>(f)), S_OK);
+    IColour* after = nullptr;
+    CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IColour, reinterpret_cast<void**>(&after));
+    EXPECT_EQ(after->Load(static_cast<LONG>(f)), S_OK);
+    EXPECT_EQ(value_of(after, &IColour::get_Green), 0.25f);
+    VantorStreamClose(f);
+    EXPECT_EQ(value_of(lights, &ILights::get_Count, -1), 0);
+
+    // A section cut short leaves the collection as it was.
+    const std::string cut = "1\r\n// Light\r\nLamp\r\n";
+    f = VantorStreamOpenMemory(cut.data(), static_cast<DWORD>(cut.size()), "r");
+    rec.config().devices[0].caps.dwVertexProcessingCaps |= D3DVTXPCAPS_POSITIONALLIGHTS;
+    IDispatch* kept = nullptr;
+    lights->get_Add(lt_Point, 0, 0, 0, 1, 1, 1, 1, 1, 0, 1, 10, &kept);
+    kept->Release();
+    EXPECT_EQ(lights->Load(static_cast<LONG>(f)), E_FAIL);
+    EXPECT_EQ(value_of(lights, &ILights::get_Count), 1);
+    VantorStreamClose(f);
+    after->Release();
+    lights.reset();
+    device->Free();
+    device->Release();
+    DestroyWindow(window);
+    std::remove(p.c_str());
 }
 
 TEST_F(WorldTest, ObjectsWithMaterialsAndTexturesRoundTripUnderTheirOwnNames) {
@@ -381,16 +360,12 @@ TEST_F(WorldTest, ObjectsWithMaterialsAndTexturesRoundTripUnderTheirOwnNames) {
     ASSERT_EQ(other->Initialise(0, 160, 120, VARIANT_FALSE, 1), S_OK);
     ASSERT_EQ(other->Load(Bstr(text::utf16((dir / "state.txt").string()))), S_OK);
     ComPtr<IObjects> loaded = child_of<IObjects>(other, &IDevice3D::get_Objects);
-    LONG n = 0;
-    loaded->get_Count(&n);
-    EXPECT_EQ(n, 2);
+    EXPECT_EQ(value_of(loaded, &IObjects::get_Count), 2);
     ComPtr<IObject> again = item_of<IObject>(loaded.get(), Var::text("Ship"));
     ASSERT_TRUE(again);
-    float x = 0, red = 0;
-    again->get_X(&x);
-    EXPECT_EQ(x, 1.5f);
-    child_of<IColour>(child_of<IMaterial>(again.get(), &IObject::get_Material).get(), &IMaterial::get_Diffuse)->get_Red(&red);
-    EXPECT_EQ(red, 0.75f);
+    EXPECT_EQ(value_of(again, &IObject::get_X), 1.5f);
+    ComPtr<IMaterial> loaded_material = child_of<IMaterial>(again.get(), &IObject::get_Material);
+    EXPECT_EQ(value_of(child_of<IColour>(loaded_material.get(), &IMaterial::get_Diffuse), &IColour::get_Red), 0.75f);
     EXPECT_TRUE(item_of<IObject>(loaded.get(), Var::text("(null)")));
     again.reset();
     loaded.reset();

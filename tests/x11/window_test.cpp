@@ -14,6 +14,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -51,7 +53,8 @@ protected:
         return win;
     }
 
-    std::string Property(Window w, const char* name, Atom* type) {
+    // A text property's bytes and type.
+    std::pair<std::string, Atom> Property(Window w, const char* name) {
         Atom actual = None;
         int format = 0;
         unsigned long n = 0, after = 0;
@@ -60,8 +63,7 @@ protected:
                            &n, &after, &data);
         std::string text = data ? std::string(reinterpret_cast<char*>(data), n) : std::string();
         if (data) XFree(data);
-        *type = actual;
-        return text;
+        return {text, actual};
     }
 
     std::string Text(HWND w) {
@@ -97,18 +99,15 @@ TEST_F(X11Windows, CreatedWindowTitlesGeometryAndPixels) {
     EXPECT_EQ(GetActiveWindow(), w);
 
     // Titles: _NET_WM_NAME in UTF-8, and WM_NAME as Latin-1 STRING when the text fits it.
+    const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
     EXPECT_EQ(Text(w), "Vantor X11");
-    Atom type = None;
-    EXPECT_EQ(Property(xid, "_NET_WM_NAME", &type), "Vantor X11");
-    EXPECT_EQ(type, XInternAtom(dpy, "UTF8_STRING", False));
+    EXPECT_EQ(Property(xid, "_NET_WM_NAME"), std::pair(std::string("Vantor X11"), utf8));
     ASSERT_TRUE(SetWindowTextA(w, "Gr\xC3\xBC\xC3\x9F" "e"));  // Grüße
     EXPECT_EQ(Text(w), "Gr\xC3\xBC\xC3\x9F" "e");
-    EXPECT_EQ(Property(xid, "WM_NAME", &type), "Gr\xFC\xDF" "e");
-    EXPECT_EQ(type, XA_STRING);
+    EXPECT_EQ(Property(xid, "WM_NAME"), std::pair(std::string("Gr\xFC\xDF" "e"), Atom{XA_STRING}));
     ASSERT_TRUE(SetWindowTextA(w, "3D \xE2\x80\x93 demo"));  // an en dash has no Latin-1 code
     EXPECT_EQ(Text(w), "3D \xE2\x80\x93 demo");
-    EXPECT_EQ(Property(xid, "WM_NAME", &type), "3D \xE2\x80\x93 demo");
-    EXPECT_EQ(type, XInternAtom(dpy, "UTF8_STRING", False));
+    EXPECT_EQ(Property(xid, "WM_NAME"), std::pair(std::string("3D \xE2\x80\x93 demo"), utf8));
 
     // Geometry: the window's place on the root, the client area from 0,0.
     RECT r{};
@@ -155,8 +154,7 @@ TEST_F(X11Windows, CreatedWindowTitlesGeometryAndPixels) {
     // A sized read larger than the window: the part outside reads 0.
     std::vector<uint8_t> wide(330 * 2 * 4, 0x5A);
     ASSERT_TRUE(VantorWindowReadPixelsSized(w, wide.data(), 330, 2, 330 * 4));
-    EXPECT_EQ(wide[0], 255);
-    EXPECT_EQ(wide[325 * 4 + 3], 0);
+    EXPECT_EQ(std::tuple(wide[0], wide[325 * 4 + 3]), std::tuple(255, 0));
 
     // Resizing goes to the server.
     ASSERT_TRUE(VantorResizeWindow(w, 400, 300));
@@ -199,8 +197,7 @@ TEST_F(X11Windows, AttachesAToolkitWindowByXid) {
     EXPECT_TRUE(SameRect(r, 0, 0, 200, 150));
     std::vector<uint8_t> px(200 * 150 * 4);
     ASSERT_TRUE(VantorWindowReadPixels(w, px.data(), 200 * 4));
-    EXPECT_EQ(px[0], 255) << "the white background";
-    EXPECT_EQ(px[px.size() - 2], 255);
+    EXPECT_EQ(std::tuple(px[0], px[px.size() - 2]), std::tuple(255, 255)) << "the white background";
 
     // Focus moves the active window too.
     const HWND ours = VantorCreateX11Window(100, 100, "ours", TRUE);
