@@ -384,6 +384,9 @@ TEST_P(WithDevice, ContextHandsOutCountedInterfacesOfOneDevice) {
     EXPECT_FALSE(none);
     EXPECT_EQ(context->GetD3DDevice(nullptr), D3DXERR_NULLPOINTER);
     EXPECT_EQ(context->GetDD(nullptr), D3DXERR_NULLPOINTER);
+    void* nothing = &none;
+    EXPECT_EQ(device->QueryInterface(IID_IDirectDraw7, &nothing), E_NOINTERFACE);
+    EXPECT_EQ(nothing, nullptr);
 
     // What the context handed out lives on without it, and its handles resolve until released.
     uint32_t device_handle = vantor::backend::to_handle(device.get());
