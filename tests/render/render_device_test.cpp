@@ -211,10 +211,9 @@ TEST_F(RenderDevice, ClearChecksWhatItClears) {
     ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1, 0), D3D_OK);
     std::vector<DWORD> p = read_back(target);
     EXPECT_TRUE(near_colour(p[5], 0xFF00FF00, 0));
-    IDirectDrawSurface7* current = nullptr;
-    ASSERT_EQ(dev->GetRenderTarget(&current), D3D_OK);
-    EXPECT_EQ(current, target);
-    current->Release();
+    ComPtr<IDirectDrawSurface7> current;
+    ASSERT_EQ(dev->GetRenderTarget(current.put()), D3D_OK);
+    EXPECT_EQ(current.get(), target);
     // Textures and surfaces that are not render targets are refused as targets.
     EXPECT_EQ(dev->SetRenderTarget(nullptr, 0), DDERR_INVALIDPARAMS);
     ASSERT_EQ(dev->SetRenderTarget(back, 0), D3D_OK);
@@ -222,31 +221,28 @@ TEST_F(RenderDevice, ClearChecksWhatItClears) {
 }
 
 TEST_F(RenderDevice, SetTextureTakesTexturesOfThisDirectDrawOnly) {
-    IDirectDrawSurface7* plain = make_surface(DDSCAPS_OFFSCREENPLAIN, formats::X8R8G8B8(), 2, 2, [](uint8_t*, DWORD) {});
-    EXPECT_EQ(dev->SetTexture(0, plain), DDERR_INVALIDPARAMS) << "not a texture";
+    ComPtr<IDirectDrawSurface7> plain = make_surface(DDSCAPS_OFFSCREENPLAIN, formats::X8R8G8B8(), 2, 2, [](uint8_t*, DWORD) {});
+    EXPECT_EQ(dev->SetTexture(0, plain.get()), DDERR_INVALIDPARAMS) << "not a texture";
     EXPECT_EQ(dev->SetTexture(8, nullptr), DDERR_INVALIDPARAMS);
     // A texture made by another DirectDraw object lives in no GL context of this device.
-    IDirectDraw7* other = nullptr;
-    ASSERT_EQ(opengl_backend().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&other), IID_IDirectDraw7, nullptr),
+    ComPtr<IDirectDraw7> other;
+    ASSERT_EQ(opengl_backend().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(other.put()), IID_IDirectDraw7, nullptr),
               DD_OK);
     ASSERT_EQ(other->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
     HRESULT hr = E_FAIL;
-    IDirectDrawSurface7* foreign = create_surface(other, DDSCAPS_TEXTURE, 2, 2, formats::X8R8G8B8(), &hr).detach();
+    IDirectDrawSurface7* foreign = create_surface(other.get(), DDSCAPS_TEXTURE, 2, 2, formats::X8R8G8B8(), &hr).detach();
     ASSERT_EQ(hr, DD_OK);
     EXPECT_EQ(dev->SetTexture(0, foreign), DDERR_INVALIDOBJECT);
     IDirectDrawSurface7* got = reinterpret_cast<IDirectDrawSurface7*>(1);
     ASSERT_EQ(dev->GetTexture(0, &got), D3D_OK);
     EXPECT_EQ(got, nullptr);
-    IDirectDrawSurface7* tex = make_texture(1, 1, {0xFFFFFFFF});
-    ASSERT_EQ(dev->SetTexture(2, tex), D3D_OK);
+    ComPtr<IDirectDrawSurface7> tex = make_texture(1, 1, {0xFFFFFFFF});
+    ASSERT_EQ(dev->SetTexture(2, tex.get()), D3D_OK);
     ASSERT_EQ(dev->GetTexture(2, &got), D3D_OK);
-    EXPECT_EQ(got, tex);
+    EXPECT_EQ(got, tex.get());
     got->Release();
     dev->SetTexture(2, nullptr);
-    tex->Release();
     foreign->Release();
-    other->Release();
-    plain->Release();
 }
 
 TEST_F(RenderDevice, CapsDescribeTheDevice) {
@@ -284,9 +280,8 @@ TEST_F(RenderDevice, TextureFormatsComeIn565First) {
         palettised |= (f.dwFlags & DDPF_PALETTEINDEXED8) != 0;
         rgb24 |= f.dwRGBBitCount == 24 && (f.dwFlags & DDPF_RGB);
         // Every format offered can be made.
-        IDirectDrawSurface7* s = make_surface(DDSCAPS_TEXTURE, f, 4, 4, [](uint8_t*, DWORD) {});
-        EXPECT_NE(s, nullptr);
-        if (s) s->Release();
+        ComPtr<IDirectDrawSurface7> s = make_surface(DDSCAPS_TEXTURE, f, 4, 4, [](uint8_t*, DWORD) {});
+        EXPECT_NE(s.get(), nullptr);
     }
     EXPECT_TRUE(palettised);
     EXPECT_TRUE(rgb24);
@@ -298,14 +293,14 @@ TEST_F(RenderDevice, TextureManagerFiguresAreReal) {
     EXPECT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, nullptr, sizeof info), DDERR_INVALIDPARAMS);
     EXPECT_EQ(dev->GetInfo(99, &info, sizeof info), DDERR_INVALIDPARAMS);
     EXPECT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTURING, &info, sizeof info), S_FALSE);
-    IDirectDrawSurface7* a = make_texture(8, 8, std::vector<DWORD>(64, 0xFFFF0000));
-    IDirectDrawSurface7* b = make_texture(4, 4, std::vector<DWORD>(16, 0xFF00FF00));
+    ComPtr<IDirectDrawSurface7> a = make_texture(8, 8, std::vector<DWORD>(64, 0xFFFF0000));
+    ComPtr<IDirectDrawSurface7> b = make_texture(4, 4, std::vector<DWORD>(16, 0xFF00FF00));
     ASSERT_EQ(dev->GetInfo(D3DDEVINFOID_TEXTUREMANAGER, &info, sizeof info), D3D_OK);
     EXPECT_EQ(info.dwTotalManaged, 2u);
     EXPECT_EQ(info.dwTotalBytes, 8u * 8 * 4 + 4u * 4 * 4);
     EXPECT_EQ(info.dwWorkingSet, 0u) << "nothing drawn yet";
     ASSERT_EQ(dev->BeginScene(), D3D_OK);
-    dev->SetTexture(0, a);
+    dev->SetTexture(0, a.get());
     dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
     draw_rect(0, 0, 8, 8, 0xFFFFFFFF);
     ASSERT_EQ(dev->EndScene(), D3D_OK);
@@ -315,8 +310,6 @@ TEST_F(RenderDevice, TextureManagerFiguresAreReal) {
     EXPECT_EQ(info.dwNumTexturesUsed, 1u);
     EXPECT_EQ(info.dwApproxBytesDownloaded, 8u * 8 * 4);
     dev->SetTexture(0, nullptr);
-    a->Release();
-    b->Release();
 }
 
 }  // namespace
