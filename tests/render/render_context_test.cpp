@@ -76,8 +76,7 @@ TEST_F(RenderLayer, DisplayModesAreRecordedOnly) {
     ASSERT_EQ(gl().D3DXGetCurrentVideoMode(D3DX_DEFAULT, &m), S_OK);
     EXPECT_EQ(m.width, 800u);
     EXPECT_EQ(m.bpp, 16u);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(dd->GetDisplayMode(&sd), DD_OK);
     EXPECT_EQ(sd.dwHeight, 600u);
     EXPECT_EQ(sd.ddpfPixelFormat.dwRGBBitCount, 16u);
@@ -202,8 +201,7 @@ TEST_F(RenderWindowContext, ResizeMakesNewBuffersUnderTheSameSurfaces) {
     IDirectDrawSurface7* back = nullptr;
     ASSERT_EQ(ctx->GetBackBuffer(0, &back), S_OK);
     ASSERT_EQ(ctx->Resize(24, 20), S_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(back->GetSurfaceDesc(&sd), DD_OK);
     EXPECT_EQ(sd.dwWidth, 24u);
     EXPECT_EQ(sd.dwHeight, 20u);
@@ -260,8 +258,7 @@ TEST_F(RenderWindowContext, ThePrimaryHoldsThePresentedFrame) {
     ASSERT_EQ(ctx->SetClearColor(0xFFFF0000), S_OK);
     ASSERT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK);
     ASSERT_EQ(ctx->UpdateFrame(0), S_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(primary->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0), DD_OK);
     EXPECT_EQ(static_cast<DWORD*>(sd.lpSurface)[3] & 0xFFFFFF, 0xFF0000u);
     primary->Unlock(nullptr);
@@ -298,8 +295,7 @@ TEST_F(RenderContext, OffScreenContextAnswers) {
     EXPECT_EQ(ctx->GetBackBuffer(0, nullptr), D3DXERR_NULLPOINTER);
     EXPECT_EQ(ctx->UpdateFrame(0), S_OK) << "nothing to present";
     ASSERT_EQ(ctx->GetZBuffer(&s), S_OK);
-    DDPIXELFORMAT pf{};
-    pf.dwSize = sizeof pf;
+    auto pf = sized<DDPIXELFORMAT>();
     ASSERT_EQ(s->GetPixelFormat(&pf), DD_OK);
     EXPECT_TRUE(pf.dwFlags & DDPF_ZBUFFER);
     s->Release();
@@ -412,15 +408,13 @@ TEST_F(RenderLayer, CooperativeLevels) {
     EXPECT_EQ(dd->SetCooperativeLevel(window, DDSCL_NORMAL | DDSCL_FPUSETUP | DDSCL_FPUPRESERVE), DDERR_INVALIDPARAMS);
     ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
     // With a level set, one primary surface the size of the display.
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     sd.dwFlags = DDSD_CAPS;
     sd.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
     IDirectDrawSurface7 *primary = nullptr, *second = nullptr;
     ASSERT_EQ(dd->CreateSurface(&sd, &primary, nullptr), DD_OK);
     EXPECT_EQ(dd->CreateSurface(&sd, &second, nullptr), DDERR_PRIMARYSURFACEALREADYEXISTS);
-    DDSURFACEDESC2 got{};
-    got.dwSize = sizeof got;
+    auto got = sized<DDSURFACEDESC2>();
     primary->GetSurfaceDesc(&got);
     EXPECT_EQ(got.dwWidth, 1024u);
     primary->Release();

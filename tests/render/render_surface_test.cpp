@@ -16,8 +16,7 @@ protected:
     }
     // Raw pixel (x, y) of a surface.
     DWORD raw(const ComPtr<IDirectDrawSurface7>& s, DWORD x, DWORD y) {
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
+        auto sd = sized<DDSURFACEDESC2>();
         if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) return 0xDEADBEEF;
         DWORD bytes = sd.ddpfPixelFormat.dwRGBBitCount / 8, v = 0;
         const uint8_t* p = static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch + x * bytes;
@@ -39,8 +38,7 @@ TEST_P(RenderSurfaceRoundTrip, LockUnlockKeepsEveryByte) {
     const DWORD w = 7, h = 5;  // odd sizes: rows are padded to 4 bytes
     ComPtr<IDirectDrawSurface7> s = create(GetParam().caps, pf, w, h);
     ASSERT_NE(s.get(), nullptr) << GetParam().name;
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     EXPECT_EQ(sd.dwWidth, w);
     EXPECT_EQ(sd.dwHeight, h);
@@ -93,8 +91,7 @@ TEST_F(RenderSurface, LockingRules) {
     // device's further refusals.
     ComPtr<IDirectDrawSurface7> s = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
     ASSERT_NE(s.get(), nullptr);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     HDC dc = 0;
     EXPECT_EQ(s->GetDC(&dc), DDERR_SURFACEBUSY);
@@ -110,8 +107,7 @@ TEST_F(RenderSurface, LockingRules) {
 }
 
 TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT | DDSD_TEXTURESTAGE;
     sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
     sd.ddsCaps.dwCaps2 = DDSCAPS2_TEXTUREMANAGE;
@@ -119,8 +115,7 @@ TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
     sd.ddpfPixelFormat = formats::R5G6B5();
     ComPtr<IDirectDrawSurface7> s;
     ASSERT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DD_OK);
-    DDSURFACEDESC2 out{};
-    out.dwSize = sizeof out;
+    auto out = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->GetSurfaceDesc(&out), DD_OK);
     // No power-of-two rounding: GL textures take any size.
     EXPECT_EQ(out.dwWidth, 100u);
@@ -131,8 +126,7 @@ TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
     EXPECT_EQ(out.ddsCaps.dwCaps2, static_cast<DWORD>(DDSCAPS2_TEXTUREMANAGE));
     EXPECT_EQ(out.ddpfPixelFormat.dwGBitMask, 0x07E0u);
     EXPECT_EQ(out.lpSurface, nullptr);
-    DDPIXELFORMAT pf{};
-    pf.dwSize = sizeof pf;
+    auto pf = sized<DDPIXELFORMAT>();
     ASSERT_EQ(s->GetPixelFormat(&pf), DD_OK);
     EXPECT_EQ(pf.dwRGBBitCount, 16u);
     ComPtr<IDirectDraw7> owner;
@@ -150,8 +144,7 @@ class RenderSurfaceCreate : public RenderSurface, public ::testing::WithParamInt
 
 TEST_P(RenderSurfaceCreate, CreateSurfaceRefusesWhatItCannotMake) {
     const CreateCase& c = GetParam();
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     sd.dwFlags = c.flags;
     sd.ddsCaps.dwCaps = c.caps;
     sd.ddsCaps.dwCaps2 = c.caps2;
@@ -197,8 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
     clear(0xFF204060);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(back->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     DWORD* row0 = static_cast<DWORD*>(sd.lpSurface);
     EXPECT_EQ(row0[0] & 0xFFFFFF, 0x204060u);
@@ -221,8 +213,7 @@ TEST_F(RenderSurface, DepthBufferLockReadsAndWritesDepth) {
     ComPtr<IDirectDrawSurface7> z;
     ASSERT_EQ(ctx->GetZBuffer(z.put()), S_OK);
     ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.25f, 0x5A), D3D_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(z->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     EXPECT_EQ(sd.ddpfPixelFormat.dwZBitMask, 0xFFFFFF00u);
     DWORD* row = static_cast<DWORD*>(sd.lpSurface);
@@ -310,8 +301,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, RenderSurfaceConvert,
 
 TEST_F(RenderSurface, BltFillsAndKeys) {
     ComPtr<IDirectDrawSurface7> dst = create(DDSCAPS_TEXTURE, formats::R5G6B5(), 4, 4);
-    DDBLTFX fx{};
-    fx.dwSize = sizeof fx;
+    auto fx = sized<DDBLTFX>();
     fx.dwFillColor = 0x07E0;
     RECT r{1, 1, 3, 3};
     ASSERT_EQ(dst->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
@@ -331,8 +321,7 @@ TEST_F(RenderSurface, BltFillsAndKeys) {
     EXPECT_EQ(raw(dst, 0, 0), 0xF800u);
     EXPECT_EQ(raw(dst, 1, 0), 0u) << "keyed pixel left alone";
     // Busy surfaces refuse, and a Blt flag this back end does not do says so.
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(src->Lock(nullptr, &sd, 0, 0), DD_OK);
     EXPECT_EQ(dst->Blt(nullptr, src.get(), nullptr, 0, nullptr), DDERR_SURFACEBUSY);
     src->Unlock(nullptr);
@@ -388,8 +377,7 @@ TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
     EXPECT_NE(dc, 0u);
     HDC again = 0;
     EXPECT_EQ(s->GetDC(&again), DDERR_DCALREADYCREATED);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     EXPECT_EQ(s->Lock(nullptr, &sd, 0, 0), DDERR_SURFACEBUSY);
     // A 2x2 bitmap copied in through GDI lands converted to 565.
     BITMAPINFO bi{};

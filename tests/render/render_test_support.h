@@ -46,6 +46,14 @@ inline DWORD rgb(float r, float g, float b) {
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
 }
 
+// A DirectDraw record with its size filled in, as every call that takes one requires.
+template <class T>
+T sized() {
+    T v{};
+    v.dwSize = sizeof v;
+    return v;
+}
+
 // Every test starts the layer, makes a small off-screen context and ends with no GL error
 // left and no back-end object alive.
 class RenderTest : public ::testing::Test {
@@ -84,8 +92,7 @@ protected:
     // The back buffer's pixels (X8R8G8B8 rows), read through Lock.
     std::vector<DWORD> read_back(IDirectDrawSurface7* s = nullptr) {
         if (!s) s = back;
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
+        auto sd = sized<DDSURFACEDESC2>();
         std::vector<DWORD> pixels;
         if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) {
             ADD_FAILURE() << "Lock failed";

@@ -119,8 +119,7 @@ TEST_F(RenderTextureFile, SizeAndFormatFollowTheRequestAndTheDevice) {
         EXPECT_EQ(h, c.h_out);
         EXPECT_EQ(format, c.format_out);
         if (!t) continue;
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
+        auto sd = sized<DDSURFACEDESC2>();
         ASSERT_EQ(t->GetSurfaceDesc(&sd), DD_OK);
         EXPECT_EQ(sd.dwWidth, c.w_out);
         EXPECT_EQ(sd.dwHeight, c.h_out);

@@ -195,8 +195,7 @@ TEST_F(RenderTexture, ChangedTextureUploadsAtItsNextUse) {
     stage(0, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     draw_quad();
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0));
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(t->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     *static_cast<DWORD*>(sd.lpSurface) = 0xFFFF00FF;
     ASSERT_EQ(t->Unlock(nullptr), DD_OK);
@@ -411,8 +410,7 @@ TEST_F(RenderTexture, BumpMappingOffsetsTheNextStage) {
     // Stage 0 holds signed (Du, Dv) = (0.5, 0); BUMPENVMAT00 = 1 moves stage 1's lookup by
     // half the texture, from the red texel to the green one. Stage 1 reads its own
     // coordinate set (TEXCOORDINDEX 1).
-    DDPIXELFORMAT dudv{};
-    dudv.dwSize = sizeof dudv;
+    auto dudv = sized<DDPIXELFORMAT>();
     dudv.dwFlags = DDPF_BUMPDUDV;
     dudv.dwBumpBitCount = 16;
     dudv.dwBumpDuBitMask = 0x00FF;
