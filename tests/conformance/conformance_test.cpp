@@ -45,6 +45,14 @@ bool same_object(A* a, B* b) {
     return ua.get() == ub.get();
 }
 
+// A DirectDraw record with its size filled in, as every call that takes one requires.
+template <class T>
+T sized() {
+    T v{};
+    v.dwSize = sizeof v;
+    return v;
+}
+
 bool equal(const D3DMATRIX& a, const D3DMATRIX& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -328,12 +336,10 @@ TEST_P(Conformance, DisplayModesAreSetAndRestored) {
     ComPtr<IDirectDraw7> dd;
     ASSERT_EQ(backend().DirectDrawCreateEx(nullptr, dd.put_void(), IID_IDirectDraw7, nullptr), DD_OK);
     ASSERT_EQ(dd->SetCooperativeLevel(window(), DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN), DD_OK);
-    DDSURFACEDESC2 original{};
-    original.dwSize = sizeof original;
+    auto original = sized<DDSURFACEDESC2>();
     ASSERT_EQ(dd->GetDisplayMode(&original), DD_OK);
     ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
-    DDSURFACEDESC2 now{};
-    now.dwSize = sizeof now;
+    auto now = sized<DDSURFACEDESC2>();
     ASSERT_EQ(dd->GetDisplayMode(&now), DD_OK);
     EXPECT_EQ(now.dwWidth, 640u);
     EXPECT_EQ(now.dwHeight, 480u);
@@ -370,8 +376,7 @@ TEST_P(WithDevice, ContextHandsOutCountedInterfacesOfOneDevice) {
     ComPtr<IDirectDraw7> owner;
     ASSERT_EQ(back->GetDDInterface(owner.put_void()), DD_OK);
     EXPECT_EQ(owner.get(), dd.get());
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(back->GetSurfaceDesc(&sd), DD_OK);
     EXPECT_EQ(sd.dwWidth, DWORD(kWidth));
     EXPECT_EQ(sd.dwHeight, DWORD(kHeight));
@@ -384,6 +389,9 @@ TEST_P(WithDevice, ContextHandsOutCountedInterfacesOfOneDevice) {
     EXPECT_FALSE(none);
     EXPECT_EQ(context->GetD3DDevice(nullptr), D3DXERR_NULLPOINTER);
     EXPECT_EQ(context->GetDD(nullptr), D3DXERR_NULLPOINTER);
+    void* nothing = &none;
+    EXPECT_EQ(device->QueryInterface(IID_IDirectDraw7, &nothing), E_NOINTERFACE);
+    EXPECT_EQ(nothing, nullptr);
 
     // What the context handed out lives on without it, and its handles resolve until released.
     uint32_t device_handle = vantor::backend::to_handle(device.get());
@@ -407,8 +415,7 @@ TEST_P(WithDevice, ResizeChangesAWindowedContextsBuffers) {
     EXPECT_EQ(context->GetHeight(), 80u);
     ComPtr<IDirectDrawSurface7> back;
     ASSERT_EQ(context->GetBackBuffer(0, back.put()), S_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(back->GetSurfaceDesc(&sd), DD_OK);
     EXPECT_EQ(sd.dwWidth, 100u);
     EXPECT_EQ(sd.dwHeight, 80u);
@@ -1022,8 +1029,7 @@ TEST_P(WithDevice, VertexBuffersLockOnceAndBoundTheirDraws) {
     D3DVERTEXBUFFERDESC desc{sizeof desc, D3DVBCAPS_SYSTEMMEMORY, D3DFVF_VERTEX, 4};
     ComPtr<IDirect3DVertexBuffer7> vb;
     ASSERT_EQ(d3d->CreateVertexBuffer(&desc, vb.put(), 0), D3D_OK);
-    D3DVERTEXBUFFERDESC got{};
-    got.dwSize = sizeof got;
+    auto got = sized<D3DVERTEXBUFFERDESC>();
     ASSERT_EQ(vb->GetVertexBufferDesc(&got), D3D_OK);
     EXPECT_EQ(got.dwFVF, DWORD(D3DFVF_VERTEX));
     EXPECT_EQ(got.dwNumVertices, 4u);
@@ -1066,8 +1072,7 @@ TEST_P(WithDevice, VertexBuffersLockOnceAndBoundTheirDraws) {
 TEST_P(WithDevice, SurfacesDescribeThemselves) {
     ComPtr<IDirectDrawSurface7> s = surface(kSystemSurface, 30, 20, kR5G6B5);
     ASSERT_TRUE(s);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->GetSurfaceDesc(&sd), DD_OK);
     EXPECT_EQ(sd.dwWidth, 30u);
     EXPECT_EQ(sd.dwHeight, 20u);
@@ -1108,8 +1113,7 @@ TEST_P(WithDevice, SurfacesCreatedFromBadDescriptionsAreRefused) {
     DDSURFACEDESC2 plain = sd;
     plain.dwFlags = DDSD_WIDTH | DDSD_HEIGHT;
     ASSERT_EQ(dd->CreateSurface(&plain, s.put(), nullptr), DD_OK);
-    DDSURFACEDESC2 got{};
-    got.dwSize = sizeof got;
+    auto got = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->GetSurfaceDesc(&got), DD_OK);
     EXPECT_TRUE(got.ddsCaps.dwCaps & DDSCAPS_OFFSCREENPLAIN);
     EXPECT_EQ(got.dwWidth, 8u);
@@ -1118,8 +1122,7 @@ TEST_P(WithDevice, SurfacesCreatedFromBadDescriptionsAreRefused) {
 TEST_P(WithDevice, LockMapsTheBytesOnceAtATime) {
     ComPtr<IDirectDrawSurface7> s = surface(kSystemSurface, 10, 6, kR5G6B5);
     ASSERT_TRUE(s);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     ASSERT_NE(sd.lpSurface, nullptr);
     EXPECT_GE(sd.lPitch, 20);
@@ -1128,8 +1131,7 @@ TEST_P(WithDevice, LockMapsTheBytesOnceAtATime) {
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 10; ++x) reinterpret_cast<uint16_t*>(base + y * pitch)[x] = uint16_t(y * 100 + x);
 
-    DDSURFACEDESC2 second{};
-    second.dwSize = sizeof second;
+    auto second = sized<DDSURFACEDESC2>();
     EXPECT_EQ(s->Lock(nullptr, &second, DDLOCK_WAIT, 0), DDERR_SURFACEBUSY);
     ASSERT_EQ(s->Unlock(nullptr), DD_OK);
     EXPECT_EQ(s->Unlock(nullptr), DDERR_NOTLOCKED);
@@ -1150,8 +1152,7 @@ TEST_P(WithDevice, LockMapsTheBytesOnceAtATime) {
 
 // Reads pixel (x, y) of a 16- or 32-bit surface.
 uint32_t pixel(IDirectDrawSurface7* s, int x, int y) {
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) return 0xBAD0BAD0;
     const uint8_t* row = static_cast<const uint8_t*>(sd.lpSurface) + y * sd.lPitch;
     uint32_t v = sd.ddpfPixelFormat.dwRGBBitCount == 16 ? reinterpret_cast<const uint16_t*>(row)[x]
@@ -1161,8 +1162,7 @@ uint32_t pixel(IDirectDrawSurface7* s, int x, int y) {
 }
 
 HRESULT fill(IDirectDrawSurface7* s, RECT* r, DWORD value) {
-    DDBLTFX fx{};
-    fx.dwSize = sizeof fx;
+    auto fx = sized<DDBLTFX>();
     fx.dwFillColor = value;
     return s->Blt(r, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
 }
@@ -1211,8 +1211,7 @@ TEST_P(WithDevice, BltRefusesBadRectanglesAndBusySurfaces) {
     EXPECT_EQ(a->Blt(&empty, b.get(), nullptr, DDBLT_WAIT, nullptr), DDERR_INVALIDRECT);
     EXPECT_EQ(fill(a.get(), &outside, 0), DDERR_INVALIDRECT);
     EXPECT_EQ(a->Blt(nullptr, nullptr, nullptr, DDBLT_WAIT, nullptr), DDERR_INVALIDPARAMS);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(b->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     EXPECT_TRUE(FAILED(a->Blt(nullptr, b.get(), nullptr, DDBLT_WAIT, nullptr))) << "the source is locked";
     ASSERT_EQ(b->Unlock(nullptr), DD_OK);
@@ -1240,8 +1239,7 @@ TEST_P(WithDevice, PalettesHoldTheirEntriesAndAttachToPalettisedSurfaces) {
     EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, nullptr, palette.put(), nullptr), DDERR_INVALIDPARAMS);
     ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, palette.put(), nullptr), DD_OK);
 
-    DDPIXELFORMAT p8{};
-    p8.dwSize = sizeof p8;
+    auto p8 = sized<DDPIXELFORMAT>();
     p8.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
     p8.dwRGBBitCount = 8;
     ComPtr<IDirectDrawSurface7> indexed = surface(kSystemSurface, 4, 4, p8);
@@ -1288,8 +1286,7 @@ TEST_P(WithDevice, DeviceContextsDrawIntoTheSurfaceBytes) {
     ASSERT_NE(dc, 0u);
     HDC second = 0;
     EXPECT_EQ(s->GetDC(&second), DDERR_DCALREADYCREATED);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     EXPECT_TRUE(FAILED(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0))) << "the DC holds the surface";
     EXPECT_TRUE(BitBlt(dc, 1, 0, 2, 2, memory, 0, 0, SRCCOPY));
     ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
@@ -1464,8 +1461,7 @@ TEST_P(WithDevice, TexturesFromFilesReportTheSizeAndFormatTheyGot) {
     EXPECT_GE(w, 6u);
     EXPECT_GE(h, 3u);
     EXPECT_NE(format, D3DX_SF_UNKNOWN);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(texture->GetSurfaceDesc(&sd), DD_OK);
     EXPECT_EQ(sd.dwWidth, w);
     EXPECT_EQ(sd.dwHeight, h);

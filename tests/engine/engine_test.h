@@ -1,6 +1,6 @@
 // The engine's classes over a live OpenGL context: the component registered, a 64x64 off-screen
-// device and its handles as a script passes them (`handle`, `d3d_handle`), and every object of the
-// component gone at the end.
+// device and its handles as a script passes them (`handle`, `d3d_handle`), a camera bound to it,
+// files written for a test, and every object of the component gone at the end.
 #pragma once
 
 #include "component.h"
@@ -10,6 +10,9 @@
 #include <vantor/com_ptr.h>
 #include <vantor/gdi.h>
 #include <vantor/system.h>
+
+#include <cstdio>
+#include <string>
 
 class EngineRenderTest : public render_test::RenderTest {
 protected:
@@ -28,6 +31,7 @@ protected:
         d3d->Release();
     }
     void TearDown() override {
+        camera_.reset();
         RenderTest::TearDown();
         EXPECT_EQ(DllCanUnloadNow(), S_OK) << "an object of the component is still alive";
     }
@@ -38,6 +42,36 @@ protected:
                   S_OK);
         return p;
     }
+    // A Camera bound to the device, made on first use.
+    ICamera* camera() {
+        if (!camera_) {
+            camera_ = create<ICamera>(CLSID_Camera);
+            camera_->put_Device(handle);
+        }
+        return camera_.get();
+    }
+    // `bytes` as the file `name` in the test's temporary folder; its path.
+    static std::string write_file(const std::string& name, const std::string& bytes) {
+        const std::string path = ::testing::TempDir() + name;
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        return path;
+    }
+    // A triangle in the plane z = 0 around (cx, cy), facing the default camera (normal +z),
+    // drawn with whatever state the engine's objects left on the device.
+    void draw_triangle(float cx = 0, float cy = 0, float size = 2.0f) {
+        D3DVERTEX v[3] = {{cx - size, cy - size, 0, 0, 0, 1, 0, 0},
+                          {cx, cy + size, 0, 0, 0, 1, 0, 0},
+                          {cx + size, cy - size, 0, 0, 0, 1, 0, 0}};
+        ASSERT_EQ(dev->BeginScene(), D3D_OK);
+        EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, v, 3, 0), D3D_OK);
+        ASSERT_EQ(dev->EndScene(), D3D_OK);
+    }
 
     LONG handle = 0, d3d_handle = 0;
+
+private:
+    vantor::ComPtr<ICamera> camera_;
 };

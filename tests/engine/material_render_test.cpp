@@ -22,14 +22,8 @@ class MaterialRenderTest : public EngineRenderTest {
 protected:
     void SetUp() override {
         EngineRenderTest::SetUp();
-        camera = create<ICamera>(CLSID_Camera);
-        camera->put_Device(handle);
-        ASSERT_EQ(camera->Update(), S_OK);
+        ASSERT_EQ(camera()->Update(), S_OK);
         dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
-    }
-    void TearDown() override {
-        camera.reset();
-        EngineRenderTest::TearDown();
     }
     static ComPtr<IColour> colour(IMaterial* m, HRESULT (IMaterial::*getter)(IDispatch**)) {
         return child_of<IColour>(m, getter);
@@ -39,15 +33,6 @@ protected:
         c->put_Green(g);
         c->put_Blue(b);
     }
-    // A triangle in the plane z = 0 facing the default camera (normal +z) around the origin.
-    void draw_triangle() {
-        D3DVERTEX v[3] = {{-2, -2, 0, 0, 0, 1, 0, 0}, {0, 2, 0, 0, 0, 1, 0, 0}, {2, -2, 0, 0, 0, 1, 0, 0}};
-        ASSERT_EQ(dev->BeginScene(), D3D_OK);
-        EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, v, 3, 0), D3D_OK);
-        ASSERT_EQ(dev->EndScene(), D3D_OK);
-    }
-
-    ComPtr<ICamera> camera;
 };
 
 }  // namespace
@@ -87,13 +72,9 @@ TEST_F(MaterialRenderTest, ColoursLightTheTriangleAsTheLightingFormulaSays) {
 
 TEST_F(MaterialRenderTest, ATextureLoadedThroughTexturesShowsItsTexelsOnAQuad) {
     // A 2 x 2 Targa file, bottom row first: blue, white; then red, green on top.
-    const std::string path = ::testing::TempDir() + "engine_quads.tga";
     const uint8_t file[18 + 12] = {0, 0,  2, 0,   0, 0, 0,   0,   0,   0, 0, 0,   2, 0,   2,
                                    0, 24, 0, 255, 0, 0, 255, 255, 255, 0, 0, 255, 0, 255, 0};
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(file, 1, sizeof file, f);
-    std::fclose(f);
+    const std::string path = write_file("engine_quads.tga", std::string(reinterpret_cast<const char*>(file), sizeof file));
 
     ComPtr<ITextures> textures = create<ITextures>(CLSID_Textures);
     textures->put_Device(handle);
@@ -155,21 +136,17 @@ TEST_F(MaterialRenderTest, ATextureLoadedThroughTexturesShowsItsTexelsOnAQuad) {
 TEST_F(MaterialRenderTest, RegistryImagesFromTargaAndBitmapFilesBecomeSurfacesThatShowTheirTexels) {
     // The same 2 x 2 picture as a Targa file (top row first) and a bitmap (bottom row first):
     // red, green on top; blue, white below.
-    const std::string dir = ::testing::TempDir();
     const uint8_t targa[18 + 12] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20,
                                     0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
     uint8_t bitmap[54 + 16] = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
     const uint8_t rows[16] = {255, 0, 0, 255, 255, 255, 0, 0, 0, 0, 255, 0, 255, 0, 0, 0};  // each row padded to 8
     std::copy(rows, rows + 16, bitmap + 54);
     const std::pair<std::string, std::vector<uint8_t>> files[] = {
-        {dir + "registry_quads.tga", std::vector<uint8_t>(targa, targa + sizeof targa)},
-        {dir + "registry_quads.bmp", std::vector<uint8_t>(bitmap, bitmap + sizeof bitmap)},
+        {"registry_quads.tga", std::vector<uint8_t>(targa, targa + sizeof targa)},
+        {"registry_quads.bmp", std::vector<uint8_t>(bitmap, bitmap + sizeof bitmap)},
     };
-    for (const auto& [path, bytes] : files) {
-        FILE* f = std::fopen(path.c_str(), "wb");
-        ASSERT_TRUE(f);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+    for (const auto& [name, bytes] : files) {
+        const std::string path = write_file(name, std::string(bytes.begin(), bytes.end()));
         ASSERT_EQ(texture_registry().create_from_file(path, 0, 0), S_OK) << path;
         ASSERT_EQ(texture_registry().restore(path, dev), S_OK) << path;
         IDirectDrawSurface7* surface = texture_registry().surface_of(path);

@@ -26,16 +26,6 @@ namespace {
 
 const std::string kHeader = "xof 0302txt 0032\n";
 
-std::string write_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
-}
-
 // "r;g;b;a;; power; specular;; emissive;;" with an optional texture file.
 std::string material(float r, float g, float b, float a, const std::string& texture = "") {
     char s[160];

@@ -10,45 +10,12 @@
 
 using namespace vantor;
 using namespace render_test;
+using vantor::test::take_as;
 
 namespace {
 
 class SceneRenderTest : public EngineRenderTest {
 protected:
-    void SetUp() override {
-        EngineRenderTest::SetUp();
-        camera = create<ICamera>(CLSID_Camera);
-        camera->put_Device(handle);
-    }
-    void TearDown() override {
-        camera.reset();
-        EngineRenderTest::TearDown();
-    }
-    template <class I>
-    static ComPtr<I> child(HRESULT (ICamera::*)(IDispatch**), ICamera*) = delete;
-    ComPtr<IPosition> position_of(IDispatch* d) {
-        ComPtr<IPosition> p;
-        d->QueryInterface(IID_IPosition, reinterpret_cast<void**>(p.put()));
-        d->Release();
-        return p;
-    }
-    ComPtr<IColour> colour_of(IDispatch* d) {
-        ComPtr<IColour> c;
-        d->QueryInterface(IID_IColour, reinterpret_cast<void**>(c.put()));
-        d->Release();
-        return c;
-    }
-
-    // A triangle in the plane z = 0 around (cx, cy), facing the default camera, drawn with
-    // whatever state the engine's objects left on the device.
-    void draw_triangle(float cx, float cy, float size = 2.0f) {
-        D3DVERTEX v[3] = {{cx - size, cy - size, 0, 0, 0, 1, 0, 0},
-                          {cx, cy + size, 0, 0, 0, 1, 0, 0},
-                          {cx + size, cy - size, 0, 0, 0, 1, 0, 0}};
-        ASSERT_EQ(dev->BeginScene(), D3D_OK);
-        EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, v, 3, 0), D3D_OK);
-        ASSERT_EQ(dev->EndScene(), D3D_OK);
-    }
     void unlit_white() {
         dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
         dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
@@ -59,15 +26,13 @@ protected:
         dev->SetMaterial(&m);
         dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
     }
-
-    ComPtr<ICamera> camera;
 };
 
 }  // namespace
 
 TEST_F(SceneRenderTest, CameraUpdateLooksAtTheOriginAndRotateTurnsTheWorld) {
     unlit_white();
-    ASSERT_EQ(camera->Update(), S_OK);
+    ASSERT_EQ(camera()->Update(), S_OK);
     clear(0xFF000000);
     draw_triangle(0, 0);
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFFFFFFFF, 2)) << "the origin is at the centre";
@@ -79,7 +44,7 @@ TEST_F(SceneRenderTest, CameraUpdateLooksAtTheOriginAndRotateTurnsTheWorld) {
     EXPECT_TRUE(near_colour(pixel(20, 32), 0xFFFFFFFF, 2));
     EXPECT_TRUE(near_colour(pixel(44, 32), 0xFF000000, 2));
     // A quarter turn about z carries +x to +y: the triangle moves to the top of the screen.
-    ASSERT_EQ(camera->Rotate(0, 0, static_cast<float>(M_PI / 2)), S_OK);
+    ASSERT_EQ(camera()->Rotate(0, 0, static_cast<float>(M_PI / 2)), S_OK);
     clear(0xFF000000);
     draw_triangle(4, 0, 1.5f);
     EXPECT_TRUE(near_colour(pixel(32, 20), 0xFFFFFFFF, 2));
@@ -89,7 +54,7 @@ TEST_F(SceneRenderTest, CameraUpdateLooksAtTheOriginAndRotateTurnsTheWorld) {
     near_camera->put_Device(handle);
     IDispatch* d = nullptr;
     near_camera->get_Position(&d);
-    position_of(d)->put_Z(3);
+    take_as<IPosition>(d)->put_Z(3);
     ASSERT_EQ(near_camera->Update(), S_OK);
     clear(0xFF000000);
     draw_triangle(0, 0, 1.0f);
@@ -97,7 +62,7 @@ TEST_F(SceneRenderTest, CameraUpdateLooksAtTheOriginAndRotateTurnsTheWorld) {
 }
 
 TEST_F(SceneRenderTest, LightUpdateLightsTheGeometryAsDirect3DsFormulasSay) {
-    ASSERT_EQ(camera->Update(), S_OK);
+    ASSERT_EQ(camera()->Update(), S_OK);
     white_material(0.5f);
     ComPtr<ILights> lights = create<ILights>(CLSID_Lights);
     lights->put_Direct3D(d3d_handle);
@@ -109,7 +74,7 @@ TEST_F(SceneRenderTest, LightUpdateLightsTheGeometryAsDirect3DsFormulasSay) {
     d->QueryInterface(IID_ILight, reinterpret_cast<void**>(sun.put()));
     d->Release();
     sun->get_Diffuse(&d);
-    ComPtr<IColour> diffuse = colour_of(d);
+    ComPtr<IColour> diffuse = take_as<IColour>(d);
     clear(0xFF000000);
     draw_triangle(0, 0);
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF000000, 2)) << "nothing until Update: Add does not send the record";
@@ -127,7 +92,7 @@ TEST_F(SceneRenderTest, LightUpdateLightsTheGeometryAsDirect3DsFormulasSay) {
     d->QueryInterface(IID_ILight, reinterpret_cast<void**>(bulb.put()));
     d->Release();
     bulb->get_Diffuse(&d);
-    ComPtr<IColour> bulb_colour = colour_of(d);
+    ComPtr<IColour> bulb_colour = take_as<IColour>(d);
     bulb_colour->put_Red(1);
     bulb_colour->put_Green(1);
     bulb_colour->put_Blue(1);
@@ -154,12 +119,12 @@ TEST_F(SceneRenderTest, LightUpdateLightsTheGeometryAsDirect3DsFormulasSay) {
 
 TEST_F(SceneRenderTest, FogChangesDistantPixels) {
     unlit_white();
-    ASSERT_EQ(camera->Update(), S_OK);
+    ASSERT_EQ(camera()->Update(), S_OK);
     ComPtr<IFog> fog = create<IFog>(CLSID_Fog);
     fog->put_Device(handle);
     IDispatch* d = nullptr;
     fog->get_Colour(&d);
-    ComPtr<IColour> colour = colour_of(d);
+    ComPtr<IColour> colour = take_as<IColour>(d);
     colour->put_Red(1);
     ASSERT_EQ(fog->Update(), S_OK);
     ASSERT_EQ(fog->put_Mode(fm_Linear), S_OK);

@@ -1,4 +1,5 @@
-"""Test setup: the built package, a fresh registry per test, and no object left alive."""
+"""Test setup: the built package, a fresh registry per test, no object left alive, and a device on a
+160 x 120 window for the tests that draw."""
 import gc
 import os
 import shutil
@@ -30,6 +31,22 @@ def fresh_registry(request, tmp_path, monkeypatch):
 def registered(fresh_registry):
     vantor.register()
     return fresh_registry
+
+
+@pytest.fixture
+def window():
+    with vantor.Window(160, 120, title="Test") as w:
+        yield w
+
+
+@pytest.fixture
+def device(window):
+    """A Device3D initialised on `window`, freed after the test."""
+    d = vantor.Dispatch("Vantor.Device3D")
+    d.Window = window.handle
+    d.Initialise(0, 160, 120)
+    yield d
+    d.Free()
 
 
 @pytest.fixture

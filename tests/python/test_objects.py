@@ -16,16 +16,6 @@ Frame Body {
 """
 
 
-@pytest.fixture
-def device():
-    with vantor.Window(96, 96) as window:
-        d = vantor.Dispatch("Vantor.Device3D")
-        d.Window = window.handle
-        d.Initialise(0, 96, 96)
-        yield d
-        d.Free()
-
-
 def test_a_new_object_and_its_members():
     o = vantor.Dispatch("Vantor.Object")
     assert (o.Visible, o.FillMode, o.ScaleFactor, o.X, o.Y, o.Z, o.Name) == (True, C.fm_Solid, 1.0, 0, 0, 0, "")

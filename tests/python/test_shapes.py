@@ -7,35 +7,8 @@ C = vantor.constants
 CLEAR = (0, 0, 255, 255)
 
 
-@pytest.fixture
-def window():
-    with vantor.Window(160, 120, title="Shapes") as w:
-        yield w
-
-
-def objects_built():
-    try:
-        vantor.Dispatch("Vantor.Objects")
-    except vantor.COMError:
-        return False
-    return True
-
-
-@pytest.fixture
-def device(window):
-    # The device makes its children in order and stops at the first class it cannot create:
-    # its shapes and sprites come after its mesh objects.
-    if not objects_built():
-        pytest.skip("the device reaches SimpleObjects and Sprites only once Objects is built")
-    d = vantor.Dispatch("Vantor.Device3D")
-    d.Window = window.handle
-    d.Initialise(0, 160, 120)
-    d.Cameras("Default").Update()  # the camera's view and projection on the device
-    yield d
-    d.Free()
-
-
 def frame(device, window):
+    device.Cameras("Default").Update()  # the camera's view and projection on the device
     device.Clear(0, 0, 1, 1)
     device.Render()
     device.Update()

@@ -179,10 +179,9 @@ TEST_P(ShapePixels, ShowsLitWhereExpected) {
     ID3DXSimpleShape* s = nullptr;
     ASSERT_EQ(c.make(dev, &s), S_OK);
     {
-        IDirect3DVertexBuffer7* vb = nullptr;
-        ASSERT_EQ(s->GetVB(&vb), S_OK);
+        ComPtr<IDirect3DVertexBuffer7> vb;
+        ASSERT_EQ(s->GetVB(vb.put()), S_OK);
         EXPECT_EQ(vb->Optimize(dev, 0), D3D_OK);  // as the engine does after building
-        vb->Release();
     }
     ASSERT_EQ(dev->BeginScene(), D3D_OK);
     EXPECT_EQ(s->Draw(), S_OK);
@@ -213,13 +212,12 @@ TEST_F(RenderTest, ShapeRefusalsAndStaleDevice) {
     EXPECT_EQ(s, nullptr);
     // Two texture sets: the vertex buffer carries both.
     ASSERT_EQ(opengl_backend().D3DXCreateBox(dev, 1, 1, 1, 2, &s), S_OK);
-    IDirect3DVertexBuffer7* vb = nullptr;
-    ASSERT_EQ(s->GetVB(&vb), S_OK);
+    ComPtr<IDirect3DVertexBuffer7> vb;
+    ASSERT_EQ(s->GetVB(vb.put()), S_OK);
     D3DVERTEXBUFFERDESC d{sizeof d, 0, 0, 0};
     ASSERT_EQ(vb->GetVertexBufferDesc(&d), D3D_OK);
     EXPECT_EQ(d.dwFVF, DWORD(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2));
     EXPECT_EQ(d.dwNumVertices, 24u);
-    vb->Release();
     WORD* indices = nullptr;
     EXPECT_EQ(s->GetIndices(&indices), 36u);
     // Once the device is gone the shape refuses to draw instead of reaching it.
@@ -240,7 +238,7 @@ namespace {
 class SpritePixels : public RenderTest {
 protected:
     // A 4x4 texture: red everywhere but a green texel at (0, 0), the probe.
-    IDirectDrawSurface7* probe_texture() {
+    ComPtr<IDirectDrawSurface7> probe_texture() {
         std::vector<DWORD> texels(16, 0xFFFF0000u);
         texels[0] = 0xFF00FF00u;
         return make_texture(4, 4, texels);
@@ -257,7 +255,7 @@ protected:
 };
 
 TEST_F(SpritePixels, TheProbeTexelMovesWithRotationAndScale) {
-    IDirectDrawSurface7* t = probe_texture();
+    ComPtr<IDirectDrawSurface7> t = probe_texture();
     ASSERT_TRUE(t);
     // The sprite is centred on (32, 32); the probe texel's pixels for each placement.
     const struct {
@@ -271,30 +269,29 @@ TEST_F(SpritePixels, TheProbeTexelMovesWithRotationAndScale) {
     };
     for (const auto& c : cases) {
         clear(0xFF000000);
-        draw(t, 32, 32, 1, c.scale, c.angle);
+        draw(t.get(), 32, 32, 1, c.scale, c.angle);
         EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name;
         // Whatever the cull mode, the sprite shows, at a negative scale too (a half turn).
         for (DWORD cull : {D3DCULL_CW, D3DCULL_NONE}) {
             dev->SetRenderState(D3DRENDERSTATE_CULLMODE, cull);
             clear(0xFF000000);
-            draw(t, 32, 32, 1, c.scale, c.angle);
+            draw(t.get(), 32, 32, 1, c.scale, c.angle);
             EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name << " cull " << cull;
             clear(0xFF000000);
-            draw(t, 32, 32, 1, -c.scale, c.angle);
+            draw(t.get(), 32, 32, 1, -c.scale, c.angle);
             EXPECT_TRUE(near_colour(pixel(32, 32), 0xFFFF0000, 2)) << c.name << " negative scale, cull " << cull;
         }
         dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
         clear(0xFF000000);
-        draw(t, 32, 32, 1, c.scale, c.angle);
+        draw(t.get(), 32, 32, 1, c.scale, c.angle);
         EXPECT_TRUE(near_colour(pixel(c.probe[0], c.probe[1]), 0xFF00FF00, 2)) << c.name;
         EXPECT_TRUE(near_colour(pixel(c.red[0], c.red[1]), 0xFFFF0000, 2)) << c.name;
         EXPECT_EQ(pixel(c.probe[0] + (c.scale > 1 ? 8 : 6), 32), 0xFF000000u) << c.name << ": outside stays clear";
     }
-    t->Release();
 }
 
 TEST_F(SpritePixels, SpritesDrawOverShapesWhateverTheirDepth) {
-    IDirectDrawSurface7* t = probe_texture();
+    ComPtr<IDirectDrawSurface7> t = probe_texture();
     ID3DXSimpleShape* ball = nullptr;
     ASSERT_EQ(opengl_backend().D3DXCreateSphere(dev, 2, 16, 8, 1, &ball), S_OK);
     D3DMATRIX proj = perspective(1.5707963f, 1.0f, 1.0f, 100.0f), world = translation(0, 0, 4);
@@ -308,18 +305,17 @@ TEST_F(SpritePixels, SpritesDrawOverShapesWhateverTheirDepth) {
     ASSERT_EQ(dev->EndScene(), D3D_OK);
     ball->Release();
     ASSERT_NE(pixel(32, 32), 0xFF0000FFu) << "the ball covers the middle";
-    draw(t, 32, 32, 1, 2, 0, 0.99f);  // far behind the ball's front (depth about 0.5)
+    draw(t.get(), 32, 32, 1, 2, 0, 0.99f);  // far behind the ball's front (depth about 0.5)
     EXPECT_TRUE(near_colour(pixel(33, 33), 0xFFFF0000, 2)) << "the sprite is drawn on top";
-    t->Release();
     dev->SetTexture(0, nullptr);
 }
 
 TEST_F(SpritePixels, TransparencyBlendsOverWhatIsThere) {
-    IDirectDrawSurface7* t = probe_texture();
+    ComPtr<IDirectDrawSurface7> t = probe_texture();
     ASSERT_TRUE(t);
     for (float alpha : {1.0f, 0.5f, 0.25f, 0.0f}) {
         clear(0xFF0000FF);
-        draw(t, 32, 32, alpha, 4, 0);
+        draw(t.get(), 32, 32, alpha, 4, 0);
         const int a = int(std::lround(alpha * 255));
         const DWORD want = 0xFF000000u | (DWORD((255 * a + 127) / 255) << 16) | DWORD((255 * (255 - a) + 127) / 255);
         EXPECT_TRUE(near_colour(pixel(36, 36), want, 2)) << "alpha " << alpha;
@@ -327,8 +323,7 @@ TEST_F(SpritePixels, TransparencyBlendsOverWhatIsThere) {
     D3DXVECTOR3 at{32, 32, 0.5f};
     EXPECT_EQ(opengl_backend().D3DXDrawSpriteSimple(nullptr, dev, &at, 1, 1, 0, nullptr, nullptr), D3DXERR_NULLPOINTER)
         << "no image to draw";
-    EXPECT_EQ(opengl_backend().D3DXDrawSpriteSimple(t, dev, &at, NAN, 1, 0, nullptr, nullptr), D3DXERR_INVALIDPARAMETER);
-    t->Release();
+    EXPECT_EQ(opengl_backend().D3DXDrawSpriteSimple(t.get(), dev, &at, NAN, 1, 0, nullptr, nullptr), D3DXERR_INVALIDPARAMETER);
     dev->SetTexture(0, nullptr);
 }
 

@@ -11,13 +11,12 @@ namespace {
 
 class RenderSurface : public RenderTest {
 protected:
-    IDirectDrawSurface7* create(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, HRESULT* hr = nullptr) {
-        return create_surface(dd, caps, w, h, pf, hr).detach();
+    ComPtr<IDirectDrawSurface7> create(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h) {
+        return create_surface(dd, caps, w, h, pf);
     }
     // Raw pixel (x, y) of a surface.
-    DWORD raw(IDirectDrawSurface7* s, DWORD x, DWORD y) {
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
+    DWORD raw(const ComPtr<IDirectDrawSurface7>& s, DWORD x, DWORD y) {
+        auto sd = sized<DDSURFACEDESC2>();
         if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) return 0xDEADBEEF;
         DWORD bytes = sd.ddpfPixelFormat.dwRGBBitCount / 8, v = 0;
         const uint8_t* p = static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch + x * bytes;
@@ -37,10 +36,9 @@ class RenderSurfaceRoundTrip : public RenderSurface, public ::testing::WithParam
 TEST_P(RenderSurfaceRoundTrip, LockUnlockKeepsEveryByte) {
     DDPIXELFORMAT pf = GetParam().format();
     const DWORD w = 7, h = 5;  // odd sizes: rows are padded to 4 bytes
-    IDirectDrawSurface7* s = create(GetParam().caps, pf, w, h);
-    ASSERT_NE(s, nullptr) << GetParam().name;
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    ComPtr<IDirectDrawSurface7> s = create(GetParam().caps, pf, w, h);
+    ASSERT_NE(s.get(), nullptr) << GetParam().name;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     EXPECT_EQ(sd.dwWidth, w);
     EXPECT_EQ(sd.dwHeight, h);
@@ -69,7 +67,6 @@ TEST_P(RenderSurfaceRoundTrip, LockUnlockKeepsEveryByte) {
         }
     EXPECT_EQ(differences, 0) << GetParam().name;
     ASSERT_EQ(s->Unlock(nullptr), DD_OK);
-    s->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -92,10 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RenderSurface, LockingRules) {
     // Single locks, rectangles and unsized records are the conformance suite's; these are this
     // device's further refusals.
-    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
-    ASSERT_NE(s, nullptr);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    ComPtr<IDirectDrawSurface7> s = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
+    ASSERT_NE(s.get(), nullptr);
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     HDC dc = 0;
     EXPECT_EQ(s->GetDC(&dc), DDERR_SURFACEBUSY);
@@ -108,21 +104,18 @@ TEST_F(RenderSurface, LockingRules) {
     EXPECT_EQ(s->Lock(nullptr, &sd, DDLOCK_READONLY | DDLOCK_WRITEONLY, 0), DDERR_INVALIDPARAMS);
     EXPECT_EQ(s->Lock(nullptr, &sd, 0x80000000, 0), DDERR_INVALIDPARAMS);
     EXPECT_EQ(s->GetSurfaceDesc(&small), DDERR_INVALIDPARAMS);
-    s->Release();
 }
 
 TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT | DDSD_TEXTURESTAGE;
     sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
     sd.ddsCaps.dwCaps2 = DDSCAPS2_TEXTUREMANAGE;
     sd.dwWidth = 100, sd.dwHeight = 60, sd.dwTextureStage = 2;
     sd.ddpfPixelFormat = formats::R5G6B5();
-    IDirectDrawSurface7* s = nullptr;
-    ASSERT_EQ(dd->CreateSurface(&sd, &s, nullptr), DD_OK);
-    DDSURFACEDESC2 out{};
-    out.dwSize = sizeof out;
+    ComPtr<IDirectDrawSurface7> s;
+    ASSERT_EQ(dd->CreateSurface(&sd, s.put(), nullptr), DD_OK);
+    auto out = sized<DDSURFACEDESC2>();
     ASSERT_EQ(s->GetSurfaceDesc(&out), DD_OK);
     // No power-of-two rounding: GL textures take any size.
     EXPECT_EQ(out.dwWidth, 100u);
@@ -133,15 +126,12 @@ TEST_F(RenderSurface, DescriptionsSayWhatWasMade) {
     EXPECT_EQ(out.ddsCaps.dwCaps2, static_cast<DWORD>(DDSCAPS2_TEXTUREMANAGE));
     EXPECT_EQ(out.ddpfPixelFormat.dwGBitMask, 0x07E0u);
     EXPECT_EQ(out.lpSurface, nullptr);
-    DDPIXELFORMAT pf{};
-    pf.dwSize = sizeof pf;
+    auto pf = sized<DDPIXELFORMAT>();
     ASSERT_EQ(s->GetPixelFormat(&pf), DD_OK);
     EXPECT_EQ(pf.dwRGBBitCount, 16u);
-    IDirectDraw7* owner = nullptr;
-    ASSERT_EQ(s->GetDDInterface(reinterpret_cast<void**>(&owner)), DD_OK);
-    EXPECT_EQ(owner, dd);
-    owner->Release();
-    s->Release();
+    ComPtr<IDirectDraw7> owner;
+    ASSERT_EQ(s->GetDDInterface(reinterpret_cast<void**>(owner.put())), DD_OK);
+    EXPECT_EQ(owner.get(), dd);
 }
 
 struct CreateCase {
@@ -154,8 +144,7 @@ class RenderSurfaceCreate : public RenderSurface, public ::testing::WithParamInt
 
 TEST_P(RenderSurfaceCreate, CreateSurfaceRefusesWhatItCannotMake) {
     const CreateCase& c = GetParam();
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     sd.dwFlags = c.flags;
     sd.ddsCaps.dwCaps = c.caps;
     sd.ddsCaps.dwCaps2 = c.caps2;
@@ -201,8 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
     clear(0xFF204060);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(back->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     DWORD* row0 = static_cast<DWORD*>(sd.lpSurface);
     EXPECT_EQ(row0[0] & 0xFFFFFF, 0x204060u);
@@ -222,11 +210,10 @@ TEST_F(RenderSurface, RenderTargetLockReadsTheGlImageAndUnlockWritesIt) {
 }
 
 TEST_F(RenderSurface, DepthBufferLockReadsAndWritesDepth) {
-    IDirectDrawSurface7* z = nullptr;
-    ASSERT_EQ(ctx->GetZBuffer(&z), S_OK);
+    ComPtr<IDirectDrawSurface7> z;
+    ASSERT_EQ(ctx->GetZBuffer(z.put()), S_OK);
     ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.25f, 0x5A), D3D_OK);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(z->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     EXPECT_EQ(sd.ddpfPixelFormat.dwZBitMask, 0xFFFFFF00u);
     DWORD* row = static_cast<DWORD*>(sd.lpSurface);
@@ -238,7 +225,6 @@ TEST_F(RenderSurface, DepthBufferLockReadsAndWritesDepth) {
         for (DWORD x = 0; x < sd.dwWidth / 2; ++x) r[x] = 0;
     }
     ASSERT_EQ(z->Unlock(nullptr), DD_OK);
-    z->Release();
     dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
     dev->SetRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_LESSEQUAL);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1, 0);
@@ -258,20 +244,19 @@ TEST_F(RenderSurface, PretransformedDepthIgnoresTheViewportDepthRange) {
     D3DLVERTEX q[4] = {{-1, 1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}, {0, 1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0},
                        {-1, -1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}, {0, -1, 0.0f, 0, 0xFFFFFFFF, 0, 0, 0}};
     ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_LVERTEX, q, 4, 0), D3D_OK);  // left half, z 0 -> 0.5
-    IDirectDrawSurface7* z = nullptr;
-    ASSERT_EQ(ctx->GetZBuffer(&z), S_OK);
+    ComPtr<IDirectDrawSurface7> z;
+    ASSERT_EQ(ctx->GetZBuffer(z.put()), S_OK);
     EXPECT_NEAR((raw(z, 48, 32) >> 8) / double(0xFFFFFF), 0.2, 1e-4);
     EXPECT_NEAR((raw(z, 16, 32) >> 8) / double(0xFFFFFF), 0.5, 1e-4);
-    z->Release();
 }
 
 TEST_F(RenderSurface, BltScalesWithNearestPixels) {
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::A8R8G8B8(), 2, 2, [](uint8_t* row, DWORD y) {
+    ComPtr<IDirectDrawSurface7> src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::A8R8G8B8(), 2, 2, [](uint8_t* row, DWORD y) {
         DWORD texels[2][2] = {{0xFF110000, 0xFF220000}, {0xFF330000, 0xFF440000}};
         std::memcpy(row, texels[y], 8);
     });
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
-    ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    ComPtr<IDirectDrawSurface7> dst = create(DDSCAPS_TEXTURE, formats::A8R8G8B8(), 4, 4);
+    ASSERT_EQ(dst->Blt(nullptr, src.get(), nullptr, DDBLT_WAIT, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 0, 0), 0xFF110000u);
     EXPECT_EQ(raw(dst, 1, 1), 0xFF110000u);
     EXPECT_EQ(raw(dst, 2, 1), 0xFF220000u);
@@ -279,12 +264,10 @@ TEST_F(RenderSurface, BltScalesWithNearestPixels) {
     EXPECT_EQ(raw(dst, 0, 2), 0xFF330000u);
     // Rectangles: source pixel (1, 0) to destination (3, 3) .. (4, 4).
     RECT from{1, 0, 2, 1}, to{3, 3, 4, 4};
-    ASSERT_EQ(dst->Blt(&to, src, &from, 0, nullptr), DD_OK);
+    ASSERT_EQ(dst->Blt(&to, src.get(), &from, 0, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 3, 3), 0xFF220000u);
     RECT outside{3, 3, 5, 4};
-    EXPECT_EQ(dst->Blt(&outside, src, nullptr, 0, nullptr), DDERR_INVALIDRECT);
-    src->Release();
-    dst->Release();
+    EXPECT_EQ(dst->Blt(&outside, src.get(), nullptr, 0, nullptr), DDERR_INVALIDRECT);
 }
 
 struct ConvertCase {
@@ -299,14 +282,12 @@ class RenderSurfaceConvert : public RenderSurface, public ::testing::WithParamIn
 TEST_P(RenderSurfaceConvert, BltConvertsFormats) {
     const ConvertCase& c = GetParam();
     DDPIXELFORMAT from = c.from(), to = c.to();
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, from, 1, 1, [&](uint8_t* row, DWORD) {
+    ComPtr<IDirectDrawSurface7> src = make_surface(DDSCAPS_SYSTEMMEMORY, from, 1, 1, [&](uint8_t* row, DWORD) {
         for (DWORD b = 0; b < from.dwRGBBitCount / 8; ++b) row[b] = static_cast<uint8_t>(c.from_raw >> (8 * b));
     });
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, to, 1, 1);
-    ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    ComPtr<IDirectDrawSurface7> dst = create(DDSCAPS_TEXTURE, to, 1, 1);
+    ASSERT_EQ(dst->Blt(nullptr, src.get(), nullptr, DDBLT_WAIT, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 0, 0), c.to_raw) << c.name;
-    src->Release();
-    dst->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderSurfaceConvert,
@@ -319,9 +300,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, RenderSurfaceConvert,
                                                        formats::A1R5G5B5, 0x801F}));
 
 TEST_F(RenderSurface, BltFillsAndKeys) {
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, formats::R5G6B5(), 4, 4);
-    DDBLTFX fx{};
-    fx.dwSize = sizeof fx;
+    ComPtr<IDirectDrawSurface7> dst = create(DDSCAPS_TEXTURE, formats::R5G6B5(), 4, 4);
+    auto fx = sized<DDBLTFX>();
     fx.dwFillColor = 0x07E0;
     RECT r{1, 1, 3, 3};
     ASSERT_EQ(dst->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
@@ -329,69 +309,61 @@ TEST_F(RenderSurface, BltFillsAndKeys) {
     EXPECT_EQ(raw(dst, 0, 0), 0u);
     EXPECT_EQ(dst->Blt(&r, nullptr, nullptr, DDBLT_COLORFILL, nullptr), DDERR_INVALIDPARAMS) << "fill needs its record";
     // Source keys skip the key colour.
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::R5G6B5(), 2, 1, [](uint8_t* row, DWORD) {
+    ComPtr<IDirectDrawSurface7> src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::R5G6B5(), 2, 1, [](uint8_t* row, DWORD) {
         uint16_t p[2] = {0xF800, 0x001F};
         std::memcpy(row, p, 4);
     });
-    EXPECT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_KEYSRC, nullptr), MAKE_DDHRESULT(215)) << "no key set";
+    EXPECT_EQ(dst->Blt(nullptr, src.get(), nullptr, DDBLT_KEYSRC, nullptr), MAKE_DDHRESULT(215)) << "no key set";
     DDCOLORKEY key{0x001F, 0x001F};
     ASSERT_EQ(src->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
     RECT left{0, 0, 2, 1};
-    ASSERT_EQ(dst->Blt(&left, src, nullptr, DDBLT_KEYSRC, nullptr), DD_OK);
+    ASSERT_EQ(dst->Blt(&left, src.get(), nullptr, DDBLT_KEYSRC, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 0, 0), 0xF800u);
     EXPECT_EQ(raw(dst, 1, 0), 0u) << "keyed pixel left alone";
     // Busy surfaces refuse, and a Blt flag this back end does not do says so.
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(src->Lock(nullptr, &sd, 0, 0), DD_OK);
-    EXPECT_EQ(dst->Blt(nullptr, src, nullptr, 0, nullptr), DDERR_SURFACEBUSY);
+    EXPECT_EQ(dst->Blt(nullptr, src.get(), nullptr, 0, nullptr), DDERR_SURFACEBUSY);
     src->Unlock(nullptr);
-    EXPECT_EQ(dst->Blt(nullptr, src, nullptr, 0x00020000 /* DDBLT_ROP */, &fx), DDERR_UNSUPPORTED);
-    src->Release();
-    dst->Release();
+    EXPECT_EQ(dst->Blt(nullptr, src.get(), nullptr, 0x00020000 /* DDBLT_ROP */, &fx), DDERR_UNSUPPORTED);
 }
 
 TEST_F(RenderSurface, PaletteCreationIsChecked) {
     // Entries, read-back and attaching are the conformance suite's; these are the refusals.
     PALETTEENTRY entries[256]{};
-    IDirectDrawPalette* pal = nullptr;
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
+    ComPtr<IDirectDrawPalette> pal;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, pal.put(), nullptr), DD_OK);
     PALETTEENTRY got[1];
     EXPECT_EQ(pal->GetEntries(1, 0, 1, got), DDERR_INVALIDPARAMS) << "flags";
-    IDirectDrawPalette* other = nullptr;
-    EXPECT_EQ(dd->CreatePalette(DDPCAPS_ALLOW256, entries, &other, nullptr), DDERR_INVALIDPARAMS);
-    EXPECT_EQ(dd->CreatePalette(DDPCAPS_4BIT, entries, &other, nullptr), DDERR_UNSUPPORTED);
-    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, &other, reinterpret_cast<IUnknown*>(pal)), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(other, nullptr);
-    pal->Release();
+    ComPtr<IDirectDrawPalette> other;
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_ALLOW256, entries, other.put(), nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_4BIT, entries, other.put(), nullptr), DDERR_UNSUPPORTED);
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, other.put(), reinterpret_cast<IUnknown*>(pal.get())), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(other.get(), nullptr);
 }
 
 TEST_F(RenderSurface, PalettisedBltCopiesIndices) {
     // The engine's texture path: both surfaces palettised with the same palette; Blt copies
     // indices as they are.
-    IDirectDrawSurface7* src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::P8(), 2, 2, [](uint8_t* row, DWORD y) {
+    ComPtr<IDirectDrawSurface7> src = make_surface(DDSCAPS_SYSTEMMEMORY, formats::P8(), 2, 2, [](uint8_t* row, DWORD y) {
         row[0] = static_cast<uint8_t>(10 + y), row[1] = static_cast<uint8_t>(20 + y);
     });
-    IDirectDrawSurface7* dst = create(DDSCAPS_TEXTURE, formats::P8(), 4, 4);
-    ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    ComPtr<IDirectDrawSurface7> dst = create(DDSCAPS_TEXTURE, formats::P8(), 4, 4);
+    ASSERT_EQ(dst->Blt(nullptr, src.get(), nullptr, DDBLT_WAIT, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 3, 3), 21u);
     // Into RGB the palette converts; without one a palettised destination cannot be written.
-    IDirectDrawSurface7* rgb32 = create(DDSCAPS_TEXTURE, formats::X8R8G8B8(), 2, 2);
+    ComPtr<IDirectDrawSurface7> rgb32 = create(DDSCAPS_TEXTURE, formats::X8R8G8B8(), 2, 2);
     PALETTEENTRY entries[256] = {};
     entries[11] = {0xAB, 0xCD, 0xEF, 0};
-    IDirectDrawPalette* pal = nullptr;
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
-    ASSERT_EQ(src->SetPalette(pal), DD_OK);
-    ASSERT_EQ(rgb32->Blt(nullptr, src, nullptr, 0, nullptr), DD_OK);
+    ComPtr<IDirectDrawPalette> pal;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, pal.put(), nullptr), DD_OK);
+    ASSERT_EQ(src->SetPalette(pal.get()), DD_OK);
+    ASSERT_EQ(rgb32->Blt(nullptr, src.get(), nullptr, 0, nullptr), DD_OK);
     EXPECT_EQ(raw(rgb32, 0, 1) & 0xFFFFFF, 0xABCDEFu);
-    EXPECT_EQ(dst->Blt(nullptr, rgb32, nullptr, 0, nullptr), DDERR_NOPALETTEATTACHED);
-    ASSERT_EQ(dst->SetPalette(pal), DD_OK);
-    ASSERT_EQ(dst->Blt(nullptr, rgb32, nullptr, 0, nullptr), DD_OK);
+    EXPECT_EQ(dst->Blt(nullptr, rgb32.get(), nullptr, 0, nullptr), DDERR_NOPALETTEATTACHED);
+    ASSERT_EQ(dst->SetPalette(pal.get()), DD_OK);
+    ASSERT_EQ(dst->Blt(nullptr, rgb32.get(), nullptr, 0, nullptr), DD_OK);
     EXPECT_EQ(raw(dst, 0, 3), 11u) << "nearest palette entry";
-    pal->Release();
-    rgb32->Release();
-    src->Release();
-    dst->Release();
 }
 
 TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
@@ -399,14 +371,13 @@ TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
     uint32_t before = HandleCount();
     DeleteDC(CreateCompatibleDC(0));
     handles_at_start_ += HandleCount() - before;
-    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, formats::R5G6B5(), 8, 8);
+    ComPtr<IDirectDrawSurface7> s = create(DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY, formats::R5G6B5(), 8, 8);
     HDC dc = 0;
     ASSERT_EQ(s->GetDC(&dc), DD_OK);
     EXPECT_NE(dc, 0u);
     HDC again = 0;
     EXPECT_EQ(s->GetDC(&again), DDERR_DCALREADYCREATED);
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     EXPECT_EQ(s->Lock(nullptr, &sd, 0, 0), DDERR_SURFACEBUSY);
     // A 2x2 bitmap copied in through GDI lands converted to 565.
     BITMAPINFO bi{};
@@ -429,18 +400,15 @@ TEST_F(RenderSurface, GetDcDrawsIntoTheSurface) {
     ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
     EXPECT_EQ(s->ReleaseDC(dc), DDERR_NODC);
     EXPECT_EQ(raw(s, 3, 4), 0xF800u);
-    s->Release();
 }
 
 TEST_F(RenderSurface, PalettisedDcNeedsAPalette) {
-    IDirectDrawSurface7* s = create(DDSCAPS_TEXTURE, formats::P8(), 4, 4);
+    ComPtr<IDirectDrawSurface7> s = create(DDSCAPS_TEXTURE, formats::P8(), 4, 4);
     HDC dc = 0;
     EXPECT_EQ(s->GetDC(&dc), DDERR_NOPALETTEATTACHED);
     EXPECT_EQ(dc, 0u);
-    IDirectDrawSurface7* lum = create(DDSCAPS_TEXTURE, formats::L8(), 4, 4);
+    ComPtr<IDirectDrawSurface7> lum = create(DDSCAPS_TEXTURE, formats::L8(), 4, 4);
     EXPECT_EQ(lum->GetDC(&dc), DDERR_CANTCREATEDC);
-    lum->Release();
-    s->Release();
 }
 
 }  // namespace

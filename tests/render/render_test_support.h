@@ -46,6 +46,14 @@ inline DWORD rgb(float r, float g, float b) {
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
 }
 
+// A DirectDraw record with its size filled in, as every call that takes one requires.
+template <class T>
+T sized() {
+    T v{};
+    v.dwSize = sizeof v;
+    return v;
+}
+
 // Every test starts the layer, makes a small off-screen context and ends with no GL error
 // left and no back-end object alive.
 class RenderTest : public ::testing::Test {
@@ -84,8 +92,7 @@ protected:
     // The back buffer's pixels (X8R8G8B8 rows), read through Lock.
     std::vector<DWORD> read_back(IDirectDrawSurface7* s = nullptr) {
         if (!s) s = back;
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
+        auto sd = sized<DDSURFACEDESC2>();
         std::vector<DWORD> pixels;
         if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_READONLY, 0) != DD_OK) {
             ADD_FAILURE() << "Lock failed";
@@ -115,12 +122,12 @@ protected:
 
     // A surface of the context's DirectDraw object, its pixels written by `fill(row, y, pitch)`.
     template <class Fill>
-    IDirectDrawSurface7* make_surface(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, Fill fill) {
+    ComPtr<IDirectDrawSurface7> make_surface(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, Fill fill) {
         DDSURFACEDESC2 sd = surface_desc(caps, w, h, &pf);
-        IDirectDrawSurface7* s = nullptr;
-        if (HRESULT hr = dd->CreateSurface(&sd, &s, nullptr); hr != DD_OK) {
+        ComPtr<IDirectDrawSurface7> s;
+        if (HRESULT hr = dd->CreateSurface(&sd, s.put(), nullptr); hr != DD_OK) {
             ADD_FAILURE() << "CreateSurface failed: " << hex(static_cast<DWORD>(hr));
-            return nullptr;
+            return s;
         }
         if (s->Lock(nullptr, &sd, DDLOCK_WAIT | DDLOCK_WRITEONLY, 0) == DD_OK) {
             for (DWORD y = 0; y < h; ++y) fill(static_cast<uint8_t*>(sd.lpSurface) + y * sd.lPitch, y);
@@ -129,7 +136,7 @@ protected:
         return s;
     }
     // A 32-bit ARGB texture from 0xAARRGGBB texels, row by row.
-    IDirectDrawSurface7* make_texture(DWORD w, DWORD h, const std::vector<DWORD>& texels) {
+    ComPtr<IDirectDrawSurface7> make_texture(DWORD w, DWORD h, const std::vector<DWORD>& texels) {
         return make_surface(DDSCAPS_TEXTURE, formats::A8R8G8B8(), w, h, [&](uint8_t* row, DWORD y) {
             std::memcpy(row, &texels[y * w], w * 4);
         });

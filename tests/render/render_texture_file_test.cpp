@@ -69,22 +69,21 @@ TEST_F(RenderTextureFile, BmpTgaAndPngShowTheirTexels) {
     const std::string names[] = {path("quads.bmp"), path("quads.tga"), path("quads.png"),
                                  dir_.string() + "\\Quads Windows.png"};
     for (const std::string& name : names) {
-        IDirectDrawSurface7* t = nullptr;
+        ComPtr<IDirectDrawSurface7> t;
         DWORD w = D3DX_DEFAULT, h = D3DX_DEFAULT;
         D3DX_SURFACEFORMAT format = D3DX_SF_UNKNOWN;
-        ASSERT_EQ(load(name, &t, &w, &h, &format), S_OK) << name;
+        ASSERT_EQ(load(name, t.put(), &w, &h, &format), S_OK) << name;
         EXPECT_EQ(w, 2u) << name;
         EXPECT_EQ(h, 2u) << name;
         EXPECT_EQ(format, D3DX_SF_A8R8G8B8)
             << name << ": an image with alpha gets the device's 32-bit alpha format";
-        draw_textured(t);
+        draw_textured(t.get());
         EXPECT_TRUE(near_colour(pixel(16, 16), 0xFFFF0000, 1)) << name << " top left " << hex(pixel(16, 16));
         EXPECT_TRUE(near_colour(pixel(48, 16), 0xFF00FF00, 1)) << name << " top right " << hex(pixel(48, 16));
         EXPECT_TRUE(near_colour(pixel(16, 48), 0xFF0000FF, 1))
             << name << " bottom left " << hex(pixel(16, 48));
         EXPECT_TRUE(near_colour(pixel(48, 48), 0xFFFFFFFF, 1))
             << name << " bottom right " << hex(pixel(48, 48));
-        t->Release();
     }
 }
 
@@ -110,32 +109,29 @@ TEST_F(RenderTextureFile, SizeAndFormatFollowTheRequestAndTheDevice) {
         {D3DX_DEFAULT, D3DX_DEFAULT, D3DX_SF_DXT1, D3DXERR_NOMATCHFOUND, 7, 7, D3DX_SF_DXT1},  // not offered
     };
     for (const Case& c : cases) {
-        IDirectDrawSurface7* t = nullptr;
+        ComPtr<IDirectDrawSurface7> t;
         DWORD w = c.w_in, h = c.h_in;
         D3DX_SURFACEFORMAT format = c.format_in;
         if (c.result != S_OK) w = h = 7;
-        EXPECT_EQ(load(path("opaque.png"), &t, &w, &h, &format, D3DX_FT_LINEAR), c.result)
+        EXPECT_EQ(load(path("opaque.png"), t.put(), &w, &h, &format, D3DX_FT_LINEAR), c.result)
             << c.w_in << " " << c.format_in;
         EXPECT_EQ(w, c.w_out);
         EXPECT_EQ(h, c.h_out);
         EXPECT_EQ(format, c.format_out);
         if (!t) continue;
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
+        auto sd = sized<DDSURFACEDESC2>();
         ASSERT_EQ(t->GetSurfaceDesc(&sd), DD_OK);
         EXPECT_EQ(sd.dwWidth, c.w_out);
         EXPECT_EQ(sd.dwHeight, c.h_out);
         EXPECT_TRUE(sd.ddsCaps.dwCaps & DDSCAPS_TEXTURE);
-        t->Release();
     }
     // Stretched 2 x 2 -> 8 x 4 with the point filter: each texel covers a 4 x 2 block.
-    IDirectDrawSurface7* t = nullptr;
+    ComPtr<IDirectDrawSurface7> t;
     DWORD w = 8, h = 4;
-    ASSERT_EQ(load(path("opaque.png"), &t, &w, &h), S_OK);
-    draw_textured(t);
+    ASSERT_EQ(load(path("opaque.png"), t.put(), &w, &h), S_OK);
+    draw_textured(t.get());
     EXPECT_TRUE(near_colour(pixel(4, 4), 0xFFFF0000, 1));
     EXPECT_TRUE(near_colour(pixel(60, 60), 0xFFFFFFFF, 1));
-    t->Release();
 }
 
 TEST_F(RenderTextureFile, BadFilesAreRefusedWithNothingMade) {
@@ -169,13 +165,13 @@ TEST_F(RenderTextureFile, BadFilesAreRefusedWithNothingMade) {
         EXPECT_EQ(load(c.file, &t), c.result) << c.file;
         EXPECT_EQ(t, nullptr) << c.file;
     }
-    IDirectDrawSurface7* t = nullptr;
+    ComPtr<IDirectDrawSurface7> t;
     DWORD flags = 0;
     EXPECT_EQ(
-        opengl_backend().D3DXCreateTextureFromFile(nullptr, &flags, nullptr, nullptr, nullptr, nullptr, &t,
+        opengl_backend().D3DXCreateTextureFromFile(nullptr, &flags, nullptr, nullptr, nullptr, nullptr, t.put(),
                                                    nullptr, path("whole.png").data(), D3DX_FT_POINT),
         D3DXERR_NULLPOINTER);
-    EXPECT_EQ(opengl_backend().D3DXCreateTextureFromFile(dev, &flags, nullptr, nullptr, nullptr, nullptr, &t,
+    EXPECT_EQ(opengl_backend().D3DXCreateTextureFromFile(dev, &flags, nullptr, nullptr, nullptr, nullptr, t.put(),
                                                          nullptr, nullptr, D3DX_FT_POINT),
               D3DXERR_NULLPOINTER);
 }

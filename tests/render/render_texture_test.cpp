@@ -31,13 +31,12 @@ protected:
         clear(0xFF000000);
     }
     void TearDown() override {
-        for (IDirectDrawSurface7* t : textures_) t->Release();
+        textures_.clear();
         RenderTest::TearDown();
     }
+    // A texture that lives until the end of the test.
     IDirectDrawSurface7* texture(DWORD w, DWORD h, const std::vector<DWORD>& texels) {
-        IDirectDrawSurface7* t = make_texture(w, h, texels);
-        if (t) textures_.push_back(t);
-        return t;
+        return textures_.emplace_back(make_texture(w, h, texels)).get();
     }
     // A full-target quad of pre-transformed vertices with texture coordinates u0..u1, v0..v1.
     void draw_quad(float u0 = 0, float v0 = 0, float u1 = 1, float v1 = 1, DWORD diffuse = kDiffuse) {
@@ -53,7 +52,7 @@ protected:
         dev->SetTextureStageState(s, D3DTSS_ALPHAARG1, aa1);
         dev->SetTextureStageState(s, D3DTSS_ALPHAARG2, aa2);
     }
-    std::vector<IDirectDrawSurface7*> textures_;
+    std::vector<ComPtr<IDirectDrawSurface7>> textures_;
 };
 
 struct OpCase {
@@ -196,8 +195,7 @@ TEST_F(RenderTexture, ChangedTextureUploadsAtItsNextUse) {
     stage(0, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     draw_quad();
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF00FF00, 0));
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     ASSERT_EQ(t->Lock(nullptr, &sd, DDLOCK_WAIT, 0), DD_OK);
     *static_cast<DWORD*>(sd.lpSurface) = 0xFFFF00FF;
     ASSERT_EQ(t->Unlock(nullptr), DD_OK);
@@ -216,21 +214,19 @@ class RenderTextureFormats : public RenderTexture, public ::testing::WithParamIn
 TEST_P(RenderTextureFormats, TextureOfEveryFormatReachesGl) {
     const FormatCase& c = GetParam();
     DDPIXELFORMAT pf = c.format();
-    IDirectDrawSurface7* t = make_surface(DDSCAPS_TEXTURE, pf, 2, 2, [&](uint8_t* row, DWORD) {
+    ComPtr<IDirectDrawSurface7> t = make_surface(DDSCAPS_TEXTURE, pf, 2, 2, [&](uint8_t* row, DWORD) {
         for (DWORD x = 0; x < 2; ++x)
             for (DWORD b = 0; b < pf.dwRGBBitCount / 8; ++b) row[x * (pf.dwRGBBitCount / 8) + b] = static_cast<uint8_t>(c.raw >> (8 * b));
     });
-    ASSERT_NE(t, nullptr);
-    textures_.push_back(t);
+    ASSERT_NE(t.get(), nullptr);
     if (pf.dwFlags & DDPF_PALETTEINDEXED8) {
         PALETTEENTRY entries[256] = {};
         entries[c.raw] = {0x12, 0x34, 0x56, 0};
-        IDirectDrawPalette* pal = nullptr;
-        ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
-        ASSERT_EQ(t->SetPalette(pal), DD_OK);
-        pal->Release();
+        ComPtr<IDirectDrawPalette> pal;
+        ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, pal.put(), nullptr), DD_OK);
+        ASSERT_EQ(t->SetPalette(pal.get()), DD_OK);
     }
-    dev->SetTexture(0, t);
+    dev->SetTexture(0, t.get());
     stage(0, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     stage(1, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT);
     draw_quad();
@@ -257,14 +253,13 @@ INSTANTIATE_TEST_SUITE_P(Formats, RenderTextureFormats,
 
 TEST_F(RenderTexture, PaletteChangesReachTheTexture) {
     DDPIXELFORMAT pf = formats::P8();
-    IDirectDrawSurface7* t = make_surface(DDSCAPS_TEXTURE, pf, 1, 1, [](uint8_t* row, DWORD) { row[0] = 3; });
-    textures_.push_back(t);
+    ComPtr<IDirectDrawSurface7> t = make_surface(DDSCAPS_TEXTURE, pf, 1, 1, [](uint8_t* row, DWORD) { row[0] = 3; });
     PALETTEENTRY entries[256] = {};
     entries[3] = {255, 0, 0, 0};
-    IDirectDrawPalette* pal = nullptr;
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
-    ASSERT_EQ(t->SetPalette(pal), DD_OK);
-    dev->SetTexture(0, t);
+    ComPtr<IDirectDrawPalette> pal;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, pal.put(), nullptr), DD_OK);
+    ASSERT_EQ(t->SetPalette(pal.get()), DD_OK);
+    dev->SetTexture(0, t.get());
     stage(0, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     draw_quad();
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFFFF0000, 0));
@@ -272,7 +267,6 @@ TEST_F(RenderTexture, PaletteChangesReachTheTexture) {
     ASSERT_EQ(pal->SetEntries(0, 3, 1, &blue), DD_OK);
     draw_quad();
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF0000FF, 0));
-    pal->Release();
 }
 
 // Texture-coordinate generation and transforms, through the transform pipeline.
@@ -416,17 +410,15 @@ TEST_F(RenderTexture, BumpMappingOffsetsTheNextStage) {
     // Stage 0 holds signed (Du, Dv) = (0.5, 0); BUMPENVMAT00 = 1 moves stage 1's lookup by
     // half the texture, from the red texel to the green one. Stage 1 reads its own
     // coordinate set (TEXCOORDINDEX 1).
-    DDPIXELFORMAT dudv{};
-    dudv.dwSize = sizeof dudv;
+    auto dudv = sized<DDPIXELFORMAT>();
     dudv.dwFlags = DDPF_BUMPDUDV;
     dudv.dwBumpBitCount = 16;
     dudv.dwBumpDuBitMask = 0x00FF;
     dudv.dwBumpDvBitMask = 0xFF00;
-    IDirectDrawSurface7* bump = make_surface(DDSCAPS_TEXTURE, dudv, 1, 1, [](uint8_t* row, DWORD) {
+    ComPtr<IDirectDrawSurface7> bump = make_surface(DDSCAPS_TEXTURE, dudv, 1, 1, [](uint8_t* row, DWORD) {
         row[0] = 64, row[1] = 0;  // Du = 64/127, Dv = 0
     });
-    textures_.push_back(bump);
-    dev->SetTexture(0, bump);
+    dev->SetTexture(0, bump.get());
     dev->SetTexture(1, texture(2, 1, {0xFFFF0000, 0xFF00FF00}));
     stage(0, D3DTOP_BUMPENVMAP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE);
     stage(1, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT);

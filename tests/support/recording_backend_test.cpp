@@ -6,11 +6,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "test_util.h"
 #include "test_window.h"
 
 namespace {
 
 using ::testing::ElementsAre;
+using vantor::ComPtr;
 using vantor::testing::Call;
 using vantor::testing::RecordingBackend;
 using vantor::testing::RecordingConfig;
@@ -35,20 +37,10 @@ protected:
         EXPECT_EQ(HandleCount(), handles_);
     }
 
-    IDirectDrawSurface7* texture(DWORD w, DWORD h, DDPIXELFORMAT format) {
-        IDirectDraw7* dd = nullptr;
-        EXPECT_EQ(context->GetDD(&dd), S_OK);
-        DDSURFACEDESC2 sd{};
-        sd.dwSize = sizeof sd;
-        sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-        sd.ddsCaps.dwCaps = DDSCAPS_TEXTURE;
-        sd.dwWidth = w;
-        sd.dwHeight = h;
-        sd.ddpfPixelFormat = format;
-        IDirectDrawSurface7* s = nullptr;
-        EXPECT_EQ(dd->CreateSurface(&sd, &s, nullptr), DD_OK);
-        dd->Release();
-        return s;
+    ComPtr<IDirectDrawSurface7> texture(DWORD w, DWORD h, const DDPIXELFORMAT& format) {
+        ComPtr<IDirectDraw7> dd;
+        EXPECT_EQ(context->GetDD(dd.put()), S_OK);
+        return vantor::testing::create_surface(dd.get(), DDSCAPS_TEXTURE, w, h, format);
     }
 
     uint32_t handles_ = 0;
@@ -91,14 +83,12 @@ TEST_F(Recording, LogsEachCallAsOneReadableLine) {
 }
 
 TEST_F(Recording, NamesObjectsByKindAndOrderOfMaking) {
-    IDirectDrawSurface7* a = texture(8, 8, formats::R5G6B5());
-    IDirectDrawSurface7* b = texture(4, 2, formats::A8R8G8B8());
-    device->SetTexture(0, b);
+    ComPtr<IDirectDrawSurface7> a = texture(8, 8, formats::R5G6B5()), b = texture(4, 2, formats::A8R8G8B8()), back;
+    device->SetTexture(0, b.get());
     RECT r{0, 0, 2, 1};
-    a->Blt(&r, b, nullptr, DDBLT_WAIT, nullptr);
-    IDirectDrawSurface7* back = nullptr;
-    context->GetBackBuffer(0, &back);
-    EXPECT_EQ(rec.name_of(back), "<backbuffer1>");
+    a->Blt(&r, b.get(), nullptr, DDBLT_WAIT, nullptr);
+    context->GetBackBuffer(0, back.put());
+    EXPECT_EQ(rec.name_of(back.get()), "<backbuffer1>");
     EXPECT_EQ(rec.name_of(device), "<device1>");
     EXPECT_EQ(rec.name_of(nullptr), "null");
     int not_ours = 0;
@@ -109,9 +99,6 @@ TEST_F(Recording, NamesObjectsByKindAndOrderOfMaking) {
                     "DirectDraw.CreateSurface({flags 0x1007, 4x2, caps 0x1000, caps2 0x0, A8R8G8B8})"));
     EXPECT_GE(rec.index_of("Device.SetTexture(0, <surface2>)"), 0);
     EXPECT_GE(rec.index_of("Surface.Blt(<surface1>, {0, 0, 2, 1}, <surface2>, null, 16777216, null)"), 0);
-    back->Release();
-    b->Release();
-    a->Release();
 }
 
 TEST_F(Recording, FindsCountsAndSlicesCalls) {
@@ -330,7 +317,7 @@ TEST_F(Recording, KeepsEachDrawWithTheStateItWasDrawnWith) {
 }
 
 TEST_F(Recording, LostSurfacesFailUntilRestored) {
-    IDirectDrawSurface7* t = texture(4, 4, formats::R5G6B5());
+    ComPtr<IDirectDrawSurface7> t = texture(4, 4, formats::R5G6B5());
     rec.lose_surfaces();
     EXPECT_EQ(context->UpdateFrame(0), DDERR_SURFACELOST);
     EXPECT_EQ(t->IsLost(), DDERR_SURFACELOST);
@@ -342,29 +329,23 @@ TEST_F(Recording, LostSurfacesFailUntilRestored) {
     EXPECT_EQ(t->IsLost(), DDERR_SURFACELOST) << "a context restores its own surfaces only";
     EXPECT_EQ(t->Restore(), DD_OK);
     EXPECT_EQ(t->IsLost(), DD_OK);
-    t->Release();
 }
 
 TEST_F(Recording, GivesDeviceContextsOnlyForLayoutsGdiDraws) {
-    IDirectDrawSurface7* indexed = texture(4, 4, formats::P8());
-    IDirectDrawSurface7* luminance = texture(4, 4, formats::L8());
+    ComPtr<IDirectDrawSurface7> indexed = texture(4, 4, formats::P8()), luminance = texture(4, 4, formats::L8());
     HDC dc = 0;
     EXPECT_EQ(indexed->GetDC(&dc), DDERR_NOPALETTEATTACHED);
     EXPECT_EQ(luminance->GetDC(&dc), DDERR_CANTCREATEDC);
     EXPECT_EQ(dc, 0u);
-    IDirectDraw7* dd = nullptr;
-    context->GetDD(&dd);
+    ComPtr<IDirectDraw7> dd;
+    context->GetDD(dd.put());
     PALETTEENTRY entries[256] = {};
-    IDirectDrawPalette* palette = nullptr;
-    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr), DD_OK);
-    ASSERT_EQ(indexed->SetPalette(palette), DD_OK);
+    ComPtr<IDirectDrawPalette> palette;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, palette.put(), nullptr), DD_OK);
+    ASSERT_EQ(indexed->SetPalette(palette.get()), DD_OK);
     EXPECT_EQ(indexed->GetDC(&dc), DD_OK);
     EXPECT_EQ(indexed->ReleaseDC(dc), DD_OK);
     EXPECT_EQ(indexed->ReleaseDC(dc), DDERR_NODC);
-    palette->Release();
-    dd->Release();
-    luminance->Release();
-    indexed->Release();
 }
 
 TEST_F(Recording, TracksLiveObjectsAndTheLastOfEachKind) {

@@ -167,9 +167,9 @@ TEST(Samples, CubeEncodingsGiveTheSameBlocks) {
     std::vector<std::vector<Flat>> all;
     for (const char* name : {"test_cube_text.x", "test_cube_binary.x", "test_cube_compressed.x"}) {
         HRESULT hr, end;
-        auto e = open(f.p, read_file(std::string(XFILE_SAMPLES) + "/X/" + name), &hr);
+        auto e = open(f.get(), read_file(std::string(XFILE_SAMPLES) + "/X/" + name), &hr);
         ASSERT_EQ(hr, S_OK) << name;
-        all.push_back(flatten_all(e.p, &end));
+        all.push_back(flatten_all(e.get(), &end));
         EXPECT_EQ(end, DXFILEERR_NOMOREOBJECTS) << name;
     }
     ASSERT_EQ(all[0].size(), 14u);  // 13 objects and the reference to the material
@@ -196,9 +196,9 @@ TEST(Samples, EveryPrefixFailsCleanly) {
         constexpr size_t kEntries = 14;
         for (size_t n = 0; n < whole.size(); ++n) {
             HRESULT hr, end;
-            auto e = open(f.p, whole.substr(0, n), &hr);
+            auto e = open(f.get(), whole.substr(0, n), &hr);
             if (FAILED(hr)) continue;
-            auto objects = flatten_all(e.p, &end);
+            auto objects = flatten_all(e.get(), &end);
             if (n < last_brace) EXPECT_LT(objects.size(), kEntries) << name << " cut at " << n;
         }
     }

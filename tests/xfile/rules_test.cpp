@@ -41,13 +41,13 @@ const std::string kText = "xof 0303txt 0032\n";
 Flat first_object(const std::string& file, DWORD* warnings = nullptr) {
     auto f = file_api();
     HRESULT hr, end;
-    auto e = open(f.p, file, &hr);
+    auto e = open(f.get(), file, &hr);
     EXPECT_EQ(hr, S_OK);
     if (FAILED(hr)) return {};
-    auto all = flatten_all(e.p, &end);
+    auto all = flatten_all(e.get(), &end);
     EXPECT_EQ(end, DXFILEERR_NOMOREOBJECTS) << DXFileResultName(end);
     if (warnings) {
-        Ptr<IDirectXFileDiagnostics> d;
+        ComPtr<IDirectXFileDiagnostics> d;
         EXPECT_EQ(query(e, IID_IDirectXFileDiagnostics, d), S_OK);
         d->GetWarningCount(warnings);
     }
@@ -185,13 +185,13 @@ TEST(Compressed, MultiBlockFilesCarryTheDictionary) {
     for (const char* name : {"test_cube_text.x", "test_cube_binary.x", "anim_test.x"}) {
         const std::string plain = read_file(std::string(XFILE_SAMPLES) + "/X/" + name);
         HRESULT hr, end_plain, end_zip;
-        auto a = open(f.p, plain, &hr);
+        auto a = open(f.get(), plain, &hr);
         ASSERT_EQ(hr, S_OK);
-        auto want = flatten_all(a.p, &end_plain);
+        auto want = flatten_all(a.get(), &end_plain);
         for (size_t block : {size_t(700), size_t(32768)}) {
-            auto b = open(f.p, mszip(plain, block), &hr);
+            auto b = open(f.get(), mszip(plain, block), &hr);
             ASSERT_EQ(hr, S_OK) << name << " in blocks of " << block;
-            EXPECT_EQ(flatten_all(b.p, &end_zip), want) << name;
+            EXPECT_EQ(flatten_all(b.get(), &end_zip), want) << name;
             EXPECT_EQ(end_zip, DXFILEERR_NOMOREOBJECTS);
         }
     }
@@ -235,12 +235,12 @@ const ReferenceCase kReferences[] = {
 class References : public testing::TestWithParam<ReferenceCase> {};
 
 // The reference is the last child somewhere in the file; find it and resolve it.
-bool find_reference(IDirectXFileData* d, Ptr<IDirectXFileDataReference>* out) {
-    Ptr<IDirectXFileObject> child;
-    while (d->GetNextObject(child.out()) == S_OK) {
-        Ptr<IDirectXFileData> cd;
+bool find_reference(IDirectXFileData* d, ComPtr<IDirectXFileDataReference>* out) {
+    ComPtr<IDirectXFileObject> child;
+    while (d->GetNextObject(child.put()) == S_OK) {
+        ComPtr<IDirectXFileData> cd;
         if (query(child, IID_IDirectXFileDataReference, *out) == S_OK) return true;
-        if (query(child, IID_IDirectXFileData, cd) == S_OK && find_reference(cd.p, out)) return true;
+        if (query(child, IID_IDirectXFileData, cd) == S_OK && find_reference(cd.get(), out)) return true;
         child.reset();
     }
     return false;
@@ -250,21 +250,21 @@ TEST_P(References, Resolve) {
     const ReferenceCase& c = GetParam();
     auto f = file_api();
     HRESULT hr;
-    auto e = open(f.p, c.file, &hr);
+    auto e = open(f.get(), c.file, &hr);
     ASSERT_EQ(hr, S_OK);
-    Ptr<IDirectXFileDataReference> ref;
+    ComPtr<IDirectXFileDataReference> ref;
     for (;;) {
-        Ptr<IDirectXFileData> d;
-        ASSERT_EQ(e->GetNextDataObject(d.out()), S_OK) << "no reference found";
-        if (find_reference(d.p, &ref)) break;
+        ComPtr<IDirectXFileData> d;
+        ASSERT_EQ(e->GetNextDataObject(d.put()), S_OK) << "no reference found";
+        if (find_reference(d.get(), &ref)) break;
     }
-    Ptr<IDirectXFileData> target;
-    ASSERT_EQ(ref->Resolve(target.out()), c.resolve);
+    ComPtr<IDirectXFileData> target;
+    ASSERT_EQ(ref->Resolve(target.put()), c.resolve);
     if (FAILED(c.resolve)) {
-        EXPECT_EQ(target.p, nullptr);
+        EXPECT_EQ(target.get(), nullptr);
         return;
     }
-    EXPECT_EQ(name_of(target.p), c.target);
+    EXPECT_EQ(name_of(target.get()), c.target);
     const GUID* type;
     target->GetType(&type);
     EXPECT_EQ(*type, c.target_type);
@@ -278,12 +278,12 @@ TEST(Objects, MembersNamesInterfacesAndLifetime) {
     const std::string file = kText +
                              "Mesh Quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 1; 4;0,1,2,3;; "
                              "MeshMaterialList { 1; 1; 0;; { Quad } } }";
-    Ptr<IDirectXFileData> mesh;
+    ComPtr<IDirectXFileData> mesh;
     {
         auto f = file_api();
         HRESULT hr;
-        auto e = open(f.p, file, &hr);
-        ASSERT_EQ(e->GetNextDataObject(mesh.out()), S_OK);
+        auto e = open(f.get(), file, &hr);
+        ASSERT_EQ(e->GetNextDataObject(mesh.put()), S_OK);
     }  // the file and enumeration objects are gone; the data object keeps its data alive
 
     DWORD size;
@@ -305,31 +305,31 @@ TEST(Objects, MembersNamesInterfacesAndLifetime) {
     EXPECT_EQ(mesh->GetName(nullptr, &len), S_OK);
     EXPECT_EQ(len, 5u);
 
-    Ptr<IDirectXFileDataReference> not_a_reference;
+    ComPtr<IDirectXFileDataReference> not_a_reference;
     EXPECT_EQ(query(mesh, IID_IDirectXFileDataReference, not_a_reference), E_NOINTERFACE);
-    Ptr<IDirectXFileBinary> not_binary;
+    ComPtr<IDirectXFileBinary> not_binary;
     EXPECT_EQ(query(mesh, IID_IDirectXFileBinary, not_binary), E_NOINTERFACE);
 
-    Ptr<IDirectXFileObject> list;
-    ASSERT_EQ(mesh->GetNextObject(list.out()), S_OK);
-    Ptr<IDirectXFileObject> none;
-    EXPECT_EQ(mesh->GetNextObject(none.out()), DXFILEERR_NOMOREOBJECTS);
-    Ptr<IDirectXFileData> list_data;
+    ComPtr<IDirectXFileObject> list;
+    ASSERT_EQ(mesh->GetNextObject(list.put()), S_OK);
+    ComPtr<IDirectXFileObject> none;
+    EXPECT_EQ(mesh->GetNextObject(none.put()), DXFILEERR_NOMOREOBJECTS);
+    ComPtr<IDirectXFileData> list_data;
     ASSERT_EQ(query(list, IID_IDirectXFileData, list_data), S_OK);
-    Ptr<IDirectXFileObject> ref_object;
-    ASSERT_EQ(list_data->GetNextObject(ref_object.out()), S_OK);
-    Ptr<IDirectXFileData> not_data;
+    ComPtr<IDirectXFileObject> ref_object;
+    ASSERT_EQ(list_data->GetNextObject(ref_object.put()), S_OK);
+    ComPtr<IDirectXFileData> not_data;
     EXPECT_EQ(query(ref_object, IID_IDirectXFileData, not_data), E_NOINTERFACE);
-    EXPECT_EQ(name_of(ref_object.p), "Quad");
+    EXPECT_EQ(name_of(ref_object.get()), "Quad");
     EXPECT_EQ(list_data->AddDataReference("x", nullptr), DXFILEERR_NOTDONEYET);
 }
 
 TEST(Objects, TemplatesMustBeRegistered) {
     auto bare = file_api(false);
     HRESULT hr, end;
-    auto e = open(bare.p, kText + "Frame F { }", &hr);
+    auto e = open(bare.get(), kText + "Frame F { }", &hr);
     ASSERT_EQ(hr, S_OK);
-    flatten_all(e.p, &end);
+    flatten_all(e.get(), &end);
     EXPECT_EQ(end, DXFILEERR_NOTEMPLATE);
     EXPECT_EQ(bare->RegisterTemplates(const_cast<char*>("xof 0303txt 0032 template X { DWORD"), 35),
               DXFILEERR_PARSEERROR);
@@ -429,23 +429,23 @@ TEST_P(Malformed, GetTheirResultCode) {
     const BadCase& c = GetParam();
     auto f = file_api();
     HRESULT hr, end;
-    auto e = open(f.p, c.file, &hr);
+    auto e = open(f.get(), c.file, &hr);
     ASSERT_EQ(hr, c.open) << DXFileResultName(hr);
     if (FAILED(hr)) {
-        EXPECT_EQ(e.p, nullptr);
+        EXPECT_EQ(e.get(), nullptr);
         return;
     }
     size_t top = 0;
     for (;;) {
-        Ptr<IDirectXFileData> d;
-        end = e->GetNextDataObject(d.out());
+        ComPtr<IDirectXFileData> d;
+        end = e->GetNextDataObject(d.put());
         if (FAILED(end)) break;
         ++top;
     }
     EXPECT_EQ(top, c.objects_before);
     EXPECT_EQ(end, c.end) << DXFileResultName(end);
-    Ptr<IDirectXFileData> again;
-    EXPECT_EQ(e->GetNextDataObject(again.out()), c.end) << "the error stays";
+    ComPtr<IDirectXFileData> again;
+    EXPECT_EQ(e->GetNextDataObject(again.put()), c.end) << "the error stays";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, Malformed, testing::ValuesIn(kBad));
@@ -460,9 +460,9 @@ TEST(Compressed, InflateStopsAtTheDeclaredSize) {
     std::memcpy(bomb.data() + 16, &declared, 4);
     auto f = file_api();
     HRESULT hr;
-    auto e = open(f.p, bomb, &hr);
+    auto e = open(f.get(), bomb, &hr);
     EXPECT_EQ(hr, DXFILEERR_BADFILE);
-    Ptr<IDirectXFileDiagnostics> d;
+    ComPtr<IDirectXFileDiagnostics> d;
     ASSERT_EQ(query(f, IID_IDirectXFileDiagnostics, d), S_OK);
     HRESULT stopped;
     DWORD offset, line;
@@ -474,9 +474,9 @@ TEST(Compressed, InflateStopsAtTheDeclaredSize) {
 TEST(Diagnostics, TextErrorsGiveTheirLine) {
     auto f = file_api();
     HRESULT hr, end;
-    auto e = open(f.p, kText + "Frame A { }\n\nFrame B {\n  Bogus { }\n}\n", &hr);
-    flatten_all(e.p, &end);
-    Ptr<IDirectXFileDiagnostics> d;
+    auto e = open(f.get(), kText + "Frame A { }\n\nFrame B {\n  Bogus { }\n}\n", &hr);
+    flatten_all(e.get(), &end);
+    ComPtr<IDirectXFileDiagnostics> d;
     ASSERT_EQ(query(e, IID_IDirectXFileDiagnostics, d), S_OK);
     HRESULT stopped;
     DWORD offset, line;

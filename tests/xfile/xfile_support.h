@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <vantor/com_ptr.h>
 #include <vantor/dxfile.h>
 #include <zlib.h>
 
@@ -13,38 +14,21 @@
 
 namespace xfile_test {
 
-template <class T>
-struct Ptr {  // owns one interface reference
-    T* p = nullptr;
-    Ptr() = default;
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    Ptr(Ptr&& o) noexcept : p(o.p) { o.p = nullptr; }
-    ~Ptr() {
-        if (p) p->Release();
-    }
-    void reset() {
-        if (p) p->Release();
-        p = nullptr;
-    }
-    T* operator->() const { return p; }
-    T** out() { return &p; }
-    explicit operator bool() const { return p != nullptr; }
-};
+using vantor::ComPtr;
 
-// QueryInterface into an owning pointer.
+// QueryInterface into a counted pointer.
 template <class T, class U>
-HRESULT query(T* from, REFIID iid, Ptr<U>& to) {
-    return from->QueryInterface(iid, reinterpret_cast<void**>(to.out()));
+HRESULT query(T* from, REFIID iid, ComPtr<U>& to) {
+    return from->QueryInterface(iid, to.put_void());
 }
 template <class T, class U>
-HRESULT query(const Ptr<T>& from, REFIID iid, Ptr<U>& to) {
-    return query(from.p, iid, to);
+HRESULT query(const ComPtr<T>& from, REFIID iid, ComPtr<U>& to) {
+    return query(from.get(), iid, to);
 }
 
-inline Ptr<IDirectXFile> file_api(bool templates = true) {
-    Ptr<IDirectXFile> f;
-    EXPECT_EQ(DirectXFileCreate(f.out()), S_OK);
+inline ComPtr<IDirectXFile> file_api(bool templates = true) {
+    ComPtr<IDirectXFile> f;
+    EXPECT_EQ(DirectXFileCreate(f.put()), S_OK);
     if (templates)
         EXPECT_EQ(f->RegisterTemplates(const_cast<unsigned char*>(D3DRM_XTEMPLATES), D3DRM_XTEMPLATE_BYTES),
                   S_OK);
@@ -57,10 +41,10 @@ inline std::string read_file(const std::string& path) {
 }
 
 // Opens bytes from memory; *hr gets CreateEnumObject's result.
-inline Ptr<IDirectXFileEnumObject> open(IDirectXFile* f, const std::string& bytes, HRESULT* hr) {
-    Ptr<IDirectXFileEnumObject> e;
+inline ComPtr<IDirectXFileEnumObject> open(IDirectXFile* f, const std::string& bytes, HRESULT* hr) {
+    ComPtr<IDirectXFileEnumObject> e;
     DXFILELOADMEMORY m{const_cast<char*>(bytes.data()), DWORD(bytes.size())};
-    *hr = f->CreateEnumObject(&m, DXFILELOAD_FROMMEMORY, e.out());
+    *hr = f->CreateEnumObject(&m, DXFILELOAD_FROMMEMORY, e.put());
     return e;
 }
 
@@ -101,13 +85,13 @@ inline void flatten(IDirectXFileData* d, int depth, std::vector<Flat>* out) {
         block = "\"" + std::string(s) + "\"" + block.substr(sizeof(char*));
     }
     out->push_back(Flat{depth, *type, name_of(d), block, false});
-    Ptr<IDirectXFileObject> child;
-    while (d->GetNextObject(child.out()) == S_OK) {
-        Ptr<IDirectXFileData> cd;
-        if (child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(cd.out())) == S_OK) {
-            flatten(cd.p, depth + 1, out);
+    ComPtr<IDirectXFileObject> child;
+    while (d->GetNextObject(child.put()) == S_OK) {
+        ComPtr<IDirectXFileData> cd;
+        if (child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(cd.put())) == S_OK) {
+            flatten(cd.get(), depth + 1, out);
         } else {
-            out->push_back(Flat{depth + 1, GUID{}, name_of(child.p), {}, true});
+            out->push_back(Flat{depth + 1, GUID{}, name_of(child.get()), {}, true});
         }
         child.reset();
     }
@@ -117,10 +101,10 @@ inline void flatten(IDirectXFileData* d, int depth, std::vector<Flat>* out) {
 inline std::vector<Flat> flatten_all(IDirectXFileEnumObject* e, HRESULT* end) {
     std::vector<Flat> out;
     for (;;) {
-        Ptr<IDirectXFileData> d;
-        *end = e->GetNextDataObject(d.out());
+        ComPtr<IDirectXFileData> d;
+        *end = e->GetNextDataObject(d.put());
         if (FAILED(*end)) return out;
-        flatten(d.p, 0, &out);
+        flatten(d.get(), 0, &out);
     }
 }
 
