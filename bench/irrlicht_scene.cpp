@@ -8,7 +8,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <irrlicht.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,11 +44,16 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (i + 1 >= argc) fail("every argument takes a value");
         const char* v = argv[++i];
-        if (a == "--count") count = std::atoi(v);
-        else if (a == "--assets") assets = v;
-        else if (a == "--seconds") seconds = std::atof(v);
-        else if (a == "--frames") frames_wanted = std::atoi(v);
-        else fail("unknown argument (see the top of bench/irrlicht_scene.cpp)");
+        if (a == "--count")
+            count = std::atoi(v);
+        else if (a == "--assets")
+            assets = v;
+        else if (a == "--seconds")
+            seconds = std::atof(v);
+        else if (a == "--frames")
+            frames_wanted = std::atoi(v);
+        else
+            fail("unknown argument (see the top of bench/irrlicht_scene.cpp)");
     }
     if (count < 1) fail("--count must be at least 1");
     if (chdir(assets.c_str()) != 0) fail("no assets folder");
@@ -76,7 +80,8 @@ int main(int argc, char** argv) {
     scene->setAmbientLight(video::SColorf(0, 0, 0));
     scene->addLightSceneNode(nullptr, core::vector3df(3, 4, -4), video::SColorf(1, 1, 1), 100.0f);
     driver->setFog(kClear, video::EFT_FOG_LINEAR, 5.0f, 30.0f, 0.0f, false, false);
-    scene::ICameraSceneNode* camera = scene->addCameraSceneNode(nullptr, core::vector3df(5, 4, -10), core::vector3df(0, 0, 0));
+    scene::ICameraSceneNode* camera =
+        scene->addCameraSceneNode(nullptr, core::vector3df(5, 4, -10), core::vector3df(0, 0, 0));
     camera->setFOV(core::PI / 2);
     camera->setAspectRatio(1.0f);
     camera->setNearValue(1.0f);
@@ -97,7 +102,8 @@ int main(int argc, char** argv) {
     } else {
         while (frames < 5 || clock_seconds(CLOCK_MONOTONIC) - wall0 < seconds) frame(), ++frames;
     }
-    const double wall = clock_seconds(CLOCK_MONOTONIC) - wall0, cpu = clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0,
+    const double wall = clock_seconds(CLOCK_MONOTONIC) - wall0,
+                 cpu = clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0,
                  main = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - main0;
 
     // The pixels of the window that are not the clear colour (its top-left pixel), read back
@@ -105,7 +111,8 @@ int main(int argc, char** argv) {
     long covered = -1;
     const video::SExposedVideoData& video = driver->getExposedVideoData();
     Display* display = static_cast<Display*>(video.OpenGLLinux.X11Display);
-    if (XImage* shot = display ? XGetImage(display, video.OpenGLLinux.X11Window, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap)
+    if (XImage* shot = display ? XGetImage(display, video.OpenGLLinux.X11Window, 0, 0, kWidth, kHeight,
+                                           AllPlanes, ZPixmap)
                                : nullptr) {
         const unsigned long corner = XGetPixel(shot, 0, 0);
         covered = 0;
@@ -113,9 +120,11 @@ int main(int argc, char** argv) {
             for (int x = 0; x < kWidth; ++x) covered += XGetPixel(shot, x, y) != corner;
         XDestroyImage(shot);
     }
-    std::printf("{\"scene\": \"s1\", \"count\": %d, \"way\": \"irrlicht\", \"window\": \"x11\", \"frames\": %d, "
-                "\"seconds\": %.4f, \"fps\": %.3f, \"cpu_ms\": %.4f, \"main_ms\": %.4f, \"draws\": %d, \"covered\": %ld}\n",
-                count, frames, wall, frames / wall, cpu * 1e3 / frames, main * 1e3 / frames, count, covered);
+    std::printf(
+        "{\"scene\": \"s1\", \"count\": %d, \"way\": \"irrlicht\", \"window\": \"x11\", \"frames\": %d, "
+        "\"seconds\": %.4f, \"fps\": %.3f, \"cpu_ms\": %.4f, \"main_ms\": %.4f, \"draws\": %d, \"covered\": "
+        "%ld}\n",
+        count, frames, wall, frames / wall, cpu * 1e3 / frames, main * 1e3 / frames, count, covered);
     device->drop();
     return 0;
 }

@@ -21,15 +21,13 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/glcorearb.h>
-
-#include "bare_gl.h"
-
 #include <vantor/backend/matrix.h>
 #include <vantor/com_ptr.h>
 #include <vantor/text.h>
 #include <vantor/vantor.h>
 #include <vantor/window.h>
 
+#include "bare_gl.h"
 #include "geometry/mesh_file.h"
 #include "shapes.h"
 
@@ -84,7 +82,10 @@ double clock_seconds(clockid_t id) {
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
-void sprite_centre(int i, float* x, float* y) { *x = float((i * 37) % kWidth), *y = float((i * 53) % kHeight); }
+// Sprite i's centre in pixels: spread over the frame, clear of its top-left corner.
+void sprite_centre(int i, float* x, float* y) {
+    *x = float(40 + (i * 37) % (kWidth - 80)), *y = float(40 + (i * 53) % (kHeight - 80));
+}
 
 // How many pixels of the window's last frame differ from its top-left pixel (the clear colour:
 // no scene reaches that corner).
@@ -99,12 +100,15 @@ long covered(HWND window) {
 // ---------------------------------------------------------------------------------------------
 // Through the component's interfaces
 // ---------------------------------------------------------------------------------------------
-BSTR bstr(const std::string& s) { return vantor::text::bstr(s.c_str()); }
+BSTR bstr(const std::string& s) {
+    return vantor::text::bstr(s.c_str());
+}
 
 template <class I>
 ComPtr<I> as(IDispatch* d) {
     ComPtr<I> p;
-    if (!d || FAILED(d->QueryInterface(__uuidof(I), p.put_void()))) fail("an object does not answer its interface");
+    if (!d || FAILED(d->QueryInterface(__uuidof(I), p.put_void())))
+        fail("an object does not answer its interface");
     return p;
 }
 template <class I, class Owner>
@@ -116,7 +120,9 @@ ComPtr<I> child(Owner* owner, HRESULT (Owner::*get)(IDispatch**)) {
 void set_colour(IColour* c, float r, float g, float b) {
     c->put_Red(r), c->put_Green(g), c->put_Blue(b), c->put_Alpha(1.0f);
 }
-void set_position(IPosition* p, D3DVECTOR v) { p->put_X(v.x), p->put_Y(v.y), p->put_Z(v.z); }
+void set_position(IPosition* p, D3DVECTOR v) {
+    p->put_X(v.x), p->put_Y(v.y), p->put_Z(v.z);
+}
 
 struct Engine {
     HWND window = 0;
@@ -134,7 +140,8 @@ struct Engine {
         window = o.x11 ? VantorCreateX11Window(kWidth, kHeight, "scenes", TRUE)
                        : VantorCreateVirtualWindow(kWidth, kHeight, "scenes");
         if (!window) fail("no window (an X11 window needs $DISPLAY)");
-        if (FAILED(CoCreateInstance(CLSID_Device3D, nullptr, CLSCTX_INPROC_SERVER, IID_IDevice3D, device.put_void())))
+        if (FAILED(CoCreateInstance(CLSID_Device3D, nullptr, CLSCTX_INPROC_SERVER, IID_IDevice3D,
+                                    device.put_void())))
             fail("no Device3D");
         device->put_Window(static_cast<LONG>(window));
         if (FAILED(device->Initialise(0, kWidth, kHeight, VARIANT_FALSE, 1))) fail("Initialise failed");
@@ -185,7 +192,8 @@ struct Engine {
             }
             SysFreeString(file);
         } else if (o.scene == "shapes") {
-            ComPtr<ISimpleObjects> shapes = child<ISimpleObjects>(device.get(), &IDevice3D::get_SimpleObjects);
+            ComPtr<ISimpleObjects> shapes =
+                child<ISimpleObjects>(device.get(), &IDevice3D::get_SimpleObjects);
             for (int i = 0; i < o.count; ++i) {
                 BSTR name = bstr("Shape" + std::to_string(i));
                 ComPtr<IDispatch> shape;
@@ -335,7 +343,8 @@ struct Bare {
     std::string scene;
     int count = 0;
 
-    GLuint vertex_array(const void* vertices, size_t vertex_bytes, GLsizei stride, const void* indices, size_t index_bytes) {
+    GLuint vertex_array(const void* vertices, size_t vertex_bytes, GLsizei stride, const void* indices,
+                        size_t index_bytes) {
         GLuint vao, b[2];
         glCreateVertexArrays(1, &vao);
         glCreateBuffers(2, b);
@@ -374,12 +383,12 @@ struct Bare {
             if (!n) continue;
             pending.push_back(n->next), pending.push_back(n->child);
             if (!n->has_mesh) continue;
-            GLuint vao = vertex_array(n->vertices.data(), n->vertices.size() * sizeof(D3DVERTEX), sizeof(D3DVERTEX),
-                                      n->indices.data(), n->indices.size() * 4);
+            GLuint vao = vertex_array(n->vertices.data(), n->vertices.size() * sizeof(D3DVERTEX),
+                                      sizeof(D3DVERTEX), n->indices.data(), n->indices.size() * 4);
             for (unsigned s = 0; s < n->material_count; ++s) {
                 if (s) fail("the scene's models have one material");
-                kinds.push_back({vao, GLsizei(n->slots[s].index_count), GL_UNSIGNED_INT, 0, 0, n->slots[s].material,
-                                 !n->slots[s].texture.empty()});
+                kinds.push_back({vao, GLsizei(n->slots[s].index_count), GL_UNSIGNED_INT, 0, 0,
+                                 n->slots[s].material, !n->slots[s].texture.empty()});
             }
         }
         if (kinds.empty()) fail(file + " has no mesh");
@@ -389,7 +398,8 @@ struct Bare {
         std::vector<vantor::render::ShapeVertex> vertices;
         std::vector<WORD> indices;
         for (const auto& g : shapes) {
-            kinds.push_back({0, GLsizei(g.indices.size()), GL_UNSIGNED_SHORT, indices.size() * 2, GLint(vertices.size()), m, false});
+            kinds.push_back({0, GLsizei(g.indices.size()), GL_UNSIGNED_SHORT, indices.size() * 2,
+                             GLint(vertices.size()), m, false});
             vertices.insert(vertices.end(), g.vertices.begin(), g.vertices.end());
             indices.insert(indices.end(), g.indices.begin(), g.indices.end());
         }
@@ -493,7 +503,8 @@ struct Bare {
         glUniform4fv(emissive, 1, &d.material.emissive.r);
         glUniform1i(textured, d.textured);
         glBindVertexArray(d.vao);
-        glDrawElementsBaseVertex(GL_TRIANGLES, d.count, d.type, reinterpret_cast<const void*>(d.first), d.base);
+        glDrawElementsBaseVertex(GL_TRIANGLES, d.count, d.type, reinterpret_cast<const void*>(d.first),
+                                 d.base);
     }
     int draws() const { return scene == "shapes" || scene == "sprites" ? count : count * int(kinds.size()); }
     void frame() {
@@ -537,15 +548,24 @@ Options parse(int argc, char** argv) {
             if (i + 1 >= argc) fail(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--scene") o.scene = value();
-        else if (a == "--way") o.way = value();
-        else if (a == "--assets") o.assets = value();
-        else if (a == "--count") o.count = std::atoi(value().c_str());
-        else if (a == "--frames") o.frames = std::atoi(value().c_str());
-        else if (a == "--seconds") o.seconds = std::atof(value().c_str());
-        else if (a == "--x11") o.x11 = true;
-        else if (a == "--callgrind") o.callgrind = true;
-        else fail("unknown argument " + a + " (see the top of bench/scenes.cpp)");
+        if (a == "--scene")
+            o.scene = value();
+        else if (a == "--way")
+            o.way = value();
+        else if (a == "--assets")
+            o.assets = value();
+        else if (a == "--count")
+            o.count = std::atoi(value().c_str());
+        else if (a == "--frames")
+            o.frames = std::atoi(value().c_str());
+        else if (a == "--seconds")
+            o.seconds = std::atof(value().c_str());
+        else if (a == "--x11")
+            o.x11 = true;
+        else if (a == "--callgrind")
+            o.callgrind = true;
+        else
+            fail("unknown argument " + a + " (see the top of bench/scenes.cpp)");
     }
     if (o.count < 1) fail("--count must be at least 1");
     if (o.way != "engine" && o.way != "bare") fail("--way is engine or bare");
@@ -566,19 +586,23 @@ void measure(Scene& s, HWND window, int draws, const Options& o) {
         while (frames < 5 || clock_seconds(CLOCK_MONOTONIC) - wall0 < o.seconds) s.frame(), ++frames;
     }
     if (o.callgrind) CALLGRIND_STOP_INSTRUMENTATION;
-    const double wall = clock_seconds(CLOCK_MONOTONIC) - wall0, cpu = clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0,
+    const double wall = clock_seconds(CLOCK_MONOTONIC) - wall0,
+                 cpu = clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0,
                  main = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - main0;
-    std::printf("{\"scene\": \"%s\", \"count\": %d, \"way\": \"%s\", \"window\": \"%s\", \"frames\": %d, "
-                "\"seconds\": %.4f, \"fps\": %.3f, \"cpu_ms\": %.4f, \"main_ms\": %.4f, \"draws\": %d, \"covered\": %ld}\n",
-                o.scene.c_str(), o.count, o.way.c_str(), o.x11 ? "x11" : "virtual", frames, wall, frames / wall,
-                cpu * 1e3 / frames, main * 1e3 / frames, draws, covered(window));
+    std::printf(
+        "{\"scene\": \"%s\", \"count\": %d, \"way\": \"%s\", \"window\": \"%s\", \"frames\": %d, "
+        "\"seconds\": %.4f, \"fps\": %.3f, \"cpu_ms\": %.4f, \"main_ms\": %.4f, \"draws\": %d, \"covered\": "
+        "%ld}\n",
+        o.scene.c_str(), o.count, o.way.c_str(), o.x11 ? "x11" : "virtual", frames, wall, frames / wall,
+        cpu * 1e3 / frames, main * 1e3 / frames, draws, covered(window));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
-    if (chdir(o.assets.c_str()) != 0) fail("no folder " + o.assets);  // models name their textures relative to it
+    if (chdir(o.assets.c_str()) != 0)
+        fail("no folder " + o.assets);  // models name their textures relative to it
     if (o.way == "engine") {
         Engine e;
         e.open(o);

@@ -98,7 +98,7 @@ def python_run(scene, count, seconds, x11):
             sprite = sprites.Add(f"Sprite{i}", SPRITE_OPACITY)
             sprite.Texture = texture
             at = sprite.Position
-            at.X, at.Y = (i * 37) % WIDTH, (i * 53) % HEIGHT
+            at.X, at.Y = 40 + (i * 37) % (WIDTH - 80), 40 + (i * 53) % (HEIGHT - 80)  # clear of the top-left corner
             held.append(sprite)
         held.append(texture)
     else:
@@ -325,7 +325,7 @@ def callgrind_table(args, assets, env):
     selected = set(args.scenes.split(","))
     results = []
     head = (f"{'callgrind, per frame':<24}{'way':>7}{'Ir total':>14}{'Mesa':>14}{'libvantor':>12}{'program':>10}"
-            f"{'other':>12}{'outside Mesa/draw':>19}")
+            f"{'other':>12}{'libvantor/draw':>16}{'outside Mesa/draw':>19}")
     lines = []
     with tempfile.TemporaryDirectory() as out:
         for scene, count in SCENES:
@@ -349,12 +349,13 @@ def callgrind_table(args, assets, env):
                 results.append(r)
                 lines.append(f"{LABELS[scene] + ' x' + str(count):<24}{way:>7}{total:>14,.0f}{per.get('mesa', 0):>14,.0f}"
                              f"{per.get('engine', 0):>12,.0f}{per.get('program', 0):>10,.0f}{per.get('other', 0):>12,.0f}"
-                             f"{outside / r['draws']:>19,.0f}")
+                             f"{per.get('engine', 0) / r['draws']:>16,.0f}{outside / r['draws']:>19,.0f}")
     print(f"\nInstructions per frame under callgrind ({args.frames} frames each; every thread, llvmpipe's JIT code as Mesa)")
     print(head)
     print("-" * len(head))
     print("\n".join(lines))
-    print("libvantor: the component and its runtime; program: the bench's own code; other: libc, libstdc++, X11...")
+    print("libvantor: the component and its runtime; program: the bench's own code; other: libc (the frame's\n"
+          "read-back copies among it), libstdc++, X11...; per draw: the frame's figure over its draws")
     return results
 
 
