@@ -18,9 +18,9 @@ the process's CPU time per frame, the rasteriser's threads included; "main" is t
 thread's alone. Each run also counts the pixels its last frame covers: a way that covers a
 different area from the bare program is flagged, as its rate would not compare.
 
-    --seconds S     how long each run draws (default 1.5)
+    --seconds S     how long each run draws (default 1.0; at least 5 frames)
     --repeat N      runs per figure, the best kept (default 2)
-    --callgrind     only the callgrind table: --frames frames per run (default 3)
+    --callgrind     only the callgrind table: --frames frames per run (default 2)
     --json PATH     also write every run's figures to PATH
     --scenes LIST   a comma-separated subset: s1,s2,shapes,sprites,x11
 """
@@ -249,6 +249,9 @@ def main_table(args, assets, env):
 
     head = (f"{'640x480, llvmpipe':<24}{'Python':>9}{'C++':>9}{'bare GL':>9}{'C++/bare':>10}{'Py/bare':>9}"
             f"{'CPU ms/frame C++ / bare':>25}{'main ms C++ / bare':>21}")
+    load = ", ".join(f"{v:.1f}" for v in os.getloadavg())
+    print(f"\n{os.cpu_count()} CPUs, load average {load} at the end: rates move with the machine's load;"
+          " CPU ms and bench-callgrind's instruction counts move less")
     print("\nStandard scenes, off screen (frames per second; ratios against the bare OpenGL program)")
     print(head)
     print("-" * len(head))
@@ -325,12 +328,13 @@ def callgrind_table(args, assets, env):
     selected = set(args.scenes.split(","))
     results = []
     head = (f"{'callgrind, per frame':<24}{'way':>7}{'Ir total':>14}{'Mesa':>14}{'libvantor':>12}{'program':>10}"
-            f"{'other':>12}{'libvantor/draw':>16}{'outside Mesa/draw':>19}")
+            f"{'other':>12}{'libvantor/draw':>16}{'outside Mesa/draw':>19}{'vs bare':>9}")
     lines = []
     with tempfile.TemporaryDirectory() as out:
         for scene, count in SCENES:
             if scene not in selected:
                 continue
+            bare_total = None
             for way in ("bare", "engine"):
                 path = os.path.join(out, f"{scene}-{count}-{way}.out")
                 command = ["valgrind", "--tool=callgrind", "--instr-atstart=no", f"--callgrind-out-file={path}"]
@@ -347,9 +351,12 @@ def callgrind_table(args, assets, env):
                 outside = total - per.get("mesa", 0)
                 r.update(callgrind={k: round(v) for k, v in per.items()}, ir_per_frame=round(total))
                 results.append(r)
+                if way == "bare":
+                    bare_total = total
+                versus = f"{total / bare_total:.2f}" if bare_total else "-"
                 lines.append(f"{LABELS[scene] + ' x' + str(count):<24}{way:>7}{total:>14,.0f}{per.get('mesa', 0):>14,.0f}"
                              f"{per.get('engine', 0):>12,.0f}{per.get('program', 0):>10,.0f}{per.get('other', 0):>12,.0f}"
-                             f"{per.get('engine', 0) / r['draws']:>16,.0f}{outside / r['draws']:>19,.0f}")
+                             f"{per.get('engine', 0) / r['draws']:>16,.0f}{outside / r['draws']:>19,.0f}{versus:>9}")
     print(f"\nInstructions per frame under callgrind ({args.frames} frames each; every thread, llvmpipe's JIT code as Mesa)")
     print(head)
     print("-" * len(head))
@@ -361,10 +368,10 @@ def callgrind_table(args, assets, env):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--seconds", type=float, default=1.5)
+    parser.add_argument("--seconds", type=float, default=1.0)
     parser.add_argument("--repeat", type=int, default=2)
     parser.add_argument("--callgrind", action="store_true")
-    parser.add_argument("--frames", type=int, default=3)
+    parser.add_argument("--frames", type=int, default=2)
     parser.add_argument("--json")
     parser.add_argument("--scenes", default="s1,s2,shapes,sprites,x11")
     parser.add_argument("--python-run", nargs=2, metavar=("SCENE", "COUNT"))
