@@ -16,7 +16,8 @@
 //
 // Prints one JSON object: frames, seconds, fps, cpu_ms (the process's CPU time per frame, the
 // rasteriser's threads included), main_ms (the drawing thread's), draws (per frame), covered
-// (pixels of the last frame that are not the clear colour; both ways must agree).
+// (pixels of the last frame that are not the clear colour; both ways must agree). The driver runs
+// it with fixed malloc thresholds (bench/scenes.py says why); set GLIBC_TUNABLES alike by hand.
 #define GL_GLEXT_PROTOTYPES 1
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -328,6 +329,7 @@ struct Bare {
         GLenum type;
         size_t first;  // byte offset of the first index
         GLint base;    // added to each index
+        GLuint last;   // the highest index, before `base` is added
         D3DMATERIAL7 material;
         bool textured;
     };
@@ -388,7 +390,8 @@ struct Bare {
             for (unsigned s = 0; s < n->material_count; ++s) {
                 if (s) fail("the scene's models have one material");
                 kinds.push_back({vao, GLsizei(n->slots[s].index_count), GL_UNSIGNED_INT, 0, 0,
-                                 n->slots[s].material, !n->slots[s].texture.empty()});
+                                 GLuint(n->vertices.size() - 1), n->slots[s].material,
+                                 !n->slots[s].texture.empty()});
             }
         }
         if (kinds.empty()) fail(file + " has no mesh");
@@ -399,7 +402,7 @@ struct Bare {
         std::vector<WORD> indices;
         for (const auto& g : shapes) {
             kinds.push_back({0, GLsizei(g.indices.size()), GL_UNSIGNED_SHORT, indices.size() * 2,
-                             GLint(vertices.size()), m, false});
+                             GLint(vertices.size()), GLuint(g.vertices.size() - 1), m, false});
             vertices.insert(vertices.end(), g.vertices.begin(), g.vertices.end());
             indices.insert(indices.end(), g.indices.begin(), g.indices.end());
         }
@@ -495,7 +498,7 @@ struct Bare {
         }
     }
     // One draw per copy, each with its own world-view transform and material, as a program
-    // that moves its objects would send them.
+    // that moves its objects would send them; the index range given, as Direct3D's draws give it.
     void draw(const Draw& d) {
         glUniformMatrix4fv(world_view, 1, GL_FALSE, vantor::matrix_data(view));
         glUniform4fv(diffuse, 1, &d.material.diffuse.r);
@@ -503,8 +506,8 @@ struct Bare {
         glUniform4fv(emissive, 1, &d.material.emissive.r);
         glUniform1i(textured, d.textured);
         glBindVertexArray(d.vao);
-        glDrawElementsBaseVertex(GL_TRIANGLES, d.count, d.type, reinterpret_cast<const void*>(d.first),
-                                 d.base);
+        glDrawRangeElementsBaseVertex(GL_TRIANGLES, 0, d.last, d.count, d.type,
+                                      reinterpret_cast<const void*>(d.first), d.base);
     }
     int draws() const { return scene == "shapes" || scene == "sprites" ? count : count * int(kinds.size()); }
     void frame() {

@@ -18,6 +18,11 @@ the process's CPU time per frame, the rasteriser's threads included; "main" is t
 thread's alone. Each run also counts the pixels its last frame covers: a way that covers a
 different area from the bare program is flagged, as its rate would not compare.
 
+Every run gets the same fixed malloc thresholds (GLIBC_TUNABLES below). With glibc's defaults the
+thresholds move with what a process happened to allocate and free before: Mesa's scratch memory for
+each draw is then either reused or returned to the system and faulted in again, draw after draw,
+and the same scene ran two to four times slower or faster from one way or run to the next.
+
     --seconds S     how long each run draws (default 1.0; at least 5 frames)
     --repeat N      runs per figure, the best kept (default 2)
     --callgrind     only the callgrind table: --frames frames per run (default 2)
@@ -49,6 +54,7 @@ POINT_LIGHT = (3.0, 4.0, -4.0)
 SUN_DIRECTIONS = ((-0.5, -0.8, 0.4), (0.6, -0.3, -0.7))
 SPRITE_OPACITY = 0.75
 
+MALLOC_TUNABLES = "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=134217728"
 SCENES = [("s1", 1), ("s1", 100), ("s1", 1000), ("s2", 10), ("shapes", 1000), ("sprites", 1000)]
 LABELS = {"s1": "S1 cube", "s2": "S2 50k-tri model", "shapes": "S3 shapes", "sprites": "S3 sprites"}
 
@@ -388,7 +394,7 @@ def main():
         print("build/bin/scenes is missing: run `make build` first", file=sys.stderr)
         return 1
     with tempfile.TemporaryDirectory(prefix="vantor-scenes-") as folder:
-        env = dict(os.environ, VANTOR_REGISTRY=os.path.join(folder, "registry"))
+        env = dict(os.environ, VANTOR_REGISTRY=os.path.join(folder, "registry"), GLIBC_TUNABLES=MALLOC_TUNABLES)
         env.setdefault("PYTHONPATH", os.path.join(ROOT, "build", "python"))
         assets = scene_assets.write(os.path.join(folder, "assets"))
         results = callgrind_table(args, assets, env) if args.callgrind else main_table(args, assets, env)
