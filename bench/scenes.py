@@ -28,6 +28,7 @@ and the same scene ran two to four times slower or faster from one way or run to
     --callgrind     only the callgrind table: --frames frames per run (default 2)
     --json PATH     also write every run's figures to PATH
     --scenes LIST   a comma-separated subset: s1,s2,shapes,sprites,x11
+    --glibc-malloc  glibc's own moving malloc thresholds instead of fixed ones (see below)
 """
 import argparse
 import collections
@@ -383,6 +384,7 @@ def main():
     parser.add_argument("--python-run", nargs=2, metavar=("SCENE", "COUNT"))
     parser.add_argument("--assets")
     parser.add_argument("--x11", action="store_true")
+    parser.add_argument("--glibc-malloc", action="store_true")
     args = parser.parse_args()
 
     if args.python_run:
@@ -394,7 +396,9 @@ def main():
         print("build/bin/scenes is missing: run `make build` first", file=sys.stderr)
         return 1
     with tempfile.TemporaryDirectory(prefix="vantor-scenes-") as folder:
-        env = dict(os.environ, VANTOR_REGISTRY=os.path.join(folder, "registry"), GLIBC_TUNABLES=MALLOC_TUNABLES)
+        env = dict(os.environ, VANTOR_REGISTRY=os.path.join(folder, "registry"))
+        if not args.glibc_malloc:
+            env["GLIBC_TUNABLES"] = MALLOC_TUNABLES
         env.setdefault("PYTHONPATH", os.path.join(ROOT, "build", "python"))
         assets = scene_assets.write(os.path.join(folder, "assets"))
         results = callgrind_table(args, assets, env) if args.callgrind else main_table(args, assets, env)
