@@ -4,7 +4,9 @@
 #   make build       release build: build/lib/libvantor.so, build/python/vantor
 #   make test        every test: C++ (sanitizer build), Python, generator, X11, fuzz smoke runs
 #   make demo        builds, then runs the demo and writes demo.png
-#   make bench       benchmarks (release build)
+#   make bench       benchmarks (release build), ending with the table of the standard scenes
+#   make bench-peers installs Irrlicht (the peer the scenes are compared with) and runs scene S1
+#   make bench-callgrind  instructions per frame of the standard scenes under callgrind
 #   make docs        regenerates docs/api.md from idl/vantor.idl
 
 PYTHON := /usr/bin/python3
@@ -20,7 +22,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev python3 python3-dev p
 
 export PYTHONDONTWRITEBYTECODE := 1
 
-.PHONY: deps build build-asan test test-cpp test-python demo bench docs clean
+.PHONY: deps build build-asan test test-cpp test-python demo bench bench-peers bench-callgrind docs clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -54,6 +56,28 @@ bench: build
 	@for b in build/bin/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	PYTHONPATH=build/python:build/bench $(PYTHON) bench/dispatch_bench.py
 	PYTHONPATH=build/python $(PYTHON) bench/frame_bench.py
+	PYTHONPATH=build/python $(PYTHON) bench/scenes.py
+
+# Debian packages only the benchmarks use: Irrlicht for the peer scene, valgrind for callgrind.
+define install_missing
+	@missing=""; for p in $(1); do \
+		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:$$missing"; \
+		$(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+endef
+
+bench-peers: deps
+	$(call install_missing,libirrlicht-dev)
+	cmake --preset release >/dev/null
+	cmake --build build -j$(JOBS)
+	PYTHONPATH=build/python $(PYTHON) bench/scenes.py --scenes s1,x11
+
+bench-callgrind: build
+	$(call install_missing,valgrind)
+	PYTHONPATH=build/python $(PYTHON) bench/scenes.py --callgrind
 
 docs:
 	$(PYTHON) tools/idlgen.py idl/vantor.idl --docs docs/api.md
