@@ -59,7 +59,7 @@ HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD widt
 
     std::shared_ptr<GlContext> gl;
     if (kind == kWindowKindX11)
-        gl = GlContext::create_x11(platform::x11_display(window), platform::x11_window(window));
+        gl = GlContext::create_x11(egl, platform::x11_display(window), platform::x11_window(window));
     else
         gl = GlContext::create_offscreen(egl);
     if (!gl) return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
@@ -184,9 +184,27 @@ HRESULT Context::UpdateFrame(DWORD flags) {
             device_->invalidate_gl_state();
         }
         if (!platform::present(window_, present_.data(), ww, wh, ww * 4)) return DDERR_SURFACELOST;
+    } else if (kind_ == kWindowKindX11 && gl.presents_images()) {
+        // The frame goes into the window as an image of the window's size, rows top first as
+        // the back buffer has them; another size is stretched to it first.
+        int ww = w, wh = h;
+        if (!gl.window_size(&ww, &wh)) return DDERR_SURFACELOST;
+        uint8_t* rows = gl.image_rows(ww, wh);
+        if (!rows) return DDERR_GENERIC;
+        GLsizei bytes = static_cast<GLsizei>(static_cast<size_t>(ww) * wh * 4);
+        if (ww == w && wh == h) {
+            glGetTextureImage(back_->gl_texture(), 0, GL_BGRA, GL_UNSIGNED_BYTE, bytes, rows);
+        } else {
+            if (!scale_to(gl, ww, wh)) return DDERR_GENERIC;
+            glNamedFramebufferReadBuffer(scaled_framebuffer_, GL_COLOR_ATTACHMENT0);
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, scaled_framebuffer_);
+            glReadPixels(0, 0, ww, wh, GL_BGRA, GL_UNSIGNED_BYTE, rows);
+            device_->invalidate_gl_state();
+        }
+        if (!gl.put_image()) return DDERR_SURFACELOST;
     } else if (kind_ == kWindowKindX11) {
-        // The window's framebuffer has its first row at the bottom: flip while copying, and
-        // scale to the window's current size.
+        // A window surface has its first row at the bottom: flip while copying, and scale to
+        // the window's current size.
         int ww = w, wh = h;
         gl.window_size(&ww, &wh);
         glBindFramebuffer(GL_READ_FRAMEBUFFER, back_->framebuffer(gl));

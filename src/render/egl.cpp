@@ -120,15 +120,34 @@ std::shared_ptr<GlContext> GlContext::create_offscreen(const EglDevice& device) 
     return gl;
 }
 
-std::shared_ptr<GlContext> GlContext::create_x11(void* x_display, unsigned long xid) {
+std::shared_ptr<GlContext> GlContext::create_x11(const EglDevice& device, void* x_display, unsigned long xid) {
     if (!x_display || !xid) return nullptr;
     PresentApi chosen = x11_present_api(x_display);
-    PresentApi other = chosen == PresentApi::kGlx ? PresentApi::kEgl : PresentApi::kGlx;
     auto create = [&](PresentApi api) {
-        return api == PresentApi::kGlx ? create_glx_window(x_display, xid) : create_egl_window(x_display, xid);
+        switch (api) {
+        case PresentApi::kShm: return create_shm_window(device, x_display, xid);
+        case PresentApi::kGlx: return create_glx_window(x_display, xid);
+        default: return create_egl_window(x_display, xid);
+        }
     };
     std::shared_ptr<GlContext> gl = create(chosen);
-    if (!gl && (gl = create(other))) settle_present_api(other);  // a broken driver: the other one from now on
+    for (PresentApi other : {PresentApi::kShm, PresentApi::kGlx, PresentApi::kEgl}) {
+        if (gl) break;
+        // A broken driver or a server that cannot share memory: the next one, from now on.
+        if (other != chosen && (gl = create(other))) settle_present_api(other);
+    }
+    return gl;
+}
+
+std::shared_ptr<GlContext> GlContext::create_shm_window(const EglDevice& device, void* x_display, unsigned long xid) {
+    ShmImage* s = shm_create(x_display, xid);
+    if (!s) return nullptr;
+    std::shared_ptr<GlContext> gl = create_offscreen(device);
+    if (!gl) {
+        shm_destroy(s);
+        return nullptr;
+    }
+    gl->shm_ = s;
     return gl;
 }
 
@@ -178,6 +197,7 @@ std::shared_ptr<GlContext> GlContext::create_egl_window(void* x_display, unsigne
 
 GlContext::~GlContext() {
     if (glx_) glx_destroy(glx_);
+    if (shm_) shm_destroy(shm_);
     if (display_ == EGL_NO_DISPLAY) return;
     if (context_ != EGL_NO_CONTEXT && eglGetCurrentContext() == context_)
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -221,6 +241,7 @@ bool GlContext::finish_setup() {
 
 bool GlContext::window_size(int* width, int* height) const {
     if (glx_) return glx_window_size(glx_, width, height);
+    if (shm_) return shm_window_size(shm_, width, height);
     EGLint w = 0, h = 0;
     if (surface_ == EGL_NO_SURFACE || !eglQuerySurface(display_, surface_, EGL_WIDTH, &w) ||
         !eglQuerySurface(display_, surface_, EGL_HEIGHT, &h))
@@ -240,5 +261,9 @@ bool GlContext::swap_buffers(bool vsync) {
     }
     return eglSwapBuffers(display_, surface_) == EGL_TRUE;
 }
+
+uint8_t* GlContext::image_rows(int width, int height) { return shm_ ? shm_rows(shm_, width, height) : nullptr; }
+
+bool GlContext::put_image() { return shm_ && shm_put(shm_); }
 
 }  // namespace vantor::render

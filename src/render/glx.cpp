@@ -1,9 +1,11 @@
-// GL contexts over X11 windows through GLX, and the choice between GLX and EGL for presenting.
+// GL contexts over X11 windows through GLX, and the choice of how X11 windows are presented.
 //
 // Mesa's software rasterisers present a GLX window through shared-memory images, an EGL window
 // surface of the same window through plain image transfers: many times slower for every frame.
-// With a GPU and DRI3 both are as fast. The choice is made once per process (see
-// x11_present_api) and every later window context follows it.
+// Both need the frame copied into the window's back buffer first (a full-window textured draw),
+// so with a software rasteriser our own shared images are fastest (xshm.cpp). With a GPU and
+// DRI3 window surfaces are as fast. The choice is made once per process (see x11_present_api)
+// and every later window context follows it.
 #include "gl.h"
 
 #include <X11/Xlib.h>
@@ -70,22 +72,23 @@ GLXFBConfig window_config(Display* d, Window xid) {
 std::once_flag g_decided;
 std::atomic<int> g_api{-1};  // PresentApi once decided
 
-// The API asked for in $VANTOR_PRESENT ("glx" or "egl"); -1 when unset or unknown.
+// The API asked for in $VANTOR_PRESENT ("shm", "glx" or "egl"); -1 when unset or unknown.
 int forced_api() {
     const char* v = std::getenv("VANTOR_PRESENT");
     if (!v) return -1;
+    if (!std::strcmp(v, "shm")) return static_cast<int>(PresentApi::kShm);
     if (!std::strcmp(v, "glx")) return static_cast<int>(PresentApi::kGlx);
     if (!std::strcmp(v, "egl")) return static_cast<int>(PresentApi::kEgl);
     return -1;
 }
 
-// Without a display to look at: GLX for a software rasteriser, EGL for a GPU.
+// Without a display to look at: images for a software rasteriser, EGL for a GPU.
 int predicted_api() {
     int forced = forced_api();
     if (forced >= 0) return forced;
     const std::vector<EglDevice>& devices = egl_devices();
     bool software = devices.empty() || devices.front().software;
-    return static_cast<int>(software ? PresentApi::kGlx : PresentApi::kEgl);
+    return static_cast<int>(software ? PresentApi::kShm : PresentApi::kEgl);
 }
 
 }  // namespace
@@ -94,12 +97,13 @@ PresentApi x11_present_api(void* x_display) {
     if (x_display) {
         std::call_once(g_decided, [x_display] {
             int api = predicted_api();
-            // A GPU presents through EGL as fast as through GLX only with DRI3 (an X server
-            // without it, Xvfb for one, leaves EGL the slow software path).
+            // A GPU presents through a window surface at full speed only with DRI3; on an X
+            // server without it (Xvfb for one) the window system falls back to its software
+            // path, and the GPU's frame read back into an image is faster.
             int opcode = 0, event = 0, error = 0;
             if (forced_api() < 0 && api == static_cast<int>(PresentApi::kEgl) &&
                 !XQueryExtension(static_cast<Display*>(x_display), "DRI3", &opcode, &event, &error))
-                api = static_cast<int>(PresentApi::kGlx);
+                api = static_cast<int>(PresentApi::kShm);
             int unset = -1;
             g_api.compare_exchange_strong(unset, api);
         });
@@ -110,7 +114,13 @@ PresentApi x11_present_api(void* x_display) {
 
 void settle_present_api(PresentApi api) { g_api.store(static_cast<int>(api)); }
 
-const char* present_api_name(PresentApi api) { return api == PresentApi::kGlx ? "GLX" : "EGL"; }
+const char* present_api_name(PresentApi api) {
+    switch (api) {
+    case PresentApi::kGlx: return "GLX";
+    case PresentApi::kShm: return "XShm";
+    default: return "EGL";
+    }
+}
 
 GlxSurface* glx_create(void* x_display, unsigned long xid) {
     Display* d = static_cast<Display*>(x_display);

@@ -26,13 +26,14 @@ Display* g_display = nullptr;
 XErrorHandlerFn g_before = nullptr;       // the handler in place when we opened the display
 XErrorHandlerFn g_trapPrevious = nullptr; // the handler a Trap replaced
 bool g_trapping = false;
+unsigned long g_trapSerial = 0;           // the first request a Trap answers for
 int g_trappedError = 0;
 
 Atom g_wmProtocols, g_wmDeleteWindow, g_netWmName, g_utf8String;
 
 int on_error(Display* d, XErrorEvent* e) {
     if (d == g_display) {
-        if (g_trapping) {
+        if (g_trapping && e->serial >= g_trapSerial) {
             if (!g_trappedError) g_trappedError = e->error_code;
         } else if (DebugOutputHasListener()) {
             char text[96];
@@ -46,18 +47,22 @@ int on_error(Display* d, XErrorEvent* e) {
     return (next && next != on_error) ? next(d, e) : 0;
 }
 
-// Collects the X errors of the requests made while it lives (see the file comment).
+// Collects the X errors of the requests made while it lives (see the file comment). With
+// `replies`, every request made under it waits for its reply, which brings the request's error
+// with it: no XSync (a round trip each) is needed, and errors of earlier requests arriving
+// meanwhile are told apart by their serial numbers.
 class Trap {
 public:
-    explicit Trap(Display* d) : d_(d) {
-        XSync(d_, False);  // earlier requests' errors belong to whoever made them
+    explicit Trap(Display* d, bool replies = false) : d_(d), replies_(replies) {
+        if (!replies_) XSync(d_, False);  // earlier requests' errors belong to whoever made them
         previous_ = XSetErrorHandler(on_error);
         g_trapPrevious = previous_;
         g_trappedError = 0;
+        g_trapSerial = NextRequest(d_);
         g_trapping = true;
     }
     ~Trap() {
-        XSync(d_, False);
+        if (!replies_) XSync(d_, False);
         g_trapping = false;
         XSetErrorHandler(previous_);
     }
@@ -65,12 +70,13 @@ public:
     Trap& operator=(const Trap&) = delete;
 
     bool failed() {
-        XSync(d_, False);
+        if (!replies_) XSync(d_, False);
         return g_trappedError != 0;
     }
 
 private:
     Display* d_;
+    bool replies_;
     XErrorHandlerFn previous_;
 };
 
@@ -210,14 +216,16 @@ void release_window(unsigned long xid, bool owned) {
 bool geometry(unsigned long xid, RECT* window, RECT* client) {
     Display* d = display();
     if (!d) return false;
-    Trap trap(d);
-    XWindowAttributes a;
-    if (!XGetWindowAttributes(d, xid, &a) || trap.failed()) return false;
+    // Asked every frame by some callers: two round trips and nothing more.
+    Trap trap(d, true);
+    Window root = 0, child = 0;
     int x = 0, y = 0;
-    Window child;
-    if (!XTranslateCoordinates(d, xid, a.root, 0, 0, &x, &y, &child) || trap.failed()) return false;
-    if (window) *window = RECT{x, y, x + a.width, y + a.height};
-    if (client) *client = RECT{0, 0, a.width, a.height};
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    if (!XGetGeometry(d, xid, &root, &x, &y, &width, &height, &border, &depth) || trap.failed()) return false;
+    if (!XTranslateCoordinates(d, xid, root, 0, 0, &x, &y, &child) || trap.failed()) return false;
+    const int w = static_cast<int>(width), h = static_cast<int>(height);
+    if (window) *window = RECT{x, y, x + w, y + h};
+    if (client) *client = RECT{0, 0, w, h};
     return true;
 }
 
