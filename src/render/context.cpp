@@ -7,9 +7,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <new>
 
 namespace vantor::render {
+namespace {
+
+// Swaps the red and blue bytes of each RGBA pixel in place (a loop the compiler vectorises).
+void rgba_to_bgra(uint8_t* bytes, size_t pixels) {
+    auto* p = reinterpret_cast<uint32_t*>(bytes);
+    for (size_t i = 0; i < pixels; ++i) {
+        uint32_t v = p[i];
+        p[i] = (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu);
+    }
+}
+
+}  // namespace
 
 Context::Context() : handle_(static_cast<ID3DXContext*>(this)) {}
 
@@ -191,16 +204,19 @@ HRESULT Context::UpdateFrame(DWORD flags) {
         if (!gl.window_size(&ww, &wh)) return DDERR_SURFACELOST;
         uint8_t* rows = gl.image_rows(ww, wh);
         if (!rows) return DDERR_GENERIC;
-        GLsizei bytes = static_cast<GLsizei>(static_cast<size_t>(ww) * wh * 4);
+        size_t pixels = static_cast<size_t>(ww) * wh;
+        // Read as the texture stores it (a plain copy; the driver's own conversion to BGRA is
+        // several times slower than the swap below).
         if (ww == w && wh == h) {
-            glGetTextureImage(back_->gl_texture(), 0, GL_BGRA, GL_UNSIGNED_BYTE, bytes, rows);
+            glGetTextureImage(back_->gl_texture(), 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(pixels * 4), rows);
         } else {
             if (!scale_to(gl, ww, wh)) return DDERR_GENERIC;
             glNamedFramebufferReadBuffer(scaled_framebuffer_, GL_COLOR_ATTACHMENT0);
             glBindFramebuffer(GL_READ_FRAMEBUFFER, scaled_framebuffer_);
-            glReadPixels(0, 0, ww, wh, GL_BGRA, GL_UNSIGNED_BYTE, rows);
+            glReadPixels(0, 0, ww, wh, GL_RGBA, GL_UNSIGNED_BYTE, rows);
             device_->invalidate_gl_state();
         }
+        rgba_to_bgra(rows, pixels);
         if (!gl.put_image()) return DDERR_SURFACELOST;
     } else if (kind_ == kWindowKindX11) {
         // A window surface has its first row at the bottom: flip while copying, and scale to

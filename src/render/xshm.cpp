@@ -5,39 +5,91 @@
 // bare GLX swap does, while a window surface first needs a full-window textured copy (the
 // flipping blit), which on llvmpipe costs several times more than the swap itself.
 //
-// One round trip a frame: the window's size is asked for before the frame is read back, and
-// its reply also says that the server has finished with the previous image (requests are
-// handled in order), so the shared memory can be written again.
+// Each window's images go through a connection of their own, so that its events are ours to
+// read: the server's completion event says when an image may be written again, and the window's
+// configure and destroy events give its size and its end. In the steady state a frame costs no
+// round trip to the server. Errors on that connection (the window destroyed under us) are taken
+// by a hook of the connection's own, never by the process's error handler.
 #include "gl.h"
 
+#include <map>
+#include <mutex>
+
 #include <X11/Xlib.h>
+#include <X11/Xlibint.h>  // XESetError; it defines min and max as macros
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#undef min
+#undef max
 
 namespace vantor::render {
 
 struct ShmImage {
-    Display* display = nullptr;
+    Display* display = nullptr;  // our own connection
     Window window = 0;
     Visual* visual = nullptr;
     int depth = 0;
+    int completion_event = 0;  // the MIT-SHM completion event's type on this connection
     GC gc = nullptr;
     XImage* image = nullptr;
     XShmSegmentInfo segment{};
     bool attached = false;
+    bool in_flight = false;  // an image put and not yet completed
+    bool failed = false;     // an error came back (the window is gone)
+    bool gone = false;
+    int width = 0, height = 0;  // the window's, as its configure events tell
 };
 
 namespace {
 
-int g_attach_error = 0;
-int on_attach_error(Display*, XErrorEvent* e) {
-    if (!g_attach_error) g_attach_error = e->error_code;
-    return 0;
+// The images of each private connection, for its error hook (one image per connection).
+std::mutex g_lock;
+std::map<Display*, ShmImage*>* g_images = new std::map<Display*, ShmImage*>;
+
+int on_error(Display* d, xError*, XExtCodes*, int* result) {
+    std::lock_guard<std::mutex> g(g_lock);
+    auto it = g_images->find(d);
+    if (it != g_images->end()) it->second->failed = true;
+    *result = 0;  // the request that failed answers 0
+    return 1;     // handled: the process's handler never sees it
+}
+
+void handle(ShmImage* s, const XEvent& e) {
+    if (e.type == s->completion_event) {
+        s->in_flight = false;
+    } else if (e.type == ConfigureNotify && e.xconfigure.window == s->window) {
+        s->width = e.xconfigure.width;
+        s->height = e.xconfigure.height;
+    } else if (e.type == DestroyNotify && e.xdestroywindow.window == s->window) {
+        s->gone = true;
+    }
+}
+
+// Reads every event that has arrived; with `wait`, also waits until the image in flight is
+// done (its completion event, or an error instead of it).
+void take_events(ShmImage* s, bool wait) {
+    for (;;) {
+        while (XPending(s->display)) {
+            XEvent e;
+            XNextEvent(s->display, &e);
+            handle(s, e);
+        }
+        if (!wait || !s->in_flight || s->failed || s->gone) return;
+        pollfd p{ConnectionNumber(s->display), POLLIN, 0};
+        if (poll(&p, 1, 1000) == 0) {
+            // Nothing for a second: ask the server directly, which answers only after it has
+            // handled the image.
+            XSync(s->display, False);
+            s->in_flight = false;
+        }
+    }
 }
 
 void release_image(ShmImage* s) {
+    take_events(s, true);
     if (s->attached) {
         XShmDetach(s->display, &s->segment);
         XSync(s->display, False);
@@ -60,8 +112,7 @@ bool make_image(ShmImage* s, int width, int height) {
                                static_cast<unsigned>(width), static_cast<unsigned>(height));
     if (!s->image) return false;
     // Rows of 32-bit BGRX pixels, as glReadPixels writes GL_BGRA with a pack alignment of 1.
-    if (s->image->bits_per_pixel != 32 || s->image->byte_order != LSBFirst ||
-        s->image->bytes_per_line != width * 4) {
+    if (s->image->bits_per_pixel != 32 || s->image->byte_order != LSBFirst || s->image->bytes_per_line != width * 4) {
         release_image(s);
         return false;
     }
@@ -81,15 +132,10 @@ bool make_image(ShmImage* s, int width, int height) {
     }
     s->segment.shmaddr = s->image->data = static_cast<char*>(memory);
     s->segment.readOnly = True;
-    // The attach fails asynchronously; its error is taken here instead of by whichever handler
-    // is installed.
-    XSync(s->display, False);
-    g_attach_error = 0;
-    auto previous = XSetErrorHandler(on_attach_error);
+    s->failed = false;
     XShmAttach(s->display, &s->segment);
-    XSync(s->display, False);
-    XSetErrorHandler(previous);
-    s->attached = g_attach_error == 0;
+    XSync(s->display, False);  // an attach the server refuses answers with an error
+    s->attached = !s->failed;
     if (!s->attached) release_image(s);
     return s->attached;
 }
@@ -97,20 +143,39 @@ bool make_image(ShmImage* s, int width, int height) {
 }  // namespace
 
 ShmImage* shm_create(void* x_display, unsigned long xid) {
-    Display* d = static_cast<Display*>(x_display);
-    if (!d || !xid || !XShmQueryExtension(d)) return nullptr;
-    XWindowAttributes a;
-    if (!XGetWindowAttributes(d, xid, &a) || !a.visual) return nullptr;
-    // 8 bits a channel in the order of BGRA bytes: the frame goes in as it is read back. Depth
-    // 24 only: a 32-bit visual would take the frame's alpha as the window's transparency.
-    if (a.visual->c_class != TrueColor || a.depth != 24 || a.visual->red_mask != 0xFF0000 ||
-        a.visual->green_mask != 0xFF00 || a.visual->blue_mask != 0xFF)
-        return nullptr;
+    Display* shared = static_cast<Display*>(x_display);
+    if (!shared || !xid) return nullptr;
+    Display* d = XOpenDisplay(DisplayString(shared));
+    if (!d) return nullptr;
     auto* s = new ShmImage;
     s->display = d;
     s->window = xid;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        (*g_images)[d] = s;
+    }
+    XExtCodes* codes = XAddExtension(d);
+    if (!codes || !XShmQueryExtension(d)) {
+        shm_destroy(s);
+        return nullptr;
+    }
+    XESetError(d, codes->extension, on_error);
+    s->completion_event = XShmGetEventBase(d) + ShmCompletion;
+    XWindowAttributes a;
+    // 8 bits a channel in the order of BGRA bytes: the frame goes in as it is read back. Depth
+    // 24 only: a 32-bit visual would take the frame's alpha as the window's transparency.
+    if (!XGetWindowAttributes(d, xid, &a) || s->failed || !a.visual || a.visual->c_class != TrueColor ||
+        a.depth != 24 || a.visual->red_mask != 0xFF0000 || a.visual->green_mask != 0xFF00 ||
+        a.visual->blue_mask != 0xFF) {
+        shm_destroy(s);
+        return nullptr;
+    }
     s->visual = a.visual;
     s->depth = a.depth;
+    s->width = a.width;
+    s->height = a.height;
+    // Our own interest in the window's size and end; other clients' selections are untouched.
+    XSelectInput(d, xid, StructureNotifyMask);
     s->gc = XCreateGC(d, xid, 0, nullptr);
     if (!s->gc || !make_image(s, a.width > 0 ? a.width : 1, a.height > 0 ? a.height : 1)) {
         shm_destroy(s);
@@ -123,30 +188,32 @@ void shm_destroy(ShmImage* s) {
     if (!s) return;
     release_image(s);
     if (s->gc) XFreeGC(s->display, s->gc);
-    XSync(s->display, False);  // a window already gone answers with an error, taken here
+    XCloseDisplay(s->display);
+    std::lock_guard<std::mutex> g(g_lock);
+    g_images->erase(s->display);
     delete s;
 }
 
 bool shm_window_size(ShmImage* s, int* width, int* height) {
-    Window root;
-    int x = 0, y = 0;
-    unsigned w = 0, h = 0, border = 0, depth = 0;
-    if (!XGetGeometry(s->display, s->window, &root, &x, &y, &w, &h, &border, &depth) || !w || !h) return false;
-    *width = static_cast<int>(w);
-    *height = static_cast<int>(h);
+    take_events(s, true);
+    if (s->gone || s->failed || s->width <= 0 || s->height <= 0) return false;
+    *width = s->width;
+    *height = s->height;
     return true;
 }
 
 uint8_t* shm_rows(ShmImage* s, int width, int height) {
+    take_events(s, true);
     if (!s->image || s->image->width != width || s->image->height != height)
         if (!make_image(s, width, height)) return nullptr;
     return reinterpret_cast<uint8_t*>(s->image->data);
 }
 
 bool shm_put(ShmImage* s) {
-    if (!s->image) return false;
+    if (!s->image || s->gone || s->failed) return false;
     XShmPutImage(s->display, s->window, s->gc, s->image, 0, 0, 0, 0, static_cast<unsigned>(s->image->width),
-                 static_cast<unsigned>(s->image->height), False);
+                 static_cast<unsigned>(s->image->height), True);
+    s->in_flight = true;
     XFlush(s->display);
     return true;
 }
