@@ -222,7 +222,7 @@ HRESULT Context::UpdateFrame(DWORD flags) {
         // A window surface has its first row at the bottom: flip while copying, and scale to
         // the window's current size.
         int ww = w, wh = h;
-        gl.window_size(&ww, &wh);
+        if (!gl.window_size(&ww, &wh)) return DDERR_SURFACELOST;  // destroyed by its owner
         glBindFramebuffer(GL_READ_FRAMEBUFFER, back_->framebuffer(gl));
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
         glDisable(GL_SCISSOR_TEST);

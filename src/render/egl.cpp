@@ -184,6 +184,8 @@ std::shared_ptr<GlContext> GlContext::create_egl_window(void* x_display, unsigne
     if (!eglChooseConfig(display, config_attributes, configs, 64, &count) || count == 0) return nullptr;
     std::shared_ptr<GlContext> gl(new GlContext);
     gl->display_ = display;
+    gl->x_display_ = x_display;
+    gl->xid_ = xid;
     // The first configuration whose visual suits the window wins.
     for (EGLint i = 0; i < count && gl->surface_ == EGL_NO_SURFACE; ++i) {
         unsigned long window = xid;
@@ -242,6 +244,9 @@ bool GlContext::finish_setup() {
 bool GlContext::window_size(int* width, int* height) const {
     if (glx_) return glx_window_size(glx_, width, height);
     if (shm_) return shm_window_size(shm_, width, height);
+    // Asked of the server: EGL's own answer may lag a resize, and says nothing of a window
+    // another client has destroyed.
+    if (x_display_) return x11_window_size(x_display_, xid_, width, height);
     EGLint w = 0, h = 0;
     if (surface_ == EGL_NO_SURFACE || !eglQuerySurface(display_, surface_, EGL_WIDTH, &w) ||
         !eglQuerySurface(display_, surface_, EGL_HEIGHT, &h))

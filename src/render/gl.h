@@ -103,6 +103,8 @@ private:
     EGLDisplay display_ = EGL_NO_DISPLAY;
     EGLContext context_ = EGL_NO_CONTEXT;
     EGLSurface surface_ = EGL_NO_SURFACE;
+    void* x_display_ = nullptr;  // an EGL window surface's X11 window
+    unsigned long xid_ = 0;
     GlxSurface* glx_ = nullptr;  // the GLX context and window; EGL's members unused then
     ShmImage* shm_ = nullptr;    // the window's shared image (with an EGL context off screen)
     int swap_interval_ = -1;
@@ -115,6 +117,8 @@ void glx_destroy(GlxSurface* s);
 bool glx_make_current(GlxSurface* s);
 void glx_release_current();
 bool glx_window_size(GlxSurface* s, int* width, int* height);
+// The size of an X11 window as the server has it; false when it is gone.
+bool x11_window_size(void* x_display, unsigned long xid, int* width, int* height);
 bool glx_swap_buffers(GlxSurface* s, int interval, int* current_interval);
 
 // Shared-memory images (xshm.cpp): null when the server cannot share memory with us or the

@@ -175,15 +175,21 @@ void glx_release_current() {
     if (glXGetCurrentContext()) glXMakeContextCurrent(glXGetCurrentDisplay(), None, None, nullptr);
 }
 
-bool glx_window_size(GlxSurface* s, int* width, int* height) {
-    // One round trip (glXQueryDrawable takes one for each of width and height).
+bool x11_window_size(void* x_display, unsigned long xid, int* width, int* height) {
+    // One round trip (glXQueryDrawable takes one for each of width and height). A window
+    // destroyed by another client answers with an error, which the display's handler takes.
     Window root;
     int x = 0, y = 0;
     unsigned w = 0, h = 0, border = 0, depth = 0;
-    if (!XGetGeometry(s->display, s->xid, &root, &x, &y, &w, &h, &border, &depth) || !w || !h) return false;
+    if (!XGetGeometry(static_cast<Display*>(x_display), xid, &root, &x, &y, &w, &h, &border, &depth) || !w || !h)
+        return false;
     *width = static_cast<int>(w);
     *height = static_cast<int>(h);
     return true;
+}
+
+bool glx_window_size(GlxSurface* s, int* width, int* height) {
+    return x11_window_size(s->display, s->xid, width, height);
 }
 
 bool glx_swap_buffers(GlxSurface* s, int interval, int* current_interval) {

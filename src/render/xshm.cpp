@@ -9,14 +9,14 @@
 // read: the server's completion event says when an image may be written again, and the window's
 // configure and destroy events give its size and its end. In the steady state a frame costs no
 // round trip to the server. Errors on that connection (the window destroyed under us) are taken
-// by a hook of the connection's own, never by the process's error handler.
+// by hooks of the connection's own, never by the process's error handler.
 #include "gl.h"
 
 #include <map>
 #include <mutex>
 
 #include <X11/Xlib.h>
-#include <X11/Xlibint.h>  // XESetError; it defines min and max as macros
+#include <X11/Xlibint.h>  // XESetWireToError; it defines min and max as macros
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <poll.h>
@@ -49,12 +49,13 @@ namespace {
 std::mutex g_lock;
 std::map<Display*, ShmImage*>* g_images = new std::map<Display*, ShmImage*>;
 
-int on_error(Display* d, xError*, XExtCodes*, int* result) {
+// Every error of a private connection, whether a reply was awaited or not, passes here on its
+// way from the wire; answering False drops it before the process's handler would see it.
+Bool on_error(Display* d, XErrorEvent*, xError*) {
     std::lock_guard<std::mutex> g(g_lock);
     auto it = g_images->find(d);
     if (it != g_images->end()) it->second->failed = true;
-    *result = 0;  // the request that failed answers 0
-    return 1;     // handled: the process's handler never sees it
+    return False;
 }
 
 void handle(ShmImage* s, const XEvent& e) {
@@ -154,12 +155,13 @@ ShmImage* shm_create(void* x_display, unsigned long xid) {
         std::lock_guard<std::mutex> g(g_lock);
         (*g_images)[d] = s;
     }
-    XExtCodes* codes = XAddExtension(d);
-    if (!codes || !XShmQueryExtension(d)) {
+    bool shared_memory = XShmQueryExtension(d);
+    // After the extension has set up its own (its errors' codes are among these).
+    for (int code = 1; code < 256; ++code) XESetWireToError(d, code, on_error);
+    if (!shared_memory) {
         shm_destroy(s);
         return nullptr;
     }
-    XESetError(d, codes->extension, on_error);
     s->completion_event = XShmGetEventBase(d) + ShmCompletion;
     XWindowAttributes a;
     // 8 bits a channel in the order of BGRA bytes: the frame goes in as it is read back. Depth

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <X11/Xlib.h>  // after GoogleTest: Xlib defines None and Bool as macros
+
 namespace {
 
 vantor::backend::Backend& gl() { return vantor::render::opengl_backend(); }
@@ -143,6 +145,39 @@ TEST(RenderX11, AWindowDestroyedUnderTheContextLosesItsSurface) {
     EXPECT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK) << "drawing into the back buffer goes on";
     EXPECT_EQ(ctx->Release(), 0u);
     EXPECT_EQ(gl().D3DXUninitialize(), S_OK);
+    EXPECT_EQ(HandleCount(), handles);
+}
+
+TEST(RenderX11, AToolkitWindowDestroyedByItsOwnerLosesTheSurfaceWithoutEndingTheProcess) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X server: run under xvfb-run";
+    uint32_t handles = HandleCount();
+    // The toolkit's own connection makes and ends the window; the runtime only attaches it.
+    Display* toolkit = XOpenDisplay(nullptr);
+    ASSERT_NE(toolkit, nullptr);
+    Window xid = XCreateSimpleWindow(toolkit, DefaultRootWindow(toolkit), 0, 0, 40, 30, 0, 0, 0);
+    XMapWindow(toolkit, xid);
+    XSync(toolkit, False);
+    HWND window = VantorAttachX11Window(xid);
+    ASSERT_NE(window, 0u);
+    ASSERT_EQ(gl().D3DXInitialize(), S_OK);
+    ID3DXContext* ctx = nullptr;
+    ASSERT_EQ(gl().D3DXCreateContext(D3DX_DEFAULT, 0, window, D3DX_DEFAULT, D3DX_DEFAULT, &ctx), S_OK);
+    ASSERT_EQ(ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC), S_OK);
+
+    XDestroyWindow(toolkit, xid);
+    XSync(toolkit, False);
+    // Frames presented into the gone window fail quietly until the loss is known.
+    HRESULT r = S_OK;
+    for (int frame = 0; frame < 10 && r == S_OK; ++frame) {
+        r = ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC);
+        VantorPumpWindowEvents(window);
+    }
+    EXPECT_EQ(r, DDERR_SURFACELOST);
+    EXPECT_EQ(ctx->Clear(D3DCLEAR_TARGET), S_OK) << "drawing into the back buffer goes on";
+    EXPECT_EQ(ctx->Release(), 0u);
+    EXPECT_EQ(gl().D3DXUninitialize(), S_OK);
+    DestroyWindow(window);
+    XCloseDisplay(toolkit);
     EXPECT_EQ(HandleCount(), handles);
 }
 
