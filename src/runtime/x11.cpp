@@ -17,6 +17,15 @@
 #include <climits>
 #include <cstdio>
 
+// Two requests in one round trip (geometry). The protocol headers have a BOOL of their own and
+// define min and max.
+#define BOOL XPROTO_BOOL
+#include <X11/Xlibint.h>
+#include <X11/Xproto.h>
+#undef BOOL
+#undef min
+#undef max
+
 namespace vantor::x11 {
 namespace {
 
@@ -213,17 +222,64 @@ void release_window(unsigned long xid, bool owned) {
     else XSelectInput(d, xid, NoEventMask);
 }
 
-bool geometry(unsigned long xid, RECT* window, RECT* client) {
-    Display* d = display();
-    if (!d) return false;
-    // Asked every frame by some callers: two round trips and nothing more.
-    Trap trap(d, true);
-    Window root = 0, child = 0;
+// The reply to the TranslateCoordinates request that geometry() sends ahead of GetGeometry.
+struct Translated {
+    unsigned long sequence = 0;
+    bool answered = false, same_screen = false;
     int x = 0, y = 0;
-    unsigned width = 0, height = 0, border = 0, depth = 0;
-    if (!XGetGeometry(d, xid, &root, &x, &y, &width, &height, &border, &depth) || trap.failed()) return false;
-    if (!XTranslateCoordinates(d, xid, root, 0, 0, &x, &y, &child) || trap.failed()) return false;
-    const int w = static_cast<int>(width), h = static_cast<int>(height);
+};
+
+Bool take_translated(Display* dpy, xReply* rep, char* buf, int len, XPointer data) {
+    auto* t = reinterpret_cast<Translated*>(data);
+    if (dpy->last_request_read != t->sequence || rep->generic.type == X_Error) return False;  // errors: the Trap's
+    xTranslateCoordsReply reply;
+    auto* r = reinterpret_cast<xTranslateCoordsReply*>(
+        _XGetAsyncReply(dpy, reinterpret_cast<char*>(&reply), rep, buf, len,
+                        (SIZEOF(xTranslateCoordsReply) - SIZEOF(xReply)) >> 2, False));
+    t->answered = true;
+    t->same_screen = r->sameScreen;
+    t->x = cvtINT16toInt(r->dstX);
+    t->y = cvtINT16toInt(r->dstY);
+    return True;
+}
+
+bool geometry(unsigned long xid, RECT* window, RECT* client) {
+    Display* dpy = display();
+    if (!dpy) return false;
+    // Asked every frame by some callers: the window's position on the default screen's root and
+    // its size in one round trip, as XGetWindowAttributes pairs its two requests.
+    Trap trap(dpy, true);
+    Translated translated;
+    xGetGeometryReply reply;
+    Status got;
+    {
+        LockDisplay(dpy);
+        xTranslateCoordsReq* translate;
+        GetReq(TranslateCoords, translate);
+        translate->srcWid = static_cast<CARD32>(xid);
+        translate->dstWid = static_cast<CARD32>(DefaultRootWindow(dpy));
+        translate->srcX = translate->srcY = 0;
+        translated.sequence = dpy->request;
+        _XAsyncHandler async;
+        async.next = dpy->async_handlers;
+        async.handler = take_translated;
+        async.data = reinterpret_cast<XPointer>(&translated);
+        dpy->async_handlers = &async;
+        xResourceReq* size;
+        GetResReq(GetGeometry, xid, size);
+        got = _XReply(dpy, reinterpret_cast<xReply*>(&reply), 0, xTrue);
+        DeqAsyncHandler(dpy, &async);
+        UnlockDisplay(dpy);
+        SyncHandle();
+    }
+    if (!got || !translated.answered || trap.failed()) return false;
+    int x = translated.x, y = translated.y;
+    if (!translated.same_screen) {
+        // A window on another screen: its own root, asked for separately.
+        Window child = 0;
+        if (!XTranslateCoordinates(dpy, xid, reply.root, 0, 0, &x, &y, &child) || trap.failed()) return false;
+    }
+    const int w = reply.width, h = reply.height;
     if (window) *window = RECT{x, y, x + w, y + h};
     if (client) *client = RECT{0, 0, w, h};
     return true;
