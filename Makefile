@@ -15,7 +15,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev python3 python3-dev python3-pytest \
 	python3-numpy python3-pil pybind11-dev googletest libgtest-dev libbenchmark-dev \
-	libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libx11-dev libfreetype-dev \
+	libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libx11-dev libxext-dev libfreetype-dev \
 	libfontconfig-dev fonts-dejavu-core libstb-dev xvfb xauth x11-utils assimp-testmodels \
 	libassimp-dev zlib1g-dev pkgconf mypy python3-tk python3-pip python3-setuptools python3-wheel \
 	python3-build

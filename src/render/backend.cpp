@@ -206,10 +206,12 @@ private:
         return *index < egl_devices().size() ? S_OK : D3DXERR_INVALIDD3DXDEVICEINDEX;
     }
 
-    // The driver text, unique per device (the engine keys its device list by it).
+    // The driver text, unique per device (the engine keys its device list by it), with the
+    // API that presents X11 windows.
     static std::string description(DWORD index) {
         const std::vector<EglDevice>& devices = egl_devices();
-        std::string text = devices[index].renderer + " (OpenGL " + devices[index].version.substr(0, 3) + ")";
+        std::string text = devices[index].renderer + " (OpenGL " + devices[index].version.substr(0, 3) + ", " +
+                           present_api_name(x11_present_api()) + ")";
         int same = 0;
         for (DWORD i = 0; i < index; ++i)
             if (devices[i].renderer == devices[index].renderer) ++same;

@@ -7,9 +7,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <new>
 
 namespace vantor::render {
+namespace {
+
+// Swaps the red and blue bytes of each RGBA pixel in place (a loop the compiler vectorises).
+void rgba_to_bgra(uint8_t* bytes, size_t pixels) {
+    auto* p = reinterpret_cast<uint32_t*>(bytes);
+    for (size_t i = 0; i < pixels; ++i) {
+        uint32_t v = p[i];
+        p[i] = (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu);
+    }
+}
+
+}  // namespace
 
 Context::Context() : handle_(static_cast<ID3DXContext*>(this)) {}
 
@@ -59,7 +72,7 @@ HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD widt
 
     std::shared_ptr<GlContext> gl;
     if (kind == kWindowKindX11)
-        gl = GlContext::create_x11(platform::x11_display(window), platform::x11_window(window));
+        gl = GlContext::create_x11(egl, platform::x11_display(window), platform::x11_window(window));
     else
         gl = GlContext::create_offscreen(egl);
     if (!gl) return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
@@ -184,11 +197,32 @@ HRESULT Context::UpdateFrame(DWORD flags) {
             device_->invalidate_gl_state();
         }
         if (!platform::present(window_, present_.data(), ww, wh, ww * 4)) return DDERR_SURFACELOST;
-    } else if (kind_ == kWindowKindX11) {
-        // The window's framebuffer has its first row at the bottom: flip while copying, and
-        // scale to the window's current size.
+    } else if (kind_ == kWindowKindX11 && gl.presents_images()) {
+        // The frame goes into the window as an image of the window's size, rows top first as
+        // the back buffer has them; another size is stretched to it first.
         int ww = w, wh = h;
-        gl.window_size(&ww, &wh);
+        if (!gl.window_size(&ww, &wh)) return DDERR_SURFACELOST;
+        uint8_t* rows = gl.image_rows(ww, wh);
+        if (!rows) return DDERR_GENERIC;
+        size_t pixels = static_cast<size_t>(ww) * wh;
+        // Read as the texture stores it (a plain copy; the driver's own conversion to BGRA is
+        // several times slower than the swap below).
+        if (ww == w && wh == h) {
+            glGetTextureImage(back_->gl_texture(), 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(pixels * 4), rows);
+        } else {
+            if (!scale_to(gl, ww, wh)) return DDERR_GENERIC;
+            glNamedFramebufferReadBuffer(scaled_framebuffer_, GL_COLOR_ATTACHMENT0);
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, scaled_framebuffer_);
+            glReadPixels(0, 0, ww, wh, GL_RGBA, GL_UNSIGNED_BYTE, rows);
+            device_->invalidate_gl_state();
+        }
+        rgba_to_bgra(rows, pixels);
+        if (!gl.put_image()) return DDERR_SURFACELOST;
+    } else if (kind_ == kWindowKindX11) {
+        // A window surface has its first row at the bottom: flip while copying, and scale to
+        // the window's current size.
+        int ww = w, wh = h;
+        if (!gl.window_size(&ww, &wh)) return DDERR_SURFACELOST;  // destroyed by its owner
         glBindFramebuffer(GL_READ_FRAMEBUFFER, back_->framebuffer(gl));
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
         glDisable(GL_SCISSOR_TEST);

@@ -8,7 +8,8 @@
 //   ctx->UpdateFrame(D3DX_UPDATE_NOVSYNC);
 //
 // Kinds: a virtual window (UpdateFrame copies the image into the window), an X11 window
-// (an EGL window surface; UpdateFrame blits and swaps), off screen (D3DX_CONTEXT_OFFSCREEN,
+// (a shared-memory image UpdateFrame fills and puts, or a GLX or EGL window surface it blits
+// into and swaps; see x11_present_api), off screen (D3DX_CONTEXT_OFFSCREEN,
 // no window; UpdateFrame presents nothing). D3DX_CONTEXT_FULLSCREEN makes the window take the
 // whole (virtual) screen: the recorded display mode becomes the context's size and comes back
 // when the context is released.

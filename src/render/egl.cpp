@@ -65,6 +65,7 @@ bool probe(EglDevice& d) {
 
 std::vector<EglDevice> find_devices() {
     std::vector<EglDevice> found;
+    glx_release_current();  // EGL cannot make its probes current over a GLX context
     const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
     auto query_string =
@@ -119,8 +120,48 @@ std::shared_ptr<GlContext> GlContext::create_offscreen(const EglDevice& device) 
     return gl;
 }
 
-std::shared_ptr<GlContext> GlContext::create_x11(void* x_display, unsigned long xid) {
-    if (!x_display || !xid || !eglBindAPI(EGL_OPENGL_API)) return nullptr;
+std::shared_ptr<GlContext> GlContext::create_x11(const EglDevice& device, void* x_display, unsigned long xid) {
+    if (!x_display || !xid) return nullptr;
+    PresentApi chosen = x11_present_api(x_display);
+    auto create = [&](PresentApi api) {
+        switch (api) {
+        case PresentApi::kShm: return create_shm_window(device, x_display, xid);
+        case PresentApi::kGlx: return create_glx_window(x_display, xid);
+        default: return create_egl_window(x_display, xid);
+        }
+    };
+    std::shared_ptr<GlContext> gl = create(chosen);
+    for (PresentApi other : {PresentApi::kShm, PresentApi::kGlx, PresentApi::kEgl}) {
+        if (gl) break;
+        // A broken driver or a server that cannot share memory: the next one, from now on.
+        if (other != chosen && (gl = create(other))) settle_present_api(other);
+    }
+    return gl;
+}
+
+std::shared_ptr<GlContext> GlContext::create_shm_window(const EglDevice& device, void* x_display, unsigned long xid) {
+    ShmImage* s = shm_create(x_display, xid);
+    if (!s) return nullptr;
+    std::shared_ptr<GlContext> gl = create_offscreen(device);
+    if (!gl) {
+        shm_destroy(s);
+        return nullptr;
+    }
+    gl->shm_ = s;
+    return gl;
+}
+
+std::shared_ptr<GlContext> GlContext::create_glx_window(void* x_display, unsigned long xid) {
+    GlxSurface* s = glx_create(x_display, xid);
+    if (!s) return nullptr;
+    std::shared_ptr<GlContext> gl(new GlContext);
+    gl->glx_ = s;
+    if (!gl->finish_setup()) return nullptr;
+    return gl;
+}
+
+std::shared_ptr<GlContext> GlContext::create_egl_window(void* x_display, unsigned long xid) {
+    if (!eglBindAPI(EGL_OPENGL_API)) return nullptr;
     static std::mutex lock;
     static std::map<void*, EGLDisplay>* displays = new std::map<void*, EGLDisplay>;
     EGLDisplay display = EGL_NO_DISPLAY;
@@ -143,6 +184,8 @@ std::shared_ptr<GlContext> GlContext::create_x11(void* x_display, unsigned long 
     if (!eglChooseConfig(display, config_attributes, configs, 64, &count) || count == 0) return nullptr;
     std::shared_ptr<GlContext> gl(new GlContext);
     gl->display_ = display;
+    gl->x_display_ = x_display;
+    gl->xid_ = xid;
     // The first configuration whose visual suits the window wins.
     for (EGLint i = 0; i < count && gl->surface_ == EGL_NO_SURFACE; ++i) {
         unsigned long window = xid;
@@ -155,6 +198,8 @@ std::shared_ptr<GlContext> GlContext::create_x11(void* x_display, unsigned long 
 }
 
 GlContext::~GlContext() {
+    if (glx_) glx_destroy(glx_);
+    if (shm_) shm_destroy(shm_);
     if (display_ == EGL_NO_DISPLAY) return;
     if (context_ != EGL_NO_CONTEXT && eglGetCurrentContext() == context_)
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -163,7 +208,9 @@ GlContext::~GlContext() {
 }
 
 bool GlContext::make_current() {
+    if (glx_) return glx_make_current(glx_);
     if (eglGetCurrentContext() == context_) return true;
+    glx_release_current();
     eglBindAPI(EGL_OPENGL_API);
     return eglMakeCurrent(display_, surface_, surface_, context_);
 }
@@ -178,14 +225,28 @@ bool GlContext::finish_setup() {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture_size);
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &max_renderbuffer_size);
-    for (const EglDevice& d : egl_devices())
-        if (d.display == display_) max_anisotropy = d.max_anisotropy;
+    // Asked of the context itself: a window's context comes from another display than the
+    // listed devices, and filters as anisotropically as the driver allows all the same.
+    GLint extensions = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &extensions);
+    for (GLint i = 0; i < extensions; ++i) {
+        const char* e = reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, i));
+        if (e && (!std::strcmp(e, "GL_EXT_texture_filter_anisotropic") ||
+                  !std::strcmp(e, "GL_ARB_texture_filter_anisotropic")))
+            glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);
+    }
+    if (!(max_anisotropy >= 1.0f)) max_anisotropy = 1.0f;
     while (glGetError() != GL_NO_ERROR) {
     }
     return max_texture_size > 0;
 }
 
 bool GlContext::window_size(int* width, int* height) const {
+    if (glx_) return glx_window_size(glx_, width, height);
+    if (shm_) return shm_window_size(shm_, width, height);
+    // Asked of the server: EGL's own answer may lag a resize, and says nothing of a window
+    // another client has destroyed.
+    if (x_display_) return x11_window_size(x_display_, xid_, width, height);
     EGLint w = 0, h = 0;
     if (surface_ == EGL_NO_SURFACE || !eglQuerySurface(display_, surface_, EGL_WIDTH, &w) ||
         !eglQuerySurface(display_, surface_, EGL_HEIGHT, &h))
@@ -196,13 +257,18 @@ bool GlContext::window_size(int* width, int* height) const {
 }
 
 bool GlContext::swap_buffers(bool vsync) {
-    if (surface_ == EGL_NO_SURFACE) return false;
     int interval = vsync ? 1 : 0;
+    if (glx_) return glx_swap_buffers(glx_, interval, &swap_interval_);
+    if (surface_ == EGL_NO_SURFACE) return false;
     if (interval != swap_interval_) {
         eglSwapInterval(display_, interval);
         swap_interval_ = interval;
     }
     return eglSwapBuffers(display_, surface_) == EGL_TRUE;
 }
+
+uint8_t* GlContext::image_rows(int width, int height) { return shm_ ? shm_rows(shm_, width, height) : nullptr; }
+
+bool GlContext::put_image() { return shm_ && shm_put(shm_); }
 
 }  // namespace vantor::render

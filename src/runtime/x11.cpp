@@ -17,6 +17,15 @@
 #include <climits>
 #include <cstdio>
 
+// Two requests in one round trip (geometry). The protocol headers have a BOOL of their own and
+// define min and max.
+#define BOOL XPROTO_BOOL
+#include <X11/Xlibint.h>
+#include <X11/Xproto.h>
+#undef BOOL
+#undef min
+#undef max
+
 namespace vantor::x11 {
 namespace {
 
@@ -26,13 +35,14 @@ Display* g_display = nullptr;
 XErrorHandlerFn g_before = nullptr;       // the handler in place when we opened the display
 XErrorHandlerFn g_trapPrevious = nullptr; // the handler a Trap replaced
 bool g_trapping = false;
+unsigned long g_trapSerial = 0;           // the first request a Trap answers for
 int g_trappedError = 0;
 
 Atom g_wmProtocols, g_wmDeleteWindow, g_netWmName, g_utf8String;
 
 int on_error(Display* d, XErrorEvent* e) {
     if (d == g_display) {
-        if (g_trapping) {
+        if (g_trapping && e->serial >= g_trapSerial) {
             if (!g_trappedError) g_trappedError = e->error_code;
         } else if (DebugOutputHasListener()) {
             char text[96];
@@ -46,18 +56,22 @@ int on_error(Display* d, XErrorEvent* e) {
     return (next && next != on_error) ? next(d, e) : 0;
 }
 
-// Collects the X errors of the requests made while it lives (see the file comment).
+// Collects the X errors of the requests made while it lives (see the file comment). With
+// `replies`, every request made under it waits for its reply, which brings the request's error
+// with it: no XSync (a round trip each) is needed, and errors of earlier requests arriving
+// meanwhile are told apart by their serial numbers.
 class Trap {
 public:
-    explicit Trap(Display* d) : d_(d) {
-        XSync(d_, False);  // earlier requests' errors belong to whoever made them
+    explicit Trap(Display* d, bool replies = false) : d_(d), replies_(replies) {
+        if (!replies_) XSync(d_, False);  // earlier requests' errors belong to whoever made them
         previous_ = XSetErrorHandler(on_error);
         g_trapPrevious = previous_;
         g_trappedError = 0;
+        g_trapSerial = NextRequest(d_);
         g_trapping = true;
     }
     ~Trap() {
-        XSync(d_, False);
+        if (!replies_) XSync(d_, False);
         g_trapping = false;
         XSetErrorHandler(previous_);
     }
@@ -65,12 +79,13 @@ public:
     Trap& operator=(const Trap&) = delete;
 
     bool failed() {
-        XSync(d_, False);
+        if (!replies_) XSync(d_, False);
         return g_trappedError != 0;
     }
 
 private:
     Display* d_;
+    bool replies_;
     XErrorHandlerFn previous_;
 };
 
@@ -207,17 +222,66 @@ void release_window(unsigned long xid, bool owned) {
     else XSelectInput(d, xid, NoEventMask);
 }
 
-bool geometry(unsigned long xid, RECT* window, RECT* client) {
-    Display* d = display();
-    if (!d) return false;
-    Trap trap(d);
-    XWindowAttributes a;
-    if (!XGetWindowAttributes(d, xid, &a) || trap.failed()) return false;
+// The reply to the TranslateCoordinates request that geometry() sends ahead of GetGeometry.
+struct Translated {
+    unsigned long sequence = 0;
+    bool answered = false, same_screen = false;
     int x = 0, y = 0;
-    Window child;
-    if (!XTranslateCoordinates(d, xid, a.root, 0, 0, &x, &y, &child) || trap.failed()) return false;
-    if (window) *window = RECT{x, y, x + a.width, y + a.height};
-    if (client) *client = RECT{0, 0, a.width, a.height};
+};
+
+Bool take_translated(Display* dpy, xReply* rep, char* buf, int len, XPointer data) {
+    auto* t = reinterpret_cast<Translated*>(data);
+    if (dpy->last_request_read != t->sequence || rep->generic.type == X_Error) return False;  // errors: the Trap's
+    xTranslateCoordsReply reply;
+    auto* r = reinterpret_cast<xTranslateCoordsReply*>(
+        _XGetAsyncReply(dpy, reinterpret_cast<char*>(&reply), rep, buf, len,
+                        (SIZEOF(xTranslateCoordsReply) - SIZEOF(xReply)) >> 2, False));
+    t->answered = true;
+    t->same_screen = r->sameScreen;
+    t->x = cvtINT16toInt(r->dstX);
+    t->y = cvtINT16toInt(r->dstY);
+    return True;
+}
+
+bool geometry(unsigned long xid, RECT* window, RECT* client) {
+    Display* dpy = display();
+    if (!dpy) return false;
+    // Asked every frame by some callers: the window's position on the default screen's root and
+    // its size in one round trip, as XGetWindowAttributes pairs its two requests.
+    Trap trap(dpy, true);
+    Translated translated;
+    xGetGeometryReply reply;
+    Status got;
+    {
+        LockDisplay(dpy);
+        xTranslateCoordsReq* translate;
+        GetReq(TranslateCoords, translate);
+        translate->srcWid = static_cast<CARD32>(xid);
+        translate->dstWid = static_cast<CARD32>(DefaultRootWindow(dpy));
+        translate->srcX = translate->srcY = 0;
+        translated.sequence = dpy->request;
+        _XAsyncHandler async;
+        async.next = dpy->async_handlers;
+        async.handler = take_translated;
+        async.data = reinterpret_cast<XPointer>(&translated);
+        dpy->async_handlers = &async;
+        xResourceReq* size;
+        GetResReq(GetGeometry, xid, size);
+        got = _XReply(dpy, reinterpret_cast<xReply*>(&reply), 0, xTrue);
+        DeqAsyncHandler(dpy, &async);
+        UnlockDisplay(dpy);
+        SyncHandle();
+    }
+    if (!got || !translated.answered || trap.failed()) return false;
+    int x = translated.x, y = translated.y;
+    if (!translated.same_screen) {
+        // A window on another screen: its own root, asked for separately.
+        Window child = 0;
+        if (!XTranslateCoordinates(dpy, xid, reply.root, 0, 0, &x, &y, &child) || trap.failed()) return false;
+    }
+    const int w = reply.width, h = reply.height;
+    if (window) *window = RECT{x, y, x + w, y + h};
+    if (client) *client = RECT{0, 0, w, h};
     return true;
 }
 
