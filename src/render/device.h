@@ -228,7 +228,8 @@ private:
     unsigned dirty_transforms_ = ~0u;
     bool dirty_lights_ = true, dirty_material_ = true, dirty_viewport_ = true;
     bool dirty_target_ = true, dirty_stage_key_ = true, dirty_key_ = true;
-    unsigned dirty_blocks_ = ~0u;  // 1 << k*Block
+    unsigned dirty_blocks_ = ~0u;  // 1 << k*Block, and kDirtyMaterialUniforms
+    static constexpr unsigned kDirtyMaterialUniforms = 1u << kBlockCount;
     bool any_dirty_state_ = true;
     bool dirty_fixed_ = true;
 
@@ -257,6 +258,7 @@ private:
     BlendBlock blend_block_{};
     ViewBlock view_block_{};
     LightingBlock lighting_block_{};
+    MaterialUniforms material_uniforms_{};
     PixelBlock pixel_block_{};
 
     // Texture-manager statistics of the current scene

@@ -545,13 +545,17 @@ void Device::apply_lights() {
 }
 
 void Device::apply_material() {
-    colour_floats(material_.diffuse, lighting_block_.material_diffuse);
-    colour_floats(material_.ambient, lighting_block_.material_ambient);
-    colour_floats(material_.specular, lighting_block_.material_specular);
-    colour_floats(material_.emissive, lighting_block_.material_emissive);
-    lighting_block_.material_power[0] = std::isfinite(material_.power) ? material_.power : 0.0f;
+    MaterialUniforms m{};
+    colour_floats(material_.diffuse, m.diffuse);
+    colour_floats(material_.ambient, m.ambient);
+    colour_floats(material_.specular, m.specular);
+    colour_floats(material_.emissive, m.emissive);
+    m.power[0] = std::isfinite(material_.power) ? material_.power : 0.0f;
     dirty_material_ = false;
-    dirty_blocks_ |= 1u << kLightingBlock;
+    // Objects that alternate between the same few materials set each one again and again.
+    if (std::memcmp(&m, &material_uniforms_, sizeof m) == 0) return;
+    material_uniforms_ = m;
+    dirty_blocks_ |= kDirtyMaterialUniforms;
 }
 
 void Device::apply_viewport() {
@@ -708,7 +712,7 @@ void Device::update_pipeline_key(const FvfLayout& layout, D3DPRIMITIVETYPE type)
     program_ = programs_.program(k);
     if (program_) {
         glUseProgram(program_);
-        dirty_blocks_ |= 1u << kObjectBlock;  // plain uniforms belong to each program
+        dirty_blocks_ |= (1u << kObjectBlock) | kDirtyMaterialUniforms;  // plain uniforms belong to each program
     }
 }
 
@@ -763,8 +767,12 @@ void Device::upload_blocks() {
     const size_t align = static_cast<size_t>(ring_align_);
     size_t needed = 0;
     if (dirty_blocks_ & (1u << kObjectBlock)) {
-        glUniformMatrix4fv(0, 2, GL_FALSE, object_block_.world_view);
+        glUniformMatrix4fv(kObjectLocation, 2, GL_FALSE, object_block_.world_view);
         dirty_blocks_ &= ~(1u << kObjectBlock);
+    }
+    if (dirty_blocks_ & kDirtyMaterialUniforms) {
+        glUniform4fv(kMaterialLocation, 5, material_uniforms_.diffuse);
+        dirty_blocks_ &= ~kDirtyMaterialUniforms;
     }
     for (int b = 1; b < kBlockCount; ++b)
         if (dirty_blocks_ & (1u << b)) needed += (blocks[b].bytes + align - 1) / align * align;
