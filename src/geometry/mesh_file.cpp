@@ -555,6 +555,7 @@ void destroy(Node* node) {
 void MeshFile::clear() {
     destroy(root_);
     root_ = nullptr;
+    translucent_ = false;
 }
 
 std::vector<std::string> MeshFile::texture_names() const {
@@ -638,6 +639,14 @@ HRESULT MeshFile::load(const std::string& path) {
         }
         if (next == DXFILEERR_NOMOREOBJECTS) {
             hr = S_OK;
+            std::vector<const Node*> pending{root_};
+            while (!pending.empty() && !translucent_) {
+                const Node* n = pending.back();
+                pending.pop_back();
+                translucent_ = n->has_mesh && n->has_alpha;
+                if (n->child) pending.push_back(n->child);
+                if (n->next) pending.push_back(n->next);
+            }
         } else {
             hr = next;
             clear();
@@ -666,10 +675,12 @@ HRESULT MeshFile::render(IDirect3DDevice7* device) {
     device->GetRenderState(D3DRENDERSTATE_WRAP0, &wrap);
 
     render_tree(device, root_, false);
-    device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, 1);
-    device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
-    device->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    render_tree(device, root_, true);
+    if (translucent_) {
+        device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, 1);
+        device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
+        device->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        render_tree(device, root_, true);
+    }
 
     device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, blend);
     device->SetRenderState(D3DRENDERSTATE_SRCBLEND, src);

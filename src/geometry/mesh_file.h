@@ -87,6 +87,7 @@ public:
 
 private:
     Node* root_ = nullptr;
+    bool translucent_ = false;  // some mesh has alpha: render() runs the blended pass
 };
 
 }  // namespace mesh

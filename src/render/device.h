@@ -116,6 +116,8 @@ private:
     void set_vertex_format(const FvfLayout& layout);
     // Per-draw vertices and indices: the streaming rings, or a buffer of their own when larger.
     void bind_vertices(const void* data, size_t bytes, GLsizei stride);
+    // Binds a vertex buffer's GL buffer at `offset`, unless it is bound there already.
+    void bind_vertex_buffer(VertexBuffer* vb, GLuint buffer, GLintptr offset, GLsizei stride);
     GLintptr stream_indices(const void* data, size_t bytes);
 
     // State application (device_apply.cpp): one handler per Direct3D state.
@@ -223,6 +225,10 @@ private:
     // Dirty tracking
     std::bitset<D3DRENDERSTATE_MAX> dirty_render_;
     std::bitset<D3DTSS_MAX> dirty_stage_[kMaxStages];
+    // Whether any bit of dirty_render_ is set, and which stages have bits in dirty_stage_: most
+    // draws change no state at all and skip the scans.
+    bool dirty_render_any_ = true;
+    unsigned dirty_stage_mask_ = ~0u;
     // Transform groups that changed since the last draw.
     enum : unsigned { kDirtyWorld = 1, kDirtyBlendWorlds = 2, kDirtyView = 4, kDirtyProjection = 8, kDirtyTextureMatrices = 16 };
     unsigned dirty_transforms_ = ~0u;
@@ -238,6 +244,11 @@ private:
     StreamRing vertex_ring_, index_ring_, uniform_ring_;
     GLuint large_vertices_ = 0, large_indices_ = 0;
     GLuint element_buffer_ = 0;  // the VAO's element array buffer
+    // The vertex buffer bound at binding 0 when it is a VertexBuffer's (its serial, the offset
+    // and stride); 0 after a streamed draw or when unknown.
+    uint64_t bound_vb_serial_ = 0;
+    GLintptr bound_vb_offset_ = 0;
+    GLsizei bound_vb_stride_ = 0;
     // Uniform blocks go to ever new places of their ring; all of them move together into each
     // new segment, so a bound block never lies in a segment being written again.
     GLint ring_align_ = 256;

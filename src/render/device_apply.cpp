@@ -614,15 +614,22 @@ void Device::apply_dirty_state() {
     }
     if (dirty_target_) bind_target();
     if (dirty_viewport_) apply_viewport();
-    const Handler* handlers = render_state_handlers();
-    for (size_t i = dirty_render_._Find_first(); i < dirty_render_.size(); i = dirty_render_._Find_next(i))
-        (this->*handlers[i])();
-    dirty_render_.reset();
-    const StageHandler* stage_handlers = stage_state_handlers();
-    for (DWORD s = 0; s < kMaxStages; ++s) {
-        auto& d = dirty_stage_[s];
-        for (size_t i = d._Find_first(); i < d.size(); i = d._Find_next(i)) (this->*stage_handlers[i])(s);
-        d.reset();
+    if (dirty_render_any_) {
+        const Handler* handlers = render_state_handlers();
+        for (size_t i = dirty_render_._Find_first(); i < dirty_render_.size(); i = dirty_render_._Find_next(i))
+            (this->*handlers[i])();
+        dirty_render_.reset();
+        dirty_render_any_ = false;
+    }
+    if (dirty_stage_mask_) {
+        const StageHandler* stage_handlers = stage_state_handlers();
+        for (DWORD s = 0; s < kMaxStages; ++s) {
+            if (!(dirty_stage_mask_ & (1u << s))) continue;
+            auto& d = dirty_stage_[s];
+            for (size_t i = d._Find_first(); i < d.size(); i = d._Find_next(i)) (this->*stage_handlers[i])(s);
+            d.reset();
+        }
+        dirty_stage_mask_ = 0;
     }
     if (dirty_transforms_) apply_transforms();
     if (dirty_lights_) apply_lights();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace vantor::render {
 namespace {
@@ -36,17 +37,18 @@ uint64_t primitives(D3DPRIMITIVETYPE type, uint64_t n) {
     }
 }
 
-// The largest index of a list; written as a plain reduction so that the compiler vectorises it.
+// The largest and smallest index of a list. Written as signed reductions (the top bit
+// flipped), which SSE2 has instructions for, so that the compiler vectorises them.
 WORD highest_index(const WORD* indices, DWORD count) {
-    WORD hi = 0;
-    for (DWORD i = 0; i < count; ++i) hi = std::max(hi, indices[i]);
-    return hi;
+    int16_t hi = INT16_MIN;
+    for (DWORD i = 0; i < count; ++i) hi = std::max(hi, static_cast<int16_t>(indices[i] ^ 0x8000u));
+    return static_cast<WORD>(static_cast<uint16_t>(hi) ^ 0x8000u);
 }
 
 WORD lowest_index(const WORD* indices, DWORD count) {
-    WORD lo = 0xFFFF;
-    for (DWORD i = 0; i < count; ++i) lo = std::min(lo, indices[i]);
-    return lo;
+    int16_t lo = INT16_MAX;
+    for (DWORD i = 0; i < count; ++i) lo = std::min(lo, static_cast<int16_t>(indices[i] ^ 0x8000u));
+    return static_cast<WORD>(static_cast<uint16_t>(lo) ^ 0x8000u);
 }
 
 }  // namespace
@@ -90,7 +92,16 @@ void Device::set_vertex_format(const FvfLayout& l) {
     vertex_format_ = l.fvf;
 }
 
+void Device::bind_vertex_buffer(VertexBuffer* vb, GLuint buffer, GLintptr offset, GLsizei stride) {
+    if (bound_vb_serial_ == vb->serial() && bound_vb_offset_ == offset && bound_vb_stride_ == stride) return;
+    glBindVertexBuffer(0, buffer, offset, stride);
+    bound_vb_serial_ = vb->serial();
+    bound_vb_offset_ = offset;
+    bound_vb_stride_ = stride;
+}
+
 void Device::bind_vertices(const void* data, size_t bytes, GLsizei stride) {
+    bound_vb_serial_ = 0;
     GLintptr at = vertex_ring_.write(data, bytes, 16);
     if (at >= 0) {
         glBindVertexBuffer(0, vertex_ring_.buffer(), at, stride);
@@ -200,7 +211,7 @@ HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* v
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLintptr at = static_cast<GLintptr>(start) * l.stride;
     if (GLuint buffer = vb->gl_buffer(gl_))
-        glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+        bind_vertex_buffer(vb, buffer, at, static_cast<GLsizei>(l.stride));
     else
         bind_vertices(vb->data() + at, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
     glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
@@ -223,7 +234,7 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLintptr at = static_cast<GLintptr>(start) * l.stride;
     if (GLuint buffer = vb->gl_buffer(gl_))
-        glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+        bind_vertex_buffer(vb, buffer, at, static_cast<GLsizei>(l.stride));
     else
         bind_vertices(vb->data() + at, static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
     GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
@@ -262,6 +273,7 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
         glDepthMask(GL_TRUE);
         glClearDepth(z);
         dirty_render_.set(D3DRENDERSTATE_ZWRITEENABLE);
+        dirty_render_any_ = true;
     }
     // A depth clear leaves the stencil as it is; while the stencil holds nothing but zeros,
     // clearing it to zero alongside keeps that and lets the driver clear the packed image whole.
@@ -271,6 +283,7 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
         glStencilMask(0xFF);
         glClearStencil((flags & D3DCLEAR_STENCIL) ? static_cast<GLint>(stencil & 0xFF) : 0);
         dirty_render_.set(D3DRENDERSTATE_STENCILWRITEMASK);
+        dirty_render_any_ = true;
     }
     any_dirty_state_ = true;
     const D3DVIEWPORT7& v = viewport_;

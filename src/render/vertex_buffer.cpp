@@ -38,7 +38,10 @@ HRESULT VertexBuffer::create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DW
     return D3D_OK;
 }
 
-VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {}
+VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {
+    static uint64_t next_serial = 0;
+    serial_ = ++next_serial;
+}
 
 VertexBuffer::~VertexBuffer() {
     if (buffer_ && dd_->gl() && dd_->gl()->make_current()) glDeleteBuffers(1, &buffer_);

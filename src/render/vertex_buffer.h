@@ -40,6 +40,8 @@ public:
     // The GL buffer holding the vertices when `gl` is the buffer's own GL context (uploaded
     // first if they changed); 0 otherwise, and the caller streams from data().
     GLuint gl_buffer(GlContext* gl);
+    // Unique to this buffer for the life of the process (GL names are reused).
+    uint64_t serial() const { return serial_; }
 
 private:
     VertexBuffer(DirectDraw* dd);
@@ -54,6 +56,7 @@ private:
     bool optimized_ = false;
     uint64_t version_ = 1, uploaded_version_ = 0;
     GLuint buffer_ = 0;
+    uint64_t serial_;
 };
 
 }  // namespace vantor::render
