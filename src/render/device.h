@@ -99,6 +99,12 @@ public:
     // The viewport and target size changed underneath (the context's Resize).
     void target_resized();
 
+    // --- for the utility shapes ---
+    // Draws `count` of the vertex buffer's resident indices from `first`, as
+    // DrawIndexedPrimitiveVB with start 0 would, without checking or sending them again.
+    // E_NOTIMPL when the buffer keeps none or lives in another GL context (draw it the usual way).
+    HRESULT draw_resident(D3DPRIMITIVETYPE type, VertexBuffer* vb, DWORD first, DWORD count);
+
 private:
     static constexpr size_t kVertexStreamBytes = size_t{8} << 20;
     static constexpr size_t kIndexStreamBytes = size_t{2} << 20;
@@ -243,7 +249,8 @@ private:
     GLuint vao_ = 0;
     StreamRing vertex_ring_, index_ring_, uniform_ring_;
     GLuint large_vertices_ = 0, large_indices_ = 0;
-    GLuint element_buffer_ = 0;  // the VAO's element array buffer
+    GLuint element_buffer_ = 0;  // the VAO's element array buffer when it is one of the device's
+    uint64_t element_vb_serial_ = 0;  // or the VertexBuffer whose resident indices it is
     // The vertex buffer bound at binding 0 when it is a VertexBuffer's (its serial, the offset
     // and stride); 0 after a streamed draw or when unknown.
     uint64_t bound_vb_serial_ = 0;

@@ -125,6 +125,7 @@ GLintptr Device::stream_indices(const void* data, size_t bytes) {
     if (buffer != element_buffer_) {
         glVertexArrayElementBuffer(vao_, buffer);
         element_buffer_ = buffer;
+        element_vb_serial_ = 0;
     }
     return at;
 }
@@ -240,6 +241,28 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
     GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
     glDrawElements(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
                    reinterpret_cast<const void*>(index_at));
+    return D3D_OK;
+}
+
+HRESULT Device::draw_resident(D3DPRIMITIVETYPE type, VertexBuffer* vb, DWORD first, DWORD count) {
+    if (!vb || !vb->resident_for(gl_)) return E_NOTIMPL;
+    if (HRESULT hr = check_draw(type, 0); FAILED(hr)) return hr;
+    if (vb->locked()) return D3DERR_VERTEXBUFFERLOCKED;
+    if (count == 0) return D3D_OK;
+    if (uint64_t{first} + count > vb->resident_index_count() || primitives(type, count) > D3DMAXNUMPRIMITIVES)
+        return DDERR_INVALIDPARAMS;
+    const FvfLayout& l = vb->layout();
+    if (!prepare(l, type)) return DDERR_GENERIC;
+    GLuint vertices = vb->gl_buffer(gl_), indices = vb->gl_indices(gl_);
+    if (!vertices || !indices) return DDERR_GENERIC;
+    bind_vertex_buffer(vb, vertices, 0, static_cast<GLsizei>(l.stride));
+    if (element_vb_serial_ != vb->serial()) {
+        glVertexArrayElementBuffer(vao_, indices);
+        element_vb_serial_ = vb->serial();
+        element_buffer_ = 0;
+    }
+    glDrawElements(gl_mode(type), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
+                   reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * sizeof(WORD)));
     return D3D_OK;
 }
 

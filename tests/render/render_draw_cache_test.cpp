@@ -136,6 +136,46 @@ TEST_F(RenderDrawCache, VertexBufferBindingNeverGoesStale) {
     EXPECT_TRUE(near_colour(pixel(32, 32), kRed, 0)) << "a new buffer after the old one went";
 }
 
+// Shapes draw their indices from GL memory, checked once: another indexed draw in between must
+// not leave its indices bound for the shape, and vertices rewritten through GetVB must show.
+TEST_F(RenderDrawCache, ShapeIndicesStayWithTheirShape) {
+    ID3DXSimpleShape* box = nullptr;
+    ASSERT_EQ(opengl_backend().D3DXCreateBox(dev, 1, 1, 1, 1, &box), S_OK);
+    owned_.push_back(box);
+    D3DMATRIX world = translation(0, 0, 0.6f);
+    auto draw_box = [&](DWORD emissive) {
+        ASSERT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &world), D3D_OK);
+        D3DMATERIAL7 m{};
+        m.emissive = {((emissive >> 16) & 0xFF) / 255.0f, ((emissive >> 8) & 0xFF) / 255.0f, (emissive & 0xFF) / 255.0f, 1};
+        ASSERT_EQ(dev->SetMaterial(&m), D3D_OK);
+        ASSERT_EQ(box->Draw(), S_OK);
+    };
+    draw_box(kRed);
+    EXPECT_TRUE(near_colour(pixel(32, 32), kRed, 1));
+
+    clear(0xFF000000);
+    D3DMATRIX unmoved = identity();
+    ASSERT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &unmoved), D3D_OK);
+    D3DVERTEX corner[3] = {{-1, 1, 0.5f, 0, 0, -1, 0, 0}, {-0.9f, 1, 0.5f, 0, 0, -1, 0, 0}, {-1, 0.9f, 0.5f, 0, 0, -1, 0, 0}};
+    WORD streamed[3] = {0, 1, 2};
+    ASSERT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DFVF_VERTEX, corner, 3, streamed, 3, 0), D3D_OK);
+    draw_box(kGreen);
+    EXPECT_TRUE(near_colour(pixel(32, 32), kGreen, 1)) << "after a draw with streamed indices";
+
+    IDirect3DVertexBuffer7* vb = nullptr;
+    ASSERT_EQ(box->GetVB(&vb), S_OK);
+    void* p = nullptr;
+    DWORD size = 0;
+    ASSERT_EQ(vb->Lock(DDLOCK_WAIT, &p, &size), D3D_OK);
+    const DWORD stride = 8 * sizeof(float);  // position, normal, one texture set
+    for (DWORD at = 0; at + stride <= size; at += stride) reinterpret_cast<float*>(static_cast<uint8_t*>(p) + at)[0] += 10;
+    ASSERT_EQ(vb->Unlock(), D3D_OK);
+    vb->Release();
+    clear(0xFF000000);
+    draw_box(kGreen);
+    EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF000000, 0)) << "vertices moved away through GetVB";
+}
+
 // WORLD set back to the value it had changes nothing; a different one must move the object.
 TEST_F(RenderDrawCache, WorldSetAgainAndChanged) {
     D3DMATRIX world = identity();
