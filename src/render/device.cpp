@@ -81,7 +81,7 @@ void Device::invalidate_gl_state() {
     for (auto& s : dirty_stage_) s.set();
     dirty_render_any_ = true;
     dirty_stage_mask_ = ~0u;
-    bound_vb_serial_ = 0;
+    bound_vb_buffer_ = 0;
     dirty_transforms_ = dirty_blocks_ = ~0u;
     dirty_lights_ = dirty_material_ = dirty_viewport_ = dirty_target_ = true;
     dirty_stage_key_ = dirty_key_ = true;

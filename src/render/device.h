@@ -121,10 +121,12 @@ private:
     bool prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type);
     void set_vertex_format(const FvfLayout& layout);
     // Per-draw vertices and indices: the streaming rings, or a buffer of their own when larger.
-    void bind_vertices(const void* data, size_t bytes, GLsizei stride);
-    // Binds a vertex buffer's GL buffer at `offset`, unless it is bound there already.
-    void bind_vertex_buffer(VertexBuffer* vb, GLuint buffer, GLintptr offset, GLsizei stride);
+    // bind_vertices answers the index of the first vertex in the buffer it bound.
+    GLint bind_vertices(const void* data, size_t bytes, GLsizei stride);
     GLintptr stream_indices(const void* data, size_t bytes);
+    // Binds `buffer` (a VertexBuffer's when `serial` is not 0) at vertex binding 0 unless it is
+    // bound there already.
+    void bind_vertex_buffer(GLuint buffer, uint64_t serial, GLintptr offset, GLsizei stride);
 
     // State application (device_apply.cpp): one handler per Direct3D state.
     using Handler = void (Device::*)();
@@ -251,8 +253,9 @@ private:
     GLuint large_vertices_ = 0, large_indices_ = 0;
     GLuint element_buffer_ = 0;  // the VAO's element array buffer when it is one of the device's
     uint64_t element_vb_serial_ = 0;  // or the VertexBuffer whose resident indices it is
-    // The vertex buffer bound at binding 0 when it is a VertexBuffer's (its serial, the offset
-    // and stride); 0 after a streamed draw or when unknown.
+    // What is bound at vertex binding 0: the GL buffer, the VertexBuffer owning it (0: one of the
+    // device's own), offset and stride. Buffer 0: unknown.
+    GLuint bound_vb_buffer_ = 0;
     uint64_t bound_vb_serial_ = 0;
     GLintptr bound_vb_offset_ = 0;
     GLsizei bound_vb_stride_ = 0;

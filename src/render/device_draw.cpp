@@ -92,25 +92,33 @@ void Device::set_vertex_format(const FvfLayout& l) {
     vertex_format_ = l.fvf;
 }
 
-void Device::bind_vertex_buffer(VertexBuffer* vb, GLuint buffer, GLintptr offset, GLsizei stride) {
-    if (bound_vb_serial_ == vb->serial() && bound_vb_offset_ == offset && bound_vb_stride_ == stride) return;
+void Device::bind_vertex_buffer(GLuint buffer, uint64_t serial, GLintptr offset, GLsizei stride) {
+    // Rebinding makes the driver check the vertex arrays again: draws keep one binding and say
+    // where their vertices start instead.
+    if (bound_vb_buffer_ == buffer && bound_vb_serial_ == serial && bound_vb_offset_ == offset &&
+        bound_vb_stride_ == stride)
+        return;
     glBindVertexBuffer(0, buffer, offset, stride);
-    bound_vb_serial_ = vb->serial();
+    bound_vb_buffer_ = buffer;
+    bound_vb_serial_ = serial;
     bound_vb_offset_ = offset;
     bound_vb_stride_ = stride;
 }
 
-void Device::bind_vertices(const void* data, size_t bytes, GLsizei stride) {
-    bound_vb_serial_ = 0;
-    GLintptr at = vertex_ring_.write(data, bytes, 16);
+GLint Device::bind_vertices(const void* data, size_t bytes, GLsizei stride) {
+    // Written at a multiple of the stride, the vertices are a range of the ring bound whole.
+    GLintptr at = vertex_ring_.write(data, bytes, static_cast<size_t>(stride));
     if (at >= 0) {
-        glBindVertexBuffer(0, vertex_ring_.buffer(), at, stride);
-        return;
+        GLintptr base = at % stride == 0 ? 0 : at;  // a segment's start may not be a multiple
+        bind_vertex_buffer(vertex_ring_.buffer(), 0, base, stride);
+        return static_cast<GLint>((at - base) / stride);
     }
     // Larger than a ring segment: a buffer of its own, given new storage each time.
     if (!large_vertices_) glCreateBuffers(1, &large_vertices_);
     glNamedBufferData(large_vertices_, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
-    glBindVertexBuffer(0, large_vertices_, 0, stride);
+    bound_vb_buffer_ = 0;
+    bind_vertex_buffer(large_vertices_, 0, 0, stride);
+    return 0;
 }
 
 GLintptr Device::stream_indices(const void* data, size_t bytes) {
@@ -170,8 +178,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, 
         return DDERR_INVALIDPARAMS;
     FvfLayout l = *layout;
     if (!prepare(l, type)) return DDERR_GENERIC;
-    bind_vertices(vertices, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
-    glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
+    GLint first = bind_vertices(vertices, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
+    glDrawArrays(gl_mode(type), first, static_cast<GLsizei>(count));
     return D3D_OK;
 }
 
@@ -191,11 +199,11 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* ver
     FvfLayout l = *layout;
     if (!prepare(l, type)) return DDERR_GENERIC;
     // Only the vertices the indices reach are sent; the base vertex maps index `lo` to the first.
-    bind_vertices(static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride,
-                  static_cast<size_t>(hi - lo + 1) * l.stride, static_cast<GLsizei>(l.stride));
+    GLint first = bind_vertices(static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride,
+                                static_cast<size_t>(hi - lo + 1) * l.stride, static_cast<GLsizei>(l.stride));
     GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
     glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
-                             reinterpret_cast<const void*>(index_at), -static_cast<GLint>(lo));
+                             reinterpret_cast<const void*>(index_at), first - static_cast<GLint>(lo));
     return D3D_OK;
 }
 
@@ -210,12 +218,13 @@ HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* v
         return DDERR_INVALIDPARAMS;
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
-    GLintptr at = static_cast<GLintptr>(start) * l.stride;
+    GLint first = static_cast<GLint>(start);
     if (GLuint buffer = vb->gl_buffer(gl_))
-        bind_vertex_buffer(vb, buffer, at, static_cast<GLsizei>(l.stride));
+        bind_vertex_buffer(buffer, vb->serial(), 0, static_cast<GLsizei>(l.stride));
     else
-        bind_vertices(vb->data() + at, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
-    glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
+        first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride, static_cast<size_t>(count) * l.stride,
+                              static_cast<GLsizei>(l.stride));
+    glDrawArrays(gl_mode(type), first, static_cast<GLsizei>(count));
     return D3D_OK;
 }
 
@@ -233,14 +242,15 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
     if (highest_index(indices, index_count) >= vertex_count) return DDERR_INVALIDPARAMS;
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
-    GLintptr at = static_cast<GLintptr>(start) * l.stride;
+    GLint first = static_cast<GLint>(start);
     if (GLuint buffer = vb->gl_buffer(gl_))
-        bind_vertex_buffer(vb, buffer, at, static_cast<GLsizei>(l.stride));
+        bind_vertex_buffer(buffer, vb->serial(), 0, static_cast<GLsizei>(l.stride));
     else
-        bind_vertices(vb->data() + at, static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
+        first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride,
+                              static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
     GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
-    glDrawElements(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
-                   reinterpret_cast<const void*>(index_at));
+    glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(index_at), first);
     return D3D_OK;
 }
 
@@ -255,7 +265,7 @@ HRESULT Device::draw_resident(D3DPRIMITIVETYPE type, VertexBuffer* vb, DWORD fir
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLuint vertices = vb->gl_buffer(gl_), indices = vb->gl_indices(gl_);
     if (!vertices || !indices) return DDERR_GENERIC;
-    bind_vertex_buffer(vb, vertices, 0, static_cast<GLsizei>(l.stride));
+    bind_vertex_buffer(vertices, vb->serial(), 0, static_cast<GLsizei>(l.stride));
     if (element_vb_serial_ != vb->serial()) {
         glVertexArrayElementBuffer(vao_, indices);
         element_vb_serial_ = vb->serial();

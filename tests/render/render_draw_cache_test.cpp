@@ -136,6 +136,31 @@ TEST_F(RenderDrawCache, VertexBufferBindingNeverGoesStale) {
     EXPECT_TRUE(near_colour(pixel(32, 32), kRed, 0)) << "a new buffer after the old one went";
 }
 
+// Streamed vertices share one binding and start where the draw says; a vertex size that does
+// not divide the stream's segments, and laps round the whole stream, must not shift them.
+TEST_F(RenderDrawCache, StreamedVerticesOfAnOddSizeLapTheStream) {
+    struct Vertex {
+        float x, y, z, rhw;
+        DWORD colour;
+    };
+    static_assert(sizeof(Vertex) == 20);
+    const DWORD fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE;
+    std::vector<Vertex> v(D3DMAXNUMVERTICES / 3 * 3);  // about 1.3 MB: every draw or two moves on
+    const DWORD colours[] = {kRed, kGreen, kBlue, kGrey, kRed, kBlue, kGreen, kGrey, kRed};
+    for (DWORD colour : colours) {
+        for (Vertex& p : v) p = {0, 0, 0.5f, 1, colour};  // degenerate triangles...
+        const float quad[6][2] = {{0, 0}, {64, 0}, {0, 64}, {0, 64}, {64, 0}, {64, 64}};
+        for (int k = 0; k < 6; ++k) v[v.size() - 6 + k] = {quad[k][0], quad[k][1], 0.5f, 1, colour};  // ...then the target
+        ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, fvf, v.data(), static_cast<DWORD>(v.size()), 0), D3D_OK);
+        EXPECT_TRUE(near_colour(pixel(32, 32), colour, 0)) << "expected " << hex(colour);
+        WORD indices[6] = {0, 1, 2, 3, 4, 5};
+        const DWORD last = static_cast<DWORD>(v.size()) - 6;
+        for (int k = 0; k < 6; ++k) v[last + k].colour = kGrey ^ colour ^ 0xFF000000u;
+        ASSERT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, fvf, v.data() + last, 6, indices, 6, 0), D3D_OK);
+        EXPECT_TRUE(near_colour(pixel(32, 32), (kGrey ^ colour) | 0xFF000000u, 0)) << "indexed after it";
+    }
+}
+
 // Shapes draw their indices from GL memory, checked once: another indexed draw in between must
 // not leave its indices bound for the shape, and vertices rewritten through GetVB must show.
 TEST_F(RenderDrawCache, ShapeIndicesStayWithTheirShape) {
