@@ -1,6 +1,7 @@
 // What the device remembers between draws so that it can skip work (the last material per
-// program, the pipeline key across texture swaps, the bound vertex buffer) must never outlive
-// the thing it describes: each case draws, changes something, draws again and probes.
+// program, the pipeline key across texture swaps, the bound vertex buffer and indices) must
+// never outlive the thing it describes: each case draws, changes something, draws again and
+// probes.
 #include "render_test_support.h"
 
 namespace render_test {
@@ -199,24 +200,6 @@ TEST_F(RenderDrawCache, ShapeIndicesStayWithTheirShape) {
     clear(0xFF000000);
     draw_box(kGreen);
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF000000, 0)) << "vertices moved away through GetVB";
-}
-
-// WORLD set back to the value it had changes nothing; a different one must move the object.
-TEST_F(RenderDrawCache, WorldSetAgainAndChanged) {
-    D3DMATRIX world = identity();
-    struct Step {
-        float dx;
-        DWORD centre;
-    };
-    // Two units to the right the quad's left edge is the view's right edge: nothing is drawn.
-    const Step steps[] = {{0, kRed}, {0, kRed}, {2, 0xFF000000}, {0, kRed}};
-    for (const Step& s : steps) {
-        clear(0xFF000000);
-        world = translation(s.dx, 0, 0);
-        ASSERT_EQ(dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &world), D3D_OK);
-        draw_lit(kRed);
-        EXPECT_TRUE(near_colour(pixel(32, 32), s.centre, 1)) << "dx " << s.dx;
-    }
 }
 
 }  // namespace
