@@ -480,7 +480,13 @@ void render_mesh(IDirect3DDevice7* device, Node* node, bool alpha_pass) {
         Slot& slot = node->slots[s];
         if (!slot.index_count) continue;
         if (!slot.texture.empty()) {
-            if (FAILED(device->SetTexture(0, registry.surface_of(slot.texture))))
+            // Looking the name up compares it with every container's: done again only after
+            // containers came or went.
+            if (slot.found_generation != registry.generation()) {
+                slot.found = registry.find(slot.texture);
+                slot.found_generation = registry.generation();
+            }
+            if (FAILED(device->SetTexture(0, slot.found ? slot.found->surface.get() : nullptr)))
                 trace("VTR: (ERROR) Failed to Set Texture for X-File.\n");
             device->SetRenderState(D3DRENDERSTATE_WRAP0, 0);  // the file's coordinates as given
         }
@@ -555,6 +561,7 @@ void destroy(Node* node) {
 void MeshFile::clear() {
     destroy(root_);
     root_ = nullptr;
+    translucent_ = false;
 }
 
 std::vector<std::string> MeshFile::texture_names() const {
@@ -638,6 +645,14 @@ HRESULT MeshFile::load(const std::string& path) {
         }
         if (next == DXFILEERR_NOMOREOBJECTS) {
             hr = S_OK;
+            std::vector<const Node*> pending{root_};
+            while (!pending.empty() && !translucent_) {
+                const Node* n = pending.back();
+                pending.pop_back();
+                translucent_ = n->has_mesh && n->has_alpha;
+                if (n->child) pending.push_back(n->child);
+                if (n->next) pending.push_back(n->next);
+            }
         } else {
             hr = next;
             clear();
@@ -666,10 +681,12 @@ HRESULT MeshFile::render(IDirect3DDevice7* device) {
     device->GetRenderState(D3DRENDERSTATE_WRAP0, &wrap);
 
     render_tree(device, root_, false);
-    device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, 1);
-    device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
-    device->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    render_tree(device, root_, true);
+    if (translucent_) {
+        device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, 1);
+        device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
+        device->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        render_tree(device, root_, true);
+    }
 
     device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, blend);
     device->SetRenderState(D3DRENDERSTATE_SRCBLEND, src);

@@ -32,6 +32,9 @@ struct Slot {
     std::string texture;           // empty: the slot leaves stage 0 as it is
     Container* owned = nullptr;    // the registry container this slot counts a use of
     uint32_t index_count = 0;
+    // The container the texture name found, while the registry's generation stays as it was.
+    Container* found = nullptr;
+    uint64_t found_generation = ~uint64_t{0};
 };
 
 // A copy of a vertex array in a vertex buffer of the device it was made for, so that drawing
@@ -87,6 +90,7 @@ public:
 
 private:
     Node* root_ = nullptr;
+    bool translucent_ = false;  // some mesh has alpha: render() runs the blended pass
 };
 
 }  // namespace mesh

@@ -79,6 +79,9 @@ void Device::invalidate_gl_state() {
     for (size_t i = 0; i < D3DRENDERSTATE_MAX; ++i)
         if (render_state_valid(static_cast<DWORD>(i))) dirty_render_.set(i);
     for (auto& s : dirty_stage_) s.set();
+    dirty_render_any_ = true;
+    dirty_stage_mask_ = ~0u;
+    bound_vb_buffer_ = 0;
     dirty_transforms_ = dirty_blocks_ = ~0u;
     dirty_lights_ = dirty_material_ = dirty_viewport_ = dirty_target_ = true;
     dirty_stage_key_ = dirty_key_ = true;
@@ -148,6 +151,8 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
             dirty_transforms_ |= kDirtyProjection;
             break;
         case D3DTRANSFORMSTATE_WORLD:
+            // Scene graphs set WORLD back to what it was after each object.
+            if (std::memcmp(matrix, &world_[0], sizeof world_[0]) == 0) return D3D_OK;
             world_[0] = *matrix;
             dirty_transforms_ |= kDirtyWorld;
             break;
@@ -208,6 +213,7 @@ HRESULT Device::GetViewport(D3DVIEWPORT7* vp) {
 
 HRESULT Device::SetMaterial(D3DMATERIAL7* material) {
     if (!material) return DDERR_INVALIDPARAMS;
+    if (std::memcmp(material, &material_, sizeof material_) == 0) return D3D_OK;
     material_ = *material;
     dirty_material_ = any_dirty_state_ = true;
     return D3D_OK;
@@ -243,7 +249,7 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     if (render_[state] == value && !alias) return D3D_OK;
     render_[state] = value;
     dirty_render_.set(static_cast<size_t>(state));
-    any_dirty_state_ = true;
+    dirty_render_any_ = any_dirty_state_ = true;
     backend::StageWrite storage[2];
     for (const backend::StageWrite& w : backend::stage_aliases(state, value, storage))
         store_stage_state(0, w.state, w.value);
@@ -261,6 +267,7 @@ void Device::store_stage_state(DWORD stage, DWORD state, DWORD value) {
         stage_[stage][id] = value;
         dirty_stage_[stage].set(id);
     }
+    dirty_stage_mask_ |= 1u << stage;
     any_dirty_state_ = true;
 }
 
@@ -286,9 +293,14 @@ HRESULT Device::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
         // Textures live in the GL context of the DirectDraw object that made them.
         if (s->directdraw() != dd_.get()) return DDERR_INVALIDOBJECT;
     }
-    if (textures_[stage].get() == s) return D3D_OK;
+    Surface* old = textures_[stage].get();
+    if (old == s) return D3D_OK;
+    // The pipeline key sees only whether a stage has a texture and whether it is a bump map
+    // (and stage 0's colour key, which prepare() checks at every draw): swapping one ordinary
+    // texture for another only binds another texture.
+    auto kind = [](Surface* t) { return t ? (t->layout().kind == FormatKind::BumpDuDv ? 2 : 1) : 0; };
+    if (kind(old) != kind(s)) dirty_stage_key_ = dirty_key_ = any_dirty_state_ = true;
     textures_[stage] = share(s);
-    dirty_stage_key_ = dirty_key_ = any_dirty_state_ = true;
     return D3D_OK;
 }
 

@@ -99,6 +99,12 @@ public:
     // The viewport and target size changed underneath (the context's Resize).
     void target_resized();
 
+    // --- for the utility shapes ---
+    // Draws `count` of the vertex buffer's resident indices from `first`, as
+    // DrawIndexedPrimitiveVB with start 0 would, without checking or sending them again.
+    // E_NOTIMPL when the buffer keeps none or lives in another GL context (draw it the usual way).
+    HRESULT draw_resident(D3DPRIMITIVETYPE type, VertexBuffer* vb, DWORD first, DWORD count);
+
 private:
     static constexpr size_t kVertexStreamBytes = size_t{8} << 20;
     static constexpr size_t kIndexStreamBytes = size_t{2} << 20;
@@ -115,8 +121,12 @@ private:
     bool prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type);
     void set_vertex_format(const FvfLayout& layout);
     // Per-draw vertices and indices: the streaming rings, or a buffer of their own when larger.
-    void bind_vertices(const void* data, size_t bytes, GLsizei stride);
+    // bind_vertices answers the index of the first vertex in the buffer it bound.
+    GLint bind_vertices(const void* data, size_t bytes, GLsizei stride);
     GLintptr stream_indices(const void* data, size_t bytes);
+    // Binds `buffer` (a VertexBuffer's when `serial` is not 0) at vertex binding 0 unless it is
+    // bound there already.
+    void bind_vertex_buffer(GLuint buffer, uint64_t serial, GLintptr offset, GLsizei stride);
 
     // State application (device_apply.cpp): one handler per Direct3D state.
     using Handler = void (Device::*)();
@@ -223,12 +233,17 @@ private:
     // Dirty tracking
     std::bitset<D3DRENDERSTATE_MAX> dirty_render_;
     std::bitset<D3DTSS_MAX> dirty_stage_[kMaxStages];
+    // Whether any bit of dirty_render_ is set, and which stages have bits in dirty_stage_: most
+    // draws change no state at all and skip the scans.
+    bool dirty_render_any_ = true;
+    unsigned dirty_stage_mask_ = ~0u;
     // Transform groups that changed since the last draw.
     enum : unsigned { kDirtyWorld = 1, kDirtyBlendWorlds = 2, kDirtyView = 4, kDirtyProjection = 8, kDirtyTextureMatrices = 16 };
     unsigned dirty_transforms_ = ~0u;
     bool dirty_lights_ = true, dirty_material_ = true, dirty_viewport_ = true;
     bool dirty_target_ = true, dirty_stage_key_ = true, dirty_key_ = true;
-    unsigned dirty_blocks_ = ~0u;  // 1 << k*Block
+    unsigned dirty_blocks_ = ~0u;  // 1 << k*Block, and kDirtyMaterialUniforms
+    static constexpr unsigned kDirtyMaterialUniforms = 1u << kBlockCount;
     bool any_dirty_state_ = true;
     bool dirty_fixed_ = true;
 
@@ -236,7 +251,14 @@ private:
     GLuint vao_ = 0;
     StreamRing vertex_ring_, index_ring_, uniform_ring_;
     GLuint large_vertices_ = 0, large_indices_ = 0;
-    GLuint element_buffer_ = 0;  // the VAO's element array buffer
+    GLuint element_buffer_ = 0;  // the VAO's element array buffer when it is one of the device's
+    uint64_t element_vb_serial_ = 0;  // or the VertexBuffer whose resident indices it is
+    // What is bound at vertex binding 0: the GL buffer, the VertexBuffer owning it (0: one of the
+    // device's own), offset and stride. Buffer 0: unknown.
+    GLuint bound_vb_buffer_ = 0;
+    uint64_t bound_vb_serial_ = 0;
+    GLintptr bound_vb_offset_ = 0;
+    GLsizei bound_vb_stride_ = 0;
     // Uniform blocks go to ever new places of their ring; all of them move together into each
     // new segment, so a bound block never lies in a segment being written again.
     GLint ring_align_ = 256;
@@ -257,6 +279,7 @@ private:
     BlendBlock blend_block_{};
     ViewBlock view_block_{};
     LightingBlock lighting_block_{};
+    MaterialUniforms material_uniforms_{};
     PixelBlock pixel_block_{};
 
     // Texture-manager statistics of the current scene

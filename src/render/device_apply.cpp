@@ -545,13 +545,17 @@ void Device::apply_lights() {
 }
 
 void Device::apply_material() {
-    colour_floats(material_.diffuse, lighting_block_.material_diffuse);
-    colour_floats(material_.ambient, lighting_block_.material_ambient);
-    colour_floats(material_.specular, lighting_block_.material_specular);
-    colour_floats(material_.emissive, lighting_block_.material_emissive);
-    lighting_block_.material_power[0] = std::isfinite(material_.power) ? material_.power : 0.0f;
+    MaterialUniforms m{};
+    colour_floats(material_.diffuse, m.diffuse);
+    colour_floats(material_.ambient, m.ambient);
+    colour_floats(material_.specular, m.specular);
+    colour_floats(material_.emissive, m.emissive);
+    m.power[0] = std::isfinite(material_.power) ? material_.power : 0.0f;
     dirty_material_ = false;
-    dirty_blocks_ |= 1u << kLightingBlock;
+    // Objects that alternate between the same few materials set each one again and again.
+    if (std::memcmp(&m, &material_uniforms_, sizeof m) == 0) return;
+    material_uniforms_ = m;
+    dirty_blocks_ |= kDirtyMaterialUniforms;
 }
 
 void Device::apply_viewport() {
@@ -610,15 +614,22 @@ void Device::apply_dirty_state() {
     }
     if (dirty_target_) bind_target();
     if (dirty_viewport_) apply_viewport();
-    const Handler* handlers = render_state_handlers();
-    for (size_t i = dirty_render_._Find_first(); i < dirty_render_.size(); i = dirty_render_._Find_next(i))
-        (this->*handlers[i])();
-    dirty_render_.reset();
-    const StageHandler* stage_handlers = stage_state_handlers();
-    for (DWORD s = 0; s < kMaxStages; ++s) {
-        auto& d = dirty_stage_[s];
-        for (size_t i = d._Find_first(); i < d.size(); i = d._Find_next(i)) (this->*stage_handlers[i])(s);
-        d.reset();
+    if (dirty_render_any_) {
+        const Handler* handlers = render_state_handlers();
+        for (size_t i = dirty_render_._Find_first(); i < dirty_render_.size(); i = dirty_render_._Find_next(i))
+            (this->*handlers[i])();
+        dirty_render_.reset();
+        dirty_render_any_ = false;
+    }
+    if (dirty_stage_mask_) {
+        const StageHandler* stage_handlers = stage_state_handlers();
+        for (DWORD s = 0; s < kMaxStages; ++s) {
+            if (!(dirty_stage_mask_ & (1u << s))) continue;
+            auto& d = dirty_stage_[s];
+            for (size_t i = d._Find_first(); i < d.size(); i = d._Find_next(i)) (this->*stage_handlers[i])(s);
+            d.reset();
+        }
+        dirty_stage_mask_ = 0;
     }
     if (dirty_transforms_) apply_transforms();
     if (dirty_lights_) apply_lights();
@@ -708,7 +719,7 @@ void Device::update_pipeline_key(const FvfLayout& layout, D3DPRIMITIVETYPE type)
     program_ = programs_.program(k);
     if (program_) {
         glUseProgram(program_);
-        dirty_blocks_ |= 1u << kObjectBlock;  // plain uniforms belong to each program
+        dirty_blocks_ |= (1u << kObjectBlock) | kDirtyMaterialUniforms;  // plain uniforms belong to each program
     }
 }
 
@@ -763,8 +774,12 @@ void Device::upload_blocks() {
     const size_t align = static_cast<size_t>(ring_align_);
     size_t needed = 0;
     if (dirty_blocks_ & (1u << kObjectBlock)) {
-        glUniformMatrix4fv(0, 2, GL_FALSE, object_block_.world_view);
+        glUniformMatrix4fv(kObjectLocation, 2, GL_FALSE, object_block_.world_view);
         dirty_blocks_ &= ~(1u << kObjectBlock);
+    }
+    if (dirty_blocks_ & kDirtyMaterialUniforms) {
+        glUniform4fv(kMaterialLocation, 5, material_uniforms_.diffuse);
+        dirty_blocks_ &= ~kDirtyMaterialUniforms;
     }
     for (int b = 1; b < kBlockCount; ++b)
         if (dirty_blocks_ & (1u << b)) needed += (blocks[b].bytes + align - 1) / align * align;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace vantor::render {
 namespace {
@@ -34,6 +35,20 @@ uint64_t primitives(D3DPRIMITIVETYPE type, uint64_t n) {
         case D3DPT_TRIANGLELIST: return n / 3;
         default: return n > 2 ? n - 2 : 0;
     }
+}
+
+// The largest and smallest index of a list. Written as signed reductions (the top bit
+// flipped), which SSE2 has instructions for, so that the compiler vectorises them.
+WORD highest_index(const WORD* indices, DWORD count) {
+    int16_t hi = INT16_MIN;
+    for (DWORD i = 0; i < count; ++i) hi = std::max(hi, static_cast<int16_t>(indices[i] ^ 0x8000u));
+    return static_cast<WORD>(static_cast<uint16_t>(hi) ^ 0x8000u);
+}
+
+WORD lowest_index(const WORD* indices, DWORD count) {
+    int16_t lo = INT16_MAX;
+    for (DWORD i = 0; i < count; ++i) lo = std::min(lo, static_cast<int16_t>(indices[i] ^ 0x8000u));
+    return static_cast<WORD>(static_cast<uint16_t>(lo) ^ 0x8000u);
 }
 
 }  // namespace
@@ -77,16 +92,33 @@ void Device::set_vertex_format(const FvfLayout& l) {
     vertex_format_ = l.fvf;
 }
 
-void Device::bind_vertices(const void* data, size_t bytes, GLsizei stride) {
-    GLintptr at = vertex_ring_.write(data, bytes, 16);
-    if (at >= 0) {
-        glBindVertexBuffer(0, vertex_ring_.buffer(), at, stride);
+void Device::bind_vertex_buffer(GLuint buffer, uint64_t serial, GLintptr offset, GLsizei stride) {
+    // Rebinding makes the driver check the vertex arrays again: draws keep one binding and say
+    // where their vertices start instead.
+    if (bound_vb_buffer_ == buffer && bound_vb_serial_ == serial && bound_vb_offset_ == offset &&
+        bound_vb_stride_ == stride)
         return;
+    glBindVertexBuffer(0, buffer, offset, stride);
+    bound_vb_buffer_ = buffer;
+    bound_vb_serial_ = serial;
+    bound_vb_offset_ = offset;
+    bound_vb_stride_ = stride;
+}
+
+GLint Device::bind_vertices(const void* data, size_t bytes, GLsizei stride) {
+    // Written at a multiple of the stride, the vertices are a range of the ring bound whole.
+    GLintptr at = vertex_ring_.write(data, bytes, static_cast<size_t>(stride));
+    if (at >= 0) {
+        GLintptr base = at % stride == 0 ? 0 : at;  // a segment's start may not be a multiple
+        bind_vertex_buffer(vertex_ring_.buffer(), 0, base, stride);
+        return static_cast<GLint>((at - base) / stride);
     }
     // Larger than a ring segment: a buffer of its own, given new storage each time.
     if (!large_vertices_) glCreateBuffers(1, &large_vertices_);
     glNamedBufferData(large_vertices_, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
-    glBindVertexBuffer(0, large_vertices_, 0, stride);
+    bound_vb_buffer_ = 0;
+    bind_vertex_buffer(large_vertices_, 0, 0, stride);
+    return 0;
 }
 
 GLintptr Device::stream_indices(const void* data, size_t bytes) {
@@ -101,6 +133,7 @@ GLintptr Device::stream_indices(const void* data, size_t bytes) {
     if (buffer != element_buffer_) {
         glVertexArrayElementBuffer(vao_, buffer);
         element_buffer_ = buffer;
+        element_vb_serial_ = 0;
     }
     return at;
 }
@@ -145,8 +178,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, 
         return DDERR_INVALIDPARAMS;
     FvfLayout l = *layout;
     if (!prepare(l, type)) return DDERR_GENERIC;
-    bind_vertices(vertices, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
-    glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
+    GLint first = bind_vertices(vertices, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
+    glDrawArrays(gl_mode(type), first, static_cast<GLsizei>(count));
     return D3D_OK;
 }
 
@@ -160,20 +193,17 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* ver
     if (!vertices || !indices || vertex_count == 0 || vertex_count > D3DMAXNUMVERTICES ||
         primitives(type, index_count) > D3DMAXNUMPRIMITIVES)
         return DDERR_INVALIDPARAMS;
-    WORD lo = 0xFFFF, hi = 0;
-    for (DWORD i = 0; i < index_count; ++i) {
-        lo = std::min(lo, indices[i]);
-        hi = std::max(hi, indices[i]);
-    }
+    const WORD hi = highest_index(indices, index_count);
     if (hi >= vertex_count) return DDERR_INVALIDPARAMS;
+    const WORD lo = lowest_index(indices, index_count);
     FvfLayout l = *layout;
     if (!prepare(l, type)) return DDERR_GENERIC;
     // Only the vertices the indices reach are sent; the base vertex maps index `lo` to the first.
-    bind_vertices(static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride,
-                  static_cast<size_t>(hi - lo + 1) * l.stride, static_cast<GLsizei>(l.stride));
+    GLint first = bind_vertices(static_cast<const uint8_t*>(vertices) + static_cast<size_t>(lo) * l.stride,
+                                static_cast<size_t>(hi - lo + 1) * l.stride, static_cast<GLsizei>(l.stride));
     GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
     glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
-                             reinterpret_cast<const void*>(index_at), -static_cast<GLint>(lo));
+                             reinterpret_cast<const void*>(index_at), first - static_cast<GLint>(lo));
     return D3D_OK;
 }
 
@@ -188,12 +218,13 @@ HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* v
         return DDERR_INVALIDPARAMS;
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
-    GLintptr at = static_cast<GLintptr>(start) * l.stride;
+    GLint first = static_cast<GLint>(start);
     if (GLuint buffer = vb->gl_buffer(gl_))
-        glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+        bind_vertex_buffer(buffer, vb->serial(), 0, static_cast<GLsizei>(l.stride));
     else
-        bind_vertices(vb->data() + at, static_cast<size_t>(count) * l.stride, static_cast<GLsizei>(l.stride));
-    glDrawArrays(gl_mode(type), 0, static_cast<GLsizei>(count));
+        first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride, static_cast<size_t>(count) * l.stride,
+                              static_cast<GLsizei>(l.stride));
+    glDrawArrays(gl_mode(type), first, static_cast<GLsizei>(count));
     return D3D_OK;
 }
 
@@ -208,18 +239,40 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
         primitives(type, index_count) > D3DMAXNUMPRIMITIVES)
         return DDERR_INVALIDPARAMS;
     // Indices count from `start`.
-    for (DWORD i = 0; i < index_count; ++i)
-        if (indices[i] >= vertex_count) return DDERR_INVALIDPARAMS;
+    if (highest_index(indices, index_count) >= vertex_count) return DDERR_INVALIDPARAMS;
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
-    GLintptr at = static_cast<GLintptr>(start) * l.stride;
+    GLint first = static_cast<GLint>(start);
     if (GLuint buffer = vb->gl_buffer(gl_))
-        glBindVertexBuffer(0, buffer, at, static_cast<GLsizei>(l.stride));
+        bind_vertex_buffer(buffer, vb->serial(), 0, static_cast<GLsizei>(l.stride));
     else
-        bind_vertices(vb->data() + at, static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
+        first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride,
+                              static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
     GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
-    glDrawElements(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
-                   reinterpret_cast<const void*>(index_at));
+    glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(index_at), first);
+    return D3D_OK;
+}
+
+HRESULT Device::draw_resident(D3DPRIMITIVETYPE type, VertexBuffer* vb, DWORD first, DWORD count) {
+    if (!vb || !vb->resident_for(gl_)) return E_NOTIMPL;
+    if (HRESULT hr = check_draw(type, 0); FAILED(hr)) return hr;
+    if (vb->locked()) return D3DERR_VERTEXBUFFERLOCKED;
+    if (count == 0) return D3D_OK;
+    if (uint64_t{first} + count > vb->resident_index_count() || primitives(type, count) > D3DMAXNUMPRIMITIVES)
+        return DDERR_INVALIDPARAMS;
+    const FvfLayout& l = vb->layout();
+    if (!prepare(l, type)) return DDERR_GENERIC;
+    GLuint vertices = vb->gl_buffer(gl_), indices = vb->gl_indices(gl_);
+    if (!vertices || !indices) return DDERR_GENERIC;
+    bind_vertex_buffer(vertices, vb->serial(), 0, static_cast<GLsizei>(l.stride));
+    if (element_vb_serial_ != vb->serial()) {
+        glVertexArrayElementBuffer(vao_, indices);
+        element_vb_serial_ = vb->serial();
+        element_buffer_ = 0;
+    }
+    glDrawElements(gl_mode(type), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
+                   reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * sizeof(WORD)));
     return D3D_OK;
 }
 
@@ -253,6 +306,7 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
         glDepthMask(GL_TRUE);
         glClearDepth(z);
         dirty_render_.set(D3DRENDERSTATE_ZWRITEENABLE);
+        dirty_render_any_ = true;
     }
     // A depth clear leaves the stencil as it is; while the stencil holds nothing but zeros,
     // clearing it to zero alongside keeps that and lets the driver clear the packed image whole.
@@ -262,6 +316,7 @@ HRESULT Device::Clear(DWORD count, D3DRECT* rects, DWORD flags, D3DCOLOR colour,
         glStencilMask(0xFF);
         glClearStencil((flags & D3DCLEAR_STENCIL) ? static_cast<GLint>(stencil & 0xFF) : 0);
         dirty_render_.set(D3DRENDERSTATE_STENCILWRITEMASK);
+        dirty_render_any_ = true;
     }
     any_dirty_state_ = true;
     const D3DVIEWPORT7& v = viewport_;

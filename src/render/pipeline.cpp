@@ -52,8 +52,6 @@ struct Light {
 };
 layout(std140, binding = 1) uniform LightingBlock {
     vec4 u_ambient;
-    vec4 u_material_diffuse, u_material_ambient, u_material_specular, u_material_emissive;
-    vec4 u_material_power;
     Light u_lights[8];
 };
 layout(std140, binding = 2) uniform PixelBlock {
@@ -144,9 +142,14 @@ const char* material_source(const PipelineKey& k, uint8_t source, const char* ma
 std::string vertex_shader(const PipelineKey& k) {
     std::string o = "#version 450 core\n";
     o += kBlocks;
-    // The matrices that change with every WORLD are plain uniforms at fixed locations: the
-    // cheapest per-draw change on llvmpipe (see Device::upload_blocks).
-    o += "layout(location = 0) uniform mat4 u_object[2];\n#define u_world_view u_object[0]\n#define u_normal_matrix u_object[1]\n";
+    // The matrices that change with every WORLD and the material are plain uniforms at fixed
+    // locations: the cheapest per-draw change on llvmpipe (see Device::upload_blocks).
+    add(o, "layout(location = %d) uniform mat4 u_object[2];\n", kObjectLocation);
+    o += "#define u_world_view u_object[0]\n#define u_normal_matrix u_object[1]\n";
+    add(o, "layout(location = %d) uniform vec4 u_material[5];\n", kMaterialLocation);
+    o += "#define u_material_diffuse u_material[0]\n"
+         "#define u_material_ambient u_material[1]\n#define u_material_specular u_material[2]\n"
+         "#define u_material_emissive u_material[3]\n#define u_material_power u_material[4]\n";
     o += "layout(location = 0) in vec4 a_position;\n";
     if (k.normal) o += "layout(location = 1) in vec3 a_normal;\n";
     if (k.diffuse) o += "layout(location = 2) in vec4 a_diffuse;\n";

@@ -6,8 +6,11 @@
 //
 // What does not change the code (matrices, colours, fog distances, reference values) lives in
 // uniform blocks shared by every program, so switching programs uploads nothing:
-//   binding 0 ObjectBlock (changes with WORLD), 1 LightingBlock, 2 PixelBlock, 3 BlendBlock
-//   (vertex blending's further matrices), 4 ViewBlock (projection, texture matrices, viewport).
+//   binding 1 LightingBlock, 2 PixelBlock, 3 BlendBlock (vertex blending's further matrices),
+//   4 ViewBlock (projection, texture matrices, viewport).
+// What changes from draw to draw (the WORLD matrices of ObjectBlock, the material) is plain
+// uniforms at fixed locations instead: a few bytes per draw rather than a new block in the
+// ring each time (kObjectLocation, kMaterialLocation).
 #pragma once
 
 #include "gl.h"
@@ -78,6 +81,9 @@ struct PipelineKeyHash {
 // Uniform blocks (std140: every member a vec4 or a mat4).
 enum : int { kObjectBlock, kLightingBlock, kPixelBlock, kBlendBlock, kViewBlock, kBlockCount };
 
+inline constexpr GLint kObjectLocation = 0;    // mat4[2]: ObjectBlock
+inline constexpr GLint kMaterialLocation = 2;  // vec4[5]: MaterialUniforms
+
 struct ObjectBlock {
     float world_view[16];     // WORLD · VIEW
     float normal_matrix[16];  // inverse transpose of its upper 3x3
@@ -101,9 +107,11 @@ struct LightBlockEntry {
 };
 struct LightingBlock {
     float ambient[4];
-    float material_diffuse[4], material_ambient[4], material_specular[4], material_emissive[4];
-    float material_power[4];
     LightBlockEntry lights[kMaxLights];
+};
+struct MaterialUniforms {
+    float diffuse[4], ambient[4], specular[4], emissive[4];
+    float power[4];
 };
 struct PixelBlock {
     float texture_factor[4];

@@ -2,6 +2,9 @@
 // shape, drawn through the device's own DrawIndexedPrimitiveVB.
 #include "shapes.h"
 
+#include "device.h"
+#include "vertex_buffer.h"
+
 #include <vantor/backend/d3d.h>
 #include <vantor/com.h>
 #include <vantor/com_ptr.h>
@@ -262,10 +265,15 @@ public:
         // The device by its handle: a shape never draws through a device that is gone.
         IDirect3DDevice7* d = vantor::backend::from_handle<IDirect3DDevice7>(device_);
         if (!d) return D3DXERR_NULLPOINTER;
+        // The indices were checked once and live in GL memory next to the vertices.
+        Device* device = Device::from(d);
+        VertexBuffer* vb = VertexBuffer::from(vb_.get());
+        bool resident = device && vb && vb->resident_for(&device->gl());
         for (size_t at = 0; at < indices_.size(); at += kIndicesPerDraw) {
             DWORD count = static_cast<DWORD>(std::min<size_t>(kIndicesPerDraw, indices_.size() - at));
-            HRESULT hr = d->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb_.get(), 0, vertex_count_,
-                                                   indices_.data() + at, count, 0);
+            HRESULT hr = resident ? device->draw_resident(D3DPT_TRIANGLELIST, vb, static_cast<DWORD>(at), count)
+                                  : d->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, vb_.get(), 0, vertex_count_,
+                                                              indices_.data() + at, count, 0);
             if (FAILED(hr)) return hr;
         }
         return S_OK;
@@ -304,6 +312,7 @@ HRESULT make_shape(IDirect3DDevice7* device, const ShapeGeometry& g, DWORD tex_c
         bytes += stride;
     }
     vb->Unlock();
+    if (VertexBuffer* v = VertexBuffer::from(vb.get())) v->set_resident_indices(g.indices);
     *shape = new SimpleShape(handle, std::move(vb), desc.dwNumVertices, g.indices);
     return S_OK;
 }

@@ -38,10 +38,34 @@ HRESULT VertexBuffer::create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DW
     return D3D_OK;
 }
 
-VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {}
+VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {
+    static uint64_t next_serial = 0;
+    serial_ = ++next_serial;
+}
 
 VertexBuffer::~VertexBuffer() {
-    if (buffer_ && dd_->gl() && dd_->gl()->make_current()) glDeleteBuffers(1, &buffer_);
+    if ((buffer_ || index_buffer_) && dd_->gl() && dd_->gl()->make_current()) {
+        if (buffer_) glDeleteBuffers(1, &buffer_);
+        if (index_buffer_) glDeleteBuffers(1, &index_buffer_);
+    }
+}
+
+bool VertexBuffer::set_resident_indices(const std::vector<WORD>& indices) {
+    for (WORD i : indices)
+        if (i >= count_) return false;
+    indices_ = indices;
+    return true;
+}
+
+bool VertexBuffer::resident_for(const GlContext* gl) const { return gl && gl == dd_->gl() && !indices_.empty(); }
+
+GLuint VertexBuffer::gl_indices(GlContext* gl) {
+    if (!gl || gl != dd_->gl() || indices_.empty()) return 0;
+    if (!index_buffer_) {
+        glCreateBuffers(1, &index_buffer_);
+        glNamedBufferStorage(index_buffer_, static_cast<GLsizeiptr>(indices_.size() * sizeof(WORD)), indices_.data(), 0);
+    }
+    return index_buffer_;
 }
 
 HRESULT VertexBuffer::Lock(DWORD flags, void** data, DWORD* size) {

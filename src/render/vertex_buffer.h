@@ -9,6 +9,10 @@
 // it refreshes after each Unlock. Results: Lock twice D3DERR_VERTEXBUFFERLOCKED, Lock after
 // Optimize D3DERR_VERTEXBUFFEROPTIMIZED, Unlock when not locked
 // D3DERR_VERTEXBUFFERUNLOCKFAILED, null or mis-sized records DDERR_INVALIDPARAMS.
+//
+// An owner that draws the same index list every frame (the utility shapes) can keep it with
+// the buffer: set_resident_indices() checks it against the vertex count once, and the device
+// draws it from GL memory (Device::draw_resident) without checking or sending it again.
 #pragma once
 
 #include "com_object.h"
@@ -40,6 +44,17 @@ public:
     // The GL buffer holding the vertices when `gl` is the buffer's own GL context (uploaded
     // first if they changed); 0 otherwise, and the caller streams from data().
     GLuint gl_buffer(GlContext* gl);
+    // Keeps `indices` with the buffer; false (and nothing kept) when one reaches past the
+    // vertices. The vertex count never changes, so the check holds for the buffer's life.
+    bool set_resident_indices(const std::vector<WORD>& indices);
+    size_t resident_index_count() const { return indices_.size(); }
+    // Whether resident indices are kept and `gl` is the buffer's own GL context.
+    bool resident_for(const GlContext* gl) const;
+    // The GL buffer of the resident indices (made on first use) when `gl` is the buffer's own
+    // GL context; 0 otherwise.
+    GLuint gl_indices(GlContext* gl);
+    // Unique to this buffer for the life of the process (GL names are reused).
+    uint64_t serial() const { return serial_; }
 
 private:
     VertexBuffer(DirectDraw* dd);
@@ -54,6 +69,9 @@ private:
     bool optimized_ = false;
     uint64_t version_ = 1, uploaded_version_ = 0;
     GLuint buffer_ = 0;
+    std::vector<WORD> indices_;
+    GLuint index_buffer_ = 0;
+    uint64_t serial_;
 };
 
 }  // namespace vantor::render

@@ -210,11 +210,13 @@ Container* TextureRegistry::create(const std::string& name, DWORD stage, DWORD f
     c->flags = flags;
     c->next = head_;
     head_ = c;
+    ++generation_;
     return c;
 }
 
 void TextureRegistry::destroy(Container* c) {
     if (!c) return;
+    ++generation_;
     for (Container** link = &head_; *link; link = &(*link)->next) {
         if (*link == c) {
             *link = c->next;

@@ -19,6 +19,7 @@
 #include <vantor/backend/d3d.h>
 #include <vantor/gdi.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,13 @@ public:
 
     Container* head() const { return head_; }
     size_t size() const;
+    // Changes whenever a container is made or destroyed: what find() answered before still
+    // holds while it stays the same.
+    uint64_t generation() const { return generation_; }
 
 private:
     Container* head_ = nullptr;
+    uint64_t generation_ = 0;
 };
 
 TextureRegistry& texture_registry();
