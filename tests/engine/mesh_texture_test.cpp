@@ -17,15 +17,6 @@ using vantor::test::take_error;
 
 namespace {
 
-std::string write_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
-}
-
 // A 1 x 1 Targa image of one colour (stored blue, green, red).
 std::string targa(uint8_t r, uint8_t g, uint8_t b) {
     const uint8_t bytes[18 + 3] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, b, g, r};

@@ -35,7 +35,7 @@ protected:
     }
 
     IDirectDrawSurface7* solid_texture(DWORD colour) {
-        IDirectDrawSurface7* t = make_texture(2, 2, std::vector<DWORD>(4, colour));
+        IDirectDrawSurface7* t = make_texture(2, 2, std::vector<DWORD>(4, colour)).detach();
         if (t) owned_.push_back(t);
         return t;
     }
