@@ -7,11 +7,6 @@
 #include <mutex>
 
 namespace vantor::render {
-namespace {
-
-const EGLint kContextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
-                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                     EGL_NONE};
 
 bool has_extension(const char* list, const char* name) {
     if (!list) return false;
@@ -20,6 +15,28 @@ bool has_extension(const char* list, const char* name) {
         if ((p == list || p[-1] == ' ') && (p[n] == ' ' || p[n] == '\0')) return true;
     return false;
 }
+
+void query_limits(GLint* max_texture_size, GLint* max_renderbuffer_size, float* max_anisotropy) {
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, max_texture_size);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, max_renderbuffer_size);
+    GLint extensions = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &extensions);
+    for (GLint i = 0; i < extensions; ++i) {
+        const char* e = reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, i));
+        if (e && (!std::strcmp(e, "GL_EXT_texture_filter_anisotropic") ||
+                  !std::strcmp(e, "GL_ARB_texture_filter_anisotropic")))
+            glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, max_anisotropy);
+    }
+    if (!(*max_anisotropy >= 1.0f)) *max_anisotropy = 1.0f;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+}
+
+namespace {
+
+const EGLint kContextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
+                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                     EGL_NONE};
 
 // Initialises `display` and checks that it gives an OpenGL 4.5 core context; fills the
 // device's description from that context.
@@ -42,19 +59,7 @@ bool probe(EglDevice& d) {
         const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
         d.renderer = renderer ? renderer : "OpenGL";
         d.version = version ? version : "";
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &d.max_texture_size);
-        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &d.max_renderbuffer_size);
-        GLint extensions = 0;
-        glGetIntegerv(GL_NUM_EXTENSIONS, &extensions);
-        for (GLint i = 0; i < extensions; ++i) {
-            const char* e = reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, i));
-            if (e && (!std::strcmp(e, "GL_EXT_texture_filter_anisotropic") ||
-                      !std::strcmp(e, "GL_ARB_texture_filter_anisotropic")))
-                glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &d.max_anisotropy);
-        }
-        if (d.max_anisotropy < 1.0f) d.max_anisotropy = 1.0f;
-        while (glGetError() != GL_NO_ERROR) {
-        }
+        query_limits(&d.max_texture_size, &d.max_renderbuffer_size, &d.max_anisotropy);
     }
     eglMakeCurrent(d.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(d.display, c);
@@ -223,21 +228,9 @@ bool GlContext::finish_setup() {
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture_size);
-    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &max_renderbuffer_size);
     // Asked of the context itself: a window's context comes from another display than the
     // listed devices, and filters as anisotropically as the driver allows all the same.
-    GLint extensions = 0;
-    glGetIntegerv(GL_NUM_EXTENSIONS, &extensions);
-    for (GLint i = 0; i < extensions; ++i) {
-        const char* e = reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, i));
-        if (e && (!std::strcmp(e, "GL_EXT_texture_filter_anisotropic") ||
-                  !std::strcmp(e, "GL_ARB_texture_filter_anisotropic")))
-            glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);
-    }
-    if (!(max_anisotropy >= 1.0f)) max_anisotropy = 1.0f;
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    query_limits(&max_texture_size, &max_renderbuffer_size, &max_anisotropy);
     return max_texture_size > 0;
 }
 

@@ -33,6 +33,13 @@ struct EglDevice {
     float max_anisotropy = 1.0f;    // 1 when anisotropic filtering is unavailable
 };
 
+// Whether the space-separated extension `list` names `name` exactly.
+bool has_extension(const char* list, const char* name);
+
+// The current context's texture and renderbuffer size limits and its anisotropy limit (1 when
+// anisotropic filtering is unavailable); clears the GL errors the queries may leave.
+void query_limits(GLint* max_texture_size, GLint* max_renderbuffer_size, float* max_anisotropy);
+
 // The machine's EGL devices that give an OpenGL 4.5 core context, GPUs first (found once per
 // process; EGL displays stay initialised for the life of the process).
 const std::vector<EglDevice>& egl_devices();

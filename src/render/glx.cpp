@@ -33,14 +33,6 @@ struct GlxSurface {
 
 namespace {
 
-bool has_extension(const char* list, const char* name) {
-    if (!list) return false;
-    size_t n = std::strlen(name);
-    for (const char* p = list; (p = std::strstr(p, name)) != nullptr; p += n)
-        if ((p == list || p[-1] == ' ') && (p[n] == ' ' || p[n] == '\0')) return true;
-    return false;
-}
-
 template <typename F>
 F proc(const char* name) {
     return reinterpret_cast<F>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));

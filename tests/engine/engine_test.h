@@ -35,6 +35,14 @@ protected:
         RenderTest::TearDown();
         EXPECT_EQ(DllCanUnloadNow(), S_OK) << "an object of the component is still alive";
     }
+    // Clip space as world space (x right and y up from -1 to 1, z from 0 near to 1), both faces drawn.
+    void draw_in_clip_space() {
+        D3DMATRIX one = vantor::identity();
+        dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &one);
+        dev->SetTransform(D3DTRANSFORMSTATE_VIEW, &one);
+        dev->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &one);
+        dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    }
     template <class I>
     vantor::ComPtr<I> create(REFCLSID clsid) {
         vantor::ComPtr<I> p;

@@ -27,11 +27,7 @@ class MeshTextureTest : public EngineRenderTest {
 protected:
     void SetUp() override {
         EngineRenderTest::SetUp();
-        D3DMATRIX one = identity();
-        dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &one);
-        dev->SetTransform(D3DTRANSFORMSTATE_VIEW, &one);
-        dev->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &one);
-        dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        draw_in_clip_space();
         dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
     }
     void TearDown() override {

@@ -74,12 +74,7 @@ class ObjectRenderTest : public EngineRenderTest {
 protected:
     void SetUp() override {
         EngineRenderTest::SetUp();
-        // Clip space is world space: x right and y up from -1 to 1, z from 0 (near) to 1.
-        D3DMATRIX one = identity();
-        dev->SetTransform(D3DTRANSFORMSTATE_WORLD, &one);
-        dev->SetTransform(D3DTRANSFORMSTATE_VIEW, &one);
-        dev->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &one);
-        dev->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        draw_in_clip_space();
         // Lit by a white ambient light alone: a material shows its face colour and alpha.
         dev->SetRenderState(D3DRENDERSTATE_LIGHTING, TRUE);
         dev->SetRenderState(D3DRENDERSTATE_AMBIENT, 0xFFFFFFFF);
