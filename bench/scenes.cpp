@@ -146,6 +146,8 @@ struct Engine {
             fail("no Device3D");
         device->put_Window(static_cast<LONG>(window));
         if (FAILED(device->Initialise(0, kWidth, kHeight, VARIANT_FALSE, 1))) fail("Initialise failed");
+        // Back faces culled, as the bare program and Irrlicht cull them (the device starts with none).
+        device->put_Cull(cm_CounterClockwise);
 
         ComPtr<ICameras> cameras = child<ICameras>(device.get(), &IDevice3D::get_Cameras);
         VARIANT first, item;

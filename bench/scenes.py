@@ -72,6 +72,7 @@ def python_run(scene, count, seconds, x11):
     device = vantor.Dispatch("Vantor.Device3D")
     device.Window = window.handle
     device.Initialise(0, WIDTH, HEIGHT)
+    device.Cull = C.cm_CounterClockwise  # back faces culled, as the bare program and Irrlicht cull them
     camera = device.Cameras(1)
     camera.Position.X, camera.Position.Y, camera.Position.Z = EYE
     camera.LookAt.X, camera.LookAt.Y, camera.LookAt.Z = AT
