@@ -89,12 +89,16 @@ void sprite_centre(int i, float* x, float* y) {
 }
 
 // How many pixels of the window's last frame differ from its top-left pixel (the clear colour:
-// no scene reaches that corner).
-long covered(HWND window) {
+// no scene reaches that corner), and their mean brightness (0 to 255 over red, green and blue), so
+// that the ways can be seen to draw the same picture, lighting included.
+long covered(HWND window, double* mean = nullptr) {
     std::vector<uint32_t> rgba(size_t(kWidth) * kHeight);
     if (!VantorWindowReadPixels(window, rgba.data(), kWidth * 4)) return -1;
     long n = 0;
-    for (uint32_t p : rgba) n += p != rgba[0];
+    double sum = 0;
+    for (uint32_t p : rgba)
+        if (p != rgba[0]) ++n, sum += ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF)) / 3.0;
+    if (mean) *mean = n ? sum / double(n) : 0.0;
     return n;
 }
 
@@ -174,6 +178,16 @@ struct Engine {
             ComPtr<IDispatch> l;
             if (FAILED(lights->get_Add(type, v.x, v.y, v.z, 1, 1, 1, 1, 1.0f, 0.5f, 1.0f, 100.0f, l.put())))
                 fail("a light was refused");
+            // Add leaves the place, the diffuse colour and the attenuation to the script, and
+            // Update sends them: an unattenuated white light where the bare program has it.
+            ComPtr<ILight> lt = as<ILight>(l.get());
+            if (type == lt_Point)
+                set_position(child<IPosition>(lt.get(), &ILight::get_Position).get(), v);
+            else
+                set_position(child<IPosition>(lt.get(), &ILight::get_Direction).get(), v);
+            set_colour(child<IColour>(lt.get(), &ILight::get_Diffuse).get(), 1.0f, 1.0f, 1.0f);
+            lt->put_ConstAttenuation(1.0f);
+            if (FAILED(lt->Update())) fail("a light did not update");
             held.push_back(l);
         };
         if (o.scene == "s2") {
@@ -594,12 +608,14 @@ void measure(Scene& s, HWND window, int draws, const Options& o) {
     const double wall = clock_seconds(CLOCK_MONOTONIC) - wall0,
                  cpu = clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0,
                  main = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - main0;
+    double mean = 0;
+    const long cover = covered(window, &mean);
     std::printf(
         "{\"scene\": \"%s\", \"count\": %d, \"way\": \"%s\", \"window\": \"%s\", \"frames\": %d, "
         "\"seconds\": %.4f, \"fps\": %.3f, \"cpu_ms\": %.4f, \"main_ms\": %.4f, \"draws\": %d, \"covered\": "
-        "%ld}\n",
+        "%ld, \"brightness\": %.1f}\n",
         o.scene.c_str(), o.count, o.way.c_str(), o.x11 ? "x11" : "virtual", frames, wall, frames / wall,
-        cpu * 1e3 / frames, main * 1e3 / frames, draws, covered(window));
+        cpu * 1e3 / frames, main * 1e3 / frames, draws, cover, mean);
 }
 
 }  // namespace

@@ -86,11 +86,23 @@ def python_run(scene, count, seconds, x11):
         fog.Enabled = True
         fog.Update()
     held = []
+
+    def light(kind, v):
+        # Add leaves the place, the diffuse colour and the attenuation to the script, and Update
+        # sends them: an unattenuated white light where the bare program has it.
+        lt = device.Lights.Add(kind, *v, 1, 1, 1, 1, 1.0, 0.5, 1.0, 100.0)
+        place = lt.Position if kind == C.lt_Point else lt.Direction
+        place.X, place.Y, place.Z = v
+        lt.Diffuse.Red, lt.Diffuse.Green, lt.Diffuse.Blue = 1.0, 1.0, 1.0
+        lt.ConstAttenuation = 1.0
+        lt.Update()
+        held.append(lt)
+
     if scene == "s2":
         for d in SUN_DIRECTIONS:
-            held.append(device.Lights.Add(C.lt_Directional, *d, 1, 1, 1, 1, 1.0, 0.5, 1.0, 100.0))
+            light(C.lt_Directional, d)
     elif scene != "sprites":
-        held.append(device.Lights.Add(C.lt_Point, *POINT_LIGHT, 1, 1, 1, 1, 1.0, 0.5, 1.0, 100.0))
+        light(C.lt_Point, POINT_LIGHT)
     if scene in ("s1", "s2"):
         objects = device.Objects
         model = "cube.x" if scene == "s1" else "sphere.x"
