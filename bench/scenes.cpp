@@ -280,7 +280,8 @@ out float v_fog;
 void main() {
     vec4 eye = u_world_view * vec4(a_position, 1.0);
     vec3 n = normalize(mat3(u_world_view) * a_normal);
-    vec3 c = u_emissive.rgb + u_ambient.rgb;
+    const vec3 ambient_light = vec3(0.0);  // the device's ambient light: black, as the engine's starts
+    vec3 c = u_emissive.rgb + u_ambient.rgb * ambient_light;
     for (int i = 0; i < u_light_count; ++i) {
         vec3 l = u_lights[i].w != 0.0 ? normalize(u_lights[i].xyz - eye.xyz) : -u_lights[i].xyz;
         c += u_diffuse.rgb * max(dot(n, l), 0.0);
@@ -507,8 +508,10 @@ struct Bare {
             if (FAILED(vantor::render::box_geometry(1.0f, 1.0f, 1.0f, &box)) ||
                 FAILED(vantor::render::sphere_geometry(0.7f, D3DX_DEFAULT, D3DX_DEFAULT, &sphere)))
                 fail("no shape geometry");
-            const D3DMATERIAL7 grey{{0.8f, 0.8f, 0.8f, 1}, {0.2f, 0.2f, 0.2f, 1}, {}, {}, 0};
-            add_shapes({box, sphere}, grey);
+            // Shapes draw with the material the device has: in this scene none was ever set, so
+            // the default, all zero, as the engine's shapes take it.
+            const D3DMATERIAL7 device_default{};
+            add_shapes({box, sphere}, device_default);
         } else {
             fail("no scene " + o.scene);
         }

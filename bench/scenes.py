@@ -143,10 +143,13 @@ def python_run(scene, count, seconds, x11):
     wall, cpu, main = time.perf_counter() - wall0, time.process_time() - cpu0, time.thread_time() - main0
     rgba = window.pixels()
     first = rgba[:4]
-    covered = sum(1 for i in range(0, len(rgba), 4) if rgba[i:i + 4] != first)
+    lit = [rgba[i:i + 3] for i in range(0, len(rgba), 4) if rgba[i:i + 4] != first]
+    covered = len(lit)
+    brightness = sum(sum(p) for p in lit) / (3 * covered) if covered else 0.0
     print(json.dumps({"scene": scene, "count": count, "way": "python", "window": "x11" if x11 else "virtual",
                       "frames": frames, "seconds": wall, "fps": frames / wall, "cpu_ms": cpu * 1e3 / frames,
-                      "main_ms": main * 1e3 / frames, "draws": count, "covered": covered}))
+                      "main_ms": main * 1e3 / frames, "draws": count, "covered": covered,
+                      "brightness": round(brightness, 1)}))
     del held, clear, render, update
     device.Free()
     window.close()
@@ -226,13 +229,16 @@ def ms(r, key="cpu_ms"):
 
 
 def flag_coverage(rows):
-    """Notes the runs whose last frame covers a different area from the bare program's."""
+    """Notes the runs whose last frame covers a different area from the bare program's, or is lit differently."""
     notes = []
     for label, runs in rows:
         bare = runs.get("bare")
         for way, r in runs.items():
             if r and bare and bare["covered"] > 0 and abs(r["covered"] - bare["covered"]) > 0.05 * bare["covered"]:
                 notes.append(f"  {label}, {way}: covers {r['covered']} pixels, the bare program {bare['covered']}")
+            if r and bare and abs(r.get("brightness", 0) - bare.get("brightness", 0)) > 5:
+                notes.append(f"  {label}, {way}: mean brightness {r.get('brightness')}, the bare program "
+                             f"{bare.get('brightness')}")
     return notes
 
 

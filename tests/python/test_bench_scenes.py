@@ -56,8 +56,10 @@ def test_the_cube_draws_with_its_targa_chequer_and_the_sphere_fills_its_outline(
 
 @pytest.mark.skipif(not os.path.exists(SCENES_BINARY), reason="build/bin/scenes is not built (make build)")
 @pytest.mark.parametrize("scene, count", [("s1", 3), ("s2", 1), ("shapes", 4), ("sprites", 20)])
-def test_the_engine_and_the_bare_program_cover_the_same_pixels(assets, fresh_registry, scene, count):
-    covered = {}
+def test_the_engine_and_the_bare_program_draw_the_same_picture(assets, fresh_registry, scene, count):
+    # The same pixels covered, and the same mean brightness over them: lights, materials and
+    # culling set alike in both ways.
+    seen = {}
     for way in ("engine", "bare"):
         done = subprocess.run([SCENES_BINARY, "--scene", scene, "--count", str(count), "--way", way,
                                "--assets", assets, "--frames", "1"],
@@ -65,9 +67,11 @@ def test_the_engine_and_the_bare_program_cover_the_same_pixels(assets, fresh_reg
         assert done.returncode == 0, done.stderr
         result = json.loads(done.stdout.strip().splitlines()[-1])
         assert (result["frames"], result["draws"]) == (1, count)
-        covered[way] = result["covered"]
-    assert covered["bare"] > 500, covered
-    assert abs(covered["engine"] - covered["bare"]) <= 0.02 * covered["bare"], covered
+        seen[way] = (result["covered"], result["brightness"])
+    (engine, engine_light), (bare, bare_light) = seen["engine"], seen["bare"]
+    assert bare > 500, seen
+    assert abs(engine - bare) <= 0.02 * bare, seen
+    assert abs(engine_light - bare_light) <= 3.0, seen
 
 
 CALLGRIND = """# callgrind format
