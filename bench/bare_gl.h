@@ -21,6 +21,28 @@ inline bool open_bare_context(EGLDisplay* display, EGLContext* context) {
     return *context != EGL_NO_CONTEXT && eglMakeCurrent(*display, EGL_NO_SURFACE, EGL_NO_SURFACE, *context);
 }
 
+// An off-screen target: an RGBA8 colour texture (read back for presenting) and a 24-bit depth
+// buffer, bound for drawing with the viewport over it.
+struct BareTarget {
+    GLuint colour = 0, depth = 0, framebuffer = 0;
+    void open(GLsizei width, GLsizei height) {
+        glCreateTextures(GL_TEXTURE_2D, 1, &colour);
+        glTextureStorage2D(colour, 1, GL_RGBA8, width, height);
+        glCreateRenderbuffers(1, &depth);
+        glNamedRenderbufferStorage(depth, GL_DEPTH_COMPONENT24, width, height);
+        glCreateFramebuffers(1, &framebuffer);
+        glNamedFramebufferTexture(framebuffer, GL_COLOR_ATTACHMENT0, colour, 0);
+        glNamedFramebufferRenderbuffer(framebuffer, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glViewport(0, 0, width, height);
+    }
+    void close() {
+        glDeleteFramebuffers(1, &framebuffer);
+        glDeleteRenderbuffers(1, &depth);
+        glDeleteTextures(1, &colour);
+    }
+};
+
 // The program of the two stages, in use; 0 when it does not link.
 inline GLuint link_bare_program(const char* vertex, const char* fragment) {
     auto stage = [](GLenum type, const char* source) {

@@ -12,6 +12,8 @@
 #include <EGL/eglext.h>
 #include <GL/glcorearb.h>
 
+#include "bare_gl.h"
+
 #include <vantor/vantor.h>
 #include <vantor/window.h>
 
@@ -71,31 +73,14 @@ void BM_EngineFrame(benchmark::State& state) {
 BENCHMARK(BM_EngineFrame)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 void BM_BareOpenGLFrame(benchmark::State& state) {
-    // The same kind of display the back end renders off screen on: Mesa's surfaceless platform.
-    EGLDisplay display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    eglInitialize(display, nullptr, nullptr);
-    eglBindAPI(EGL_OPENGL_API);
-    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
-    EGLConfig config;
-    EGLint count = 0;
-    eglChooseConfig(display, config_attributes, &config, 1, &count);
-    const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
-                                         EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
-    EGLContext context = eglCreateContext(display, count ? config : EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, context_attributes);
-    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+    EGLDisplay display;
+    EGLContext context;
+    if (!open_bare_context(&display, &context)) {
         state.SkipWithError("no OpenGL 4.5 context");
         return;
     }
-    GLuint colour, depth, framebuffer;
-    glCreateTextures(GL_TEXTURE_2D, 1, &colour);
-    glTextureStorage2D(colour, 1, GL_RGBA8, kWidth, kHeight);
-    glCreateRenderbuffers(1, &depth);
-    glNamedRenderbufferStorage(depth, GL_DEPTH_COMPONENT24, kWidth, kHeight);
-    glCreateFramebuffers(1, &framebuffer);
-    glNamedFramebufferTexture(framebuffer, GL_COLOR_ATTACHMENT0, colour, 0);
-    glNamedFramebufferRenderbuffer(framebuffer, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, kWidth, kHeight);
+    BareTarget target;
+    target.open(kWidth, kHeight);
     HWND window = VantorCreateVirtualWindow(kWidth, kHeight, "bare");
     std::vector<unsigned char> image(static_cast<size_t>(kWidth) * kHeight * 4);
     long before = g_allocations;
@@ -103,15 +88,13 @@ void BM_BareOpenGLFrame(benchmark::State& state) {
         glClearColor(0.2f, 0.3f, 0.4f, 1.0f);
         glClearDepth(1.0);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glGetTextureImage(colour, 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(image.size()), image.data());
+        glGetTextureImage(target.colour, 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(image.size()), image.data());
         VantorWindowPresent(window, image.data(), kWidth, kHeight, kWidth * 4);
     }
     count_allocations(state, before);
     state.SetItemsProcessed(state.iterations());
     DestroyWindow(window);
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteRenderbuffers(1, &depth);
-    glDeleteTextures(1, &colour);
+    target.close();
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display, context);
 }

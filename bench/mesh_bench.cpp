@@ -12,6 +12,8 @@
 #include <EGL/eglext.h>
 #include <GL/glcorearb.h>
 
+#include "bare_gl.h"
+
 #include <vantor/backend/matrix.h>
 #include <vantor/text.h>
 #include <vantor/vantor.h>
@@ -178,42 +180,14 @@ void main() {
     result = vec4(mix(fog_colour.rgb, c.rgb, fog), c.a);
 })";
 
-GLuint shader(GLenum kind, const char* source) {
-    GLuint s = glCreateShader(kind);
-    glShaderSource(s, 1, &source, nullptr);
-    glCompileShader(s);
-    return s;
-}
-
 void BM_BareOpenGLHouses(benchmark::State& state) {
-    EGLDisplay display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    eglInitialize(display, nullptr, nullptr);
-    eglBindAPI(EGL_OPENGL_API);
-    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
-    EGLConfig config;
-    EGLint count = 0;
-    eglChooseConfig(display, config_attributes, &config, 1, &count);
-    const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
-                                         EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
-    EGLContext context = eglCreateContext(display, count ? config : EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, context_attributes);
-    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context))
-        return state.SkipWithError("no OpenGL 4.5 context");
-    GLuint colour_target, depth, framebuffer;
-    glCreateTextures(GL_TEXTURE_2D, 1, &colour_target);
-    glTextureStorage2D(colour_target, 1, GL_RGBA8, kWidth, kHeight);
-    glCreateRenderbuffers(1, &depth);
-    glNamedRenderbufferStorage(depth, GL_DEPTH_COMPONENT24, kWidth, kHeight);
-    glCreateFramebuffers(1, &framebuffer);
-    glNamedFramebufferTexture(framebuffer, GL_COLOR_ATTACHMENT0, colour_target, 0);
-    glNamedFramebufferRenderbuffer(framebuffer, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, kWidth, kHeight);
-
-    GLuint program = glCreateProgram();
-    glAttachShader(program, shader(GL_VERTEX_SHADER, kVertexShader));
-    glAttachShader(program, shader(GL_FRAGMENT_SHADER, kFragmentShader));
-    glLinkProgram(program);
-    glUseProgram(program);
+    EGLDisplay display;
+    EGLContext context;
+    if (!open_bare_context(&display, &context)) return state.SkipWithError("no OpenGL 4.5 context");
+    BareTarget target;
+    target.open(kWidth, kHeight);
+    GLuint program = link_bare_program(kVertexShader, kFragmentShader);
+    if (!program) return state.SkipWithError("the bare program does not link");
     auto at = [&](const char* name) { return glGetUniformLocation(program, name); };
     D3DMATRIX view{};
     vantor::view_matrix({0, 3, -10}, {0, 1, 0}, {0, 1, 0}, &view);
@@ -299,12 +273,14 @@ void BM_BareOpenGLHouses(benchmark::State& state) {
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         draw(true);
         glDisable(GL_BLEND);
-        glGetTextureImage(colour_target, 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(image.size()), image.data());
+        glGetTextureImage(target.colour, 0, GL_RGBA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(image.size()), image.data());
         VantorWindowPresent(window, image.data(), kWidth, kHeight, kWidth * 4);
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["covered_pixels"] = covered(window);
     DestroyWindow(window);
+    target.close();
+    glDeleteProgram(program);
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display, context);
 }

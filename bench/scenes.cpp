@@ -352,7 +352,8 @@ struct Bare {
     };
     EGLDisplay display = EGL_NO_DISPLAY;
     EGLContext context = EGL_NO_CONTEXT;
-    GLuint program = 0, framebuffer = 0, colour = 0, depth = 0, texture = 0;
+    BareTarget target;
+    GLuint program = 0, texture = 0;
     GLint world_view = -1, diffuse = -1, ambient = -1, emissive = -1, textured = -1, centre = -1;
     std::vector<GLuint> vaos, buffers;
     std::vector<Draw> kinds;  // the draws of one copy (or of one shape kind)
@@ -431,15 +432,7 @@ struct Bare {
     void open(const Options& o) {
         scene = o.scene, count = o.count;
         if (!open_bare_context(&display, &context)) fail("no OpenGL 4.5 context");
-        glCreateTextures(GL_TEXTURE_2D, 1, &colour);
-        glTextureStorage2D(colour, 1, GL_RGBA8, kWidth, kHeight);
-        glCreateRenderbuffers(1, &depth);
-        glNamedRenderbufferStorage(depth, GL_DEPTH_COMPONENT24, kWidth, kHeight);
-        glCreateFramebuffers(1, &framebuffer);
-        glNamedFramebufferTexture(framebuffer, GL_COLOR_ATTACHMENT0, colour, 0);
-        glNamedFramebufferRenderbuffer(framebuffer, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glViewport(0, 0, kWidth, kHeight);
+        target.open(kWidth, kHeight);
         glClearColor(kClear[0], kClear[1], kClear[2], kClear[3]);
         window = VantorCreateVirtualWindow(kWidth, kHeight, "bare");
         image.resize(size_t(kWidth) * kHeight * 4);
@@ -544,16 +537,14 @@ struct Bare {
             for (int i = 0; i < count; ++i)
                 for (const Draw& d : kinds) draw(d);
         }
-        glGetTextureImage(colour, 0, GL_RGBA, GL_UNSIGNED_BYTE, GLsizei(image.size()), image.data());
+        glGetTextureImage(target.colour, 0, GL_RGBA, GL_UNSIGNED_BYTE, GLsizei(image.size()), image.data());
         VantorWindowPresent(window, image.data(), kWidth, kHeight, kWidth * 4);
     }
     void close() {
         glDeleteVertexArrays(GLsizei(vaos.size()), vaos.data());
         glDeleteBuffers(GLsizei(buffers.size()), buffers.data());
-        GLuint textures[] = {colour, texture};
-        glDeleteTextures(2, textures);
-        glDeleteRenderbuffers(1, &depth);
-        glDeleteFramebuffers(1, &framebuffer);
+        glDeleteTextures(1, &texture);
+        target.close();
         glDeleteProgram(program);
         eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglDestroyContext(display, context);
