@@ -151,15 +151,7 @@ TEST_F(MaterialRenderTest, RegistryImagesFromTargaAndBitmapFilesBecomeSurfacesTh
         ASSERT_EQ(texture_registry().restore(path, dev), S_OK) << path;
         IDirectDrawSurface7* surface = texture_registry().surface_of(path);
         ASSERT_NE(surface, nullptr) << path;
-        dev->SetTexture(0, surface);
-        dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-        dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
-        clear(0xFF000000);
-        ASSERT_EQ(dev->BeginScene(), D3D_OK);
-        draw_rect(0, 0, 64, 64, 0xFFFFFFFF);
-        ASSERT_EQ(dev->EndScene(), D3D_OK);
-        dev->SetTexture(0, nullptr);
+        draw_textured(surface);
         EXPECT_TRUE(near_colour(pixel(16, 16), 0xFFFF0000, 1)) << path << " " << hex(pixel(16, 16));
         EXPECT_TRUE(near_colour(pixel(48, 16), 0xFF00FF00, 1)) << path << " " << hex(pixel(48, 16));
         EXPECT_TRUE(near_colour(pixel(16, 48), 0xFF0000FF, 1)) << path << " " << hex(pixel(16, 48));

@@ -120,6 +120,21 @@ protected:
         EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, v, 4, 0), D3D_OK);
     }
 
+    // The texture alone, point-sampled, over the top-left 64 x 64 pixels of a black target.
+    void draw_textured(IDirectDrawSurface7* t) {
+        dev->SetTexture(0, t);
+        dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTFG_POINT);
+        dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_POINT);
+        dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+        clear(0xFF000000);
+        ASSERT_EQ(dev->BeginScene(), D3D_OK);
+        draw_rect(0, 0, 64, 64, 0xFFFFFFFF);
+        ASSERT_EQ(dev->EndScene(), D3D_OK);
+        dev->SetTexture(0, nullptr);
+    }
+
     // A surface of the context's DirectDraw object, its pixels written by `fill(row, y, pitch)`.
     template <class Fill>
     ComPtr<IDirectDrawSurface7> make_surface(DWORD caps, const DDPIXELFORMAT& pf, DWORD w, DWORD h, Fill fill) {

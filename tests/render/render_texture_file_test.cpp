@@ -41,21 +41,6 @@ protected:
         return opengl_backend().D3DXCreateTextureFromFile(dev, &flags, w, h, format, nullptr, out, nullptr,
                                                           file.data(), filter);
     }
-    // The texture over the whole target, texels replacing the colour, sampled at texel centres.
-    void draw_textured(IDirectDrawSurface7* t) {
-        dev->SetTexture(0, t);
-        dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-        dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTFG_POINT);
-        dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_POINT);
-        dev->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
-        clear(0xFF000000);
-        ASSERT_EQ(dev->BeginScene(), D3D_OK);
-        draw_rect(0, 0, 64, 64, 0xFFFFFFFF);
-        ASSERT_EQ(dev->EndScene(), D3D_OK);
-        dev->SetTexture(0, nullptr);
-    }
-
     fs::path dir_;
 };
 
