@@ -1,7 +1,8 @@
 // Presenting to an X11 window at 640x480 on a private Xvfb server: a bare clear-and-swap loop
-// through EGL, the same through GLX, and the engine's empty frame (Clear, Render, Update through
-// the component's interfaces) on an X11 window. Prints frames per second and each loop's ratio
-// to the faster bare loop.
+// through EGL, the same through GLX, the GLX loop clearing depth and stencil as well (the work of
+// the engine's Clear), and the engine's empty frame (Clear, Render, Update through the
+// component's interfaces) on an X11 window. Prints frames per second and each loop's ratio to the
+// faster colour-only bare loop.
 //
 //   build/bin/present_bench               (skips with a message when Xvfb is not installed)
 //
@@ -130,10 +131,13 @@ bool add_bare_egl(Display* x, std::vector<Loop>& loops) {
     return true;
 }
 
-bool add_bare_glx(Display* x, std::vector<Loop>& loops) {
+// With `depth`, the window has a depth and stencil buffer and each frame clears them with the
+// colour, as the engine's Clear does: the same work per frame as the engine's empty frame.
+bool add_bare_glx(Display* x, std::vector<Loop>& loops, bool depth) {
     const int attributes[] = {GLX_X_RENDERABLE, True, GLX_DRAWABLE_TYPE, GLX_WINDOW_BIT, GLX_RENDER_TYPE,
                               GLX_RGBA_BIT, GLX_DOUBLEBUFFER, True, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8,
-                              GLX_BLUE_SIZE, 8, None};
+                              GLX_BLUE_SIZE, 8, GLX_DEPTH_SIZE, depth ? 24 : 0, GLX_STENCIL_SIZE, depth ? 8 : 0,
+                              None};
     int count = 0;
     GLXFBConfig* configs = glXChooseFBConfig(x, DefaultScreen(x), attributes, &count);
     auto create = reinterpret_cast<PFNGLXCREATECONTEXTATTRIBSARBPROC>(
@@ -151,12 +155,17 @@ bool add_bare_glx(Display* x, std::vector<Loop>& loops) {
     auto interval = reinterpret_cast<PFNGLXSWAPINTERVALMESAPROC>(
         glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalMESA")));
     if (interval) interval(0);
-    loops.push_back({"bare GLX clear and swap",
+    loops.push_back({depth ? "bare GLX clear with depth and swap" : "bare GLX clear and swap",
                      [=] {
                          release_all(x);
                          glXMakeCurrent(x, window, context);
                      },
                      [=] {
+                         if (depth) {
+                             glClearDepth(1.0);
+                             glClearStencil(0);
+                             glClear(GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+                         }
                          clear();
                          glXSwapBuffers(x, window);
                      },
@@ -248,7 +257,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!add_bare_egl(x, loops)) std::printf("present_bench: no OpenGL 4.5 EGL context on an X11 window\n");
-    if (!add_bare_glx(x, loops)) std::printf("present_bench: no OpenGL 4.5 GLX context on an X11 window\n");
+    if (!add_bare_glx(x, loops, false) || !add_bare_glx(x, loops, true))
+        std::printf("present_bench: no OpenGL 4.5 GLX context on an X11 window\n");
     if (!add_engine(x, loops, "engine empty frame (its own choice)"))
         std::printf("present_bench: the engine could not draw on an X11 window\n");
     for (int round = 0; round < kRounds; ++round)
@@ -267,7 +277,8 @@ int main(int argc, char** argv) {
 
     double ceiling = 0;
     for (const Loop& loop : loops)
-        if (loop.name.rfind("bare", 0) == 0) ceiling = std::max(ceiling, loop.best());
+        if (loop.name.rfind("bare", 0) == 0 && loop.name.find("depth") == std::string::npos)
+            ceiling = std::max(ceiling, loop.best());
     std::printf("Presenting to an X11 window, 640x480, private Xvfb: frames per second, best and median of %d "
                 "rounds\n",
                 kRounds);
