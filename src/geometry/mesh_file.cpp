@@ -480,13 +480,8 @@ void render_mesh(IDirect3DDevice7* device, Node* node, bool alpha_pass) {
         Slot& slot = node->slots[s];
         if (!slot.index_count) continue;
         if (!slot.texture.empty()) {
-            // Looking the name up compares it with every container's: done again only after
-            // containers came or went.
-            if (slot.found_generation != registry.generation()) {
-                slot.found = registry.find(slot.texture);
-                slot.found_generation = registry.generation();
-            }
-            if (FAILED(device->SetTexture(0, slot.found ? slot.found->surface.get() : nullptr)))
+            const Container* found = slot.lookup.find(registry, slot.texture);
+            if (FAILED(device->SetTexture(0, found ? found->surface.get() : nullptr)))
                 trace("VTR: (ERROR) Failed to Set Texture for X-File.\n");
             device->SetRenderState(D3DRENDERSTATE_WRAP0, 0);  // the file's coordinates as given
         }

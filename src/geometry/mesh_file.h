@@ -14,14 +14,14 @@
 #include <vantor/com_ptr.h>
 #include <vantor/backend/d3d.h>
 
+#include "texture/registry.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace vantor {
-
-struct Container;
 
 namespace mesh {
 
@@ -32,9 +32,7 @@ struct Slot {
     std::string texture;           // empty: the slot leaves stage 0 as it is
     Container* owned = nullptr;    // the registry container this slot counts a use of
     uint32_t index_count = 0;
-    // The container the texture name found, while the registry's generation stays as it was.
-    Container* found = nullptr;
-    uint64_t found_generation = ~uint64_t{0};
+    NameLookup lookup;             // the container `texture` names
 };
 
 // A copy of a vertex array in a vertex buffer of the device it was made for, so that drawing

@@ -78,4 +78,23 @@ private:
 
 TextureRegistry& texture_registry();
 
+// find() for a holder that asks for the same name again and again (every frame): the name is
+// compared with the containers' names again only after containers came or went. A holder
+// whose name changes calls forget().
+class NameLookup {
+public:
+    Container* find(const TextureRegistry& registry, const std::string& name) {
+        if (generation_ != registry.generation()) {
+            found_ = registry.find(name);
+            generation_ = registry.generation();
+        }
+        return found_;
+    }
+    void forget() { generation_ = ~uint64_t{0}; }
+
+private:
+    Container* found_ = nullptr;
+    uint64_t generation_ = ~uint64_t{0};
+};
+
 }  // namespace vantor

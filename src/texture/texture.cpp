@@ -35,6 +35,7 @@ public:
     HRESULT LoadBitmap(BSTR file) override {
         return guard([&] {
             name_.clear();
+            lookup_.forget();
             if (SysStringLen(file) == 0) throw failure(E_FAIL, "Invalid Filename.");
             name_ = text::utf8(file);  // converted by its real length, whatever its characters
             trace("Deleting Previous Container object.\n");
@@ -116,8 +117,10 @@ public:
 
     HRESULT get_Handle(LONG* out) override {
         if (!out) return E_POINTER;
-        *out = static_cast<LONG>(
-            backend::to_handle(name_.empty() ? nullptr : texture_registry().surface_of(name_)));
+        // Sprites ask for it every frame: the name is looked up again only after containers
+        // came or went.
+        const Container* c = name_.empty() ? nullptr : lookup_.find(texture_registry(), name_);
+        *out = static_cast<LONG>(backend::to_handle(c ? c->surface.get() : nullptr));
         return S_OK;
     }
 
@@ -226,9 +229,11 @@ private:
     void release_image() {
         release_container();
         name_.clear();
+        lookup_.forget();
     }
 
     std::string name_;
+    NameLookup lookup_;  // the container name_ finds (not always container_: names may repeat)
     Container* container_ = nullptr;
     DeviceLink device_;
     TextureCoordIndexes coords_ = tci_CameraSpaceRefVector;
