@@ -392,7 +392,8 @@ private:
 
     // The whole file, read without first clearing the buffer (large meshes are tens of MB).
     static HRESULT read_file(const char* path, Bytes* out) {
-        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        // Without O_NONBLOCK a FIFO would hold the open until some writer came; it is refused below.
+        int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) return DXFILEERR_FILENOTFOUND;
         struct Close {
             int fd;
