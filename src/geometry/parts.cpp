@@ -3,6 +3,7 @@
 #include <vantor/text.h>
 #include <vantor/vantor.h>
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -58,7 +59,10 @@ public:
         return guard([&] {
             mesh_.reset();
             filename_ = u16(Filename);
-            std::string name = text::utf8(Filename);  // opened as given
+            // Opened as given, up to a first zero character: the name tested for ".x" is the
+            // name opened, never a longer one hiding another file behind a zero.
+            std::string name = text::utf8(Filename);
+            name.resize(std::strlen(name.c_str()));
             if (ends_in_x(name)) {
                 mesh_.reset(new (std::nothrow) mesh::MeshFile);
                 if (!mesh_) throw failure(E_OUTOFMEMORY, kStringOutOfMemory);
