@@ -318,7 +318,9 @@ void Loader::mesh(IDirectXFileData* data, Node* parent) {
                 void* cblock = nullptr;
                 if (FAILED(d->GetData(nullptr, &csize, &cblock))) {
                     dropped = true;
-                } else if (t && *t == TID_D3DRMMeshMaterialList && !distributed) {
+                } else if (t && *t == TID_D3DRMMeshMaterialList && distributed) {
+                    material_list(d, node);  // a later list gives its materials, not its faces
+                } else if (t && *t == TID_D3DRMMeshMaterialList) {
                     Reader l(cblock, csize);
                     uint32_t materials = 0, indexed = 0;
                     if (l.u32(&materials) && l.u32(&indexed) && l.has_items(indexed, 4)) {
