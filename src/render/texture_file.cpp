@@ -1,7 +1,7 @@
 #include "texture_file.h"
 
-#include <sys/stat.h>
 #include <vantor/backend/device_state.h>
+#include <vantor/file.h>
 #include <vantor/gdi.h>
 
 #include <algorithm>
@@ -37,20 +37,6 @@ struct Image {
     bool alpha = false;         // the file has an alpha channel
     std::vector<uint8_t> rgba;  // R, G, B, A bytes, top row first
 };
-
-// The whole of a regular file; false for anything else (missing, a directory, unreadable).
-bool read_file(const std::string& path, std::vector<uint8_t>* data) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    struct stat st {};
-    bool ok = ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        data->resize(static_cast<size_t>(st.st_size));
-        ok = std::fread(data->data(), 1, data->size(), f) == data->size();
-    }
-    std::fclose(f);
-    return ok;
-}
 
 bool starts_with(const std::vector<uint8_t>& data, std::string_view magic) {
     return data.size() >= magic.size() &&
@@ -196,7 +182,7 @@ HRESULT create_texture_from_file(IDirect3DDevice7* device, DWORD* flags, DWORD* 
     std::string path(file);
     std::replace(path.begin(), path.end(), '\\', '/');
     std::vector<uint8_t> data;
-    if (!read_file(path, &data)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (!read_regular_file(path.c_str(), &data)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     Image image;
     if (HRESULT hr = decode(data, &image); FAILED(hr)) return hr;
 

@@ -4,9 +4,9 @@
 #include "dib.h"
 
 #include <vantor/debug.h>
+#include <vantor/file.h>
 #include <vantor/system.h>
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -107,19 +107,6 @@ void trace(const char* where, const char* what) {
     OutputDebugStringA(line.c_str());
 }
 
-bool read_whole_file(const char* path, std::vector<uint8_t>& out) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    struct stat st{};
-    bool ok = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<uint64_t>(st.st_size) <= kMaxFileSize;
-    if (ok) {
-        out.resize(static_cast<size_t>(st.st_size));
-        ok = std::fread(out.data(), 1, out.size(), f) == out.size();
-    }
-    std::fclose(f);
-    return ok;
-}
 
 }  // namespace
 
@@ -280,7 +267,7 @@ HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, INT cx, INT cy, UI
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        if (!read_whole_file(name, file)) {
+        if (!vantor::read_regular_file(name, &file, kMaxFileSize)) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return 0;
         }

@@ -1,6 +1,6 @@
 #include "texture/targa.h"
 
-#include <sys/stat.h>
+#include <vantor/file.h>
 
 #include <cstdio>
 
@@ -86,18 +86,8 @@ HRESULT decode_targa(const uint8_t* data, size_t size, TargaImage* image) {
 
 HRESULT read_targa_file(const std::string& path, TargaImage* image) {
     *image = TargaImage{};
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return E_FAIL;
-    // Only a regular file is read, and only as many bytes as it holds (a directory opens too).
-    struct stat st {};
     std::vector<uint8_t> data;
-    bool ok = ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        data.resize(static_cast<size_t>(st.st_size));
-        ok = std::fread(data.data(), 1, data.size(), f) == data.size();
-    }
-    std::fclose(f);
-    if (!ok) return E_FAIL;
+    if (!read_regular_file(path.c_str(), &data)) return E_FAIL;
     return decode_targa(data.data(), data.size(), image);
 }
 
