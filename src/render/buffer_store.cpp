@@ -100,7 +100,7 @@ void BufferStore::release(Buffer* b, const void* data) {
     destroy(b);
 }
 
-GLuint BufferStore::gl_name(Buffer* b) {
+GLuint BufferStore::upload(Buffer* b) {
     if (!b->name) {
         glCreateBuffers(1, &b->name);
         b->gl_bytes = 0;

@@ -54,10 +54,11 @@ public:
     // One holder fewer; the last one deletes the GL buffer. `data`: the caller's memory.
     void release(Buffer* b, const void* data);
     // The GL buffer, made and filled when needed: the GL context must be current.
-    GLuint gl_name(Buffer* b);
+    GLuint gl_name(Buffer* b) { return b->uploaded ? b->name : upload(b); }
     size_t size() const { return by_hash_.size(); }
 
 private:
+    GLuint upload(Buffer* b);
     void unlist(Buffer* b);
     void destroy(Buffer* b);
 

@@ -127,7 +127,12 @@ private:
     // Binds `buffer` (a vertex buffer's when `serial` is not 0) at vertex binding 0, or as the
     // element array buffer, unless it is bound there already.
     void bind_vertex_buffer(GLuint buffer, uint64_t serial, GLintptr offset, GLsizei stride);
-    void bind_element_buffer(GLuint buffer, uint64_t serial);
+    void bind_element_buffer(GLuint buffer, uint64_t serial) {
+        if (element_buffer_ == buffer && element_serial_ == serial) return;
+        glVertexArrayElementBuffer(vao_, buffer);
+        element_buffer_ = buffer;
+        element_serial_ = serial;
+    }
 
     // State application (device_apply.cpp): one handler per Direct3D state.
     using Handler = void (Device::*)();

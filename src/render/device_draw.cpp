@@ -134,12 +134,6 @@ GLintptr Device::stream_indices(const void* data, size_t bytes) {
     return at;
 }
 
-void Device::bind_element_buffer(GLuint buffer, uint64_t serial) {
-    if (element_buffer_ == buffer && element_serial_ == serial) return;
-    glVertexArrayElementBuffer(vao_, buffer);
-    element_buffer_ = buffer;
-    element_serial_ = serial;
-}
 
 bool Device::prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type) {
     if (!gl_->make_current()) return false;

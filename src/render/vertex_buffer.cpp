@@ -39,22 +39,18 @@ HRESULT VertexBuffer::create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DW
     return D3D_OK;
 }
 
-VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {}
+VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)), gl_(dd->gl()), store_(dd->buffers()) {}
 
 VertexBuffer::~VertexBuffer() {
-    if (BufferStore* s = store()) {
+    if (BufferStore* s = store_) {
         s->release(vertices_, memory_.data());
         s->release(resident_, indices_.data());
         for (IndexList& l : index_lists_) s->release(l.buffer, l.indices.data());
     }
 }
 
-BufferStore* VertexBuffer::store() const { return dd_->buffers(); }
-
-bool VertexBuffer::in_context(const GlContext* gl) const { return gl && gl == dd_->gl(); }
-
-VertexBuffer::GlBuffer VertexBuffer::gl_buffer(GlContext* gl) {
-    BufferStore* s = store();
+VertexBuffer::GlBuffer VertexBuffer::upload(GlContext* gl) {
+    BufferStore* s = store_;
     if (!s || !in_context(gl)) return {};
     // Not yet drawn, or written since: find the bytes among the buffers already uploaded.
     if (!vertices_ || !vertices_->listed) vertices_ = s->share(vertices_, memory_.data(), memory_.size(), true);
@@ -62,7 +58,7 @@ VertexBuffer::GlBuffer VertexBuffer::gl_buffer(GlContext* gl) {
 }
 
 VertexBuffer::IndexList* VertexBuffer::find_index_list(const WORD* indices, DWORD count) {
-    BufferStore* s = store();
+    BufferStore* s = store_;
     if (!s) return nullptr;
     const size_t bytes = static_cast<size_t>(count) * sizeof(WORD);
     for (IndexList& l : index_lists_) {
@@ -76,7 +72,7 @@ VertexBuffer::IndexList* VertexBuffer::find_index_list(const WORD* indices, DWOR
 }
 
 void VertexBuffer::remember_index_list(const WORD* indices, DWORD count, WORD highest) {
-    BufferStore* s = store();
+    BufferStore* s = store_;
     if (!s) return;
     IndexList* slot;
     if (index_lists_.size() < kIndexLists) {
@@ -93,23 +89,17 @@ void VertexBuffer::remember_index_list(const WORD* indices, DWORD count, WORD hi
     slot->used = ++index_uses_;
 }
 
-VertexBuffer::GlBuffer VertexBuffer::gl_index_list(IndexList* list) {
-    BufferStore* s = store();
-    if (!s || !list || !list->buffer) return {};
-    return {s->gl_name(list->buffer), list->buffer->serial};
-}
-
 bool VertexBuffer::set_resident_indices(const std::vector<WORD>& indices) {
     for (WORD i : indices)
         if (i >= count_) return false;
-    if (BufferStore* s = store()) s->release(resident_, indices_.data());
+    if (BufferStore* s = store_) s->release(resident_, indices_.data());
     resident_ = nullptr;
     indices_ = indices;
     return true;
 }
 
 VertexBuffer::GlBuffer VertexBuffer::gl_indices(GlContext* gl) {
-    BufferStore* s = store();
+    BufferStore* s = store_;
     if (!s || !resident_for(gl)) return {};
     if (!resident_) resident_ = s->share(nullptr, indices_.data(), indices_.size() * sizeof(WORD), true);
     return {s->gl_name(resident_), resident_->serial};
@@ -125,7 +115,7 @@ HRESULT VertexBuffer::Lock(DWORD flags, void** data, DWORD* size) {
     if (size) *size = static_cast<DWORD>(memory_.size());
     // The caller may write: leave the GL buffer other vertex buffers share first.
     if (!(flags & DDLOCK_READONLY))
-        if (BufferStore* s = store()) s->withdraw(vertices_, memory_.data());
+        if (BufferStore* s = store_) s->withdraw(vertices_, memory_.data());
     return D3D_OK;
 }
 

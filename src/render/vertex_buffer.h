@@ -55,11 +55,15 @@ public:
         uint64_t serial = 0;
     };
     // Whether `gl` is the buffer's own GL context, the one its GL buffers live in.
-    bool in_context(const GlContext* gl) const;
+    bool in_context(const GlContext* gl) const { return gl && gl == gl_; }
     // The GL buffer holding the vertices (uploaded first if they changed) when `gl` is the
     // buffer's own GL context, which must be current; none otherwise, and the caller streams
     // from data().
-    GlBuffer gl_buffer(GlContext* gl);
+    GlBuffer gl_buffer(GlContext* gl) {
+        if (vertices_ && vertices_->listed && vertices_->uploaded && in_context(gl))
+            return {vertices_->name, vertices_->serial};
+        return upload(gl);
+    }
 
     // An index list drawn from this buffer before.
     struct IndexList {
@@ -75,7 +79,10 @@ public:
     // when kIndexLists are kept.
     void remember_index_list(const WORD* indices, DWORD count, WORD highest);
     // The GL buffer of a found list (the GL context current).
-    GlBuffer gl_index_list(IndexList* list);
+    GlBuffer gl_index_list(IndexList* list) {
+        if (!list || !list->buffer) return {};
+        return {store_->gl_name(list->buffer), list->buffer->serial};
+    }
 
     // Keeps `indices` with the buffer; false (and nothing kept) when one reaches past the
     // vertices. The vertex count never changes, so the check holds for the buffer's life.
@@ -91,9 +98,11 @@ private:
     VertexBuffer(DirectDraw* dd);
     ~VertexBuffer() override;
 
-    BufferStore* store() const;
+    GlBuffer upload(GlContext* gl);
 
     ComPtr<DirectDraw> dd_;
+    GlContext* gl_;        // the DirectDraw object's, or null
+    BufferStore* store_;   // the DirectDraw object's, null without a GL context
     FvfLayout layout_;
     DWORD caps_ = 0;
     DWORD count_ = 0;
