@@ -101,15 +101,15 @@ private:
     GlBuffer upload(GlContext* gl);
 
     ComPtr<DirectDraw> dd_;
-    GlContext* gl_;        // the DirectDraw object's, or null
-    BufferStore* store_;   // the DirectDraw object's, null without a GL context
+    GlContext* gl_;       // the DirectDraw object's, or null
+    BufferStore* store_;  // the DirectDraw object's, null without a GL context
     FvfLayout layout_;
     DWORD caps_ = 0;
     DWORD count_ = 0;
     std::vector<uint8_t> memory_;
     bool locked_ = false;
     bool optimized_ = false;
-    BufferStore::Buffer* vertices_ = nullptr;  // lent memory_ while listed in the store
+    BufferStore::Buffer* vertices_ = nullptr;  // of memory_; unlisted from a Lock for writing on
     std::vector<IndexList> index_lists_;
     uint64_t index_uses_ = 0;
     std::vector<WORD> indices_;
