@@ -124,9 +124,15 @@ private:
     // bind_vertices answers the index of the first vertex in the buffer it bound.
     GLint bind_vertices(const void* data, size_t bytes, GLsizei stride);
     GLintptr stream_indices(const void* data, size_t bytes);
-    // Binds `buffer` (a VertexBuffer's when `serial` is not 0) at vertex binding 0 unless it is
-    // bound there already.
+    // Binds `buffer` (a vertex buffer's when `serial` is not 0) at vertex binding 0, or as the
+    // element array buffer, unless it is bound there already.
     void bind_vertex_buffer(GLuint buffer, uint64_t serial, GLintptr offset, GLsizei stride);
+    void bind_element_buffer(GLuint buffer, uint64_t serial) {
+        if (element_buffer_ == buffer && element_serial_ == serial) return;
+        glVertexArrayElementBuffer(vao_, buffer);
+        element_buffer_ = buffer;
+        element_serial_ = serial;
+    }
 
     // State application (device_apply.cpp): one handler per Direct3D state.
     using Handler = void (Device::*)();
@@ -251,10 +257,11 @@ private:
     GLuint vao_ = 0;
     StreamRing vertex_ring_, index_ring_, uniform_ring_;
     GLuint large_vertices_ = 0, large_indices_ = 0;
-    GLuint element_buffer_ = 0;  // the VAO's element array buffer when it is one of the device's
-    uint64_t element_vb_serial_ = 0;  // or the VertexBuffer whose resident indices it is
-    // What is bound at vertex binding 0: the GL buffer, the VertexBuffer owning it (0: one of the
-    // device's own), offset and stride. Buffer 0: unknown.
+    // The VAO's element array buffer and its serial (0: one of the device's own).
+    GLuint element_buffer_ = 0;
+    uint64_t element_serial_ = 0;
+    // What is bound at vertex binding 0: the GL buffer, its serial (0: one of the device's own),
+    // offset and stride. Buffer 0: unknown.
     GLuint bound_vb_buffer_ = 0;
     uint64_t bound_vb_serial_ = 0;
     GLintptr bound_vb_offset_ = 0;

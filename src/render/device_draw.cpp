@@ -130,13 +130,10 @@ GLintptr Device::stream_indices(const void* data, size_t bytes) {
         buffer = large_indices_;
         at = 0;
     }
-    if (buffer != element_buffer_) {
-        glVertexArrayElementBuffer(vao_, buffer);
-        element_buffer_ = buffer;
-        element_vb_serial_ = 0;
-    }
+    bind_element_buffer(buffer, 0);
     return at;
 }
+
 
 bool Device::prepare(const FvfLayout& layout, D3DPRIMITIVETYPE type) {
     if (!gl_->make_current()) return false;
@@ -219,8 +216,8 @@ HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* v
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLint first = static_cast<GLint>(start);
-    if (GLuint buffer = vb->gl_buffer(gl_))
-        bind_vertex_buffer(buffer, vb->serial(), 0, static_cast<GLsizei>(l.stride));
+    if (VertexBuffer::GlBuffer b = vb->gl_buffer(gl_); b.name)
+        bind_vertex_buffer(b.name, b.serial, 0, static_cast<GLsizei>(l.stride));
     else
         first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride, static_cast<size_t>(count) * l.stride,
                               static_cast<GLsizei>(l.stride));
@@ -238,17 +235,26 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
     if (!indices || vertex_count == 0 || uint64_t{start} + vertex_count > vb->vertex_count() ||
         primitives(type, index_count) > D3DMAXNUMPRIMITIVES)
         return DDERR_INVALIDPARAMS;
-    // Indices count from `start`.
-    if (highest_index(indices, index_count) >= vertex_count) return DDERR_INVALIDPARAMS;
+    // A list drawn from this buffer before is known by its bytes: its highest index was found
+    // then, and it is drawn from GL memory instead of being sent again.
+    const bool in_gl = vb->in_context(gl_);
+    VertexBuffer::IndexList* list = in_gl ? vb->find_index_list(indices, index_count) : nullptr;
+    const WORD highest = list ? list->highest : highest_index(indices, index_count);
+    if (highest >= vertex_count) return DDERR_INVALIDPARAMS;  // indices count from `start`
+    if (in_gl && !list) vb->remember_index_list(indices, index_count, highest);
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
     GLint first = static_cast<GLint>(start);
-    if (GLuint buffer = vb->gl_buffer(gl_))
-        bind_vertex_buffer(buffer, vb->serial(), 0, static_cast<GLsizei>(l.stride));
+    if (VertexBuffer::GlBuffer b = vb->gl_buffer(gl_); b.name)
+        bind_vertex_buffer(b.name, b.serial, 0, static_cast<GLsizei>(l.stride));
     else
         first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride,
                               static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
-    GLintptr index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
+    GLintptr index_at = 0;
+    if (VertexBuffer::GlBuffer b = vb->gl_index_list(list); b.name)
+        bind_element_buffer(b.name, b.serial);
+    else
+        index_at = stream_indices(indices, static_cast<size_t>(index_count) * sizeof(WORD));
     glDrawElementsBaseVertex(gl_mode(type), static_cast<GLsizei>(index_count), GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(index_at), first);
     return D3D_OK;
@@ -263,14 +269,10 @@ HRESULT Device::draw_resident(D3DPRIMITIVETYPE type, VertexBuffer* vb, DWORD fir
         return DDERR_INVALIDPARAMS;
     const FvfLayout& l = vb->layout();
     if (!prepare(l, type)) return DDERR_GENERIC;
-    GLuint vertices = vb->gl_buffer(gl_), indices = vb->gl_indices(gl_);
-    if (!vertices || !indices) return DDERR_GENERIC;
-    bind_vertex_buffer(vertices, vb->serial(), 0, static_cast<GLsizei>(l.stride));
-    if (element_vb_serial_ != vb->serial()) {
-        glVertexArrayElementBuffer(vao_, indices);
-        element_vb_serial_ = vb->serial();
-        element_buffer_ = 0;
-    }
+    VertexBuffer::GlBuffer vertices = vb->gl_buffer(gl_), indices = vb->gl_indices(gl_);
+    if (!vertices.name || !indices.name) return DDERR_GENERIC;
+    bind_vertex_buffer(vertices.name, vertices.serial, 0, static_cast<GLsizei>(l.stride));
+    bind_element_buffer(indices.name, indices.serial);
     glDrawElements(gl_mode(type), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
                    reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * sizeof(WORD)));
     return D3D_OK;

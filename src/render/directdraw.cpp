@@ -51,7 +51,9 @@ ComPtr<DirectDraw> DirectDraw::create(int device_index, std::shared_ptr<GlContex
 }
 
 DirectDraw::DirectDraw(int device_index, std::shared_ptr<GlContext> gl)
-    : device_index_(device_index), gl_(std::move(gl)), dd_handle_(ddraw()), d3d_handle_(d3d()) {}
+    : device_index_(device_index), gl_(std::move(gl)), dd_handle_(ddraw()), d3d_handle_(d3d()) {
+    if (gl_) buffers_ = std::make_unique<BufferStore>(gl_.get());
+}
 
 DirectDraw::~DirectDraw() = default;
 

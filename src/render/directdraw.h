@@ -7,9 +7,10 @@
 //   dd->SetDisplayMode(800, 600, 32, 0, 0);     // recorded only: the real screen never changes
 //
 // A DirectDraw object made by a rendering context owns that context's GL context; its surfaces
-// and vertex buffers live there. One made by DirectDrawCreateEx has none: its surfaces are
-// memory only (and no device can texture from them). Surfaces, palettes and vertex buffers
-// keep a reference to the DirectDraw object that made them.
+// and vertex buffers live there (vertex buffers holding the same bytes share one GL buffer).
+// One made by DirectDrawCreateEx has none: its surfaces are memory only (and no device can
+// texture from them). Surfaces, palettes and vertex buffers keep a reference to the DirectDraw
+// object that made them.
 //
 // Results: SetCooperativeLevel DDERR_INVALIDPARAMS for flags other than NORMAL or
 // FULLSCREEN|EXCLUSIVE (plus the FPU and threading hints) or a full-screen level without a
@@ -19,6 +20,7 @@
 // CLASS_E_NOAGGREGATION with an outer object.
 #pragma once
 
+#include "buffer_store.h"
 #include "com_object.h"
 #include "gl.h"
 
@@ -62,6 +64,8 @@ public:
     IDirectDraw7* ddraw() { return this; }
     IDirect3D7* d3d() { return this; }
     GlContext* gl() const { return gl_.get(); }
+    // The GL buffers of this object's vertex buffers, shared by content; null without a GL context.
+    BufferStore* buffers() const { return buffers_.get(); }
     int device_index() const { return device_index_; }
     HWND cooperative_window() const { return coop_window_; }
     DWORD cooperative_flags() const { return coop_flags_; }
@@ -85,6 +89,7 @@ private:
 
     int device_index_;
     std::shared_ptr<GlContext> gl_;
+    std::unique_ptr<BufferStore> buffers_;  // goes before the GL context
     HWND coop_window_ = 0;
     DWORD coop_flags_ = 0;
     int primary_count_ = 0;

@@ -3,6 +3,7 @@
 
 #include "directdraw.h"
 
+#include <cstring>
 #include <new>
 
 namespace vantor::render {
@@ -38,34 +39,70 @@ HRESULT VertexBuffer::create(DirectDraw* dd, const D3DVERTEXBUFFERDESC* desc, DW
     return D3D_OK;
 }
 
-VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)) {
-    static uint64_t next_serial = 0;
-    serial_ = ++next_serial;
-}
+VertexBuffer::VertexBuffer(DirectDraw* dd) : dd_(share(dd)), gl_(dd->gl()), store_(dd->buffers()) {}
 
 VertexBuffer::~VertexBuffer() {
-    if ((buffer_ || index_buffer_) && dd_->gl() && dd_->gl()->make_current()) {
-        if (buffer_) glDeleteBuffers(1, &buffer_);
-        if (index_buffer_) glDeleteBuffers(1, &index_buffer_);
+    if (BufferStore* s = store_) {
+        s->release(vertices_, memory_.data());
+        s->release(resident_, indices_.data());
+        for (IndexList& l : index_lists_) s->release(l.buffer, l.indices.data());
     }
+}
+
+VertexBuffer::GlBuffer VertexBuffer::upload(GlContext* gl) {
+    BufferStore* s = store_;
+    if (!s || !in_context(gl)) return {};
+    // Not yet drawn, or written since: find the bytes among the buffers already uploaded.
+    if (!vertices_ || !vertices_->listed) vertices_ = s->share(vertices_, memory_.data(), memory_.size(), true);
+    return {s->gl_name(vertices_), vertices_->serial};
+}
+
+VertexBuffer::IndexList* VertexBuffer::find_index_list(const WORD* indices, DWORD count) {
+    BufferStore* s = store_;
+    if (!s) return nullptr;
+    const size_t bytes = static_cast<size_t>(count) * sizeof(WORD);
+    for (IndexList& l : index_lists_) {
+        if (l.indices.size() != count || std::memcmp(l.indices.data(), indices, bytes) != 0) continue;
+        l.used = ++index_uses_;
+        // Drawn a second time: worth a GL buffer (shared with other vertex buffers' equal lists).
+        if (!l.buffer) l.buffer = s->share(nullptr, l.indices.data(), bytes, true);
+        return &l;
+    }
+    return nullptr;
+}
+
+void VertexBuffer::remember_index_list(const WORD* indices, DWORD count, WORD highest) {
+    BufferStore* s = store_;
+    if (!s) return;
+    IndexList* slot;
+    if (index_lists_.size() < kIndexLists) {
+        slot = &index_lists_.emplace_back();
+    } else {
+        slot = &index_lists_[0];
+        for (IndexList& l : index_lists_)
+            if (l.used < slot->used) slot = &l;
+        s->release(slot->buffer, slot->indices.data());  // before the lent bytes change
+        slot->buffer = nullptr;
+    }
+    slot->indices.assign(indices, indices + count);
+    slot->highest = highest;
+    slot->used = ++index_uses_;
 }
 
 bool VertexBuffer::set_resident_indices(const std::vector<WORD>& indices) {
     for (WORD i : indices)
         if (i >= count_) return false;
+    if (BufferStore* s = store_) s->release(resident_, indices_.data());
+    resident_ = nullptr;
     indices_ = indices;
     return true;
 }
 
-bool VertexBuffer::resident_for(const GlContext* gl) const { return gl && gl == dd_->gl() && !indices_.empty(); }
-
-GLuint VertexBuffer::gl_indices(GlContext* gl) {
-    if (!gl || gl != dd_->gl() || indices_.empty()) return 0;
-    if (!index_buffer_) {
-        glCreateBuffers(1, &index_buffer_);
-        glNamedBufferStorage(index_buffer_, static_cast<GLsizeiptr>(indices_.size() * sizeof(WORD)), indices_.data(), 0);
-    }
-    return index_buffer_;
+VertexBuffer::GlBuffer VertexBuffer::gl_indices(GlContext* gl) {
+    BufferStore* s = store_;
+    if (!s || !resident_for(gl)) return {};
+    if (!resident_) resident_ = s->share(nullptr, indices_.data(), indices_.size() * sizeof(WORD), true);
+    return {s->gl_name(resident_), resident_->serial};
 }
 
 HRESULT VertexBuffer::Lock(DWORD flags, void** data, DWORD* size) {
@@ -76,7 +113,9 @@ HRESULT VertexBuffer::Lock(DWORD flags, void** data, DWORD* size) {
     locked_ = true;
     *data = memory_.data();
     if (size) *size = static_cast<DWORD>(memory_.size());
-    if (!(flags & DDLOCK_READONLY)) ++version_;
+    // The caller may write: leave the GL buffer other vertex buffers share first.
+    if (!(flags & DDLOCK_READONLY))
+        if (BufferStore* s = store_) s->withdraw(vertices_, memory_.data());
     return D3D_OK;
 }
 
@@ -99,20 +138,6 @@ HRESULT VertexBuffer::Optimize(IDirect3DDevice7* device, DWORD flags) {
     if (locked_) return D3DERR_VERTEXBUFFERLOCKED;
     optimized_ = true;
     return D3D_OK;
-}
-
-GLuint VertexBuffer::gl_buffer(GlContext* gl) {
-    if (!gl || gl != dd_->gl()) return 0;
-    if (!buffer_) {
-        glCreateBuffers(1, &buffer_);
-        glNamedBufferData(buffer_, static_cast<GLsizeiptr>(memory_.size()), nullptr, GL_STATIC_DRAW);
-        uploaded_version_ = 0;
-    }
-    if (uploaded_version_ != version_) {
-        glNamedBufferSubData(buffer_, 0, static_cast<GLsizeiptr>(memory_.size()), memory_.data());
-        uploaded_version_ = version_;
-    }
-    return buffer_;
 }
 
 }  // namespace vantor::render

@@ -5,16 +5,23 @@
 //   void* p; DWORD size; vb->Lock(DDLOCK_WAIT, &p, &size); ... vb->Unlock();
 //   dev->DrawPrimitiveVB(D3DPT_TRIANGLELIST, vb, 0, 36, 0);
 //
-// The vertices live in memory; a device sharing the buffer's GL context keeps a GL copy that
-// it refreshes after each Unlock. Results: Lock twice D3DERR_VERTEXBUFFERLOCKED, Lock after
+// The vertices live in memory; a device sharing the buffer's GL context draws them from a GL
+// buffer, uploaded when first drawn after a change. Buffers of one DirectDraw object that hold
+// the same bytes share that GL buffer (its BufferStore); a Lock for writing leaves the shared
+// one before the caller writes. Results: Lock twice D3DERR_VERTEXBUFFERLOCKED, Lock after
 // Optimize D3DERR_VERTEXBUFFEROPTIMIZED, Unlock when not locked
 // D3DERR_VERTEXBUFFERUNLOCKFAILED, null or mis-sized records DDERR_INVALIDPARAMS.
+//
+// The buffer also remembers the last few index lists drawn from it (DrawIndexedPrimitiveVB):
+// a list drawn again with the same contents is found by comparing bytes, needs no check (its
+// highest index is known) and is drawn from a GL buffer, shared like the vertices.
 //
 // An owner that draws the same index list every frame (the utility shapes) can keep it with
 // the buffer: set_resident_indices() checks it against the vertex count once, and the device
 // draws it from GL memory (Device::draw_resident) without checking or sending it again.
 #pragma once
 
+#include "buffer_store.h"
 #include "com_object.h"
 #include "fvf.h"
 #include "gl.h"
@@ -41,37 +48,72 @@ public:
     DWORD vertex_count() const { return count_; }
     bool locked() const { return locked_; }
     const uint8_t* data() const { return memory_.data(); }
-    // The GL buffer holding the vertices when `gl` is the buffer's own GL context (uploaded
-    // first if they changed); 0 otherwise, and the caller streams from data().
-    GLuint gl_buffer(GlContext* gl);
+
+    // A GL buffer and its serial, unique for the life of the process (GL names are reused).
+    struct GlBuffer {
+        GLuint name = 0;
+        uint64_t serial = 0;
+    };
+    // Whether `gl` is the buffer's own GL context, the one its GL buffers live in.
+    bool in_context(const GlContext* gl) const { return gl && gl == gl_; }
+    // The GL buffer holding the vertices (uploaded first if they changed) when `gl` is the
+    // buffer's own GL context, which must be current; none otherwise, and the caller streams
+    // from data().
+    GlBuffer gl_buffer(GlContext* gl) {
+        if (vertices_ && vertices_->listed && vertices_->uploaded && in_context(gl))
+            return {vertices_->name, vertices_->serial};
+        return upload(gl);
+    }
+
+    // An index list drawn from this buffer before.
+    struct IndexList {
+        std::vector<WORD> indices;
+        WORD highest = 0;
+        BufferStore::Buffer* buffer = nullptr;  // made when it is drawn a second time
+        uint64_t used = 0;
+    };
+    static constexpr size_t kIndexLists = 8;
+    // The remembered list with the same contents, or null. Only for the buffer's own context.
+    IndexList* find_index_list(const WORD* indices, DWORD count);
+    // Remembers a list whose highest index is `highest`, in place of the least recently used
+    // when kIndexLists are kept.
+    void remember_index_list(const WORD* indices, DWORD count, WORD highest);
+    // The GL buffer of a found list (the GL context current).
+    GlBuffer gl_index_list(IndexList* list) {
+        if (!list || !list->buffer) return {};
+        return {store_->gl_name(list->buffer), list->buffer->serial};
+    }
+
     // Keeps `indices` with the buffer; false (and nothing kept) when one reaches past the
     // vertices. The vertex count never changes, so the check holds for the buffer's life.
     bool set_resident_indices(const std::vector<WORD>& indices);
     size_t resident_index_count() const { return indices_.size(); }
     // Whether resident indices are kept and `gl` is the buffer's own GL context.
-    bool resident_for(const GlContext* gl) const;
+    bool resident_for(const GlContext* gl) const { return !indices_.empty() && in_context(gl); }
     // The GL buffer of the resident indices (made on first use) when `gl` is the buffer's own
-    // GL context; 0 otherwise.
-    GLuint gl_indices(GlContext* gl);
-    // Unique to this buffer for the life of the process (GL names are reused).
-    uint64_t serial() const { return serial_; }
+    // GL context; none otherwise.
+    GlBuffer gl_indices(GlContext* gl);
 
 private:
     VertexBuffer(DirectDraw* dd);
     ~VertexBuffer() override;
 
+    GlBuffer upload(GlContext* gl);
+
     ComPtr<DirectDraw> dd_;
+    GlContext* gl_;       // the DirectDraw object's, or null
+    BufferStore* store_;  // the DirectDraw object's, null without a GL context
     FvfLayout layout_;
     DWORD caps_ = 0;
     DWORD count_ = 0;
     std::vector<uint8_t> memory_;
     bool locked_ = false;
     bool optimized_ = false;
-    uint64_t version_ = 1, uploaded_version_ = 0;
-    GLuint buffer_ = 0;
+    BufferStore::Buffer* vertices_ = nullptr;  // of memory_; unlisted from a Lock for writing on
+    std::vector<IndexList> index_lists_;
+    uint64_t index_uses_ = 0;
     std::vector<WORD> indices_;
-    GLuint index_buffer_ = 0;
-    uint64_t serial_;
+    BufferStore::Buffer* resident_ = nullptr;  // of indices_
 };
 
 }  // namespace vantor::render
