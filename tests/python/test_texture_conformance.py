@@ -85,3 +85,13 @@ def test_an_image_too_large_for_memory_leaves_the_mesh_drawn_untextured(tmp_path
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "(255, 0, 0, 255)"
+
+
+@pytest.mark.parametrize("address", [1, 0x12345678, -1])
+def test_sprites_refuse_to_draw_on_an_address_that_names_no_device(address):
+    sprites = vantor.Dispatch("Vantor.Sprites")
+    sprites.Device = address
+    with pytest.raises(vantor.COMError) as e:
+        sprites.Render()
+    assert e.value.hresult & 0xFFFFFFFF == 0x80004003
+    assert e.value.description.endswith("Device Not Initialised.")
