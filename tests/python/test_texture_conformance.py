@@ -1,4 +1,5 @@
-"""Textures: the name a texture keeps is the file it opened, and letting one go is traced."""
+"""Textures and sprites: the name a texture keeps is the file it opened, letting one go frees it,
+an image too large for memory leaves its mesh drawn untextured, and sprites need a real device."""
 import gc
 import os
 import struct
@@ -17,7 +18,7 @@ def bitmap(tmp_path):
     return str(path)
 
 
-@pytest.mark.parametrize("suffix", ["\0", "\0other.bmp", "\0\0"])
+@pytest.mark.parametrize("suffix", ["\0", "\0other.bmp"])
 def test_a_file_name_ends_at_a_zero_character(device, bitmap, suffix):
     texture = device.Textures.LoadFile(bitmap + suffix)
     assert texture.Name == bitmap
