@@ -14,6 +14,8 @@
 #include <vantor/registry.h>
 #include <vantor/system.h>
 
+#include <new>
+
 #include "texture/registry.h"
 #include "texture/targa.h"
 
@@ -125,7 +127,13 @@ HRESULT TextureRegistry::create_from_file(const std::string& name, DWORD stage, 
     if (find(name)) return S_OK;
     Container* c = create(name, stage, flags);
     if (!c) return E_OUTOFMEMORY;
-    if (FAILED(load_image(*c))) {
+    HRESULT hr;
+    try {
+        hr = load_image(*c);
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
+    if (FAILED(hr)) {  // nothing is kept: the name may load another time
         destroy(c);
         return E_FAIL;
     }

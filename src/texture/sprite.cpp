@@ -170,8 +170,8 @@ public:
 
     HRESULT Render() override {
         return guard([&] {
-            if (device_.handle() == 0) throw failure(E_POINTER, "Device Not Initialised.");
-            if (store_.count() > 0) backend::backend().D3DXPrepareDeviceForSprite(device_.get(), FALSE);
+            IDirect3DDevice7* d = device_.require();  // an address that names no device is none
+            if (store_.count() > 0) backend::backend().D3DXPrepareDeviceForSprite(d, FALSE);
             for (auto& [name, sprite] : store_)
                 if (HRESULT hr = sprite->Render(); FAILED(hr)) throw failure(hr, "Sprite Failed to Render.");
             return S_OK;

@@ -3,6 +3,7 @@
 #include <vantor/file.h>
 
 #include <cstdio>
+#include <new>
 
 namespace vantor {
 
@@ -47,7 +48,12 @@ HRESULT decode_targa(const uint8_t* data, size_t size, TargaImage* image) {
     const uint64_t least = type == 2 ? count * bytes : (count + 127) / 128 * (1 + bytes);
     if (size - at < least) return E_FAIL;
 
-    std::vector<uint32_t> pixels(static_cast<size_t>(count));
+    std::vector<uint32_t> pixels;
+    try {
+        pixels.resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        return E_FAIL;  // a run-length file of a few megabytes can describe gigabytes of pixels
+    }
     const bool top_down = (descriptor & 0x20) != 0;
     auto store = [&](uint64_t index, uint32_t value) {
         const DWORD y = static_cast<DWORD>(index / width), x = static_cast<DWORD>(index % width);

@@ -19,7 +19,7 @@ public:
     static constexpr const CLSID& kClsid = CLSID_Texture;
 
     ~CTexture() {
-        release_image();  // its container leaves the registry with it
+        Free();  // its container leaves the registry with it
         if (started_) backend::backend().D3DXUninitialize();
     }
 
@@ -36,8 +36,11 @@ public:
         return guard([&] {
             name_.clear();
             lookup_.forget();
-            if (SysStringLen(file) == 0) throw failure(E_FAIL, "Invalid Filename.");
-            name_ = text::utf8(file);  // converted by its real length, whatever its characters
+            // The name ends at a first zero character, as a narrow C string does: the name kept,
+            // shown and looked up is the file that is opened.
+            std::string name = SysStringLen(file) ? text::utf8z(file) : std::string();
+            if (name.empty()) throw failure(E_FAIL, "Invalid Filename.");
+            name_ = std::move(name);
             trace("Deleting Previous Container object.\n");
             release_container();
             trace("Creating Fresh Container object.\n");
