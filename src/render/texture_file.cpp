@@ -178,11 +178,11 @@ HRESULT create_texture_from_file(IDirect3DDevice7* device, DWORD* flags, DWORD* 
     D3DDEVICEDESC7 caps{};
     if (FAILED(device->GetCaps(&caps))) return D3DXERR_FAILEDGETCAPS;
 
-    // Names written Windows-style separate their directories with backslashes.
-    std::string path(file);
-    std::replace(path.begin(), path.end(), '\\', '/');
+    // Names written Windows-style separate their directories with backslashes and may differ
+    // from the file's name in letter case.
+    const std::string path = find_file(with_slashes(file));
     std::vector<uint8_t> data;
-    if (!read_regular_file(path.c_str(), &data)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (path.empty() || !read_regular_file(path.c_str(), &data)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     Image image;
     if (HRESULT hr = decode(data, &image); FAILED(hr)) return hr;
 

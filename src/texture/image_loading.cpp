@@ -7,10 +7,9 @@
 // its directory ("Wood.BMP" for "wood.bmp"), and a name with directories that is found nowhere
 // is tried by its last component, in the working directory and then under the media path
 // (mesh files name textures "C:\...\bottom.tga").
-#include <dirent.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <vantor/backend/ddraw.h>
+#include <vantor/file.h>
 #include <vantor/registry.h>
 #include <vantor/system.h>
 
@@ -22,12 +21,6 @@
 namespace vantor {
 
 namespace {
-
-std::string with_slashes(std::string s) {
-    for (char& c : s)
-        if (c == '\\') c = '/';
-    return s;
-}
 
 // The media directory with a trailing separator: the "DXSDK Samples Path" value followed by
 // D3DIM/Media/, or "" when the value is not there.
@@ -43,34 +36,6 @@ std::string media_path() {
     if (r != ERROR_SUCCESS || type != REG_SZ) return "";
     path[size < sizeof path ? size : sizeof path - 1] = '\0';
     return with_slashes(std::string(path) + "\\D3DIM\\Media\\");
-}
-
-bool is_file(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// `path` when it names a file, else the one file of its directory whose name equals its last
-// component ignoring letter case (the first in directory order), else "".
-std::string find_file(const std::string& path) {
-    if (path.empty()) return "";
-    if (is_file(path)) return path;
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return "";
-    std::string found;
-    while (dirent* e = ::readdir(dir)) {
-        if (::strcasecmp(e->d_name, leaf.c_str()) != 0) continue;
-        const std::string candidate = (slash == std::string::npos ? "" : folder) + e->d_name;
-        if (is_file(candidate)) {
-            found = candidate;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
 }
 
 // Where the image of `name` is: as named, under the media path, then by its last component.

@@ -26,6 +26,14 @@ def test_a_file_name_ends_at_a_zero_character(device, bitmap, suffix):
     texture.Free()
 
 
+@pytest.mark.parametrize("name", ["RED.BMP", "Red.bmp"])
+def test_a_file_named_in_another_letter_case_or_with_backslashes_is_found(device, bitmap, name):
+    folder = os.path.dirname(bitmap)
+    texture = device.Textures.LoadFile(folder.replace("/", "\\") + "\\" + name)
+    assert (texture.width, texture.Height) == (8, 4)
+    texture.Free()
+
+
 @pytest.mark.parametrize("name", ["\0", "\0red.bmp"])
 def test_a_name_with_nothing_before_its_zero_character_is_no_name(name):
     texture = vantor.Dispatch("Vantor.Texture")
