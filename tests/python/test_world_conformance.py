@@ -51,3 +51,15 @@ def test_records_sharing_a_name_all_load_and_keep_their_order(device, tmp_path, 
     assert again.read_bytes() == first.read_bytes(), "the records keep the order they were written in"
     device.Load(str(again))
     assert items.Count == count
+
+
+@pytest.mark.parametrize("line,enabled", [("4294967295", True), ("1", True), ("65536", True), ("0", False)])
+def test_any_non_zero_fog_flag_loads_as_true(device, tmp_path, line, enabled):
+    path = tmp_path / "world.txt"
+    device.Save(str(path))
+    lines = _lines(path)
+    fog = lines.index("// Fog")
+    lines[fog + 5] = lines[fog + 6] = line  # Enabled, RangeBased
+    path.write_text("\n".join(lines) + "\n")
+    device.Load(str(path))
+    assert device.Fog.Enabled == enabled and device.Fog.RangeBased == enabled
