@@ -34,6 +34,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -198,8 +199,10 @@ protected:
     // the same key replaces an earlier one). The loaded elements replace the collection's contents
     // only when the whole section was read; otherwise the contents are as they were and the result
     // is the failure (the element's own, with its error information, when its record failed).
+    // With `every_record_stays`, records whose keys fall together all stay (see distinct_keys).
     template <class AddOne, class KeyFor>
-    HRESULT load_each(LONG f, const char* plural, size_t record_lines, AddOne&& add_one, KeyFor&& key_for) {
+    HRESULT load_each(LONG f, const char* plural, size_t record_lines, AddOne&& add_one, KeyFor&& key_for,
+                      bool every_record_stays = false) {
         return this->guard([&] {
             trace("Loading %s.\n", plural);
             RecordReader in(f);
@@ -223,14 +226,39 @@ protected:
                     }
                     loaded.push_back(element);
                 }
+                std::vector<std::u16string> keys;
+                for (ComPtr<Element>& element : loaded) keys.push_back(key_for(element.get()));
+                if (every_record_stays) distinct_keys(keys);
                 store_.clear();
-                for (ComPtr<Element>& element : loaded) store_.put(key_for(element.get()), element);
+                for (size_t i = 0; i < loaded.size(); ++i) store_.put(keys[i], loaded[i]);
             } catch (...) {
                 store_ = std::move(previous);
                 throw;
             }
             return S_OK;
         });
+    }
+
+    // Makes keys given in file order distinct. Of the records that share a key the last keeps it
+    // and each earlier one gets it followed by " (n)", n counting down to 2 (zero-padded to one
+    // width), so the stored order (descending keys) is the file's order and the same file always
+    // gives the same keys. A made key that is taken already gets " (n)" once more.
+    static void distinct_keys(std::vector<std::u16string>& keys) {
+        std::map<std::u16string, size_t> total, seen;
+        for (const std::u16string& key : keys) ++total[key];
+        std::set<std::u16string> taken(keys.begin(), keys.end());
+        for (std::u16string& key : keys) {
+            const size_t group = total[key];
+            const size_t n = group - seen[key]++;
+            if (n == 1) continue;
+            std::string digits = std::to_string(n);
+            digits.insert(0, std::to_string(group).size() - digits.size(), '0');
+            const std::u16string suffix = u" (" + std::u16string(digits.begin(), digits.end()) + u")";
+            std::u16string made = key + suffix;
+            while (taken.count(made)) made += suffix;
+            taken.insert(made);
+            key = std::move(made);
+        }
     }
 
     // The element an adding member handed out (`added` is released), or null when it failed.

@@ -267,7 +267,8 @@ public:
     }
 
     HRESULT Save(LONG f) override { return save_all(f, "Objects"); }
-    // Each object is added under "Temp", then kept under the name its record gives.
+    // Each object is added under "Temp", then kept under the name its record gives; objects that
+    // share a name all stay (objects added without a name are all saved as "(null)").
     HRESULT Load(LONG f) override {
         return load_each(
             f, "Objects", world::record_lines(world::Section::Objects),
@@ -284,7 +285,8 @@ public:
                 std::u16string key = u16(name);
                 SysFreeString(name);
                 return key;
-            });
+            },
+            true);
     }
 
 private:

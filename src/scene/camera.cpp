@@ -205,7 +205,8 @@ public:
 
     HRESULT Save(LONG f) override { return save_all(f, "Cameras"); }
 
-    // Each camera is added as "Temp", then kept under the name its record gives it.
+    // Each camera is added as "Temp", then kept under the name its record gives it; cameras that
+    // share a name (one renamed after it was added) all stay.
     HRESULT Load(LONG f) override {
         BSTR temp = SysAllocString(u"Temp");
         HRESULT hr = load_each(
@@ -221,7 +222,8 @@ public:
                 std::u16string key = key_of(name);
                 SysFreeString(name);
                 return key;
-            });
+            },
+            true);
         SysFreeString(temp);
         return hr;
     }

@@ -185,8 +185,9 @@ public:
             } else {
                 put_Density(density);
             }
-            put_Enabled(static_cast<VARIANT_BOOL>(enabled));
-            put_RangeBased(static_cast<VARIANT_BOOL>(range));
+            // Any non-zero line is true: a 32-bit value cut to 16 bits would turn 65536 into false.
+            put_Enabled(enabled ? VARIANT_TRUE : VARIANT_FALSE);
+            put_RangeBased(range ? VARIANT_TRUE : VARIANT_FALSE);
             need(colour_.get())->Load(f);
             Update();
             return S_OK;

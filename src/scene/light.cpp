@@ -197,15 +197,21 @@ public:
             out.name(name_, name_set_);
             out.number(static_cast<DWORD>(type_));
             out.number(static_cast<DWORD>(id_));
-            for (IPosition* p : {need(position_.get()), need(direction_.get())}) {
-                D3DVECTOR v = read_position(p);
+            // A light after Free has no children: its points are written as 0 and its colours as
+            // a blank colour, so the record keeps its length and the rest of the world still saves.
+            for (IPosition* p : {position_.get(), direction_.get()}) {
+                const D3DVECTOR v = p ? read_position(p) : D3DVECTOR{};
                 out.real(v.x);
                 out.real(v.y);
                 out.real(v.z);
             }
             for (float v : {constant_, linear_, quadratic_, inner_cone_, outer_cone_, falloff_, range_}) out.real(v);
-            for (IColour* c : {need(ambient_.get()), need(colour_.get()), need(diffuse_.get()), need(specular_.get())})
-                c->Save(f);
+            ComPtr<IColour> blank;
+            for (IColour* c : {ambient_.get(), colour_.get(), diffuse_.get(), specular_.get()}) {
+                if (!c && !blank) blank = create_child<IColour>(CLSID_Colour, "Colour Not Registered.");
+                HRESULT hr = (c ? c : blank.get())->Save(f);
+                if (FAILED(hr)) return hr;
+            }
             return S_OK;
         });
     }
