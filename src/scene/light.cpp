@@ -14,6 +14,8 @@
 #include <cfloat>
 #include <cmath>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace vantor {
 
@@ -352,14 +354,22 @@ public:
     // Each light is added as a point light, then kept under the key its ID gives ("Light" and
     // the ID, as Add names it), so a world reads back in the order it was written; a key taken
     // already gives way to the first free "Light" key, so every light stays.
+    //
+    // Add switches each light on at the index it gives; a light saved under another index is
+    // switched on there instead, and an index Add switched on that no loaded light took is
+    // switched off again, so a world whose lights were removed and added shines as it did.
     HRESULT Load(LONG f) override {
         std::set<std::u16string> used;
-        return load_each(
+        std::vector<std::pair<ComPtr<ILight>, LONG>> added;  // each light and the index Add gave it
+        const HRESULT hr = load_each(
             f, "Lights", world::record_lines(world::Section::Lights),
             [&] {
-                IDispatch* added = nullptr;
-                const HRESULT hr = get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &added);
-                return element_of(hr, added);
+                const LONG index = store_.count();  // the index Add gives
+                IDispatch* light = nullptr;
+                const HRESULT hr = get_Add(lt_Point, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f, 1.0f, 10.0f, &light);
+                ComPtr<ILight> element = element_of(hr, light);
+                if (element) added.emplace_back(element, index);
+                return element;
             },
             [&](ILight* light) {
                 LONG id = 0;
@@ -369,6 +379,18 @@ public:
                 used.insert(key);
                 return key;
             });
+        if (FAILED(hr)) return hr;
+        std::set<LONG> loaded;
+        for (auto& [light, index] : added) {
+            LONG id = index;
+            light->get_ID(&id);
+            loaded.insert(id);
+            if (id != index) light->put_Enabled(VARIANT_TRUE);  // results ignored, as Load's are
+        }
+        if (IDirect3DDevice7* d = device_.get())
+            for (auto& [light, index] : added)
+                if (!loaded.count(index)) d->LightEnable(static_cast<DWORD>(index), FALSE);
+        return hr;
     }
 
 private:

@@ -1,5 +1,5 @@
-"""World files that must read back whole: lights freed before saving, and objects or cameras whose
-records share one name."""
+"""World files that must read back whole: lights freed before saving, lights saved under indices
+Add would not give, and objects or cameras whose records share one name."""
 import pytest
 import vantor
 
@@ -63,3 +63,32 @@ def test_any_non_zero_fog_flag_loads_as_true(device, tmp_path, line, enabled):
     path.write_text("\n".join(lines) + "\n")
     device.Load(str(path))
     assert device.Fog.Enabled == enabled and device.Fog.RangeBased == enabled
+
+
+def _device(window):
+    d = vantor.Dispatch("Vantor.Device3D")
+    d.Window = window.handle
+    d.Initialise(0, window.width, window.height)
+    return d
+
+
+def test_loaded_lights_shine_at_the_indices_they_were_saved_with(window, tmp_path):
+    """Lights at indices 1 and 2 (the first one removed) load into a fresh device where Add gives
+    0 and 1: both must be on at 1 and 2, and index 0 off."""
+    saved = _device(window)
+    for i in range(3):
+        saved.Lights.Add(C.lt_Directional, 0, 0, 1, 1, 1, 1, 1)
+    saved.Lights.Remove("Light0")
+    path = tmp_path / "world.txt"
+    saved.Save(str(path))
+    saved.Free()
+    loaded = _device(window)
+    try:
+        loaded.Load(str(path))
+        assert sorted(light.ID for light in loaded.Lights) == [1, 2]
+        assert all(light.Enabled for light in loaded.Lights)
+        probe = loaded.Lights.Add(C.lt_Point, 0, 0, 0, 0, 0, 0, 0)
+        probe.ID = 0
+        assert not probe.Enabled, "the index Add used for loading is off again"
+    finally:
+        loaded.Free()
