@@ -41,15 +41,6 @@ DWORD mip_levels(DWORD w, DWORD h) {
     return levels;
 }
 
-StandardFormat mode_format(DWORD bpp) {
-    switch (bpp) {
-        case 8: return StandardFormat::P8;
-        case 16: return StandardFormat::R5G6B5;
-        case 24: return StandardFormat::R8G8B8;
-        default: return StandardFormat::X8R8G8B8;
-    }
-}
-
 GLenum colour_storage(const PixelLayout& l) {
     if (l.bits == 16) {
         if (l.a.bits == 4) return GL_RGBA4;
@@ -66,11 +57,6 @@ GLenum colour_storage(const PixelLayout& l) {
 bool valid_rect(const RECT& r, DWORD w, DWORD h) {
     return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
            static_cast<DWORD>(r.bottom) <= h;
-}
-
-bool same_layout(const PixelLayout& a, const PixelLayout& b) {
-    return a.kind == b.kind && a.bits == b.bits && a.r.mask == b.r.mask && a.g.mask == b.g.mask &&
-           a.b.mask == b.b.mask && a.a.mask == b.a.mask;
 }
 
 }  // namespace
@@ -150,7 +136,7 @@ HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawS
     } else if (caps & DDSCAPS_ZBUFFER) {
         return DDERR_INVALIDPIXELFORMAT;
     } else {
-        layout = PixelLayout::standard(mode_format(mode.bpp));
+        layout = PixelLayout::standard(display_format(mode.bpp));
     }
     if (((caps & DDSCAPS_ZBUFFER) != 0) != (layout.kind == FormatKind::Depth)) return DDERR_INVALIDPIXELFORMAT;
     if ((caps & DDSCAPS_3DDEVICE) && !layout.renderable()) return DDERR_INVALIDPIXELFORMAT;

@@ -620,16 +620,20 @@ HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DW
     DDPIXELFORMAT pf{};
     bool found = false;
     if (format && *format != D3DX_SF_UNKNOWN) {
-        DDPIXELFORMAT want{};
-        if (pixels::from_surface_format(*format, &want))
-            found = std::any_of(offered.begin(), offered.end(),
-                                [&](const DDPIXELFORMAT& f) { return pixels::same_format(f, want); });
+        backend::StandardFormat want;
+        if (backend::standard_format_of(*format, &want)) {
+            pf = backend::standard_ddpf(want);
+            backend::PixelLayout wanted = pixels::layout_of(pf);
+            found = std::any_of(offered.begin(), offered.end(), [&](const DDPIXELFORMAT& f) {
+                return backend::same_layout(pixels::layout_of(f), wanted);
+            });
+        }
         if (!found) return call.done(D3DXERR_NOMATCHFOUND);
-        pf = want;
     } else {
         for (DWORD bits : {32u, 24u, 16u}) {
             for (const DDPIXELFORMAT& f : offered) {
-                if (!found && pixels::has_colour(f) && (f.dwFlags & DDPF_RGB) && f.dwRGBBitCount == bits) {
+                backend::PixelLayout l = pixels::layout_of(f);
+                if (!found && l.kind == backend::FormatKind::Rgb && l.bits == bits) {
                     pf = f;
                     found = true;
                 }
@@ -656,11 +660,11 @@ HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DW
     RecSurface* made = nullptr;
     HRESULT hr = dev->ddraw()->make_surface(d, "texture", &made);
     if (FAILED(hr)) return call.done(hr);
-    if (palette && pixels::is_palettised(pf)) made->SetPalette(palette);
+    if (palette && pixels::layout_of(pf).kind == backend::FormatKind::Palette8) made->SetPalette(palette);
     *surface = made->iface();
     if (width) *width = w;
     if (height) *height = h;
-    if (format) *format = pixels::to_surface_format(pf);
+    if (format) *format = backend::surface_format_of(pixels::layout_of(pf));
     if (mipLevels) *mipLevels = mips;
     return call.done(S_OK);
 }

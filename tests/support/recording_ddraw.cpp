@@ -18,15 +18,6 @@ RECT whole(DWORD width, DWORD height) {
     return RECT{0, 0, LONG(width), LONG(height)};
 }
 
-// A pixel format a surface can hold: a size the memory layout knows and a kind it converts.
-bool usable_format(const DDPIXELFORMAT& f) {
-    if (f.dwSize != sizeof(DDPIXELFORMAT)) return false;
-    if (f.dwFlags & (DDPF_FOURCC | DDPF_PALETTEINDEXED4)) return false;
-    if (f.dwFlags & DDPF_PALETTEINDEXED8) return f.dwRGBBitCount == 8;
-    if (!(f.dwFlags & (DDPF_RGB | DDPF_LUMINANCE | DDPF_BUMPDUDV | DDPF_BUMPLUMINANCE | DDPF_ZBUFFER)))
-        return false;
-    return pixels::bytes_per_pixel(f) != 0;
-}
 
 std::string entries_arg(const PALETTEENTRY* entries, DWORD count) {
     return entries ? cat("<", fmt::u(count), " entries>") : "null";
@@ -91,7 +82,7 @@ HRESULT RecDirectDraw::GetDisplayMode(DDSURFACEDESC2* desc) {
     desc->dwWidth = mode.width;
     desc->dwHeight = mode.height;
     desc->ddpfPixelFormat = pixels::display_format(mode.bpp);
-    desc->lPitch = LONG(mode.width * pixels::bytes_per_pixel(desc->ddpfPixelFormat));
+    desc->lPitch = LONG(mode.width * pixels::layout_of(desc->ddpfPixelFormat).bytes);
     desc->dwMipMapCount = mode.refreshRate;  // DirectDraw's union of the mip-map count and the refresh rate
     return call.done(DD_OK);
 }
@@ -138,7 +129,7 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
                desc->dwWidth == 0 || desc->dwHeight == 0) {
         return call.done(DDERR_INVALIDPARAMS);
     }
-    if ((desc->dwFlags & DDSD_PIXELFORMAT) && !usable_format(desc->ddpfPixelFormat))
+    if ((desc->dwFlags & DDSD_PIXELFORMAT) && !pixels::layout_of(desc->ddpfPixelFormat).bytes)
         return call.done(DDERR_INVALIDPIXELFORMAT);
     RecSurface* made = nullptr;
     HRESULT hr = make_surface(d, caps.dwCaps & DDSCAPS_PRIMARYSURFACE ? "primary" : "surface", &made);
@@ -180,7 +171,7 @@ HRESULT RecDirectDraw::make_surface(const DDSURFACEDESC2& request, const std::st
     bool managed = d.ddsCaps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
     if (!managed && !(d.ddsCaps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)))
         d.ddsCaps.dwCaps |= DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
-    DWORD bpp = pixels::bytes_per_pixel(d.ddpfPixelFormat);
+    DWORD bpp = pixels::layout_of(d.ddpfPixelFormat).bytes;
     uint64_t align = uint64_t(std::max<LONG>(1, rec_->config.pitch_alignment));
     uint64_t pitch = (uint64_t(d.dwWidth) * bpp + align - 1) / align * align;
     if (pitch * d.dwHeight > kMaxSurfaceBytes) return DDERR_OUTOFMEMORY;
@@ -305,7 +296,8 @@ RecSurface::~RecSurface() {
 }
 
 void RecSurface::allocate() {
-    bpp_ = pixels::bytes_per_pixel(desc_.ddpfPixelFormat);
+    layout_ = pixels::layout_of(desc_.ddpfPixelFormat);
+    bpp_ = layout_.bytes;
     pixels_.assign(size_t(desc_.lPitch) * desc_.dwHeight, 0);
 }
 
@@ -317,22 +309,13 @@ void RecSurface::resize(DWORD width, DWORD height) {
     allocate();
 }
 
-uint32_t RecSurface::argb_of(uint32_t raw) const {
-    if (pixels::is_palettised(desc_.ddpfPixelFormat)) {
-        auto* pal = static_cast<RecPalette*>(palette_.get());
-        const PALETTEENTRY& e = pal->entries()[raw & 0xFF];
-        return 0xFF000000u | (uint32_t(e.peRed) << 16) | (uint32_t(e.peGreen) << 8) | e.peBlue;
-    }
-    return pixels::to_argb(desc_.ddpfPixelFormat, raw);
-}
-
 void RecSurface::fill_argb(const RECT& r, D3DCOLOR colour) {
-    if (!pixels::has_colour(desc_.ddpfPixelFormat)) return;
-    uint32_t raw = pixels::from_argb(desc_.ddpfPixelFormat, colour);
+    if (!pixels::has_colour(layout_)) return;
+    uint32_t raw = pixels::from_argb(layout_, colour);
     LONG x0 = std::max<LONG>(r.left, 0), y0 = std::max<LONG>(r.top, 0);
     LONG x1 = std::min<LONG>(r.right, LONG(width())), y1 = std::min<LONG>(r.bottom, LONG(height()));
     for (LONG y = y0; y < y1; ++y)
-        for (LONG x = x0; x < x1; ++x) pixels::store(at(DWORD(x), DWORD(y)), bpp_, raw);
+        for (LONG x = x0; x < x1; ++x) backend::write_pixel(at(DWORD(x), DWORD(y)), bpp_, raw);
 }
 
 HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
@@ -347,7 +330,7 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         if (!rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
         for (LONG y = d.top; y < d.bottom; ++y)
             for (LONG x = d.left; x < d.right; ++x)
-                pixels::store(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
+                backend::write_pixel(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
         return call.done(DD_OK);
     }
     RecSurface* s = rec_->find<RecSurface>(src);
@@ -358,11 +341,17 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
     if (!rect_inside(d, width(), height()) || !rect_inside(r, s->width(), s->height()))
         return call.done(DDERR_INVALIDRECT);
     if ((flags & DDBLT_KEYSRC) && !s->keyed_) return call.done(DDERR_INVALIDPARAMS);
-    const DDPIXELFORMAT& sf = s->desc_.ddpfPixelFormat;
-    const DDPIXELFORMAT& df = desc_.ddpfPixelFormat;
-    bool raw_copy = pixels::same_format(sf, df);
-    bool src_colour = pixels::has_colour(sf) || (pixels::is_palettised(sf) && s->palette_);
-    if (!raw_copy && !(src_colour && pixels::has_colour(df))) return call.done(DDERR_UNSUPPORTED);
+    bool raw_copy = backend::same_layout(s->layout_, layout_);
+    bool src_colour = pixels::has_colour(s->layout_) || (s->layout_.kind == backend::FormatKind::Palette8 && s->palette_);
+    if (!raw_copy && !(src_colour && pixels::has_colour(layout_))) return call.done(DDERR_UNSUPPORTED);
+    // Converted pixels go through RGBA; palette entries are opaque.
+    uint8_t palette[256 * 4]{};
+    if (s->palette_) {
+        const PALETTEENTRY* e = static_cast<RecPalette*>(s->palette_.get())->entries();
+        for (int k = 0; k < 256; ++k)
+            palette[4 * k] = e[k].peRed, palette[4 * k + 1] = e[k].peGreen, palette[4 * k + 2] = e[k].peBlue,
+                    palette[4 * k + 3] = 255;
+    }
     // A blit within one surface reads what was there before it started.
     std::vector<uint8_t> before;
     const uint8_t* sp = s->pixels_.data();
@@ -375,12 +364,15 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         LONG sy = r.top + LONG((2 * int64_t(y) + 1) * sh / (2 * int64_t(dh)));  // nearest source row
         for (LONG x = 0; x < dw; ++x) {
             LONG sx = r.left + LONG((2 * int64_t(x) + 1) * sw / (2 * int64_t(dw)));
-            uint32_t raw = pixels::load(sp + size_t(sy) * s->desc_.lPitch + size_t(sx) * s->bpp_, s->bpp_);
+            const uint8_t* from = sp + size_t(sy) * s->desc_.lPitch + size_t(sx) * s->bpp_;
+            uint32_t raw = backend::read_pixel(from, s->bpp_);
             if ((flags & DDBLT_KEYSRC) && raw >= s->key_.dwColorSpaceLowValue &&
                 raw <= s->key_.dwColorSpaceHighValue)
                 continue;
-            uint32_t out = raw_copy ? raw : pixels::from_argb(df, s->argb_of(raw));
-            pixels::store(at(DWORD(d.left + x), DWORD(d.top + y)), bpp_, out);
+            uint8_t rgba[4];
+            if (!raw_copy) backend::decode_row(s->layout_, from, 1, palette, rgba);
+            uint32_t out = raw_copy ? raw : backend::encode_pixel(layout_, rgba, nullptr);
+            backend::write_pixel(at(DWORD(d.left + x), DWORD(d.top + y)), bpp_, out);
         }
     }
     return call.done(DD_OK);
@@ -438,7 +430,7 @@ HRESULT RecSurface::GetDC(HDC* dc) {
     if (dc_) return call.done(DDERR_DCALREADYCREATED);
     if (locked_) return call.done(DDERR_SURFACEBUSY);
     const PALETTEENTRY* pal = palette_ ? static_cast<RecPalette*>(palette_.get())->entries() : nullptr;
-    if (pixels::is_palettised(desc_.ddpfPixelFormat) && !pal) return call.done(DDERR_NOPALETTEATTACHED);
+    if (layout_.kind == backend::FormatKind::Palette8 && !pal) return call.done(DDERR_NOPALETTEATTACHED);
     HDC made = create_surface_dc(pixels_.data(), width(), height(), desc_.lPitch, desc_.ddpfPixelFormat, pal);
     if (!made) return call.done(DDERR_CANTCREATEDC);
     dc_ = made;
@@ -460,7 +452,7 @@ HRESULT RecSurface::SetPalette(IDirectDrawPalette* palette) {
     auto call = begin("SetPalette", {rec_->describe(palette)});
     if (call.failed()) return call.injected();
     if (palette && !rec_->find<RecPalette>(palette)) return call.done(DDERR_INVALIDPARAMS);
-    if (palette && !pixels::is_palettised(desc_.ddpfPixelFormat)) return call.done(DDERR_INVALIDPIXELFORMAT);
+    if (palette && layout_.kind != backend::FormatKind::Palette8) return call.done(DDERR_INVALIDPIXELFORMAT);
     palette_ = share(palette);
     return call.done(DD_OK);
 }

@@ -20,6 +20,8 @@
 #include <set>
 
 #include <vantor/backend/device_state.h>
+#include <vantor/backend/fvf.h>
+#include <vantor/backend/pixel_format.h>
 #include <vantor/com_ptr.h>
 
 #include "recording_backend.h"
@@ -62,24 +64,21 @@ std::string indices(const WORD* data, DWORD count);
 std::string blt_fx(const DDBLTFX* fx, DWORD flags);
 }  // namespace fmt
 
-// --- Pixel formats and pixel conversion ---
+// --- Pixel formats (the shared core's layouts) and the vertex format of a call ---
 namespace pixels {
-DWORD bytes_per_pixel(const DDPIXELFORMAT& f);  // 0 for formats without a memory layout
-bool same_format(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b);
-bool is_palettised(const DDPIXELFORMAT& f);
-bool has_colour(const DDPIXELFORMAT& f);  // RGB or luminance: converts through ARGB
-uint32_t load(const uint8_t* p, DWORD bytes);
-void store(uint8_t* p, DWORD bytes, uint32_t v);
-uint32_t to_argb(const DDPIXELFORMAT& f, uint32_t raw);  // colour formats only
-uint32_t from_argb(const DDPIXELFORMAT& f, uint32_t argb);
+// The layout of a format; an empty one (no bytes) for formats the core refuses.
+backend::PixelLayout layout_of(const DDPIXELFORMAT& f);
+bool has_colour(const backend::PixelLayout& l);  // RGB or luminance: converts through ARGB
+uint32_t from_argb(const backend::PixelLayout& l, D3DCOLOR argb);
 DDPIXELFORMAT display_format(DWORD bpp);  // the desktop format of a colour depth
-bool from_surface_format(D3DX_SURFACEFORMAT sf, DDPIXELFORMAT* out);
-D3DX_SURFACEFORMAT to_surface_format(const DDPIXELFORMAT& f);
 }  // namespace pixels
 
-// --- FVF helpers ---
-DWORD fvf_stride(DWORD fvf);  // 0 for an invalid FVF
-bool fvf_valid(DWORD fvf);
+// The stride of a vertex format, 0 for an invalid one.
+inline DWORD fvf_stride(DWORD fvf) {
+    backend::FvfLayout l;
+    return SUCCEEDED(backend::FvfLayout::parse(fvf, &l)) ? l.stride : 0;
+}
+inline bool fvf_valid(DWORD fvf) { return fvf_stride(fvf) != 0; }
 
 // --- The platform underneath: windows and device contexts (vantor/window.h, vantor/gdi.h) ---
 bool is_window(HWND w);
@@ -309,12 +308,12 @@ public:
 
 private:
     uint8_t* at(DWORD x, DWORD y) { return pixels_.data() + size_t(y) * desc_.lPitch + size_t(x) * bpp_; }
-    uint32_t argb_of(uint32_t raw) const;  // a raw pixel of this surface as ARGB
     void allocate();
 
     RecDirectDraw* dd_;  // counted through dd_ref_
     ComPtr<IDirectDraw7> dd_ref_;
     DDSURFACEDESC2 desc_{};
+    backend::PixelLayout layout_;
     DWORD bpp_ = 0;  // bytes per pixel
     std::vector<uint8_t> pixels_;
     bool locked_ = false;

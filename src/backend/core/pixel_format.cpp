@@ -1,10 +1,10 @@
 // DirectDraw pixel formats and their conversion to and from 8-bit RGBA.
-#include "pixel_format.h"
+#include <vantor/backend/pixel_format.h>
 
 #include <bit>
 #include <climits>
 
-namespace vantor::render {
+namespace vantor::backend {
 namespace {
 
 constexpr DWORD kDdpfStencilBuffer = 0x4000;  // DDPF_STENCILBUFFER
@@ -179,6 +179,7 @@ DDPIXELFORMAT standard_ddpf(StandardFormat f) {
             p.dwZBufferBitDepth = 32;
             p.dwZBitMask = 0xFFFFFFFF;
             break;
+        case StandardFormat::R3G3B2: rgb(8, 0xE0, 0x1C, 0x03, 0); break;
     }
     return p;
 }
@@ -189,26 +190,52 @@ PixelLayout PixelLayout::standard(StandardFormat f) {
     return l;
 }
 
-D3DX_SURFACEFORMAT surface_format_of(const PixelLayout& l) {
-    static const struct {
-        StandardFormat f;
-        D3DX_SURFACEFORMAT sf;
-    } kNames[] = {
-        {StandardFormat::R5G6B5, D3DX_SF_R5G6B5},     {StandardFormat::X1R5G5B5, D3DX_SF_R5G5B5},
-        {StandardFormat::A1R5G5B5, D3DX_SF_A1R5G5B5}, {StandardFormat::A4R4G4B4, D3DX_SF_A4R4G4B4},
-        {StandardFormat::R8G8B8, D3DX_SF_R8G8B8},     {StandardFormat::X8R8G8B8, D3DX_SF_X8R8G8B8},
-        {StandardFormat::A8R8G8B8, D3DX_SF_A8R8G8B8}, {StandardFormat::P8, D3DX_SF_PALETTE8},
-        {StandardFormat::L8, D3DX_SF_L8},             {StandardFormat::A8L8, D3DX_SF_A8L8},
-        {StandardFormat::V8U8, D3DX_SF_U8V8},         {StandardFormat::D16, D3DX_SF_Z16S0},
-        {StandardFormat::D24S8, D3DX_SF_Z24S8},       {StandardFormat::D32, D3DX_SF_Z32S0},
-    };
-    for (const auto& n : kNames) {
-        PixelLayout s = PixelLayout::standard(n.f);
-        if (s.kind == l.kind && s.bits == l.bits && s.r.mask == l.r.mask && s.g.mask == l.g.mask &&
-            s.b.mask == l.b.mask && s.a.mask == l.a.mask)
-            return n.sf;
+namespace {
+
+const struct {
+    StandardFormat f;
+    D3DX_SURFACEFORMAT sf;
+} kSurfaceFormatNames[] = {
+    {StandardFormat::R5G6B5, D3DX_SF_R5G6B5},     {StandardFormat::X1R5G5B5, D3DX_SF_R5G5B5},
+    {StandardFormat::A1R5G5B5, D3DX_SF_A1R5G5B5}, {StandardFormat::A4R4G4B4, D3DX_SF_A4R4G4B4},
+    {StandardFormat::R8G8B8, D3DX_SF_R8G8B8},     {StandardFormat::X8R8G8B8, D3DX_SF_X8R8G8B8},
+    {StandardFormat::A8R8G8B8, D3DX_SF_A8R8G8B8}, {StandardFormat::P8, D3DX_SF_PALETTE8},
+    {StandardFormat::L8, D3DX_SF_L8},             {StandardFormat::A8L8, D3DX_SF_A8L8},
+    {StandardFormat::V8U8, D3DX_SF_U8V8},         {StandardFormat::D16, D3DX_SF_Z16S0},
+    {StandardFormat::D24S8, D3DX_SF_Z24S8},       {StandardFormat::D32, D3DX_SF_Z32S0},
+    {StandardFormat::R3G3B2, D3DX_SF_R3G3B2},
+};
+
+}  // namespace
+
+StandardFormat display_format(DWORD bpp) {
+    switch (bpp) {
+        case 8: return StandardFormat::P8;
+        case 16: return StandardFormat::R5G6B5;
+        case 24: return StandardFormat::R8G8B8;
+        default: return StandardFormat::X8R8G8B8;
     }
+}
+
+bool same_layout(const PixelLayout& a, const PixelLayout& b) {
+    return a.kind == b.kind && a.bits == b.bits && a.r.mask == b.r.mask && a.g.mask == b.g.mask &&
+           a.b.mask == b.b.mask && a.a.mask == b.a.mask;
+}
+
+D3DX_SURFACEFORMAT surface_format_of(const PixelLayout& l) {
+    for (const auto& n : kSurfaceFormatNames)
+        if (same_layout(PixelLayout::standard(n.f), l)) return n.sf;
     return D3DX_SF_UNKNOWN;
+}
+
+bool standard_format_of(D3DX_SURFACEFORMAT sf, StandardFormat* out) {
+    for (const auto& n : kSurfaceFormatNames) {
+        if (n.sf == sf) {
+            *out = n.f;
+            return true;
+        }
+    }
+    return false;
 }
 
 uint32_t read_pixel(const uint8_t* p, uint32_t bytes) {
@@ -278,4 +305,4 @@ void encode_row(const PixelLayout& l, const uint8_t* rgba, uint32_t count, const
     for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += l.bytes) write_pixel(dst, l.bytes, encode_pixel(l, rgba, palette));
 }
 
-}  // namespace vantor::render
+}  // namespace vantor::backend
