@@ -1,6 +1,8 @@
 // DirectDraw surfaces.
 #include "surface.h"
 
+#include <vantor/backend/surface_desc.h>
+
 #include "directdraw.h"
 #include "palette.h"
 #include "platform.h"
@@ -13,15 +15,6 @@ namespace vantor::render {
 namespace {
 
 // DirectDraw values the header does not name.
-constexpr DWORD kCapsWriteOnly = 0x00080000;    // DDSCAPS_WRITEONLY
-constexpr DWORD kCapsAllocOnLoad = 0x04000000;  // DDSCAPS_ALLOCONLOAD
-constexpr DWORD kKnownCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE |
-                             DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ZBUFFER | DDSCAPS_MIPMAP |
-                             DDSCAPS_COMPLEX | DDSCAPS_LOCALVIDMEM | DDSCAPS_NONLOCALVIDMEM | kCapsWriteOnly |
-                             kCapsAllocOnLoad;
-constexpr DWORD kCaps2HintAntialiasing = 0x100;
-constexpr DWORD kKnownCaps2 = DDSCAPS2_HINTDYNAMIC | DDSCAPS2_HINTSTATIC | DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_OPAQUE |
-                              DDSCAPS2_D3DTEXTUREMANAGE | kCaps2HintAntialiasing;
 constexpr DWORD kLockEvent = 0x2;          // DDLOCK_EVENT
 constexpr DWORD kLockNoOverwrite = 0x1000; // DDLOCK_NOOVERWRITE
 constexpr DWORD kKnownLockFlags = DDLOCK_WAIT | kLockEvent | DDLOCK_READONLY | DDLOCK_WRITEONLY | DDLOCK_NOSYSLOCK |
@@ -32,14 +25,7 @@ constexpr DWORD kKnownBltFlags = DDBLT_COLORFILL | DDBLT_KEYSRC | kBltKeySrcOver
                                  DDBLT_DONOTWAIT | kBltAsync;
 constexpr DWORD kColorKeySpace = 0x1;           // DDCKEY_COLORSPACE
 constexpr DWORD kColorKeyDestBlt = 0x2, kColorKeyDestOverlay = 0x4, kColorKeySrcOverlay = 0x10;
-constexpr DWORD kMaxSide = 16384;
 #define DDERR_NOCOLORKEY MAKE_DDHRESULT(215)
-
-DWORD mip_levels(DWORD w, DWORD h) {
-    DWORD levels = 1;
-    for (DWORD s = std::max(w, h); s > 1; s >>= 1) ++levels;
-    return levels;
-}
 
 GLenum colour_storage(const PixelLayout& l) {
     if (l.bits == 16) {
@@ -92,71 +78,22 @@ HRESULT Surface::allocate(DWORD width, DWORD height) {
 HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawSurface7** out) {
     clear_out(out);
     if (!out || !desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
-    DWORD flags = desc->dwFlags;
-    if (flags & ~(DDSD_ALL | DDSD_CAPS)) return DDERR_INVALIDPARAMS;
-    if (flags & DDSD_LPSURFACE) return DDERR_UNSUPPORTED;  // client memory is not taken over
-    if (!dd->cooperative_flags()) return DDERR_NOCOOPERATIVELEVELSET;
-    DWORD caps = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps : 0;
-    DWORD caps2 = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps2 : 0;
-    if (caps == 0) caps = DDSCAPS_OFFSCREENPLAIN;
-    if ((caps & ~kKnownCaps) || (caps2 & ~kKnownCaps2)) return DDERR_INVALIDCAPS;
-    bool managed = (caps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE)) != 0;
-    if (managed && (!(caps & DDSCAPS_TEXTURE) || (caps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY))))
-        return DDERR_INVALIDCAPS;
-    if ((caps & DDSCAPS_SYSTEMMEMORY) && (caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDCAPS;
-    if ((caps & DDSCAPS_ZBUFFER) && (caps & (DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE | DDSCAPS_PRIMARYSURFACE)))
-        return DDERR_INVALIDCAPS;
-    if ((caps & DDSCAPS_MIPMAP) && !(caps & DDSCAPS_TEXTURE)) return DDERR_INVALIDCAPS;
-    // Flipping chains belong to the rendering context; COMPLEX here means a mipmap chain.
-    if ((caps & DDSCAPS_COMPLEX) && !(caps & DDSCAPS_MIPMAP)) return DDERR_INVALIDCAPS;
-
-    bool primary = (caps & DDSCAPS_PRIMARYSURFACE) != 0;
     DisplayMode mode = current_display_mode();
-    DWORD width, height;
-    if (primary) {
-        if (flags & (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
-        if (dd->has_primary()) return DDERR_PRIMARYSURFACEALREADYEXISTS;
-        width = mode.width;
-        height = mode.height;
-    } else {
-        if ((flags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
-        width = desc->dwWidth;
-        height = desc->dwHeight;
-        if (!width || !height) return DDERR_INVALIDPARAMS;
-        DWORD max_side = kMaxSide;
-        if (dd->gl() && (caps & (DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE)))
-            max_side = std::min<DWORD>(max_side, static_cast<DWORD>(dd->gl()->max_texture_size));
-        if (width > max_side) return DDERR_TOOBIGWIDTH;
-        if (height > max_side) return DDERR_TOOBIGHEIGHT;
-    }
-
-    PixelLayout layout;
-    if (flags & DDSD_PIXELFORMAT) {
-        if (!PixelLayout::from(desc->ddpfPixelFormat, &layout)) return DDERR_INVALIDPIXELFORMAT;
-    } else if (caps & DDSCAPS_ZBUFFER) {
-        return DDERR_INVALIDPIXELFORMAT;
-    } else {
-        layout = PixelLayout::standard(display_format(mode.bpp));
-    }
-    if (((caps & DDSCAPS_ZBUFFER) != 0) != (layout.kind == FormatKind::Depth)) return DDERR_INVALIDPIXELFORMAT;
-    if ((caps & DDSCAPS_3DDEVICE) && !layout.renderable()) return DDERR_INVALIDPIXELFORMAT;
-
-    DWORD mipmaps = 1;
-    if (caps & DDSCAPS_MIPMAP) {
-        mipmaps = mip_levels(width, height);
-        if (flags & DDSD_MIPMAPCOUNT) {
-            if (desc->dwMipMapCount == 0 || desc->dwMipMapCount > mipmaps) return DDERR_INVALIDPARAMS;
-            mipmaps = desc->dwMipMapCount;
-        }
-    } else if ((flags & DDSD_MIPMAPCOUNT) && desc->dwMipMapCount > 1) {
-        return DDERR_INVALIDPARAMS;
-    }
+    DWORD max_texture = dd->gl() ? static_cast<DWORD>(dd->gl()->max_texture_size) : ~DWORD{0};
+    backend::SurfacePlan plan;
+    HRESULT planned = backend::plan_surface(*desc, dd->cooperative_flags() != 0, {mode.width, mode.height, mode.bpp},
+                                            max_texture, &plan);
+    if (FAILED(planned)) return planned;
+    if (plan.primary && dd->has_primary()) return DDERR_PRIMARYSURFACEALREADYEXISTS;
+    DWORD flags = desc->dwFlags, caps = plan.caps, caps2 = plan.caps2, mipmaps = plan.mipmaps;
+    bool managed = plan.managed, primary = plan.primary;
+    const PixelLayout& layout = plan.layout;
 
     Surface* s = new (std::nothrow) Surface(dd);
     if (!s) return DDERR_OUTOFMEMORY;
     ComPtr<Surface> hold = adopt(s);
     s->layout_ = layout;
-    if (HRESULT hr = s->allocate(width, height); FAILED(hr)) return hr;
+    if (HRESULT hr = s->allocate(plan.width, plan.height); FAILED(hr)) return hr;
     s->mipmaps_ = mipmaps;
     s->texture_stage_ = (flags & DDSD_TEXTURESTAGE) ? desc->dwTextureStage : 0;
     s->flags_ = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT |

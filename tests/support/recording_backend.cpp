@@ -29,52 +29,7 @@ void DeviceInfo::set_type(const GUID& type) {
 
 DeviceInfo RecordingConfig::capable_device(const char* driver_text) {
     DeviceInfo d;
-    D3DPRIMCAPS p{};
-    p.dwSize = sizeof(D3DPRIMCAPS);
-    p.dwMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW;
-    p.dwRasterCaps = D3DPRASTERCAPS_DITHER | D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX |
-                     D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZBIAS |
-                     D3DPRASTERCAPS_FOGRANGE | D3DPRASTERCAPS_ANISOTROPY | D3DPRASTERCAPS_WFOG |
-                     D3DPRASTERCAPS_ZFOG;
-    p.dwZCmpCaps = p.dwAlphaCmpCaps = 0xFF;         // every D3DCMP function: 1 << (value - 1)
-    p.dwSrcBlendCaps = p.dwDestBlendCaps = 0x1FFF;  // every D3DBLEND factor
-    p.dwShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_SPECULARGOURAUDRGB |
-                    D3DPSHADECAPS_ALPHAGOURAUDBLEND | D3DPSHADECAPS_FOGGOURAUD;
-    p.dwTextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_TRANSPARENCY |
-                      D3DPTEXTURECAPS_BORDER | D3DPTEXTURECAPS_PROJECTED | D3DPTEXTURECAPS_COLORKEYBLEND;
-    p.dwTextureFilterCaps = 0x3F | D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
-                            D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MIPFPOINT |
-                            D3DPTFILTERCAPS_MIPFLINEAR | D3DPTFILTERCAPS_MAGFPOINT |
-                            D3DPTFILTERCAPS_MAGFLINEAR | D3DPTFILTERCAPS_MAGFANISOTROPIC;
-    p.dwTextureBlendCaps = 0xFF;
-    p.dwTextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
-                             D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV;
-    D3DDEVICEDESC7& c = d.caps;
-    c.dwDevCaps = D3DDEVCAPS_FLOATTLVERTEX | D3DDEVCAPS_TEXTURESYSTEMMEMORY | D3DDEVCAPS_TEXTUREVIDEOMEMORY |
-                  D3DDEVCAPS_DRAWPRIMTLVERTEX | D3DDEVCAPS_CANRENDERAFTERFLIP | D3DDEVCAPS_DRAWPRIMITIVES2 |
-                  D3DDEVCAPS_DRAWPRIMITIVES2EX;
-    c.dpcLineCaps = p;
-    c.dpcTriCaps = p;
-    c.dwDeviceRenderBitDepth = DDBD_16 | DDBD_32;
-    c.dwDeviceZBufferBitDepth = DDBD_16 | DDBD_24 | DDBD_32;
-    c.dwMinTextureWidth = c.dwMinTextureHeight = 1;
-    c.dwMaxTextureWidth = c.dwMaxTextureHeight = 2048;
-    c.dwMaxTextureRepeat = 8192;
-    c.dwMaxTextureAspectRatio = 2048;
-    c.dwMaxAnisotropy = 16;
-    c.dvGuardBandLeft = c.dvGuardBandTop = -8192.0f;
-    c.dvGuardBandRight = c.dvGuardBandBottom = 8191.0f;
-    c.dwStencilCaps = 0xFF;
-    c.dwFVFCaps = 8 | D3DFVFCAPS_DONOTSTRIPELEMENTS;
-    c.dwTextureOpCaps = 0xFFFFFF;  // every D3DTOP operation: 1 << (op - 1)
-    c.wMaxTextureBlendStages = c.wMaxSimultaneousTextures = 8;
-    c.dwMaxActiveLights = 8;
-    c.dvMaxVertexW = 1e10f;
-    c.wMaxUserClipPlanes = 6;
-    c.wMaxVertexBlendMatrices = 4;
-    c.dwVertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_VERTEXFOG |
-                               D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
-                               D3DVTXPCAPS_LOCALVIEWER;
+    d.caps = backend::device_caps(IID_IDirect3DTnLHalDevice, 2048, 16.0f);
     d.description.ddDeviceID =
         GUID{0x5EC0DD00, 0x7A47, 0x4C1D, {0x9E, 0x11, 0x52, 0x45, 0x43, 0x4F, 0x52, 0x44}};
     std::snprintf(d.description.driverDesc, sizeof d.description.driverDesc, "%s", driver_text);

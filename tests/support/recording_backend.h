@@ -163,8 +163,8 @@ struct RecordingConfig {
     // that need a caller's path past such a request (a display-mode restore behind it) turn this off.
     bool exclusive_needs_fullscreen = true;
 
-    // A capable device: T&L HAL, render depths 16|32, z depths 16|24|32, 8 lights (positional and
-    // directional), textures 1..2048 without POW2 or SQUAREONLY, 8 stages; one such device, a
+    // A capable device: the shared core's T&L HAL capabilities (vantor/backend/device_state.h:
+    // device_caps) with textures up to 2048 and 16x anisotropy; one such device, a
     // 1024x768x32 desktop, and the texture formats A8L8, V8U8 (which a texture chooser must
     // skip), R5G6B5, X1R5G5B5, A1R5G5B5, A4R4G4B4, X8R8G8B8, A8R8G8B8, P8.
     static RecordingConfig defaults();

@@ -1,6 +1,8 @@
 // Recording DirectDraw 7 (with its Direct3D 7 interface), surfaces and palettes.
 #include <algorithm>
 
+#include <vantor/backend/surface_desc.h>
+
 #include "recording_internal.h"
 
 namespace vantor::testing::detail {
@@ -104,35 +106,24 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
     if (call.failed()) return call.injected();
     if (!desc || !surface || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
     if (outer) return call.done(CLASS_E_NOAGGREGATION);
-    if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
-    // A description without capabilities asks for a plain off-screen surface.
-    DDSCAPS2 caps{};
-    if (desc->dwFlags & DDSD_CAPS) caps = desc->ddsCaps;
-    if (caps.dwCaps == 0) caps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
-    bool managed = caps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
-    if (managed &&
-        ((caps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)) || !(caps.dwCaps & DDSCAPS_TEXTURE)))
-        return call.done(DDERR_INVALIDCAPS);
-    if ((caps.dwCaps & DDSCAPS_SYSTEMMEMORY) && (caps.dwCaps & DDSCAPS_VIDEOMEMORY))
-        return call.done(DDERR_INVALIDCAPS);
+    // The rules are the shared core's; the recording adds the memory layout.
+    D3DX_VIDMODEDESC mode = rec_->display_mode();
+    const DeviceInfo* info = rec_->device_info(device_index_);
+    backend::SurfacePlan plan;
+    HRESULT planned = backend::plan_surface(*desc, level_ != 0, {mode.width, mode.height, mode.bpp},
+                                            info ? info->caps.dwMaxTextureWidth : ~DWORD{0}, &plan);
+    if (FAILED(planned)) return call.done(planned);
+    if (plan.primary && primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
     DDSURFACEDESC2 d = *desc;
-    d.dwFlags |= DDSD_CAPS;
-    d.ddsCaps = caps;
-    if (caps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
-        if (primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
-        if (desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
-            return call.done(DDERR_INVALIDPARAMS);
-        D3DX_VIDMODEDESC mode = rec_->display_mode();
-        d.dwWidth = mode.width;
-        d.dwHeight = mode.height;
-    } else if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) ||
-               desc->dwWidth == 0 || desc->dwHeight == 0) {
-        return call.done(DDERR_INVALIDPARAMS);
-    }
-    if ((desc->dwFlags & DDSD_PIXELFORMAT) && !pixels::layout_of(desc->ddpfPixelFormat).bytes)
-        return call.done(DDERR_INVALIDPIXELFORMAT);
+    d.dwFlags = (d.dwFlags | DDSD_CAPS | DDSD_PIXELFORMAT) & ~DWORD(DDSD_MIPMAPCOUNT);
+    d.ddsCaps.dwCaps = plan.caps;
+    d.ddsCaps.dwCaps2 = plan.caps2;
+    d.dwWidth = plan.width;
+    d.dwHeight = plan.height;
+    d.ddpfPixelFormat = plan.layout.ddpf;
+    if (plan.caps & DDSCAPS_MIPMAP) d.dwFlags |= DDSD_MIPMAPCOUNT, d.dwMipMapCount = plan.mipmaps;
     RecSurface* made = nullptr;
-    HRESULT hr = make_surface(d, caps.dwCaps & DDSCAPS_PRIMARYSURFACE ? "primary" : "surface", &made);
+    HRESULT hr = make_surface(d, plan.primary ? "primary" : "surface", &made);
     if (FAILED(hr)) return call.done(hr);
     *surface = made->iface();
     return call.done(DD_OK);

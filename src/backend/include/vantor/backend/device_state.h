@@ -89,6 +89,14 @@ struct ShadingLight {
 };
 ShadingLight light_for_shading(const D3DLIGHT7& light);
 
+// ----- Capabilities ---------------------------------------------------------------------------
+
+// What a fixed-function device of `type` (RGB, HAL or T&L HAL) answers to GetCaps: every
+// comparison, blend, stencil and texture operation, 8 stages, kMaxActiveLights lights, render
+// targets of 16 and 32 bits, depth buffers of 16, 24 and 32, textures of any size from 1 to
+// `max_texture_size`, and anisotropic filtering when `max_anisotropy` is above 1.
+D3DDEVICEDESC7 device_caps(const GUID& type, DWORD max_texture_size, float max_anisotropy);
+
 // The utility layer's texture size rule: a size fitted to the device's texture capabilities
 // (rounded up to powers of two, made square, clamped to the maximum and minimum sizes).
 void fit_texture_size(const D3DDEVICEDESC7& caps, DWORD* width, DWORD* height);
