@@ -436,10 +436,7 @@ HRESULT Surface::GetDDInterface(void** dd) {
 
 HRESULT Surface::colour_fill(const RECT& r, DWORD value) {
     read_back();
-    for (LONG y = r.top; y < r.bottom; ++y) {
-        uint8_t* p = row(static_cast<DWORD>(y)) + static_cast<size_t>(r.left) * layout_.bytes;
-        for (LONG x = r.left; x < r.right; ++x, p += layout_.bytes) write_pixel(p, layout_.bytes, value);
-    }
+    backend::fill({memory_.data(), pitch_, &layout_, nullptr, r}, value);
     ++version_;
     write_back();
     return DD_OK;
@@ -482,30 +479,8 @@ HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_r
 
     src->read_back();
     if (src != this) read_back();
-    // A copy of the source rows, so that overlapping blits within one surface read the old pixels.
-    LONG sw = sr.right - sr.left, sh = sr.bottom - sr.top;
-    LONG dw = dr.right - dr.left, dh = dr.bottom - dr.top;
-    std::vector<uint8_t> source(static_cast<size_t>(sw) * sh * src->layout_.bytes);
-    for (LONG y = 0; y < sh; ++y)
-        std::memcpy(source.data() + static_cast<size_t>(y) * sw * src->layout_.bytes,
-                    src->row(static_cast<DWORD>(sr.top + y)) + static_cast<size_t>(sr.left) * src->layout_.bytes,
-                    static_cast<size_t>(sw) * src->layout_.bytes);
-    std::vector<uint8_t> rgba(raw ? 0 : static_cast<size_t>(sw) * 4);
-    const uint8_t* src_palette = src->palette_rgba();
-    for (LONG y = 0; y < dh; ++y) {
-        // Nearest source pixel: DirectDraw's stretch samples, it does not filter.
-        LONG sy = static_cast<LONG>((static_cast<int64_t>(2 * y + 1) * sh) / (2 * static_cast<int64_t>(dh)));
-        const uint8_t* srow = source.data() + static_cast<size_t>(sy) * sw * src->layout_.bytes;
-        if (!raw) decode_row(src->layout_, srow, static_cast<uint32_t>(sw), src_palette, rgba.data());
-        uint8_t* drow = row(static_cast<DWORD>(dr.top + y)) + static_cast<size_t>(dr.left) * layout_.bytes;
-        for (LONG x = 0; x < dw; ++x, drow += layout_.bytes) {
-            LONG sx = static_cast<LONG>((static_cast<int64_t>(2 * x + 1) * sw) / (2 * static_cast<int64_t>(dw)));
-            uint32_t value = read_pixel(srow + static_cast<size_t>(sx) * src->layout_.bytes, src->layout_.bytes);
-            if (key && value >= key->dwColorSpaceLowValue && value <= key->dwColorSpaceHighValue) continue;
-            if (!raw) value = encode_pixel(layout_, rgba.data() + static_cast<size_t>(sx) * 4, palette_rgba());
-            write_pixel(drow, layout_.bytes, value);
-        }
-    }
+    backend::blit({memory_.data(), pitch_, &layout_, palette_rgba(), dr},
+                  {src->memory_.data(), src->pitch_, &src->layout_, src->palette_rgba(), sr}, key);
     ++version_;
     write_back();
     return DD_OK;

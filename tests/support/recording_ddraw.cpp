@@ -303,10 +303,10 @@ void RecSurface::resize(DWORD width, DWORD height) {
 void RecSurface::fill_argb(const RECT& r, D3DCOLOR colour) {
     if (!pixels::has_colour(layout_)) return;
     uint32_t raw = pixels::from_argb(layout_, colour);
-    LONG x0 = std::max<LONG>(r.left, 0), y0 = std::max<LONG>(r.top, 0);
-    LONG x1 = std::min<LONG>(r.right, LONG(width())), y1 = std::min<LONG>(r.bottom, LONG(height()));
-    for (LONG y = y0; y < y1; ++y)
-        for (LONG x = x0; x < x1; ++x) backend::write_pixel(at(DWORD(x), DWORD(y)), bpp_, raw);
+    RECT clipped{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0), std::min<LONG>(r.right, LONG(width())),
+                 std::min<LONG>(r.bottom, LONG(height()))};
+    if (clipped.left < clipped.right && clipped.top < clipped.bottom)
+        backend::fill({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, clipped}, raw);
 }
 
 HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
@@ -319,9 +319,7 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         if (lost) return call.done(DDERR_SURFACELOST);
         if (busy()) return call.done(DDERR_SURFACEBUSY);
         if (!rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
-        for (LONG y = d.top; y < d.bottom; ++y)
-            for (LONG x = d.left; x < d.right; ++x)
-                backend::write_pixel(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
+        backend::fill({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, d}, fx->dwFillColor);
         return call.done(DD_OK);
     }
     RecSurface* s = rec_->find<RecSurface>(src);
@@ -343,29 +341,9 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
             palette[4 * k] = e[k].peRed, palette[4 * k + 1] = e[k].peGreen, palette[4 * k + 2] = e[k].peBlue,
                     palette[4 * k + 3] = 255;
     }
-    // A blit within one surface reads what was there before it started.
-    std::vector<uint8_t> before;
-    const uint8_t* sp = s->pixels_.data();
-    if (s == this) {
-        before = pixels_;
-        sp = before.data();
-    }
-    LONG dw = d.right - d.left, dh = d.bottom - d.top, sw = r.right - r.left, sh = r.bottom - r.top;
-    for (LONG y = 0; y < dh; ++y) {
-        LONG sy = r.top + LONG((2 * int64_t(y) + 1) * sh / (2 * int64_t(dh)));  // nearest source row
-        for (LONG x = 0; x < dw; ++x) {
-            LONG sx = r.left + LONG((2 * int64_t(x) + 1) * sw / (2 * int64_t(dw)));
-            const uint8_t* from = sp + size_t(sy) * s->desc_.lPitch + size_t(sx) * s->bpp_;
-            uint32_t raw = backend::read_pixel(from, s->bpp_);
-            if ((flags & DDBLT_KEYSRC) && raw >= s->key_.dwColorSpaceLowValue &&
-                raw <= s->key_.dwColorSpaceHighValue)
-                continue;
-            uint8_t rgba[4];
-            if (!raw_copy) backend::decode_row(s->layout_, from, 1, palette, rgba);
-            uint32_t out = raw_copy ? raw : backend::encode_pixel(layout_, rgba, nullptr);
-            backend::write_pixel(at(DWORD(d.left + x), DWORD(d.top + y)), bpp_, out);
-        }
-    }
+    backend::blit({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, d},
+                  {s->pixels_.data(), uint32_t(s->desc_.lPitch), &s->layout_, palette, r},
+                  (flags & DDBLT_KEYSRC) ? &s->key_ : nullptr);
     return call.done(DD_OK);
 }
 

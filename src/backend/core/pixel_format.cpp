@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <climits>
+#include <cstring>
 
 namespace vantor::backend {
 namespace {
@@ -303,6 +304,41 @@ uint32_t encode_pixel(const PixelLayout& l, const uint8_t rgba[4], const uint8_t
 
 void encode_row(const PixelLayout& l, const uint8_t* rgba, uint32_t count, const uint8_t* palette, uint8_t* dst) {
     for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += l.bytes) write_pixel(dst, l.bytes, encode_pixel(l, rgba, palette));
+}
+
+void fill(const PixelRegion& r, uint32_t value) {
+    const uint32_t bytes = r.layout->bytes;
+    for (LONG y = r.rect.top; y < r.rect.bottom; ++y) {
+        uint8_t* p = r.bits + static_cast<size_t>(y) * r.pitch + static_cast<size_t>(r.rect.left) * bytes;
+        for (LONG x = r.rect.left; x < r.rect.right; ++x, p += bytes) write_pixel(p, bytes, value);
+    }
+}
+
+void blit(const PixelRegion& dst, const PixelRegion& src, const DDCOLORKEY* key) {
+    const PixelLayout &dl = *dst.layout, &sl = *src.layout;
+    const bool raw = same_layout(dl, sl);
+    const RECT &dr = dst.rect, &sr = src.rect;
+    const LONG sw = sr.right - sr.left, sh = sr.bottom - sr.top, dw = dr.right - dr.left, dh = dr.bottom - dr.top;
+    const size_t src_row = static_cast<size_t>(sw) * sl.bytes;
+    std::vector<uint8_t> source(src_row * static_cast<size_t>(sh));
+    for (LONG y = 0; y < sh; ++y)
+        std::memcpy(source.data() + static_cast<size_t>(y) * src_row,
+                    src.bits + static_cast<size_t>(sr.top + y) * src.pitch + static_cast<size_t>(sr.left) * sl.bytes,
+                    src_row);
+    std::vector<uint8_t> rgba(raw ? 0 : static_cast<size_t>(sw) * 4);
+    for (LONG y = 0; y < dh; ++y) {
+        LONG sy = static_cast<LONG>((static_cast<int64_t>(2 * y + 1) * sh) / (2 * static_cast<int64_t>(dh)));
+        const uint8_t* srow = source.data() + static_cast<size_t>(sy) * src_row;
+        if (!raw) decode_row(sl, srow, static_cast<uint32_t>(sw), src.palette, rgba.data());
+        uint8_t* drow = dst.bits + static_cast<size_t>(dr.top + y) * dst.pitch + static_cast<size_t>(dr.left) * dl.bytes;
+        for (LONG x = 0; x < dw; ++x, drow += dl.bytes) {
+            LONG sx = static_cast<LONG>((static_cast<int64_t>(2 * x + 1) * sw) / (2 * static_cast<int64_t>(dw)));
+            uint32_t value = read_pixel(srow + static_cast<size_t>(sx) * sl.bytes, sl.bytes);
+            if (key && value >= key->dwColorSpaceLowValue && value <= key->dwColorSpaceHighValue) continue;
+            if (!raw) value = encode_pixel(dl, rgba.data() + static_cast<size_t>(sx) * 4, dst.palette);
+            write_pixel(drow, dl.bytes, value);
+        }
+    }
 }
 
 }  // namespace vantor::backend

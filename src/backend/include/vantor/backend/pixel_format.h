@@ -14,6 +14,7 @@
 #include <vantor/backend/d3dx.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace vantor::backend {
 
@@ -92,5 +93,21 @@ void encode_row(const PixelLayout& layout, const uint8_t* rgba, uint32_t count, 
                 uint8_t* dst);
 // One pixel in the layout's raw encoding.
 uint32_t encode_pixel(const PixelLayout& layout, const uint8_t rgba[4], const uint8_t* palette);
+
+// A rectangle of a surface's pixels, as Blt and colour fills see it.
+struct PixelRegion {
+    uint8_t* bits = nullptr;  // the surface's first row
+    uint32_t pitch = 0;
+    const PixelLayout* layout = nullptr;
+    const uint8_t* palette = nullptr;  // 256 RGBA entries for Palette8 layouts, or nullptr
+    RECT rect{};                       // inside the surface
+};
+// Blt's pixel work: the nearest source pixel for each destination pixel (DirectDraw's stretch
+// samples, it does not filter); a raw source value inside `key`, when given, leaves its
+// destination pixel alone; different layouts convert through RGBA. The source rectangle is read
+// before anything is written, so a blit within one surface reads the old pixels.
+void blit(const PixelRegion& dst, const PixelRegion& src, const DDCOLORKEY* key);
+// Stores the raw `value` into every pixel of the region's rectangle.
+void fill(const PixelRegion& region, uint32_t value);
 
 }  // namespace vantor::backend
