@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <vantor/backend/shape_geometry.h>
+
 #include "recording_internal.h"
 
 namespace vantor::testing {
@@ -133,12 +135,6 @@ void RecordingBackend::clear_failures() {
     rec_->rules.clear();
 }
 
-const std::vector<DrawRecord>& RecordingBackend::draws() const {
-    return rec_->draws;
-}
-void RecordingBackend::clear_draws() {
-    rec_->draws.clear();
-}
 int RecordingBackend::started() const {
     return rec_->started;
 }
@@ -147,9 +143,6 @@ D3DX_VIDMODEDESC RecordingBackend::display_mode() const {
 }
 DWORD RecordingBackend::cooperative_level() const {
     return rec_->last_dd ? rec_->last_dd->cooperative_level() : 0;
-}
-HWND RecordingBackend::cooperative_window() const {
-    return rec_->last_dd ? rec_->last_dd->cooperative_window() : 0;
 }
 
 void RecordingBackend::lose_surfaces() {
@@ -348,11 +341,11 @@ HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND windo
 
     auto* dd = new RecDirectDraw(rec_, rec_->resolve_index(index));
     if (fullscreen) {
-        dd->set_level(window, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
+        dd->set_level(DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
         rec_->mode_set = D3DX_VIDMODEDESC{width, height, 16, rec_->display_mode().refreshRate};
         dd->changed_mode = true;
     } else {
-        dd->set_level(window, DDSCL_NORMAL);
+        dd->set_level(DDSCL_NORMAL);
     }
     auto surface = [&](const char* kind, DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT* format) {
         DDSURFACEDESC2 d{};
@@ -398,32 +391,28 @@ HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND windo
 
 namespace {
 
-// Shapes carry the vertex and index counts of their kind; their vertices are zero (no geometry
-// is needed without pixels).
+// Shapes carry the shared core's vertex count and triangle list of their kind; the vertices stay
+// zero (nothing is drawn).
+template <class Build>
 HRESULT make_shape(const std::shared_ptr<Recorder>& rec, CallScope& call, const char* kind,
-                   IDirect3DDevice7* device, DWORD texCoords, uint64_t vertices, uint64_t triangles,
-                   bool valid, ID3DXSimpleShape** shape) {
+                   IDirect3DDevice7* device, DWORD texCoords, Build build, ID3DXSimpleShape** shape) {
     if (!rec->started) return call.done(D3DXERR_D3DXNOTSTARTEDYET);
     if (!device || !shape) return call.done(D3DXERR_NULLPOINTER);
     RecDevice* dev = rec->find<RecDevice>(device);
     if (!dev) return call.done(DDERR_INVALIDOBJECT);
     if (texCoords == D3DX_DEFAULT) texCoords = 1;
-    if (!valid || texCoords > 8 || vertices == 0 || vertices > 0xFFFF || triangles > 0xFFFFFF)
-        return call.done(D3DXERR_INVALIDPARAMETER);
+    backend::ShapeGeometry g;
+    if (texCoords > 8) return call.done(D3DXERR_INVALIDPARAMETER);
+    if (HRESULT hr = build(&g); FAILED(hr)) return call.done(hr);
     D3DVERTEXBUFFERDESC vd{sizeof(D3DVERTEXBUFFERDESC), 0,
                            DWORD(D3DFVF_XYZ | D3DFVF_NORMAL) | (texCoords << D3DFVF_TEXCOUNT_SHIFT),
-                           DWORD(vertices)};
+                           DWORD(g.vertices.size())};
     auto* vb = new RecVertexBuffer(rec, dev->ddraw(), vd);
-    std::vector<WORD> indices(size_t(triangles) * 3);
-    for (size_t k = 0; k < indices.size(); ++k) indices[k] = WORD(k % vertices);
-    *shape = new RecShape(rec, kind, dev, vb, std::move(indices));
+    *shape = new RecShape(rec, kind, dev, vb, std::move(g.indices));
     vb->Release();
     return call.done(S_OK);
 }
 
-DWORD or8(DWORD v) {
-    return v == D3DX_DEFAULT ? 8 : v;
-}  // D3DX_DEFAULT slices, stacks, sides, rings: 8
 }  // namespace
 
 HRESULT RecordingBackend::D3DXCreatePolygon(IDirect3DDevice7* device, float sideSize, DWORD sides,
@@ -433,9 +422,8 @@ HRESULT RecordingBackend::D3DXCreatePolygon(IDirect3DDevice7* device, float side
         "D3DXCreatePolygon",
         out_args({rec_->describe(device), fmt::f(sideSize), fmt::u(sides), fmt::u(texCoords)}, shape));
     if (call.failed()) return call.injected();
-    DWORD n = or8(sides);
-    return make_shape(rec_, call, "polygon", device, texCoords, uint64_t(n) + 1, n, n >= 3 && sideSize > 0,
-                      shape);
+    return make_shape(rec_, call, "polygon", device, texCoords,
+                      [&](backend::ShapeGeometry* g) { return backend::polygon_geometry(sideSize, sides, g); }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateBox(IDirect3DDevice7* device, float width, float height, float depth,
@@ -445,8 +433,8 @@ HRESULT RecordingBackend::D3DXCreateBox(IDirect3DDevice7* device, float width, f
                                                        fmt::f(depth), fmt::u(texCoords)},
                                                       shape));
     if (call.failed()) return call.injected();
-    return make_shape(rec_, call, "box", device, texCoords, 24, 12, width >= 0 && height >= 0 && depth >= 0,
-                      shape);
+    return make_shape(rec_, call, "box", device, texCoords,
+                      [&](backend::ShapeGeometry* g) { return backend::box_geometry(width, height, depth, g); }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float baseRadius, float topRadius,
@@ -458,10 +446,9 @@ HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float bas
                                       fmt::f(height), fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
                                      shape));
     if (call.failed()) return call.injected();
-    uint64_t sl = or8(slices), st = or8(stacks);
-    bool ok = sl >= 3 && st >= 1 && baseRadius >= 0 && topRadius >= 0 && height >= 0;
-    uint64_t v = (sl + 1) * (st + 1) + 2 * (sl + 1), t = sl * st * 2 + 2 * sl;
-    return make_shape(rec_, call, "cylinder", device, texCoords, v, t, ok, shape);
+    return make_shape(rec_, call, "cylinder", device, texCoords, [&](backend::ShapeGeometry* g) {
+        return backend::cylinder_geometry(baseRadius, topRadius, height, slices, stacks, g);
+    }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateSphere(IDirect3DDevice7* device, float radius, DWORD slices, DWORD stacks,
@@ -471,10 +458,9 @@ HRESULT RecordingBackend::D3DXCreateSphere(IDirect3DDevice7* device, float radiu
                                                           fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
                                                          shape));
     if (call.failed()) return call.injected();
-    uint64_t sl = or8(slices), st = or8(stacks);
-    bool ok = sl >= 3 && st >= 2 && radius >= 0;
-    uint64_t v = (sl + 1) * (st + 1), t = sl * st * 2;
-    return make_shape(rec_, call, "sphere", device, texCoords, v, t, ok, shape);
+    return make_shape(rec_, call, "sphere", device, texCoords, [&](backend::ShapeGeometry* g) {
+        return backend::sphere_geometry(radius, slices, stacks, g);
+    }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerRadius, float outerRadius,
@@ -486,10 +472,9 @@ HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerR
                                       fmt::u(sides), fmt::u(rings), fmt::u(texCoords)},
                                      shape));
     if (call.failed()) return call.injected();
-    uint64_t si = or8(sides), ri = or8(rings);
-    bool ok = si >= 3 && ri >= 3 && innerRadius >= 0 && outerRadius >= 0;
-    uint64_t v = (si + 1) * (ri + 1), t = si * ri * 2;
-    return make_shape(rec_, call, "torus", device, texCoords, v, t, ok, shape);
+    return make_shape(rec_, call, "torus", device, texCoords, [&](backend::ShapeGeometry* g) {
+        return backend::torus_geometry(innerRadius, outerRadius, sides, rings, g);
+    }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCoords,
@@ -497,7 +482,7 @@ HRESULT RecordingBackend::D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCo
     if (shape) *shape = nullptr;
     auto call = rec_->begin("D3DXCreateTeapot", out_args({rec_->describe(device), fmt::u(texCoords)}, shape));
     if (call.failed()) return call.injected();
-    return make_shape(rec_, call, "teapot", device, texCoords, 1178, 2256, true, shape);
+    return make_shape(rec_, call, "teapot", device, texCoords, backend::teapot_geometry, shape);
 }
 
 HRESULT RecordingBackend::D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, BOOL zEnable) {
@@ -507,17 +492,8 @@ HRESULT RecordingBackend::D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, B
     if (!device) return call.done(D3DXERR_NULLPOINTER);
     RecDevice* dev = rec_->find<RecDevice>(device);
     if (!dev) return call.done(DDERR_INVALIDOBJECT);
-    dev->set_stage_state(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    dev->set_stage_state(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    dev->set_stage_state(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    dev->set_stage_state(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    dev->set_stage_state(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    dev->set_stage_state(0, D3DTSS_MINFILTER, D3DTFN_LINEAR);
-    dev->set_stage_state(0, D3DTSS_MAGFILTER, D3DTFG_LINEAR);
-    dev->set_render_state(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
-    dev->set_render_state(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    dev->set_render_state(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
-    dev->set_render_state(D3DRENDERSTATE_ZENABLE, zEnable ? TRUE : FALSE);
+    for (const backend::StageWrite& w : backend::kSpriteStageStates) dev->set_stage_state(0, w.state, w.value);
+    for (const backend::RenderWrite& w : backend::sprite_render_states(zEnable)) dev->set_render_state(w.state, w.value);
     return call.done(S_OK);
 }
 

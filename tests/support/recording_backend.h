@@ -4,7 +4,7 @@
 //   vantor::testing::RecordingBackend rec;
 //   rec.config().devices[0].caps.dwMaxActiveLights = 2;        // configure before (or between) calls
 //   rec.fail("Context.UpdateFrame", DDERR_SURFACELOST, 1);     // the next UpdateFrame fails once
-//   auto installed = rec.install();                            // the component now draws through rec
+//   vantor::testing::ScopedInstall installed{rec};             // the component now draws through rec
 //   ... drive the engine ...
 //   EXPECT_GE(rec.index_of("Device.SetRenderState(7, 1)"), 0);
 //   EXPECT_EQ(rec.count("Context.UpdateFrame"), 2u);
@@ -108,31 +108,6 @@ struct Call {
 };
 using CallPredicate = std::function<bool(const Call&)>;
 
-// One primitive batch drawn by the device (DrawPrimitive and its indexed and vertex-buffer
-// forms) or by a shape's Draw, with the state it was drawn with.
-struct DrawRecord {
-    std::string call;  // "Device.DrawIndexedPrimitive", "Shape.Draw", ...
-    D3DPRIMITIVETYPE type{};
-    DWORD fvf = 0;
-    DWORD stride = 0;  // bytes per vertex, from the FVF
-    DWORD vertex_count = 0;
-    std::vector<uint8_t> vertices;  // vertex_count * stride bytes, from the first vertex used
-    std::vector<WORD> indices;      // relative to `vertices`; empty when not indexed
-    D3DMATRIX world{}, view{}, projection{};
-    D3DMATERIAL7 material{};
-    std::string texture0;  // "<name>" of stage 0's texture, "null" when none
-    bool in_scene = false;
-
-    // Vertex i as a record of the drawn format (D3DVERTEX for FVF 0x112, ...).
-    template <class V>
-    V vertex(size_t i) const {
-        V v{};
-        if ((i + 1) * stride <= vertices.size() && sizeof(V) <= stride)
-            std::memcpy(&v, vertices.data() + i * stride, sizeof(V));
-        return v;
-    }
-};
-
 // A device offered by the utility layer: its description and its Direct3D capabilities.
 struct DeviceInfo {
     D3DX_DEVICEDESC description{};  // deviceIndex is the entry's position whatever is stored
@@ -235,13 +210,10 @@ public:
     void clear_failures();
 
     // --- What happened -------------------------------------------------------------------
-    const std::vector<DrawRecord>& draws() const;
-    void clear_draws();
     int started() const;                    // D3DXInitialize nesting depth
     D3DX_VIDMODEDESC display_mode() const;  // the (virtual) display mode now
-    // Cooperative level and its window, of the DirectDraw object made last (0 when none).
+    // Cooperative level of the DirectDraw object made last (0 when none).
     DWORD cooperative_level() const;
-    HWND cooperative_window() const;
     // Marks every live surface lost (IsLost, Lock, Blt, GetDC give DDERR_SURFACELOST until
     // Restore or the context's RestoreSurfaces).
     void lose_surfaces();
@@ -255,9 +227,6 @@ public:
     std::vector<std::string> live_object_names() const;  // "<surface2> (2 references)", ...
     std::string live_object_names_text() const;          // the same, on one line
     std::string name_of(const void* object) const;       // "<texture1>", "null", "<foreign>"
-
-    // Installs this back end for the component until the result goes out of scope.
-    ScopedInstall install() { return ScopedInstall(*this); }
 
     // --- vantor::backend::Backend --------------------------------------------------------
     HRESULT D3DXInitialize() override;

@@ -58,7 +58,7 @@ HRESULT RecDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
     if (!rec_->config.exclusive_needs_fullscreen) fullscreen = exclusive;
     if (exclusive != fullscreen || normal == exclusive) return call.done(DDERR_INVALIDPARAMS);
     if ((exclusive || window != 0) && !is_window(window)) return call.done(DDERR_INVALIDPARAMS);
-    set_level(window, flags);
+    set_level(flags);
     return call.done(DD_OK);
 }
 

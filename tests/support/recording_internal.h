@@ -143,7 +143,6 @@ public:
     const DeviceInfo* device_info(DWORD index) const;
     DWORD resolve_index(DWORD index) const { return index == D3DX_DEFAULT ? config.default_device : index; }
 
-    std::vector<DrawRecord> draws;
     RecContext* last_context = nullptr;
     RecDevice* last_device = nullptr;
     RecDirectDraw* last_dd = nullptr;
@@ -238,12 +237,8 @@ public:
     IDirect3D7* d3d() { return static_cast<IDirect3D7*>(this); }
     DWORD device_index() const { return device_index_; }
     DWORD cooperative_level() const { return level_; }
-    HWND cooperative_window() const { return level_window_; }
     // The back end's own way in (not logged): the level a context sets, the surfaces it makes.
-    void set_level(HWND window, DWORD flags) {
-        level_ = flags;
-        level_window_ = window;
-    }
+    void set_level(DWORD flags) { level_ = flags; }
     HRESULT make_surface(const DDSURFACEDESC2& desc, const std::string& kind, RecSurface** out);
     RecSurface* primary = nullptr;  // the live primary surface, not counted
     bool changed_mode = false;      // DirectDraw gives the display mode back when its changer goes
@@ -251,7 +246,6 @@ public:
 private:
     DWORD device_index_;
     DWORD level_ = 0;
-    HWND level_window_ = 0;
     uint32_t dd_handle_ = 0, d3d_handle_ = 0;
 };
 
@@ -334,8 +328,6 @@ public:
 
     const D3DVERTEXBUFFERDESC& desc() const { return desc_; }
     bool locked() const { return locked_; }
-    const uint8_t* data() const { return data_.data(); }
-    DWORD stride() const { return stride_; }
 
 private:
     ComPtr<IDirect3D7> d3d_;
@@ -392,8 +384,6 @@ public:
     void set_texture(DWORD stage, RecSurface* texture) {
         textures_[stage] = share(texture ? texture->iface() : nullptr);
     }
-    void record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices, DWORD count,
-                     const WORD* indices, DWORD index_count);
     const DeviceInfo* info() const { return rec_->device_info(device_index_); }
     RecDirectDraw* ddraw() const { return ddraw_; }
     RecSurface* target() const { return target_; }
@@ -475,7 +465,6 @@ public:
 
 private:
     ComPtr<IDirect3DDevice7> device_;
-    RecDevice* rdevice_;
     ComPtr<IDirect3DVertexBuffer7> vb_;
     RecVertexBuffer* rvb_;
     std::vector<WORD> indices_;
