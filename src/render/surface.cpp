@@ -40,11 +40,6 @@ GLenum colour_storage(const PixelLayout& l) {
     return GL_RGBA8;
 }
 
-bool valid_rect(const RECT& r, DWORD w, DWORD h) {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
-           static_cast<DWORD>(r.bottom) <= h;
-}
-
 }  // namespace
 
 Surface::Surface(DirectDraw* dd) : dd_(share(dd)), handle_(static_cast<IDirectDrawSurface7*>(this)) {}
@@ -317,7 +312,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE even
         return DDERR_INVALIDPARAMS;
     RECT r{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
     if (rect) {
-        if (!valid_rect(*rect, width_, height_)) return DDERR_INVALIDPARAMS;
+        if (!backend::rect_inside(*rect, width_, height_)) return DDERR_INVALIDPARAMS;
         r = *rect;
     }
     if (busy()) return DDERR_SURFACEBUSY;
@@ -448,7 +443,7 @@ HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_r
         return DDERR_INVALIDPARAMS;
     RECT dr{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
     if (dst_rect) {
-        if (!valid_rect(*dst_rect, width_, height_)) return DDERR_INVALIDRECT;
+        if (!backend::rect_inside(*dst_rect, width_, height_)) return DDERR_INVALIDRECT;
         dr = *dst_rect;
     }
     if (flags & DDBLT_COLORFILL) {
@@ -461,7 +456,7 @@ HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_r
     if (!src) return DDERR_INVALIDPARAMS;
     RECT sr{0, 0, static_cast<LONG>(src->width_), static_cast<LONG>(src->height_)};
     if (src_rect) {
-        if (!valid_rect(*src_rect, src->width_, src->height_)) return DDERR_INVALIDRECT;
+        if (!backend::rect_inside(*src_rect, src->width_, src->height_)) return DDERR_INVALIDRECT;
         sr = *src_rect;
     }
     if (busy() || src->busy()) return DDERR_SURFACEBUSY;

@@ -11,11 +11,6 @@ namespace {
 
 constexpr uint64_t kMaxSurfaceBytes = 256u << 20;  // refuse absurd sizes rather than exhaust memory
 
-bool rect_inside(const RECT& r, DWORD width, DWORD height) {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && DWORD(r.right) <= width &&
-           DWORD(r.bottom) <= height;
-}
-
 RECT whole(DWORD width, DWORD height) {
     return RECT{0, 0, LONG(width), LONG(height)};
 }
@@ -318,7 +313,7 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         if (!fx || fx->dwSize != sizeof(DDBLTFX)) return call.done(DDERR_INVALIDPARAMS);
         if (lost) return call.done(DDERR_SURFACELOST);
         if (busy()) return call.done(DDERR_SURFACEBUSY);
-        if (!rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
+        if (!backend::rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
         backend::fill({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, d}, fx->dwFillColor);
         return call.done(DD_OK);
     }
@@ -327,7 +322,7 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
     if (lost || s->lost) return call.done(DDERR_SURFACELOST);
     if (busy() || s->busy()) return call.done(DDERR_SURFACEBUSY);
     RECT r = srcRect ? *srcRect : whole(s->width(), s->height());
-    if (!rect_inside(d, width(), height()) || !rect_inside(r, s->width(), s->height()))
+    if (!backend::rect_inside(d, width(), height()) || !backend::rect_inside(r, s->width(), s->height()))
         return call.done(DDERR_INVALIDRECT);
     if ((flags & DDBLT_KEYSRC) && !s->keyed_) return call.done(DDERR_INVALIDPARAMS);
     bool raw_copy = backend::same_layout(s->layout_, layout_);
@@ -374,7 +369,7 @@ HRESULT RecSurface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE e
     if (lost) return call.done(DDERR_SURFACELOST);
     if (busy()) return call.done(DDERR_SURFACEBUSY);
     RECT r = rect ? *rect : whole(width(), height());
-    if (!rect_inside(r, width(), height())) return call.done(DDERR_INVALIDPARAMS);
+    if (!backend::rect_inside(r, width(), height())) return call.done(DDERR_INVALIDPARAMS);
     locked_ = true;
     *desc = desc_;
     desc->dwFlags |= DDSD_LPSURFACE;

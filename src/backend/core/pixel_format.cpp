@@ -306,6 +306,11 @@ void encode_row(const PixelLayout& l, const uint8_t* rgba, uint32_t count, const
     for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += l.bytes) write_pixel(dst, l.bytes, encode_pixel(l, rgba, palette));
 }
 
+bool rect_inside(const RECT& r, DWORD w, DWORD h) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
+           static_cast<DWORD>(r.bottom) <= h;
+}
+
 void fill(const PixelRegion& r, uint32_t value) {
     const uint32_t bytes = r.layout->bytes;
     for (LONG y = r.rect.top; y < r.rect.bottom; ++y) {

@@ -94,6 +94,9 @@ void encode_row(const PixelLayout& layout, const uint8_t* rgba, uint32_t count, 
 // One pixel in the layout's raw encoding.
 uint32_t encode_pixel(const PixelLayout& layout, const uint8_t rgba[4], const uint8_t* palette);
 
+// True for a rectangle of at least one pixel inside a w x h surface (Lock and Blt take no other).
+bool rect_inside(const RECT& r, DWORD w, DWORD h);
+
 // A rectangle of a surface's pixels, as Blt and colour fills see it.
 struct PixelRegion {
     uint8_t* bits = nullptr;  // the surface's first row
