@@ -69,19 +69,18 @@
 //   they were added. A failed call is logged like any other, changes nothing and clears its out
 //   parameters. A success code (S_FALSE) as `hr` lets the call work and returns that code.
 //
-// Direct3D's state rules (valid ids, defaults, the legacy states that set stage 0, light
-// records and the eight-light limit) are the back ends' shared ones (vantor/backend/
-// device_state.h). Defaults where Direct3D 7 leaves the value open (the OpenGL back end
-// matches these; the conformance suite pins all but GetLightEnable's exact TRUE, which it
-// compares as non-zero):
-//   ZENABLE TRUE (the context always attaches a depth buffer); TEXTUREFACTOR 0xFFFFFFFF;
-//   CLIPPING TRUE; AMBIENTMATERIALSOURCE MATERIAL (0); SPECULARENABLE FALSE; LASTPIXEL TRUE;
-//   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
-//   ADDRESS sets ADDRESSU and ADDRESSV and reads back as ADDRESSU; D3DXUninitialize beyond the
-//   last D3DXInitialize gives D3DXERR_D3DXNOTSTARTEDYET and changes nothing; context clear
-//   colour 0xFF000000, clear depth 1.0, clear stencil 0; D3DXGetDeviceCount answers 0 before
-//   D3DXInitialize. SetCooperativeLevel keeps DirectDraw 7's documented rule that EXCLUSIVE and
-//   FULLSCREEN go together (RecordingConfig::exclusive_needs_fullscreen relaxes it).
+// What Direct3D 7 defines is the back ends' shared core (src/backend/core): state ids, defaults
+// and the legacy states that set stage 0, light records and the eight-light limit
+// (device_state.h), capabilities (device_caps), pixel formats, conversion and Blt's pixel work
+// (pixel_format.h), vertex formats (fvf.h), the checks of surface descriptions (surface_desc.h)
+// and shape geometry (shape_geometry.h). Where Direct3D 7 leaves a value open the OpenGL back
+// end matches this one (the conformance suite pins all but GetLightEnable's exact TRUE): the
+// context always attaches a depth buffer; GetLightEnable answers 1 for an enabled light; stage
+// state ADDRESS sets ADDRESSU and ADDRESSV and reads back as ADDRESSU; D3DXUninitialize beyond
+// the last D3DXInitialize gives D3DXERR_D3DXNOTSTARTEDYET and changes nothing; context clear
+// colour 0xFF000000, clear depth 1.0, clear stencil 0; D3DXGetDeviceCount answers 0 before
+// D3DXInitialize. SetCooperativeLevel keeps DirectDraw 7's documented rule that EXCLUSIVE and
+// FULLSCREEN go together (RecordingConfig::exclusive_needs_fullscreen relaxes it).
 #pragma once
 
 #include <vantor/backend/backend.h>
