@@ -180,7 +180,7 @@ HRESULT RecDirectDraw::CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirect
     if (!palette || !entries) return call.done(DDERR_INVALIDPARAMS);
     if (outer) return call.done(CLASS_E_NOAGGREGATION);
     if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
-    if (bool(flags & DDPCAPS_8BIT) == bool(flags & DDPCAPS_4BIT)) return call.done(DDERR_INVALIDPARAMS);
+    if (HRESULT hr = backend::check_palette_caps(flags); FAILED(hr)) return call.done(hr);
     *palette = new RecPalette(rec_, this, flags, entries);
     return call.done(DD_OK);
 }
@@ -225,7 +225,7 @@ HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATS
 RecPalette::RecPalette(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, DWORD caps,
                        const PALETTEENTRY* entries)
     : RecUnknown(std::move(rec), "palette", "Palette", true), dd_(share(dd->dd())), caps_(caps) {
-    std::copy(entries, entries + size(), entries_);
+    std::copy(entries, entries + 256, entries_);
     handle_ = vantor::backend::enter_handle(static_cast<IDirectDrawPalette*>(this));
 }
 
@@ -247,7 +247,7 @@ HRESULT RecPalette::GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTR
     if (!entries) args.push_back("null");
     auto call = begin("GetEntries", std::move(args));
     if (call.failed()) return call.injected();
-    if (!entries || base > size() || count > size() - base) return call.done(DDERR_INVALIDPARAMS);
+    if (!entries || !backend::palette_range_ok(flags, base, count)) return call.done(DDERR_INVALIDPARAMS);
     std::copy(entries_ + base, entries_ + base + count, entries);
     return call.done(DD_OK);
 }
@@ -256,7 +256,7 @@ HRESULT RecPalette::SetEntries(DWORD flags, DWORD start, DWORD count, const PALE
     auto call =
         begin("SetEntries", {fmt::u(flags), fmt::u(start), fmt::u(count), entries_arg(entries, count)});
     if (call.failed()) return call.injected();
-    if (!entries || start > size() || count > size() - start) return call.done(DDERR_INVALIDPARAMS);
+    if (!entries || !backend::palette_range_ok(flags, start, count)) return call.done(DDERR_INVALIDPARAMS);
     std::copy(entries, entries + count, entries_ + start);
     return call.done(DD_OK);
 }

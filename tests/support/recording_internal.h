@@ -257,7 +257,6 @@ public:
     HRESULT GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTRY* entries) override;
     HRESULT SetEntries(DWORD flags, DWORD start, DWORD count, const PALETTEENTRY* entries) override;
 
-    DWORD size() const { return (caps_ & DDPCAPS_8BIT) ? 256 : 16; }
     const PALETTEENTRY* entries() const { return entries_; }
 
 private:

@@ -306,6 +306,20 @@ void encode_row(const PixelLayout& l, const uint8_t* rgba, uint32_t count, const
     for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += l.bytes) write_pixel(dst, l.bytes, encode_pixel(l, rgba, palette));
 }
 
+HRESULT check_palette_caps(DWORD caps) {
+    // DDPCAPS values the header does not name.
+    constexpr DWORD k1Bit = 0x100, k2Bit = 0x200, k8BitEntries = 0x2, kPrimarySurface = 0x10,
+                    kPrimarySurfaceLeft = 0x20, kVsync = 0x80, kInitialize = 0x8;
+    constexpr DWORD kKnown = DDPCAPS_4BIT | k8BitEntries | DDPCAPS_8BIT | kInitialize | kPrimarySurface |
+                             kPrimarySurfaceLeft | DDPCAPS_ALLOW256 | kVsync | k1Bit | k2Bit | DDPCAPS_ALPHA;
+    if (caps & ~kKnown) return DDERR_INVALIDPARAMS;
+    DWORD size_bits = caps & (k1Bit | k2Bit | DDPCAPS_4BIT | DDPCAPS_8BIT);
+    if (size_bits != DDPCAPS_8BIT) return size_bits ? DDERR_UNSUPPORTED : DDERR_INVALIDPARAMS;
+    return DD_OK;
+}
+
+bool palette_range_ok(DWORD flags, DWORD start, DWORD count) { return !flags && start <= 256 && count <= 256 - start; }
+
 bool rect_inside(const RECT& r, DWORD w, DWORD h) {
     return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
            static_cast<DWORD>(r.bottom) <= h;

@@ -94,6 +94,12 @@ void encode_row(const PixelLayout& layout, const uint8_t* rgba, uint32_t count, 
 // One pixel in the layout's raw encoding.
 uint32_t encode_pixel(const PixelLayout& layout, const uint8_t rgba[4], const uint8_t* palette);
 
+// Palettes: CreatePalette's capabilities give D3D_OK for a palette of 256 entries,
+// DDERR_UNSUPPORTED for 1-, 2- and 4-bit ones and DDERR_INVALIDPARAMS for unknown flags or no
+// size; GetEntries and SetEntries take a range inside the 256 entries and no flags.
+HRESULT check_palette_caps(DWORD caps);
+bool palette_range_ok(DWORD flags, DWORD start, DWORD count);
+
 // True for a rectangle of at least one pixel inside a w x h surface (Lock and Blt take no other).
 bool rect_inside(const RECT& r, DWORD w, DWORD h);
 
