@@ -1,89 +1,21 @@
-// DirectDraw pixel formats: validation, the standard formats, and conversion of pixel rows to
-// and from 8-bit RGBA (bytes R, G, B, A), the one format the GL side uses.
-//
-//   PixelLayout layout;
-//   if (!PixelLayout::from(desc.ddpfPixelFormat, &layout)) return DDERR_INVALIDPIXELFORMAT;
-//   decode_row(layout, surfaceRow, width, paletteRgba, rgbaRow);   // any format -> RGBA
-//   encode_row(layout, rgbaRow, width, paletteRgba, surfaceRow);   // RGBA -> any format
-//
-// Conversions round exactly: encoding the decoded value of any n-bit channel gives the same
-// n bits back, so a Lock/Unlock or Blt round trip never changes a pixel.
+// The pixel formats of the shared back-end core, under the names this back end uses.
 #pragma once
 
-#include <vantor/backend/ddraw.h>
-#include <vantor/backend/d3dx.h>
-
-#include <cstdint>
+#include <vantor/backend/pixel_format.h>
 
 namespace vantor::render {
-
-enum class FormatKind : uint8_t { Rgb, Palette8, Luminance, BumpDuDv, Depth };
-
-// The formats this back end offers by name (textures, render targets, depth buffers).
-enum class StandardFormat : uint8_t {
-    R5G6B5,
-    X1R5G5B5,
-    A1R5G5B5,
-    A4R4G4B4,
-    R8G8B8,
-    X8R8G8B8,
-    A8R8G8B8,
-    P8,
-    L8,
-    A8L8,
-    V8U8,
-    D16,
-    D24S8,
-    D32,
-};
-
-struct Channel {
-    uint32_t mask = 0;
-    uint8_t shift = 0;
-    uint8_t bits = 0;
-    uint32_t max() const { return bits ? (bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1) : 0; }
-};
-
-struct PixelLayout {
-    FormatKind kind = FormatKind::Rgb;
-    uint32_t bits = 0;   // per pixel
-    uint32_t bytes = 0;  // per pixel
-    Channel r, g, b, a;  // Luminance: r is L; BumpDuDv: r is Du, g is Dv
-    DDPIXELFORMAT ddpf{};
-
-    bool has_alpha() const { return a.bits != 0; }
-    // A format a render target can have (16 or 32 bits, RGB).
-    bool renderable() const;
-    // Validates a DirectDraw pixel format (contiguous, non-overlapping masks inside the bit count).
-    static bool from(const DDPIXELFORMAT& pf, PixelLayout* out);
-    static PixelLayout standard(StandardFormat f);
-};
-
-DDPIXELFORMAT standard_ddpf(StandardFormat f);
-
-// The texture formats the device offers, in the order EnumTextureFormats gives them. The engine
-// takes the first format that fits, so R5G6B5 comes before X1R5G5B5: 16-bit images without alpha
-// keep six bits of green.
-inline constexpr StandardFormat kTextureFormats[] = {
-    StandardFormat::R5G6B5, StandardFormat::X1R5G5B5, StandardFormat::A1R5G5B5, StandardFormat::A4R4G4B4,
-    StandardFormat::R8G8B8, StandardFormat::X8R8G8B8, StandardFormat::A8R8G8B8, StandardFormat::P8,
-    StandardFormat::L8,     StandardFormat::A8L8,     StandardFormat::V8U8,
-};
-// The utility layer's name of a format (D3DX_SF_UNKNOWN for formats it has none for).
-D3DX_SURFACEFORMAT surface_format_of(const PixelLayout& layout);
-
-// Raw pixel access (little-endian, `bytes` 1 to 4).
-uint32_t read_pixel(const uint8_t* p, uint32_t bytes);
-void write_pixel(uint8_t* p, uint32_t bytes, uint32_t value);
-
-// `palette` is 256 RGBA entries (bytes R, G, B, A) for Palette8 layouts, else unused; a
-// palettised row without a palette decodes to black. Depth layouts do not convert.
-void decode_row(const PixelLayout& layout, const uint8_t* src, uint32_t count, const uint8_t* palette,
-                uint8_t* rgba);
-// Palette8 rows take the nearest palette entry (index 0 without a palette).
-void encode_row(const PixelLayout& layout, const uint8_t* rgba, uint32_t count, const uint8_t* palette,
-                uint8_t* dst);
-// One pixel in the layout's raw encoding.
-uint32_t encode_pixel(const PixelLayout& layout, const uint8_t rgba[4], const uint8_t* palette);
-
+using backend::Channel;
+using backend::decode_row;
+using backend::display_format;
+using backend::encode_pixel;
+using backend::encode_row;
+using backend::FormatKind;
+using backend::kTextureFormats;
+using backend::PixelLayout;
+using backend::read_pixel;
+using backend::same_layout;
+using backend::standard_ddpf;
+using backend::StandardFormat;
+using backend::surface_format_of;
+using backend::write_pixel;
 }  // namespace vantor::render

@@ -10,30 +10,20 @@
 #pragma once
 
 #include <vantor/backend/backend.h>
+#include <vantor/backend/shape_geometry.h>
 
 #include <vector>
 
 namespace vantor::render {
 
-// One vertex of a shape with a single texture set (the layout tests and builders share).
-struct ShapeVertex {
-    float x, y, z, nx, ny, nz, tu, tv;
-};
-
-// The geometry of each kind before it goes into a buffer: D3DXERR_INVALIDPARAMETER for sizes
-// that are negative or not finite, too few sides, or more vertices than 16-bit indices reach.
-// D3DX_DEFAULT for a count means 8.
-struct ShapeGeometry {
-    std::vector<ShapeVertex> vertices;
-    std::vector<WORD> indices;
-};
-HRESULT polygon_geometry(float side, DWORD sides, ShapeGeometry* out);
-HRESULT box_geometry(float width, float height, float depth, ShapeGeometry* out);
-HRESULT cylinder_geometry(float base_radius, float top_radius, float height, DWORD slices, DWORD stacks,
-                          ShapeGeometry* out);
-HRESULT sphere_geometry(float radius, DWORD slices, DWORD stacks, ShapeGeometry* out);
-HRESULT torus_geometry(float inner_radius, float outer_radius, DWORD sides, DWORD rings, ShapeGeometry* out);
-HRESULT teapot_geometry(ShapeGeometry* out);
+using backend::box_geometry;
+using backend::cylinder_geometry;
+using backend::polygon_geometry;
+using backend::ShapeGeometry;
+using backend::ShapeVertex;
+using backend::sphere_geometry;
+using backend::teapot_geometry;
+using backend::torus_geometry;
 
 // A shape for `device` from the geometry (`tex_coords` sets, D3DX_DEFAULT = 1, at most 8).
 HRESULT make_shape(IDirect3DDevice7* device, const ShapeGeometry& geometry, DWORD tex_coords,

@@ -3,6 +3,7 @@
 #include "shapes.h"
 
 #include <vantor/backend/d3d.h>
+#include <vantor/backend/device_state.h>
 #include <vantor/com_ptr.h>
 
 #include <cmath>
@@ -12,24 +13,10 @@ namespace vantor::render {
 
 HRESULT prepare_device_for_sprite(IDirect3DDevice7* device, BOOL z_enable) {
     if (!device) return D3DXERR_NULLPOINTER;
-    const struct {
-        D3DTEXTURESTAGESTATETYPE id;
-        DWORD value;
-    } stage0[] = {{D3DTSS_COLORARG1, D3DTA_TEXTURE}, {D3DTSS_COLOROP, D3DTOP_SELECTARG1},
-                  {D3DTSS_ALPHAARG1, D3DTA_TEXTURE}, {D3DTSS_ALPHAARG2, D3DTA_DIFFUSE},
-                  {D3DTSS_ALPHAOP, D3DTOP_MODULATE}, {D3DTSS_MINFILTER, D3DTFN_LINEAR},
-                  {D3DTSS_MAGFILTER, D3DTFG_LINEAR}};
-    for (const auto& s : stage0)
-        if (HRESULT hr = device->SetTextureStageState(0, s.id, s.value); FAILED(hr)) return hr;
-    const struct {
-        D3DRENDERSTATETYPE id;
-        DWORD value;
-    } states[] = {{D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA},
-                  {D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA},
-                  {D3DRENDERSTATE_ALPHABLENDENABLE, TRUE},
-                  {D3DRENDERSTATE_ZENABLE, z_enable ? DWORD(TRUE) : DWORD(FALSE)}};
-    for (const auto& s : states)
-        if (HRESULT hr = device->SetRenderState(s.id, s.value); FAILED(hr)) return hr;
+    for (const backend::StageWrite& w : backend::kSpriteStageStates)
+        if (HRESULT hr = device->SetTextureStageState(0, w.state, w.value); FAILED(hr)) return hr;
+    for (const backend::RenderWrite& w : backend::sprite_render_states(z_enable))
+        if (HRESULT hr = device->SetRenderState(w.state, w.value); FAILED(hr)) return hr;
     return S_OK;
 }
 

@@ -1,6 +1,8 @@
 // DirectDraw surfaces.
 #include "surface.h"
 
+#include <vantor/backend/surface_desc.h>
+
 #include "directdraw.h"
 #include "palette.h"
 #include "platform.h"
@@ -13,15 +15,6 @@ namespace vantor::render {
 namespace {
 
 // DirectDraw values the header does not name.
-constexpr DWORD kCapsWriteOnly = 0x00080000;    // DDSCAPS_WRITEONLY
-constexpr DWORD kCapsAllocOnLoad = 0x04000000;  // DDSCAPS_ALLOCONLOAD
-constexpr DWORD kKnownCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE |
-                             DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ZBUFFER | DDSCAPS_MIPMAP |
-                             DDSCAPS_COMPLEX | DDSCAPS_LOCALVIDMEM | DDSCAPS_NONLOCALVIDMEM | kCapsWriteOnly |
-                             kCapsAllocOnLoad;
-constexpr DWORD kCaps2HintAntialiasing = 0x100;
-constexpr DWORD kKnownCaps2 = DDSCAPS2_HINTDYNAMIC | DDSCAPS2_HINTSTATIC | DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_OPAQUE |
-                              DDSCAPS2_D3DTEXTUREMANAGE | kCaps2HintAntialiasing;
 constexpr DWORD kLockEvent = 0x2;          // DDLOCK_EVENT
 constexpr DWORD kLockNoOverwrite = 0x1000; // DDLOCK_NOOVERWRITE
 constexpr DWORD kKnownLockFlags = DDLOCK_WAIT | kLockEvent | DDLOCK_READONLY | DDLOCK_WRITEONLY | DDLOCK_NOSYSLOCK |
@@ -32,23 +25,7 @@ constexpr DWORD kKnownBltFlags = DDBLT_COLORFILL | DDBLT_KEYSRC | kBltKeySrcOver
                                  DDBLT_DONOTWAIT | kBltAsync;
 constexpr DWORD kColorKeySpace = 0x1;           // DDCKEY_COLORSPACE
 constexpr DWORD kColorKeyDestBlt = 0x2, kColorKeyDestOverlay = 0x4, kColorKeySrcOverlay = 0x10;
-constexpr DWORD kMaxSide = 16384;
 #define DDERR_NOCOLORKEY MAKE_DDHRESULT(215)
-
-DWORD mip_levels(DWORD w, DWORD h) {
-    DWORD levels = 1;
-    for (DWORD s = std::max(w, h); s > 1; s >>= 1) ++levels;
-    return levels;
-}
-
-StandardFormat mode_format(DWORD bpp) {
-    switch (bpp) {
-        case 8: return StandardFormat::P8;
-        case 16: return StandardFormat::R5G6B5;
-        case 24: return StandardFormat::R8G8B8;
-        default: return StandardFormat::X8R8G8B8;
-    }
-}
 
 GLenum colour_storage(const PixelLayout& l) {
     if (l.bits == 16) {
@@ -61,16 +38,6 @@ GLenum colour_storage(const PixelLayout& l) {
     // the destination alpha give 1 as Direct3D's do. (RGB8 would read back through a per-pixel
     // conversion in software drivers, which made presenting a frame cost a third more.)
     return GL_RGBA8;
-}
-
-bool valid_rect(const RECT& r, DWORD w, DWORD h) {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
-           static_cast<DWORD>(r.bottom) <= h;
-}
-
-bool same_layout(const PixelLayout& a, const PixelLayout& b) {
-    return a.kind == b.kind && a.bits == b.bits && a.r.mask == b.r.mask && a.g.mask == b.g.mask &&
-           a.b.mask == b.b.mask && a.a.mask == b.a.mask;
 }
 
 }  // namespace
@@ -106,71 +73,22 @@ HRESULT Surface::allocate(DWORD width, DWORD height) {
 HRESULT Surface::create(DirectDraw* dd, const DDSURFACEDESC2* desc, IDirectDrawSurface7** out) {
     clear_out(out);
     if (!out || !desc || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
-    DWORD flags = desc->dwFlags;
-    if (flags & ~(DDSD_ALL | DDSD_CAPS)) return DDERR_INVALIDPARAMS;
-    if (flags & DDSD_LPSURFACE) return DDERR_UNSUPPORTED;  // client memory is not taken over
-    if (!dd->cooperative_flags()) return DDERR_NOCOOPERATIVELEVELSET;
-    DWORD caps = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps : 0;
-    DWORD caps2 = (flags & DDSD_CAPS) ? desc->ddsCaps.dwCaps2 : 0;
-    if (caps == 0) caps = DDSCAPS_OFFSCREENPLAIN;
-    if ((caps & ~kKnownCaps) || (caps2 & ~kKnownCaps2)) return DDERR_INVALIDCAPS;
-    bool managed = (caps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE)) != 0;
-    if (managed && (!(caps & DDSCAPS_TEXTURE) || (caps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY))))
-        return DDERR_INVALIDCAPS;
-    if ((caps & DDSCAPS_SYSTEMMEMORY) && (caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDCAPS;
-    if ((caps & DDSCAPS_ZBUFFER) && (caps & (DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE | DDSCAPS_PRIMARYSURFACE)))
-        return DDERR_INVALIDCAPS;
-    if ((caps & DDSCAPS_MIPMAP) && !(caps & DDSCAPS_TEXTURE)) return DDERR_INVALIDCAPS;
-    // Flipping chains belong to the rendering context; COMPLEX here means a mipmap chain.
-    if ((caps & DDSCAPS_COMPLEX) && !(caps & DDSCAPS_MIPMAP)) return DDERR_INVALIDCAPS;
-
-    bool primary = (caps & DDSCAPS_PRIMARYSURFACE) != 0;
     DisplayMode mode = current_display_mode();
-    DWORD width, height;
-    if (primary) {
-        if (flags & (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
-        if (dd->has_primary()) return DDERR_PRIMARYSURFACEALREADYEXISTS;
-        width = mode.width;
-        height = mode.height;
-    } else {
-        if ((flags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
-        width = desc->dwWidth;
-        height = desc->dwHeight;
-        if (!width || !height) return DDERR_INVALIDPARAMS;
-        DWORD max_side = kMaxSide;
-        if (dd->gl() && (caps & (DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE)))
-            max_side = std::min<DWORD>(max_side, static_cast<DWORD>(dd->gl()->max_texture_size));
-        if (width > max_side) return DDERR_TOOBIGWIDTH;
-        if (height > max_side) return DDERR_TOOBIGHEIGHT;
-    }
-
-    PixelLayout layout;
-    if (flags & DDSD_PIXELFORMAT) {
-        if (!PixelLayout::from(desc->ddpfPixelFormat, &layout)) return DDERR_INVALIDPIXELFORMAT;
-    } else if (caps & DDSCAPS_ZBUFFER) {
-        return DDERR_INVALIDPIXELFORMAT;
-    } else {
-        layout = PixelLayout::standard(mode_format(mode.bpp));
-    }
-    if (((caps & DDSCAPS_ZBUFFER) != 0) != (layout.kind == FormatKind::Depth)) return DDERR_INVALIDPIXELFORMAT;
-    if ((caps & DDSCAPS_3DDEVICE) && !layout.renderable()) return DDERR_INVALIDPIXELFORMAT;
-
-    DWORD mipmaps = 1;
-    if (caps & DDSCAPS_MIPMAP) {
-        mipmaps = mip_levels(width, height);
-        if (flags & DDSD_MIPMAPCOUNT) {
-            if (desc->dwMipMapCount == 0 || desc->dwMipMapCount > mipmaps) return DDERR_INVALIDPARAMS;
-            mipmaps = desc->dwMipMapCount;
-        }
-    } else if ((flags & DDSD_MIPMAPCOUNT) && desc->dwMipMapCount > 1) {
-        return DDERR_INVALIDPARAMS;
-    }
+    DWORD max_texture = dd->gl() ? static_cast<DWORD>(dd->gl()->max_texture_size) : ~DWORD{0};
+    backend::SurfacePlan plan;
+    HRESULT planned = backend::plan_surface(*desc, dd->cooperative_flags() != 0, {mode.width, mode.height, mode.bpp},
+                                            max_texture, &plan);
+    if (FAILED(planned)) return planned;
+    if (plan.primary && dd->has_primary()) return DDERR_PRIMARYSURFACEALREADYEXISTS;
+    DWORD flags = desc->dwFlags, caps = plan.caps, caps2 = plan.caps2, mipmaps = plan.mipmaps;
+    bool managed = plan.managed, primary = plan.primary;
+    const PixelLayout& layout = plan.layout;
 
     Surface* s = new (std::nothrow) Surface(dd);
     if (!s) return DDERR_OUTOFMEMORY;
     ComPtr<Surface> hold = adopt(s);
     s->layout_ = layout;
-    if (HRESULT hr = s->allocate(width, height); FAILED(hr)) return hr;
+    if (HRESULT hr = s->allocate(plan.width, plan.height); FAILED(hr)) return hr;
     s->mipmaps_ = mipmaps;
     s->texture_stage_ = (flags & DDSD_TEXTURESTAGE) ? desc->dwTextureStage : 0;
     s->flags_ = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT |
@@ -394,7 +312,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE even
         return DDERR_INVALIDPARAMS;
     RECT r{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
     if (rect) {
-        if (!valid_rect(*rect, width_, height_)) return DDERR_INVALIDPARAMS;
+        if (!backend::rect_inside(*rect, width_, height_)) return DDERR_INVALIDPARAMS;
         r = *rect;
     }
     if (busy()) return DDERR_SURFACEBUSY;
@@ -513,10 +431,7 @@ HRESULT Surface::GetDDInterface(void** dd) {
 
 HRESULT Surface::colour_fill(const RECT& r, DWORD value) {
     read_back();
-    for (LONG y = r.top; y < r.bottom; ++y) {
-        uint8_t* p = row(static_cast<DWORD>(y)) + static_cast<size_t>(r.left) * layout_.bytes;
-        for (LONG x = r.left; x < r.right; ++x, p += layout_.bytes) write_pixel(p, layout_.bytes, value);
-    }
+    backend::fill({memory_.data(), pitch_, &layout_, nullptr, r}, value);
     ++version_;
     write_back();
     return DD_OK;
@@ -528,7 +443,7 @@ HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_r
         return DDERR_INVALIDPARAMS;
     RECT dr{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
     if (dst_rect) {
-        if (!valid_rect(*dst_rect, width_, height_)) return DDERR_INVALIDRECT;
+        if (!backend::rect_inside(*dst_rect, width_, height_)) return DDERR_INVALIDRECT;
         dr = *dst_rect;
     }
     if (flags & DDBLT_COLORFILL) {
@@ -541,7 +456,7 @@ HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_r
     if (!src) return DDERR_INVALIDPARAMS;
     RECT sr{0, 0, static_cast<LONG>(src->width_), static_cast<LONG>(src->height_)};
     if (src_rect) {
-        if (!valid_rect(*src_rect, src->width_, src->height_)) return DDERR_INVALIDRECT;
+        if (!backend::rect_inside(*src_rect, src->width_, src->height_)) return DDERR_INVALIDRECT;
         sr = *src_rect;
     }
     if (busy() || src->busy()) return DDERR_SURFACEBUSY;
@@ -559,30 +474,8 @@ HRESULT Surface::Blt(RECT* dst_rect, IDirectDrawSurface7* src_iface, RECT* src_r
 
     src->read_back();
     if (src != this) read_back();
-    // A copy of the source rows, so that overlapping blits within one surface read the old pixels.
-    LONG sw = sr.right - sr.left, sh = sr.bottom - sr.top;
-    LONG dw = dr.right - dr.left, dh = dr.bottom - dr.top;
-    std::vector<uint8_t> source(static_cast<size_t>(sw) * sh * src->layout_.bytes);
-    for (LONG y = 0; y < sh; ++y)
-        std::memcpy(source.data() + static_cast<size_t>(y) * sw * src->layout_.bytes,
-                    src->row(static_cast<DWORD>(sr.top + y)) + static_cast<size_t>(sr.left) * src->layout_.bytes,
-                    static_cast<size_t>(sw) * src->layout_.bytes);
-    std::vector<uint8_t> rgba(raw ? 0 : static_cast<size_t>(sw) * 4);
-    const uint8_t* src_palette = src->palette_rgba();
-    for (LONG y = 0; y < dh; ++y) {
-        // Nearest source pixel: DirectDraw's stretch samples, it does not filter.
-        LONG sy = static_cast<LONG>((static_cast<int64_t>(2 * y + 1) * sh) / (2 * static_cast<int64_t>(dh)));
-        const uint8_t* srow = source.data() + static_cast<size_t>(sy) * sw * src->layout_.bytes;
-        if (!raw) decode_row(src->layout_, srow, static_cast<uint32_t>(sw), src_palette, rgba.data());
-        uint8_t* drow = row(static_cast<DWORD>(dr.top + y)) + static_cast<size_t>(dr.left) * layout_.bytes;
-        for (LONG x = 0; x < dw; ++x, drow += layout_.bytes) {
-            LONG sx = static_cast<LONG>((static_cast<int64_t>(2 * x + 1) * sw) / (2 * static_cast<int64_t>(dw)));
-            uint32_t value = read_pixel(srow + static_cast<size_t>(sx) * src->layout_.bytes, src->layout_.bytes);
-            if (key && value >= key->dwColorSpaceLowValue && value <= key->dwColorSpaceHighValue) continue;
-            if (!raw) value = encode_pixel(layout_, rgba.data() + static_cast<size_t>(sx) * 4, palette_rgba());
-            write_pixel(drow, layout_.bytes, value);
-        }
-    }
+    backend::blit({memory_.data(), pitch_, &layout_, palette_rgba(), dr},
+                  {src->memory_.data(), src->pitch_, &src->layout_, src->palette_rgba(), sr}, key);
     ++version_;
     write_back();
     return DD_OK;

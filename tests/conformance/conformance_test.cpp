@@ -31,6 +31,7 @@ using vantor::conformance::BackendFactory;
 constexpr int kWidth = 160, kHeight = 120;
 
 using vantor::testing::float_bits;
+using vantor::testing::sized;
 
 using vantor::ComPtr;
 using vantor::identity;
@@ -43,14 +44,6 @@ bool same_object(A* a, B* b) {
         FAILED(b->QueryInterface(IID_IUnknown, ub.put_void())))
         return false;
     return ua.get() == ub.get();
-}
-
-// A DirectDraw record with its size filled in, as every call that takes one requires.
-template <class T>
-T sized() {
-    T v{};
-    v.dwSize = sizeof v;
-    return v;
 }
 
 bool equal(const D3DMATRIX& a, const D3DMATRIX& b) {

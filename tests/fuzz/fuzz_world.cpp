@@ -86,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_colour->Load(s);
     VantorStreamClose(stream);
     g_rec->clear_calls();
-    g_rec->clear_draws();
     SetErrorInfo(0, nullptr);
     return 0;
 }

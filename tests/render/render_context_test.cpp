@@ -73,17 +73,12 @@ TEST_F(RenderLayer, DisplayModesAreRecordedOnly) {
     IDirectDraw7* dd = nullptr;
     ASSERT_EQ(gl().DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr), DD_OK);
     ASSERT_EQ(dd->SetDisplayMode(800, 600, 16, 0, 0), DD_OK);
+    // GetDisplayMode's answers are the conformance suite's; the utility layer sees the mode too.
     ASSERT_EQ(gl().D3DXGetCurrentVideoMode(D3DX_DEFAULT, &m), S_OK);
     EXPECT_EQ(m.width, 800u);
     EXPECT_EQ(m.bpp, 16u);
-    auto sd = sized<DDSURFACEDESC2>();
-    ASSERT_EQ(dd->GetDisplayMode(&sd), DD_OK);
-    EXPECT_EQ(sd.dwHeight, 600u);
-    EXPECT_EQ(sd.ddpfPixelFormat.dwRGBBitCount, 16u);
     EXPECT_EQ(dd->SetDisplayMode(800, 600, 12, 0, 0), DDERR_INVALIDMODE);
     EXPECT_EQ(dd->SetDisplayMode(0, 600, 16, 0, 0), DDERR_INVALIDPARAMS);
-    sd.dwSize = 124;
-    EXPECT_EQ(dd->GetDisplayMode(&sd), DDERR_INVALIDPARAMS);
     ASSERT_EQ(dd->RestoreDisplayMode(), DD_OK);
     ASSERT_EQ(gl().D3DXGetCurrentVideoMode(0, &m), S_OK);
     EXPECT_EQ(m.width, 1024u);

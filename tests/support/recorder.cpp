@@ -297,37 +297,4 @@ ULONG RecObject::release() {
     return r;
 }
 
-// --- FVF ----------------------------------------------------------------------------------
-
-bool fvf_valid(DWORD fvf) {
-    if (fvf & (D3DFVF_RESERVED0 | D3DFVF_RESERVED2)) return false;
-    if ((fvf & D3DFVF_POSITION_MASK) == 0) return false;
-    if (((fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT) > 8) return false;
-    return true;
-}
-
-DWORD fvf_stride(DWORD fvf) {
-    if (!fvf_valid(fvf)) return 0;
-    DWORD size = 0;
-    switch (fvf & D3DFVF_POSITION_MASK) {
-        case D3DFVF_XYZ:
-            size = 12;
-            break;
-        case D3DFVF_XYZRHW:
-            size = 16;
-            break;
-        default:
-            size = 12 + 4 * (((fvf & D3DFVF_POSITION_MASK) - D3DFVF_XYZ) / 2);
-            break;  // XYZB1..5
-    }
-    if (fvf & D3DFVF_NORMAL) size += 12;
-    if (fvf & D3DFVF_RESERVED1) size += 4;
-    if (fvf & D3DFVF_DIFFUSE) size += 4;
-    if (fvf & D3DFVF_SPECULAR) size += 4;
-    DWORD sets = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-    static const DWORD floats[4] = {2, 3, 4, 1};
-    for (DWORD s = 0; s < sets; ++s) size += 4 * floats[(fvf >> D3DFVF_TEXCOORDSIZE_SHIFT(s)) & 3];
-    return size;
-}
-
 }  // namespace vantor::testing::detail

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <vantor/backend/shape_geometry.h>
+
 #include "recording_internal.h"
 
 namespace vantor::testing {
@@ -29,52 +31,7 @@ void DeviceInfo::set_type(const GUID& type) {
 
 DeviceInfo RecordingConfig::capable_device(const char* driver_text) {
     DeviceInfo d;
-    D3DPRIMCAPS p{};
-    p.dwSize = sizeof(D3DPRIMCAPS);
-    p.dwMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW;
-    p.dwRasterCaps = D3DPRASTERCAPS_DITHER | D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX |
-                     D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZBIAS |
-                     D3DPRASTERCAPS_FOGRANGE | D3DPRASTERCAPS_ANISOTROPY | D3DPRASTERCAPS_WFOG |
-                     D3DPRASTERCAPS_ZFOG;
-    p.dwZCmpCaps = p.dwAlphaCmpCaps = 0xFF;         // every D3DCMP function: 1 << (value - 1)
-    p.dwSrcBlendCaps = p.dwDestBlendCaps = 0x1FFF;  // every D3DBLEND factor
-    p.dwShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_SPECULARGOURAUDRGB |
-                    D3DPSHADECAPS_ALPHAGOURAUDBLEND | D3DPSHADECAPS_FOGGOURAUD;
-    p.dwTextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_TRANSPARENCY |
-                      D3DPTEXTURECAPS_BORDER | D3DPTEXTURECAPS_PROJECTED | D3DPTEXTURECAPS_COLORKEYBLEND;
-    p.dwTextureFilterCaps = 0x3F | D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
-                            D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MIPFPOINT |
-                            D3DPTFILTERCAPS_MIPFLINEAR | D3DPTFILTERCAPS_MAGFPOINT |
-                            D3DPTFILTERCAPS_MAGFLINEAR | D3DPTFILTERCAPS_MAGFANISOTROPIC;
-    p.dwTextureBlendCaps = 0xFF;
-    p.dwTextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
-                             D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV;
-    D3DDEVICEDESC7& c = d.caps;
-    c.dwDevCaps = D3DDEVCAPS_FLOATTLVERTEX | D3DDEVCAPS_TEXTURESYSTEMMEMORY | D3DDEVCAPS_TEXTUREVIDEOMEMORY |
-                  D3DDEVCAPS_DRAWPRIMTLVERTEX | D3DDEVCAPS_CANRENDERAFTERFLIP | D3DDEVCAPS_DRAWPRIMITIVES2 |
-                  D3DDEVCAPS_DRAWPRIMITIVES2EX;
-    c.dpcLineCaps = p;
-    c.dpcTriCaps = p;
-    c.dwDeviceRenderBitDepth = DDBD_16 | DDBD_32;
-    c.dwDeviceZBufferBitDepth = DDBD_16 | DDBD_24 | DDBD_32;
-    c.dwMinTextureWidth = c.dwMinTextureHeight = 1;
-    c.dwMaxTextureWidth = c.dwMaxTextureHeight = 2048;
-    c.dwMaxTextureRepeat = 8192;
-    c.dwMaxTextureAspectRatio = 2048;
-    c.dwMaxAnisotropy = 16;
-    c.dvGuardBandLeft = c.dvGuardBandTop = -8192.0f;
-    c.dvGuardBandRight = c.dvGuardBandBottom = 8191.0f;
-    c.dwStencilCaps = 0xFF;
-    c.dwFVFCaps = 8 | D3DFVFCAPS_DONOTSTRIPELEMENTS;
-    c.dwTextureOpCaps = 0xFFFFFF;  // every D3DTOP operation: 1 << (op - 1)
-    c.wMaxTextureBlendStages = c.wMaxSimultaneousTextures = 8;
-    c.dwMaxActiveLights = 8;
-    c.dvMaxVertexW = 1e10f;
-    c.wMaxUserClipPlanes = 6;
-    c.wMaxVertexBlendMatrices = 4;
-    c.dwVertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_VERTEXFOG |
-                               D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
-                               D3DVTXPCAPS_LOCALVIEWER;
+    d.caps = backend::device_caps(IID_IDirect3DTnLHalDevice, 2048, 16.0f);
     d.description.ddDeviceID =
         GUID{0x5EC0DD00, 0x7A47, 0x4C1D, {0x9E, 0x11, 0x52, 0x45, 0x43, 0x4F, 0x52, 0x44}};
     std::snprintf(d.description.driverDesc, sizeof d.description.driverDesc, "%s", driver_text);
@@ -178,12 +135,6 @@ void RecordingBackend::clear_failures() {
     rec_->rules.clear();
 }
 
-const std::vector<DrawRecord>& RecordingBackend::draws() const {
-    return rec_->draws;
-}
-void RecordingBackend::clear_draws() {
-    rec_->draws.clear();
-}
 int RecordingBackend::started() const {
     return rec_->started;
 }
@@ -192,9 +143,6 @@ D3DX_VIDMODEDESC RecordingBackend::display_mode() const {
 }
 DWORD RecordingBackend::cooperative_level() const {
     return rec_->last_dd ? rec_->last_dd->cooperative_level() : 0;
-}
-HWND RecordingBackend::cooperative_window() const {
-    return rec_->last_dd ? rec_->last_dd->cooperative_window() : 0;
 }
 
 void RecordingBackend::lose_surfaces() {
@@ -393,11 +341,11 @@ HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND windo
 
     auto* dd = new RecDirectDraw(rec_, rec_->resolve_index(index));
     if (fullscreen) {
-        dd->set_level(window, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
+        dd->set_level(DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
         rec_->mode_set = D3DX_VIDMODEDESC{width, height, 16, rec_->display_mode().refreshRate};
         dd->changed_mode = true;
     } else {
-        dd->set_level(window, DDSCL_NORMAL);
+        dd->set_level(DDSCL_NORMAL);
     }
     auto surface = [&](const char* kind, DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT* format) {
         DDSURFACEDESC2 d{};
@@ -443,32 +391,28 @@ HRESULT RecordingBackend::D3DXCreateContext(DWORD index, DWORD flags, HWND windo
 
 namespace {
 
-// Shapes carry the vertex and index counts of their kind; their vertices are zero (no geometry
-// is needed without pixels).
+// Shapes carry the shared core's vertex count and triangle list of their kind; the vertices stay
+// zero (nothing is drawn).
+template <class Build>
 HRESULT make_shape(const std::shared_ptr<Recorder>& rec, CallScope& call, const char* kind,
-                   IDirect3DDevice7* device, DWORD texCoords, uint64_t vertices, uint64_t triangles,
-                   bool valid, ID3DXSimpleShape** shape) {
+                   IDirect3DDevice7* device, DWORD texCoords, Build build, ID3DXSimpleShape** shape) {
     if (!rec->started) return call.done(D3DXERR_D3DXNOTSTARTEDYET);
     if (!device || !shape) return call.done(D3DXERR_NULLPOINTER);
     RecDevice* dev = rec->find<RecDevice>(device);
     if (!dev) return call.done(DDERR_INVALIDOBJECT);
     if (texCoords == D3DX_DEFAULT) texCoords = 1;
-    if (!valid || texCoords > 8 || vertices == 0 || vertices > 0xFFFF || triangles > 0xFFFFFF)
-        return call.done(D3DXERR_INVALIDPARAMETER);
+    backend::ShapeGeometry g;
+    if (texCoords > 8) return call.done(D3DXERR_INVALIDPARAMETER);
+    if (HRESULT hr = build(&g); FAILED(hr)) return call.done(hr);
     D3DVERTEXBUFFERDESC vd{sizeof(D3DVERTEXBUFFERDESC), 0,
                            DWORD(D3DFVF_XYZ | D3DFVF_NORMAL) | (texCoords << D3DFVF_TEXCOUNT_SHIFT),
-                           DWORD(vertices)};
+                           DWORD(g.vertices.size())};
     auto* vb = new RecVertexBuffer(rec, dev->ddraw(), vd);
-    std::vector<WORD> indices(size_t(triangles) * 3);
-    for (size_t k = 0; k < indices.size(); ++k) indices[k] = WORD(k % vertices);
-    *shape = new RecShape(rec, kind, dev, vb, std::move(indices));
+    *shape = new RecShape(rec, kind, dev, vb, std::move(g.indices));
     vb->Release();
     return call.done(S_OK);
 }
 
-DWORD or8(DWORD v) {
-    return v == D3DX_DEFAULT ? 8 : v;
-}  // D3DX_DEFAULT slices, stacks, sides, rings: 8
 }  // namespace
 
 HRESULT RecordingBackend::D3DXCreatePolygon(IDirect3DDevice7* device, float sideSize, DWORD sides,
@@ -478,9 +422,8 @@ HRESULT RecordingBackend::D3DXCreatePolygon(IDirect3DDevice7* device, float side
         "D3DXCreatePolygon",
         out_args({rec_->describe(device), fmt::f(sideSize), fmt::u(sides), fmt::u(texCoords)}, shape));
     if (call.failed()) return call.injected();
-    DWORD n = or8(sides);
-    return make_shape(rec_, call, "polygon", device, texCoords, uint64_t(n) + 1, n, n >= 3 && sideSize > 0,
-                      shape);
+    return make_shape(rec_, call, "polygon", device, texCoords,
+                      [&](backend::ShapeGeometry* g) { return backend::polygon_geometry(sideSize, sides, g); }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateBox(IDirect3DDevice7* device, float width, float height, float depth,
@@ -490,8 +433,8 @@ HRESULT RecordingBackend::D3DXCreateBox(IDirect3DDevice7* device, float width, f
                                                        fmt::f(depth), fmt::u(texCoords)},
                                                       shape));
     if (call.failed()) return call.injected();
-    return make_shape(rec_, call, "box", device, texCoords, 24, 12, width >= 0 && height >= 0 && depth >= 0,
-                      shape);
+    return make_shape(rec_, call, "box", device, texCoords,
+                      [&](backend::ShapeGeometry* g) { return backend::box_geometry(width, height, depth, g); }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float baseRadius, float topRadius,
@@ -503,10 +446,9 @@ HRESULT RecordingBackend::D3DXCreateCylinder(IDirect3DDevice7* device, float bas
                                       fmt::f(height), fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
                                      shape));
     if (call.failed()) return call.injected();
-    uint64_t sl = or8(slices), st = or8(stacks);
-    bool ok = sl >= 3 && st >= 1 && baseRadius >= 0 && topRadius >= 0 && height >= 0;
-    uint64_t v = (sl + 1) * (st + 1) + 2 * (sl + 1), t = sl * st * 2 + 2 * sl;
-    return make_shape(rec_, call, "cylinder", device, texCoords, v, t, ok, shape);
+    return make_shape(rec_, call, "cylinder", device, texCoords, [&](backend::ShapeGeometry* g) {
+        return backend::cylinder_geometry(baseRadius, topRadius, height, slices, stacks, g);
+    }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateSphere(IDirect3DDevice7* device, float radius, DWORD slices, DWORD stacks,
@@ -516,10 +458,9 @@ HRESULT RecordingBackend::D3DXCreateSphere(IDirect3DDevice7* device, float radiu
                                                           fmt::u(slices), fmt::u(stacks), fmt::u(texCoords)},
                                                          shape));
     if (call.failed()) return call.injected();
-    uint64_t sl = or8(slices), st = or8(stacks);
-    bool ok = sl >= 3 && st >= 2 && radius >= 0;
-    uint64_t v = (sl + 1) * (st + 1), t = sl * st * 2;
-    return make_shape(rec_, call, "sphere", device, texCoords, v, t, ok, shape);
+    return make_shape(rec_, call, "sphere", device, texCoords, [&](backend::ShapeGeometry* g) {
+        return backend::sphere_geometry(radius, slices, stacks, g);
+    }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerRadius, float outerRadius,
@@ -531,10 +472,9 @@ HRESULT RecordingBackend::D3DXCreateTorus(IDirect3DDevice7* device, float innerR
                                       fmt::u(sides), fmt::u(rings), fmt::u(texCoords)},
                                      shape));
     if (call.failed()) return call.injected();
-    uint64_t si = or8(sides), ri = or8(rings);
-    bool ok = si >= 3 && ri >= 3 && innerRadius >= 0 && outerRadius >= 0;
-    uint64_t v = (si + 1) * (ri + 1), t = si * ri * 2;
-    return make_shape(rec_, call, "torus", device, texCoords, v, t, ok, shape);
+    return make_shape(rec_, call, "torus", device, texCoords, [&](backend::ShapeGeometry* g) {
+        return backend::torus_geometry(innerRadius, outerRadius, sides, rings, g);
+    }, shape);
 }
 
 HRESULT RecordingBackend::D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCoords,
@@ -542,7 +482,7 @@ HRESULT RecordingBackend::D3DXCreateTeapot(IDirect3DDevice7* device, DWORD texCo
     if (shape) *shape = nullptr;
     auto call = rec_->begin("D3DXCreateTeapot", out_args({rec_->describe(device), fmt::u(texCoords)}, shape));
     if (call.failed()) return call.injected();
-    return make_shape(rec_, call, "teapot", device, texCoords, 1178, 2256, true, shape);
+    return make_shape(rec_, call, "teapot", device, texCoords, backend::teapot_geometry, shape);
 }
 
 HRESULT RecordingBackend::D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, BOOL zEnable) {
@@ -552,17 +492,8 @@ HRESULT RecordingBackend::D3DXPrepareDeviceForSprite(IDirect3DDevice7* device, B
     if (!device) return call.done(D3DXERR_NULLPOINTER);
     RecDevice* dev = rec_->find<RecDevice>(device);
     if (!dev) return call.done(DDERR_INVALIDOBJECT);
-    dev->set_stage_state(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    dev->set_stage_state(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    dev->set_stage_state(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    dev->set_stage_state(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    dev->set_stage_state(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    dev->set_stage_state(0, D3DTSS_MINFILTER, D3DTFN_LINEAR);
-    dev->set_stage_state(0, D3DTSS_MAGFILTER, D3DTFG_LINEAR);
-    dev->set_render_state(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
-    dev->set_render_state(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    dev->set_render_state(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
-    dev->set_render_state(D3DRENDERSTATE_ZENABLE, zEnable ? TRUE : FALSE);
+    for (const backend::StageWrite& w : backend::kSpriteStageStates) dev->set_stage_state(0, w.state, w.value);
+    for (const backend::RenderWrite& w : backend::sprite_render_states(zEnable)) dev->set_render_state(w.state, w.value);
     return call.done(S_OK);
 }
 
@@ -620,16 +551,20 @@ HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DW
     DDPIXELFORMAT pf{};
     bool found = false;
     if (format && *format != D3DX_SF_UNKNOWN) {
-        DDPIXELFORMAT want{};
-        if (pixels::from_surface_format(*format, &want))
-            found = std::any_of(offered.begin(), offered.end(),
-                                [&](const DDPIXELFORMAT& f) { return pixels::same_format(f, want); });
+        backend::StandardFormat want;
+        if (backend::standard_format_of(*format, &want)) {
+            pf = backend::standard_ddpf(want);
+            backend::PixelLayout wanted = pixels::layout_of(pf);
+            found = std::any_of(offered.begin(), offered.end(), [&](const DDPIXELFORMAT& f) {
+                return backend::same_layout(pixels::layout_of(f), wanted);
+            });
+        }
         if (!found) return call.done(D3DXERR_NOMATCHFOUND);
-        pf = want;
     } else {
         for (DWORD bits : {32u, 24u, 16u}) {
             for (const DDPIXELFORMAT& f : offered) {
-                if (!found && pixels::has_colour(f) && (f.dwFlags & DDPF_RGB) && f.dwRGBBitCount == bits) {
+                backend::PixelLayout l = pixels::layout_of(f);
+                if (!found && l.kind == backend::FormatKind::Rgb && l.bits == bits) {
                     pf = f;
                     found = true;
                 }
@@ -656,11 +591,11 @@ HRESULT RecordingBackend::D3DXCreateTextureFromFile(IDirect3DDevice7* device, DW
     RecSurface* made = nullptr;
     HRESULT hr = dev->ddraw()->make_surface(d, "texture", &made);
     if (FAILED(hr)) return call.done(hr);
-    if (palette && pixels::is_palettised(pf)) made->SetPalette(palette);
+    if (palette && pixels::layout_of(pf).kind == backend::FormatKind::Palette8) made->SetPalette(palette);
     *surface = made->iface();
     if (width) *width = w;
     if (height) *height = h;
-    if (format) *format = pixels::to_surface_format(pf);
+    if (format) *format = backend::surface_format_of(pixels::layout_of(pf));
     if (mipLevels) *mipLevels = mips;
     return call.done(S_OK);
 }

@@ -4,7 +4,7 @@
 //   vantor::testing::RecordingBackend rec;
 //   rec.config().devices[0].caps.dwMaxActiveLights = 2;        // configure before (or between) calls
 //   rec.fail("Context.UpdateFrame", DDERR_SURFACELOST, 1);     // the next UpdateFrame fails once
-//   auto installed = rec.install();                            // the component now draws through rec
+//   vantor::testing::ScopedInstall installed{rec};             // the component now draws through rec
 //   ... drive the engine ...
 //   EXPECT_GE(rec.index_of("Device.SetRenderState(7, 1)"), 0);
 //   EXPECT_EQ(rec.count("Context.UpdateFrame"), 2u);
@@ -69,19 +69,18 @@
 //   they were added. A failed call is logged like any other, changes nothing and clears its out
 //   parameters. A success code (S_FALSE) as `hr` lets the call work and returns that code.
 //
-// Direct3D's state rules (valid ids, defaults, the legacy states that set stage 0, light
-// records and the eight-light limit) are the back ends' shared ones (vantor/backend/
-// device_state.h). Defaults where Direct3D 7 leaves the value open (the OpenGL back end
-// matches these; the conformance suite pins all but GetLightEnable's exact TRUE, which it
-// compares as non-zero):
-//   ZENABLE TRUE (the context always attaches a depth buffer); TEXTUREFACTOR 0xFFFFFFFF;
-//   CLIPPING TRUE; AMBIENTMATERIALSOURCE MATERIAL (0); SPECULARENABLE FALSE; LASTPIXEL TRUE;
-//   ALPHAREF 0 (0..255 range); GetLightEnable answers 1 for an enabled light; stage state
-//   ADDRESS sets ADDRESSU and ADDRESSV and reads back as ADDRESSU; D3DXUninitialize beyond the
-//   last D3DXInitialize gives D3DXERR_D3DXNOTSTARTEDYET and changes nothing; context clear
-//   colour 0xFF000000, clear depth 1.0, clear stencil 0; D3DXGetDeviceCount answers 0 before
-//   D3DXInitialize. SetCooperativeLevel keeps DirectDraw 7's documented rule that EXCLUSIVE and
-//   FULLSCREEN go together (RecordingConfig::exclusive_needs_fullscreen relaxes it).
+// What Direct3D 7 defines is the back ends' shared core (src/backend/core): state ids, defaults
+// and the legacy states that set stage 0, light records and the eight-light limit
+// (device_state.h), capabilities (device_caps), pixel formats, conversion and Blt's pixel work
+// (pixel_format.h), vertex formats (fvf.h), the checks of surface descriptions (surface_desc.h)
+// and shape geometry (shape_geometry.h). Where Direct3D 7 leaves a value open the OpenGL back
+// end matches this one (the conformance suite pins all but GetLightEnable's exact TRUE): the
+// context always attaches a depth buffer; GetLightEnable answers 1 for an enabled light; stage
+// state ADDRESS sets ADDRESSU and ADDRESSV and reads back as ADDRESSU; D3DXUninitialize beyond
+// the last D3DXInitialize gives D3DXERR_D3DXNOTSTARTEDYET and changes nothing; context clear
+// colour 0xFF000000, clear depth 1.0, clear stencil 0; D3DXGetDeviceCount answers 0 before
+// D3DXInitialize. SetCooperativeLevel keeps DirectDraw 7's documented rule that EXCLUSIVE and
+// FULLSCREEN go together (RecordingConfig::exclusive_needs_fullscreen relaxes it).
 #pragma once
 
 #include <vantor/backend/backend.h>
@@ -107,31 +106,6 @@ struct Call {
     std::string text;               // "Device.SetRenderState(7, 1)"
 };
 using CallPredicate = std::function<bool(const Call&)>;
-
-// One primitive batch drawn by the device (DrawPrimitive and its indexed and vertex-buffer
-// forms) or by a shape's Draw, with the state it was drawn with.
-struct DrawRecord {
-    std::string call;  // "Device.DrawIndexedPrimitive", "Shape.Draw", ...
-    D3DPRIMITIVETYPE type{};
-    DWORD fvf = 0;
-    DWORD stride = 0;  // bytes per vertex, from the FVF
-    DWORD vertex_count = 0;
-    std::vector<uint8_t> vertices;  // vertex_count * stride bytes, from the first vertex used
-    std::vector<WORD> indices;      // relative to `vertices`; empty when not indexed
-    D3DMATRIX world{}, view{}, projection{};
-    D3DMATERIAL7 material{};
-    std::string texture0;  // "<name>" of stage 0's texture, "null" when none
-    bool in_scene = false;
-
-    // Vertex i as a record of the drawn format (D3DVERTEX for FVF 0x112, ...).
-    template <class V>
-    V vertex(size_t i) const {
-        V v{};
-        if ((i + 1) * stride <= vertices.size() && sizeof(V) <= stride)
-            std::memcpy(&v, vertices.data() + i * stride, sizeof(V));
-        return v;
-    }
-};
 
 // A device offered by the utility layer: its description and its Direct3D capabilities.
 struct DeviceInfo {
@@ -163,8 +137,8 @@ struct RecordingConfig {
     // that need a caller's path past such a request (a display-mode restore behind it) turn this off.
     bool exclusive_needs_fullscreen = true;
 
-    // A capable device: T&L HAL, render depths 16|32, z depths 16|24|32, 8 lights (positional and
-    // directional), textures 1..2048 without POW2 or SQUAREONLY, 8 stages; one such device, a
+    // A capable device: the shared core's T&L HAL capabilities (vantor/backend/device_state.h:
+    // device_caps) with textures up to 2048 and 16x anisotropy; one such device, a
     // 1024x768x32 desktop, and the texture formats A8L8, V8U8 (which a texture chooser must
     // skip), R5G6B5, X1R5G5B5, A1R5G5B5, A4R4G4B4, X8R8G8B8, A8R8G8B8, P8.
     static RecordingConfig defaults();
@@ -235,13 +209,10 @@ public:
     void clear_failures();
 
     // --- What happened -------------------------------------------------------------------
-    const std::vector<DrawRecord>& draws() const;
-    void clear_draws();
     int started() const;                    // D3DXInitialize nesting depth
     D3DX_VIDMODEDESC display_mode() const;  // the (virtual) display mode now
-    // Cooperative level and its window, of the DirectDraw object made last (0 when none).
+    // Cooperative level of the DirectDraw object made last (0 when none).
     DWORD cooperative_level() const;
-    HWND cooperative_window() const;
     // Marks every live surface lost (IsLost, Lock, Blt, GetDC give DDERR_SURFACELOST until
     // Restore or the context's RestoreSurfaces).
     void lose_surfaces();
@@ -255,9 +226,6 @@ public:
     std::vector<std::string> live_object_names() const;  // "<surface2> (2 references)", ...
     std::string live_object_names_text() const;          // the same, on one line
     std::string name_of(const void* object) const;       // "<texture1>", "null", "<foreign>"
-
-    // Installs this back end for the component until the result goes out of scope.
-    ScopedInstall install() { return ScopedInstall(*this); }
 
     // --- vantor::backend::Backend --------------------------------------------------------
     HRESULT D3DXInitialize() override;

@@ -210,7 +210,6 @@ RecShape::RecShape(std::shared_ptr<Recorder> rec, const std::string& kind, RecDe
                    RecVertexBuffer* vb, std::vector<WORD> indices)
     : RecUnknown(std::move(rec), kind, "Shape", true),
       device_(share<IDirect3DDevice7>(device)),
-      rdevice_(device),
       vb_(share<IDirect3DVertexBuffer7>(vb)),
       rvb_(vb),
       indices_(std::move(indices)) {}
@@ -235,8 +234,6 @@ HRESULT RecShape::Draw() {
     auto call = begin("Draw", {});
     if (call.failed()) return call.injected();
     if (rvb_->locked()) return call.done(D3DERR_VERTEXBUFFERLOCKED);
-    rdevice_->record_draw("Shape.Draw", D3DPT_TRIANGLELIST, rvb_->desc().dwFVF, rvb_->data(),
-                          rvb_->desc().dwNumVertices, indices_.data(), DWORD(indices_.size()));
     return call.done(D3D_OK);
 }
 

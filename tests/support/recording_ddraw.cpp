@@ -1,6 +1,8 @@
 // Recording DirectDraw 7 (with its Direct3D 7 interface), surfaces and palettes.
 #include <algorithm>
 
+#include <vantor/backend/surface_desc.h>
+
 #include "recording_internal.h"
 
 namespace vantor::testing::detail {
@@ -9,24 +11,10 @@ namespace {
 
 constexpr uint64_t kMaxSurfaceBytes = 256u << 20;  // refuse absurd sizes rather than exhaust memory
 
-bool rect_inside(const RECT& r, DWORD width, DWORD height) {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && DWORD(r.right) <= width &&
-           DWORD(r.bottom) <= height;
-}
-
 RECT whole(DWORD width, DWORD height) {
     return RECT{0, 0, LONG(width), LONG(height)};
 }
 
-// A pixel format a surface can hold: a size the memory layout knows and a kind it converts.
-bool usable_format(const DDPIXELFORMAT& f) {
-    if (f.dwSize != sizeof(DDPIXELFORMAT)) return false;
-    if (f.dwFlags & (DDPF_FOURCC | DDPF_PALETTEINDEXED4)) return false;
-    if (f.dwFlags & DDPF_PALETTEINDEXED8) return f.dwRGBBitCount == 8;
-    if (!(f.dwFlags & (DDPF_RGB | DDPF_LUMINANCE | DDPF_BUMPDUDV | DDPF_BUMPLUMINANCE | DDPF_ZBUFFER)))
-        return false;
-    return pixels::bytes_per_pixel(f) != 0;
-}
 
 std::string entries_arg(const PALETTEENTRY* entries, DWORD count) {
     return entries ? cat("<", fmt::u(count), " entries>") : "null";
@@ -65,7 +53,7 @@ HRESULT RecDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
     if (!rec_->config.exclusive_needs_fullscreen) fullscreen = exclusive;
     if (exclusive != fullscreen || normal == exclusive) return call.done(DDERR_INVALIDPARAMS);
     if ((exclusive || window != 0) && !is_window(window)) return call.done(DDERR_INVALIDPARAMS);
-    set_level(window, flags);
+    set_level(flags);
     return call.done(DD_OK);
 }
 
@@ -91,7 +79,7 @@ HRESULT RecDirectDraw::GetDisplayMode(DDSURFACEDESC2* desc) {
     desc->dwWidth = mode.width;
     desc->dwHeight = mode.height;
     desc->ddpfPixelFormat = pixels::display_format(mode.bpp);
-    desc->lPitch = LONG(mode.width * pixels::bytes_per_pixel(desc->ddpfPixelFormat));
+    desc->lPitch = LONG(mode.width * pixels::layout_of(desc->ddpfPixelFormat).bytes);
     desc->dwMipMapCount = mode.refreshRate;  // DirectDraw's union of the mip-map count and the refresh rate
     return call.done(DD_OK);
 }
@@ -113,35 +101,24 @@ HRESULT RecDirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7**
     if (call.failed()) return call.injected();
     if (!desc || !surface || desc->dwSize != sizeof(DDSURFACEDESC2)) return call.done(DDERR_INVALIDPARAMS);
     if (outer) return call.done(CLASS_E_NOAGGREGATION);
-    if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
-    // A description without capabilities asks for a plain off-screen surface.
-    DDSCAPS2 caps{};
-    if (desc->dwFlags & DDSD_CAPS) caps = desc->ddsCaps;
-    if (caps.dwCaps == 0) caps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
-    bool managed = caps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
-    if (managed &&
-        ((caps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)) || !(caps.dwCaps & DDSCAPS_TEXTURE)))
-        return call.done(DDERR_INVALIDCAPS);
-    if ((caps.dwCaps & DDSCAPS_SYSTEMMEMORY) && (caps.dwCaps & DDSCAPS_VIDEOMEMORY))
-        return call.done(DDERR_INVALIDCAPS);
+    // The rules are the shared core's; the recording adds the memory layout.
+    D3DX_VIDMODEDESC mode = rec_->display_mode();
+    const DeviceInfo* info = rec_->device_info(device_index_);
+    backend::SurfacePlan plan;
+    HRESULT planned = backend::plan_surface(*desc, level_ != 0, {mode.width, mode.height, mode.bpp},
+                                            info ? info->caps.dwMaxTextureWidth : ~DWORD{0}, &plan);
+    if (FAILED(planned)) return call.done(planned);
+    if (plan.primary && primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
     DDSURFACEDESC2 d = *desc;
-    d.dwFlags |= DDSD_CAPS;
-    d.ddsCaps = caps;
-    if (caps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
-        if (primary) return call.done(DDERR_PRIMARYSURFACEALREADYEXISTS);
-        if (desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
-            return call.done(DDERR_INVALIDPARAMS);
-        D3DX_VIDMODEDESC mode = rec_->display_mode();
-        d.dwWidth = mode.width;
-        d.dwHeight = mode.height;
-    } else if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) ||
-               desc->dwWidth == 0 || desc->dwHeight == 0) {
-        return call.done(DDERR_INVALIDPARAMS);
-    }
-    if ((desc->dwFlags & DDSD_PIXELFORMAT) && !usable_format(desc->ddpfPixelFormat))
-        return call.done(DDERR_INVALIDPIXELFORMAT);
+    d.dwFlags = (d.dwFlags | DDSD_CAPS | DDSD_PIXELFORMAT) & ~DWORD(DDSD_MIPMAPCOUNT);
+    d.ddsCaps.dwCaps = plan.caps;
+    d.ddsCaps.dwCaps2 = plan.caps2;
+    d.dwWidth = plan.width;
+    d.dwHeight = plan.height;
+    d.ddpfPixelFormat = plan.layout.ddpf;
+    if (plan.caps & DDSCAPS_MIPMAP) d.dwFlags |= DDSD_MIPMAPCOUNT, d.dwMipMapCount = plan.mipmaps;
     RecSurface* made = nullptr;
-    HRESULT hr = make_surface(d, caps.dwCaps & DDSCAPS_PRIMARYSURFACE ? "primary" : "surface", &made);
+    HRESULT hr = make_surface(d, plan.primary ? "primary" : "surface", &made);
     if (FAILED(hr)) return call.done(hr);
     *surface = made->iface();
     return call.done(DD_OK);
@@ -180,7 +157,7 @@ HRESULT RecDirectDraw::make_surface(const DDSURFACEDESC2& request, const std::st
     bool managed = d.ddsCaps.dwCaps2 & (DDSCAPS2_TEXTUREMANAGE | DDSCAPS2_D3DTEXTUREMANAGE);
     if (!managed && !(d.ddsCaps.dwCaps & (DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY)))
         d.ddsCaps.dwCaps |= DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
-    DWORD bpp = pixels::bytes_per_pixel(d.ddpfPixelFormat);
+    DWORD bpp = pixels::layout_of(d.ddpfPixelFormat).bytes;
     uint64_t align = uint64_t(std::max<LONG>(1, rec_->config.pitch_alignment));
     uint64_t pitch = (uint64_t(d.dwWidth) * bpp + align - 1) / align * align;
     if (pitch * d.dwHeight > kMaxSurfaceBytes) return DDERR_OUTOFMEMORY;
@@ -203,7 +180,7 @@ HRESULT RecDirectDraw::CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirect
     if (!palette || !entries) return call.done(DDERR_INVALIDPARAMS);
     if (outer) return call.done(CLASS_E_NOAGGREGATION);
     if (level_ == 0) return call.done(DDERR_NOCOOPERATIVELEVELSET);
-    if (bool(flags & DDPCAPS_8BIT) == bool(flags & DDPCAPS_4BIT)) return call.done(DDERR_INVALIDPARAMS);
+    if (HRESULT hr = backend::check_palette_caps(flags); FAILED(hr)) return call.done(hr);
     *palette = new RecPalette(rec_, this, flags, entries);
     return call.done(DD_OK);
 }
@@ -248,7 +225,7 @@ HRESULT RecDirectDraw::EnumZBufferFormats(REFCLSID device, LPD3DENUMPIXELFORMATS
 RecPalette::RecPalette(std::shared_ptr<Recorder> rec, RecDirectDraw* dd, DWORD caps,
                        const PALETTEENTRY* entries)
     : RecUnknown(std::move(rec), "palette", "Palette", true), dd_(share(dd->dd())), caps_(caps) {
-    std::copy(entries, entries + size(), entries_);
+    std::copy(entries, entries + 256, entries_);
     handle_ = vantor::backend::enter_handle(static_cast<IDirectDrawPalette*>(this));
 }
 
@@ -270,7 +247,7 @@ HRESULT RecPalette::GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTR
     if (!entries) args.push_back("null");
     auto call = begin("GetEntries", std::move(args));
     if (call.failed()) return call.injected();
-    if (!entries || base > size() || count > size() - base) return call.done(DDERR_INVALIDPARAMS);
+    if (!entries || !backend::palette_range_ok(flags, base, count)) return call.done(DDERR_INVALIDPARAMS);
     std::copy(entries_ + base, entries_ + base + count, entries);
     return call.done(DD_OK);
 }
@@ -279,7 +256,7 @@ HRESULT RecPalette::SetEntries(DWORD flags, DWORD start, DWORD count, const PALE
     auto call =
         begin("SetEntries", {fmt::u(flags), fmt::u(start), fmt::u(count), entries_arg(entries, count)});
     if (call.failed()) return call.injected();
-    if (!entries || start > size() || count > size() - start) return call.done(DDERR_INVALIDPARAMS);
+    if (!entries || !backend::palette_range_ok(flags, start, count)) return call.done(DDERR_INVALIDPARAMS);
     std::copy(entries, entries + count, entries_ + start);
     return call.done(DD_OK);
 }
@@ -305,7 +282,8 @@ RecSurface::~RecSurface() {
 }
 
 void RecSurface::allocate() {
-    bpp_ = pixels::bytes_per_pixel(desc_.ddpfPixelFormat);
+    layout_ = pixels::layout_of(desc_.ddpfPixelFormat);
+    bpp_ = layout_.bytes;
     pixels_.assign(size_t(desc_.lPitch) * desc_.dwHeight, 0);
 }
 
@@ -317,22 +295,13 @@ void RecSurface::resize(DWORD width, DWORD height) {
     allocate();
 }
 
-uint32_t RecSurface::argb_of(uint32_t raw) const {
-    if (pixels::is_palettised(desc_.ddpfPixelFormat)) {
-        auto* pal = static_cast<RecPalette*>(palette_.get());
-        const PALETTEENTRY& e = pal->entries()[raw & 0xFF];
-        return 0xFF000000u | (uint32_t(e.peRed) << 16) | (uint32_t(e.peGreen) << 8) | e.peBlue;
-    }
-    return pixels::to_argb(desc_.ddpfPixelFormat, raw);
-}
-
 void RecSurface::fill_argb(const RECT& r, D3DCOLOR colour) {
-    if (!pixels::has_colour(desc_.ddpfPixelFormat)) return;
-    uint32_t raw = pixels::from_argb(desc_.ddpfPixelFormat, colour);
-    LONG x0 = std::max<LONG>(r.left, 0), y0 = std::max<LONG>(r.top, 0);
-    LONG x1 = std::min<LONG>(r.right, LONG(width())), y1 = std::min<LONG>(r.bottom, LONG(height()));
-    for (LONG y = y0; y < y1; ++y)
-        for (LONG x = x0; x < x1; ++x) pixels::store(at(DWORD(x), DWORD(y)), bpp_, raw);
+    if (!pixels::has_colour(layout_)) return;
+    uint32_t raw = pixels::from_argb(layout_, colour);
+    RECT clipped{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0), std::min<LONG>(r.right, LONG(width())),
+                 std::min<LONG>(r.bottom, LONG(height()))};
+    if (clipped.left < clipped.right && clipped.top < clipped.bottom)
+        backend::fill({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, clipped}, raw);
 }
 
 HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
@@ -344,10 +313,8 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
         if (!fx || fx->dwSize != sizeof(DDBLTFX)) return call.done(DDERR_INVALIDPARAMS);
         if (lost) return call.done(DDERR_SURFACELOST);
         if (busy()) return call.done(DDERR_SURFACEBUSY);
-        if (!rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
-        for (LONG y = d.top; y < d.bottom; ++y)
-            for (LONG x = d.left; x < d.right; ++x)
-                pixels::store(at(DWORD(x), DWORD(y)), bpp_, fx->dwFillColor);
+        if (!backend::rect_inside(d, width(), height())) return call.done(DDERR_INVALIDRECT);
+        backend::fill({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, d}, fx->dwFillColor);
         return call.done(DD_OK);
     }
     RecSurface* s = rec_->find<RecSurface>(src);
@@ -355,34 +322,23 @@ HRESULT RecSurface::Blt(RECT* dst, IDirectDrawSurface7* src, RECT* srcRect, DWOR
     if (lost || s->lost) return call.done(DDERR_SURFACELOST);
     if (busy() || s->busy()) return call.done(DDERR_SURFACEBUSY);
     RECT r = srcRect ? *srcRect : whole(s->width(), s->height());
-    if (!rect_inside(d, width(), height()) || !rect_inside(r, s->width(), s->height()))
+    if (!backend::rect_inside(d, width(), height()) || !backend::rect_inside(r, s->width(), s->height()))
         return call.done(DDERR_INVALIDRECT);
     if ((flags & DDBLT_KEYSRC) && !s->keyed_) return call.done(DDERR_INVALIDPARAMS);
-    const DDPIXELFORMAT& sf = s->desc_.ddpfPixelFormat;
-    const DDPIXELFORMAT& df = desc_.ddpfPixelFormat;
-    bool raw_copy = pixels::same_format(sf, df);
-    bool src_colour = pixels::has_colour(sf) || (pixels::is_palettised(sf) && s->palette_);
-    if (!raw_copy && !(src_colour && pixels::has_colour(df))) return call.done(DDERR_UNSUPPORTED);
-    // A blit within one surface reads what was there before it started.
-    std::vector<uint8_t> before;
-    const uint8_t* sp = s->pixels_.data();
-    if (s == this) {
-        before = pixels_;
-        sp = before.data();
+    bool raw_copy = backend::same_layout(s->layout_, layout_);
+    bool src_colour = pixels::has_colour(s->layout_) || (s->layout_.kind == backend::FormatKind::Palette8 && s->palette_);
+    if (!raw_copy && !(src_colour && pixels::has_colour(layout_))) return call.done(DDERR_UNSUPPORTED);
+    // Converted pixels go through RGBA; palette entries are opaque.
+    uint8_t palette[256 * 4]{};
+    if (s->palette_) {
+        const PALETTEENTRY* e = static_cast<RecPalette*>(s->palette_.get())->entries();
+        for (int k = 0; k < 256; ++k)
+            palette[4 * k] = e[k].peRed, palette[4 * k + 1] = e[k].peGreen, palette[4 * k + 2] = e[k].peBlue,
+                    palette[4 * k + 3] = 255;
     }
-    LONG dw = d.right - d.left, dh = d.bottom - d.top, sw = r.right - r.left, sh = r.bottom - r.top;
-    for (LONG y = 0; y < dh; ++y) {
-        LONG sy = r.top + LONG((2 * int64_t(y) + 1) * sh / (2 * int64_t(dh)));  // nearest source row
-        for (LONG x = 0; x < dw; ++x) {
-            LONG sx = r.left + LONG((2 * int64_t(x) + 1) * sw / (2 * int64_t(dw)));
-            uint32_t raw = pixels::load(sp + size_t(sy) * s->desc_.lPitch + size_t(sx) * s->bpp_, s->bpp_);
-            if ((flags & DDBLT_KEYSRC) && raw >= s->key_.dwColorSpaceLowValue &&
-                raw <= s->key_.dwColorSpaceHighValue)
-                continue;
-            uint32_t out = raw_copy ? raw : pixels::from_argb(df, s->argb_of(raw));
-            pixels::store(at(DWORD(d.left + x), DWORD(d.top + y)), bpp_, out);
-        }
-    }
+    backend::blit({pixels_.data(), uint32_t(desc_.lPitch), &layout_, nullptr, d},
+                  {s->pixels_.data(), uint32_t(s->desc_.lPitch), &s->layout_, palette, r},
+                  (flags & DDBLT_KEYSRC) ? &s->key_ : nullptr);
     return call.done(DD_OK);
 }
 
@@ -413,7 +369,7 @@ HRESULT RecSurface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE e
     if (lost) return call.done(DDERR_SURFACELOST);
     if (busy()) return call.done(DDERR_SURFACEBUSY);
     RECT r = rect ? *rect : whole(width(), height());
-    if (!rect_inside(r, width(), height())) return call.done(DDERR_INVALIDPARAMS);
+    if (!backend::rect_inside(r, width(), height())) return call.done(DDERR_INVALIDPARAMS);
     locked_ = true;
     *desc = desc_;
     desc->dwFlags |= DDSD_LPSURFACE;
@@ -438,7 +394,7 @@ HRESULT RecSurface::GetDC(HDC* dc) {
     if (dc_) return call.done(DDERR_DCALREADYCREATED);
     if (locked_) return call.done(DDERR_SURFACEBUSY);
     const PALETTEENTRY* pal = palette_ ? static_cast<RecPalette*>(palette_.get())->entries() : nullptr;
-    if (pixels::is_palettised(desc_.ddpfPixelFormat) && !pal) return call.done(DDERR_NOPALETTEATTACHED);
+    if (layout_.kind == backend::FormatKind::Palette8 && !pal) return call.done(DDERR_NOPALETTEATTACHED);
     HDC made = create_surface_dc(pixels_.data(), width(), height(), desc_.lPitch, desc_.ddpfPixelFormat, pal);
     if (!made) return call.done(DDERR_CANTCREATEDC);
     dc_ = made;
@@ -460,7 +416,7 @@ HRESULT RecSurface::SetPalette(IDirectDrawPalette* palette) {
     auto call = begin("SetPalette", {rec_->describe(palette)});
     if (call.failed()) return call.injected();
     if (palette && !rec_->find<RecPalette>(palette)) return call.done(DDERR_INVALIDPARAMS);
-    if (palette && !pixels::is_palettised(desc_.ddpfPixelFormat)) return call.done(DDERR_INVALIDPIXELFORMAT);
+    if (palette && layout_.kind != backend::FormatKind::Palette8) return call.done(DDERR_INVALIDPIXELFORMAT);
     palette_ = share(palette);
     return call.done(DD_OK);
 }

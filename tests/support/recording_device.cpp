@@ -71,25 +71,6 @@ void RecDevice::clear_target(const RECT* rect, D3DCOLOR colour) {
     target_->fill_argb(vp, colour);
 }
 
-void RecDevice::record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices,
-                            DWORD count, const WORD* indices, DWORD index_count) {
-    DrawRecord d;
-    d.call = call;
-    d.type = type;
-    d.fvf = fvf;
-    d.stride = fvf_stride(fvf);
-    d.vertex_count = count;
-    d.vertices.assign(vertices, vertices + size_t(count) * d.stride);
-    if (indices) d.indices.assign(indices, indices + index_count);
-    d.world = transforms_[transform_slot(D3DTRANSFORMSTATE_WORLD)];
-    d.view = transforms_[transform_slot(D3DTRANSFORMSTATE_VIEW)];
-    d.projection = transforms_[transform_slot(D3DTRANSFORMSTATE_PROJECTION)];
-    d.material = material_;
-    d.texture0 = rec_->describe(textures_[0].get());
-    d.in_scene = in_scene_;
-    rec_->draws.push_back(std::move(d));
-}
-
 HRESULT RecDevice::GetCaps(D3DDEVICEDESC7* desc) {
     auto call = begin("GetCaps", out_args({}, desc));
     if (call.failed()) return call.injected();
@@ -292,7 +273,6 @@ HRESULT RecDevice::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertice
     if (!fvf_valid(fvf)) return call.done(D3DERR_INVALIDVERTEXTYPE);
     if (count == 0) return call.done(D3D_OK);
     if (!vertices) return call.done(DDERR_INVALIDPARAMS);
-    record_draw("Device.DrawPrimitive", type, fvf, static_cast<const uint8_t*>(vertices), count, nullptr, 0);
     return call.done(D3D_OK);
 }
 
@@ -308,8 +288,6 @@ HRESULT RecDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* 
     if (!vertices || !indices || vertexCount == 0) return call.done(DDERR_INVALIDPARAMS);
     if (std::any_of(indices, indices + indexCount, [&](WORD i) { return i >= vertexCount; }))
         return call.done(DDERR_INVALIDPARAMS);
-    record_draw("Device.DrawIndexedPrimitive", type, fvf, static_cast<const uint8_t*>(vertices), vertexCount,
-                indices, indexCount);
     return call.done(D3D_OK);
 }
 
@@ -324,9 +302,6 @@ HRESULT RecDevice::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7
     if (b->locked()) return call.done(D3DERR_VERTEXBUFFERLOCKED);
     DWORD n = b->desc().dwNumVertices;
     if (start > n || count > n - start) return call.done(DDERR_INVALIDPARAMS);
-    if (count == 0) return call.done(D3D_OK);
-    record_draw("Device.DrawPrimitiveVB", type, b->desc().dwFVF, b->data() + size_t(start) * b->stride(),
-                count, nullptr, 0);
     return call.done(D3D_OK);
 }
 
@@ -345,8 +320,6 @@ HRESULT RecDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertex
     if (indexCount == 0) return call.done(D3D_OK);
     if (!indices || std::any_of(indices, indices + indexCount, [&](WORD i) { return i >= vertexCount; }))
         return call.done(DDERR_INVALIDPARAMS);
-    record_draw("Device.DrawIndexedPrimitiveVB", type, b->desc().dwFVF,
-                b->data() + size_t(start) * b->stride(), vertexCount, indices, indexCount);
     return call.done(D3D_OK);
 }
 

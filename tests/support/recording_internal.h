@@ -20,6 +20,8 @@
 #include <set>
 
 #include <vantor/backend/device_state.h>
+#include <vantor/backend/fvf.h>
+#include <vantor/backend/pixel_format.h>
 #include <vantor/com_ptr.h>
 
 #include "recording_backend.h"
@@ -62,24 +64,21 @@ std::string indices(const WORD* data, DWORD count);
 std::string blt_fx(const DDBLTFX* fx, DWORD flags);
 }  // namespace fmt
 
-// --- Pixel formats and pixel conversion ---
+// --- Pixel formats (the shared core's layouts) and the vertex format of a call ---
 namespace pixels {
-DWORD bytes_per_pixel(const DDPIXELFORMAT& f);  // 0 for formats without a memory layout
-bool same_format(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b);
-bool is_palettised(const DDPIXELFORMAT& f);
-bool has_colour(const DDPIXELFORMAT& f);  // RGB or luminance: converts through ARGB
-uint32_t load(const uint8_t* p, DWORD bytes);
-void store(uint8_t* p, DWORD bytes, uint32_t v);
-uint32_t to_argb(const DDPIXELFORMAT& f, uint32_t raw);  // colour formats only
-uint32_t from_argb(const DDPIXELFORMAT& f, uint32_t argb);
+// The layout of a format; an empty one (no bytes) for formats the core refuses.
+backend::PixelLayout layout_of(const DDPIXELFORMAT& f);
+bool has_colour(const backend::PixelLayout& l);  // RGB or luminance: converts through ARGB
+uint32_t from_argb(const backend::PixelLayout& l, D3DCOLOR argb);
 DDPIXELFORMAT display_format(DWORD bpp);  // the desktop format of a colour depth
-bool from_surface_format(D3DX_SURFACEFORMAT sf, DDPIXELFORMAT* out);
-D3DX_SURFACEFORMAT to_surface_format(const DDPIXELFORMAT& f);
 }  // namespace pixels
 
-// --- FVF helpers ---
-DWORD fvf_stride(DWORD fvf);  // 0 for an invalid FVF
-bool fvf_valid(DWORD fvf);
+// The stride of a vertex format, 0 for an invalid one.
+inline DWORD fvf_stride(DWORD fvf) {
+    backend::FvfLayout l;
+    return SUCCEEDED(backend::FvfLayout::parse(fvf, &l)) ? l.stride : 0;
+}
+inline bool fvf_valid(DWORD fvf) { return fvf_stride(fvf) != 0; }
 
 // --- The platform underneath: windows and device contexts (vantor/window.h, vantor/gdi.h) ---
 bool is_window(HWND w);
@@ -144,7 +143,6 @@ public:
     const DeviceInfo* device_info(DWORD index) const;
     DWORD resolve_index(DWORD index) const { return index == D3DX_DEFAULT ? config.default_device : index; }
 
-    std::vector<DrawRecord> draws;
     RecContext* last_context = nullptr;
     RecDevice* last_device = nullptr;
     RecDirectDraw* last_dd = nullptr;
@@ -239,12 +237,8 @@ public:
     IDirect3D7* d3d() { return static_cast<IDirect3D7*>(this); }
     DWORD device_index() const { return device_index_; }
     DWORD cooperative_level() const { return level_; }
-    HWND cooperative_window() const { return level_window_; }
     // The back end's own way in (not logged): the level a context sets, the surfaces it makes.
-    void set_level(HWND window, DWORD flags) {
-        level_ = flags;
-        level_window_ = window;
-    }
+    void set_level(DWORD flags) { level_ = flags; }
     HRESULT make_surface(const DDSURFACEDESC2& desc, const std::string& kind, RecSurface** out);
     RecSurface* primary = nullptr;  // the live primary surface, not counted
     bool changed_mode = false;      // DirectDraw gives the display mode back when its changer goes
@@ -252,7 +246,6 @@ public:
 private:
     DWORD device_index_;
     DWORD level_ = 0;
-    HWND level_window_ = 0;
     uint32_t dd_handle_ = 0, d3d_handle_ = 0;
 };
 
@@ -264,7 +257,6 @@ public:
     HRESULT GetEntries(DWORD flags, DWORD base, DWORD count, PALETTEENTRY* entries) override;
     HRESULT SetEntries(DWORD flags, DWORD start, DWORD count, const PALETTEENTRY* entries) override;
 
-    DWORD size() const { return (caps_ & DDPCAPS_8BIT) ? 256 : 16; }
     const PALETTEENTRY* entries() const { return entries_; }
 
 private:
@@ -309,12 +301,12 @@ public:
 
 private:
     uint8_t* at(DWORD x, DWORD y) { return pixels_.data() + size_t(y) * desc_.lPitch + size_t(x) * bpp_; }
-    uint32_t argb_of(uint32_t raw) const;  // a raw pixel of this surface as ARGB
     void allocate();
 
     RecDirectDraw* dd_;  // counted through dd_ref_
     ComPtr<IDirectDraw7> dd_ref_;
     DDSURFACEDESC2 desc_{};
+    backend::PixelLayout layout_;
     DWORD bpp_ = 0;  // bytes per pixel
     std::vector<uint8_t> pixels_;
     bool locked_ = false;
@@ -335,8 +327,6 @@ public:
 
     const D3DVERTEXBUFFERDESC& desc() const { return desc_; }
     bool locked() const { return locked_; }
-    const uint8_t* data() const { return data_.data(); }
-    DWORD stride() const { return stride_; }
 
 private:
     ComPtr<IDirect3D7> d3d_;
@@ -393,8 +383,6 @@ public:
     void set_texture(DWORD stage, RecSurface* texture) {
         textures_[stage] = share(texture ? texture->iface() : nullptr);
     }
-    void record_draw(const char* call, D3DPRIMITIVETYPE type, DWORD fvf, const uint8_t* vertices, DWORD count,
-                     const WORD* indices, DWORD index_count);
     const DeviceInfo* info() const { return rec_->device_info(device_index_); }
     RecDirectDraw* ddraw() const { return ddraw_; }
     RecSurface* target() const { return target_; }
@@ -476,7 +464,6 @@ public:
 
 private:
     ComPtr<IDirect3DDevice7> device_;
-    RecDevice* rdevice_;
     ComPtr<IDirect3DVertexBuffer7> vb_;
     RecVertexBuffer* rvb_;
     std::vector<WORD> indices_;

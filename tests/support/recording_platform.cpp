@@ -25,13 +25,14 @@ HDC create_surface_dc(void* bits, DWORD width, DWORD height, LONG pitch, const D
                       const PALETTEENTRY* palette) {
     VantorPixelLayout layout{};
     RGBQUAD colours[256]{};
-    if (pixels::is_palettised(format)) {
-        if (!(format.dwFlags & DDPF_PALETTEINDEXED8) || !palette) return 0;
+    backend::PixelLayout l = pixels::layout_of(format);
+    if (l.kind == backend::FormatKind::Palette8) {
+        if (!palette) return 0;
         for (int k = 0; k < 256; ++k)
             colours[k] = RGBQUAD{palette[k].peBlue, palette[k].peGreen, palette[k].peRed, 0};
         layout.bitCount = 8;
         layout.palette = colours;  // the context keeps its own copy
-    } else if ((format.dwFlags & DDPF_RGB) && pixels::has_colour(format) && format.dwRGBBitCount >= 16) {
+    } else if (l.kind == backend::FormatKind::Rgb && l.bits >= 16) {
         layout.bitCount = format.dwRGBBitCount;
         layout.redMask = format.dwRBitMask;
         layout.greenMask = format.dwGBitMask;

@@ -27,10 +27,17 @@ inline std::string hex(DWORD v) {
 // The raw bits of a float, as the float render and stage states take them.
 inline DWORD float_bits(float f) { return std::bit_cast<DWORD>(f); }
 
+// A DirectDraw record with its size filled in, as every call that takes one requires.
+template <class T>
+T sized() {
+    T v{};
+    v.dwSize = sizeof v;
+    return v;
+}
+
 // A surface description with caps, size and (when given) pixel format.
 inline DDSURFACEDESC2 surface_desc(DWORD caps, DWORD width, DWORD height, const DDPIXELFORMAT* format = nullptr) {
-    DDSURFACEDESC2 sd{};
-    sd.dwSize = sizeof sd;
+    auto sd = sized<DDSURFACEDESC2>();
     sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | (format ? DDSD_PIXELFORMAT : 0);
     sd.ddsCaps.dwCaps = caps;
     sd.dwWidth = width;

@@ -15,6 +15,7 @@
 
 #include <vantor/backend/d3d.h>
 
+#include <array>
 #include <map>
 #include <span>
 
@@ -88,6 +89,34 @@ struct ShadingLight {
     D3DLIGHT7 light{};
 };
 ShadingLight light_for_shading(const D3DLIGHT7& light);
+
+// ----- Sprites --------------------------------------------------------------------------------
+
+// What D3DXPrepareDeviceForSprite sets, in order: stage 0 takes its colour from the texture and
+// its alpha from texture times diffuse, filtered linearly; then source-alpha blending and the
+// depth test as asked.
+struct RenderWrite {
+    D3DRENDERSTATETYPE state;
+    DWORD value;
+};
+constexpr StageWrite kSpriteStageStates[] = {
+    {D3DTSS_COLORARG1, D3DTA_TEXTURE}, {D3DTSS_COLOROP, D3DTOP_SELECTARG1}, {D3DTSS_ALPHAARG1, D3DTA_TEXTURE},
+    {D3DTSS_ALPHAARG2, D3DTA_DIFFUSE}, {D3DTSS_ALPHAOP, D3DTOP_MODULATE},   {D3DTSS_MINFILTER, D3DTFN_LINEAR},
+    {D3DTSS_MAGFILTER, D3DTFG_LINEAR}};
+inline std::array<RenderWrite, 4> sprite_render_states(BOOL z_enable) {
+    return {{{D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA},
+             {D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA},
+             {D3DRENDERSTATE_ALPHABLENDENABLE, TRUE},
+             {D3DRENDERSTATE_ZENABLE, z_enable ? DWORD(TRUE) : DWORD(FALSE)}}};
+}
+
+// ----- Capabilities ---------------------------------------------------------------------------
+
+// What a fixed-function device of `type` (RGB, HAL or T&L HAL) answers to GetCaps: every
+// comparison, blend, stencil and texture operation, 8 stages, kMaxActiveLights lights, render
+// targets of 16 and 32 bits, depth buffers of 16, 24 and 32, textures of any size from 1 to
+// `max_texture_size`, and anisotropic filtering when `max_anisotropy` is above 1.
+D3DDEVICEDESC7 device_caps(const GUID& type, DWORD max_texture_size, float max_anisotropy);
 
 // The utility layer's texture size rule: a size fitted to the device's texture capabilities
 // (rounded up to powers of two, made square, clamped to the maximum and minimum sizes).

@@ -1,10 +1,11 @@
 // DirectDraw pixel formats and their conversion to and from 8-bit RGBA.
-#include "pixel_format.h"
+#include <vantor/backend/pixel_format.h>
 
 #include <bit>
 #include <climits>
+#include <cstring>
 
-namespace vantor::render {
+namespace vantor::backend {
 namespace {
 
 constexpr DWORD kDdpfStencilBuffer = 0x4000;  // DDPF_STENCILBUFFER
@@ -179,6 +180,7 @@ DDPIXELFORMAT standard_ddpf(StandardFormat f) {
             p.dwZBufferBitDepth = 32;
             p.dwZBitMask = 0xFFFFFFFF;
             break;
+        case StandardFormat::R3G3B2: rgb(8, 0xE0, 0x1C, 0x03, 0); break;
     }
     return p;
 }
@@ -189,26 +191,52 @@ PixelLayout PixelLayout::standard(StandardFormat f) {
     return l;
 }
 
-D3DX_SURFACEFORMAT surface_format_of(const PixelLayout& l) {
-    static const struct {
-        StandardFormat f;
-        D3DX_SURFACEFORMAT sf;
-    } kNames[] = {
-        {StandardFormat::R5G6B5, D3DX_SF_R5G6B5},     {StandardFormat::X1R5G5B5, D3DX_SF_R5G5B5},
-        {StandardFormat::A1R5G5B5, D3DX_SF_A1R5G5B5}, {StandardFormat::A4R4G4B4, D3DX_SF_A4R4G4B4},
-        {StandardFormat::R8G8B8, D3DX_SF_R8G8B8},     {StandardFormat::X8R8G8B8, D3DX_SF_X8R8G8B8},
-        {StandardFormat::A8R8G8B8, D3DX_SF_A8R8G8B8}, {StandardFormat::P8, D3DX_SF_PALETTE8},
-        {StandardFormat::L8, D3DX_SF_L8},             {StandardFormat::A8L8, D3DX_SF_A8L8},
-        {StandardFormat::V8U8, D3DX_SF_U8V8},         {StandardFormat::D16, D3DX_SF_Z16S0},
-        {StandardFormat::D24S8, D3DX_SF_Z24S8},       {StandardFormat::D32, D3DX_SF_Z32S0},
-    };
-    for (const auto& n : kNames) {
-        PixelLayout s = PixelLayout::standard(n.f);
-        if (s.kind == l.kind && s.bits == l.bits && s.r.mask == l.r.mask && s.g.mask == l.g.mask &&
-            s.b.mask == l.b.mask && s.a.mask == l.a.mask)
-            return n.sf;
+namespace {
+
+const struct {
+    StandardFormat f;
+    D3DX_SURFACEFORMAT sf;
+} kSurfaceFormatNames[] = {
+    {StandardFormat::R5G6B5, D3DX_SF_R5G6B5},     {StandardFormat::X1R5G5B5, D3DX_SF_R5G5B5},
+    {StandardFormat::A1R5G5B5, D3DX_SF_A1R5G5B5}, {StandardFormat::A4R4G4B4, D3DX_SF_A4R4G4B4},
+    {StandardFormat::R8G8B8, D3DX_SF_R8G8B8},     {StandardFormat::X8R8G8B8, D3DX_SF_X8R8G8B8},
+    {StandardFormat::A8R8G8B8, D3DX_SF_A8R8G8B8}, {StandardFormat::P8, D3DX_SF_PALETTE8},
+    {StandardFormat::L8, D3DX_SF_L8},             {StandardFormat::A8L8, D3DX_SF_A8L8},
+    {StandardFormat::V8U8, D3DX_SF_U8V8},         {StandardFormat::D16, D3DX_SF_Z16S0},
+    {StandardFormat::D24S8, D3DX_SF_Z24S8},       {StandardFormat::D32, D3DX_SF_Z32S0},
+    {StandardFormat::R3G3B2, D3DX_SF_R3G3B2},
+};
+
+}  // namespace
+
+StandardFormat display_format(DWORD bpp) {
+    switch (bpp) {
+        case 8: return StandardFormat::P8;
+        case 16: return StandardFormat::R5G6B5;
+        case 24: return StandardFormat::R8G8B8;
+        default: return StandardFormat::X8R8G8B8;
     }
+}
+
+bool same_layout(const PixelLayout& a, const PixelLayout& b) {
+    return a.kind == b.kind && a.bits == b.bits && a.r.mask == b.r.mask && a.g.mask == b.g.mask &&
+           a.b.mask == b.b.mask && a.a.mask == b.a.mask;
+}
+
+D3DX_SURFACEFORMAT surface_format_of(const PixelLayout& l) {
+    for (const auto& n : kSurfaceFormatNames)
+        if (same_layout(PixelLayout::standard(n.f), l)) return n.sf;
     return D3DX_SF_UNKNOWN;
+}
+
+bool standard_format_of(D3DX_SURFACEFORMAT sf, StandardFormat* out) {
+    for (const auto& n : kSurfaceFormatNames) {
+        if (n.sf == sf) {
+            *out = n.f;
+            return true;
+        }
+    }
+    return false;
 }
 
 uint32_t read_pixel(const uint8_t* p, uint32_t bytes) {
@@ -278,4 +306,58 @@ void encode_row(const PixelLayout& l, const uint8_t* rgba, uint32_t count, const
     for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += l.bytes) write_pixel(dst, l.bytes, encode_pixel(l, rgba, palette));
 }
 
-}  // namespace vantor::render
+HRESULT check_palette_caps(DWORD caps) {
+    // DDPCAPS values the header does not name.
+    constexpr DWORD k1Bit = 0x100, k2Bit = 0x200, k8BitEntries = 0x2, kPrimarySurface = 0x10,
+                    kPrimarySurfaceLeft = 0x20, kVsync = 0x80, kInitialize = 0x8;
+    constexpr DWORD kKnown = DDPCAPS_4BIT | k8BitEntries | DDPCAPS_8BIT | kInitialize | kPrimarySurface |
+                             kPrimarySurfaceLeft | DDPCAPS_ALLOW256 | kVsync | k1Bit | k2Bit | DDPCAPS_ALPHA;
+    if (caps & ~kKnown) return DDERR_INVALIDPARAMS;
+    DWORD size_bits = caps & (k1Bit | k2Bit | DDPCAPS_4BIT | DDPCAPS_8BIT);
+    if (size_bits != DDPCAPS_8BIT) return size_bits ? DDERR_UNSUPPORTED : DDERR_INVALIDPARAMS;
+    return DD_OK;
+}
+
+bool palette_range_ok(DWORD flags, DWORD start, DWORD count) { return !flags && start <= 256 && count <= 256 - start; }
+
+bool rect_inside(const RECT& r, DWORD w, DWORD h) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && static_cast<DWORD>(r.right) <= w &&
+           static_cast<DWORD>(r.bottom) <= h;
+}
+
+void fill(const PixelRegion& r, uint32_t value) {
+    const uint32_t bytes = r.layout->bytes;
+    for (LONG y = r.rect.top; y < r.rect.bottom; ++y) {
+        uint8_t* p = r.bits + static_cast<size_t>(y) * r.pitch + static_cast<size_t>(r.rect.left) * bytes;
+        for (LONG x = r.rect.left; x < r.rect.right; ++x, p += bytes) write_pixel(p, bytes, value);
+    }
+}
+
+void blit(const PixelRegion& dst, const PixelRegion& src, const DDCOLORKEY* key) {
+    const PixelLayout &dl = *dst.layout, &sl = *src.layout;
+    const bool raw = same_layout(dl, sl);
+    const RECT &dr = dst.rect, &sr = src.rect;
+    const LONG sw = sr.right - sr.left, sh = sr.bottom - sr.top, dw = dr.right - dr.left, dh = dr.bottom - dr.top;
+    const size_t src_row = static_cast<size_t>(sw) * sl.bytes;
+    std::vector<uint8_t> source(src_row * static_cast<size_t>(sh));
+    for (LONG y = 0; y < sh; ++y)
+        std::memcpy(source.data() + static_cast<size_t>(y) * src_row,
+                    src.bits + static_cast<size_t>(sr.top + y) * src.pitch + static_cast<size_t>(sr.left) * sl.bytes,
+                    src_row);
+    std::vector<uint8_t> rgba(raw ? 0 : static_cast<size_t>(sw) * 4);
+    for (LONG y = 0; y < dh; ++y) {
+        LONG sy = static_cast<LONG>((static_cast<int64_t>(2 * y + 1) * sh) / (2 * static_cast<int64_t>(dh)));
+        const uint8_t* srow = source.data() + static_cast<size_t>(sy) * src_row;
+        if (!raw) decode_row(sl, srow, static_cast<uint32_t>(sw), src.palette, rgba.data());
+        uint8_t* drow = dst.bits + static_cast<size_t>(dr.top + y) * dst.pitch + static_cast<size_t>(dr.left) * dl.bytes;
+        for (LONG x = 0; x < dw; ++x, drow += dl.bytes) {
+            LONG sx = static_cast<LONG>((static_cast<int64_t>(2 * x + 1) * sw) / (2 * static_cast<int64_t>(dw)));
+            uint32_t value = read_pixel(srow + static_cast<size_t>(sx) * sl.bytes, sl.bytes);
+            if (key && value >= key->dwColorSpaceLowValue && value <= key->dwColorSpaceHighValue) continue;
+            if (!raw) value = encode_pixel(dl, rgba.data() + static_cast<size_t>(sx) * 4, dst.palette);
+            write_pixel(drow, dl.bytes, value);
+        }
+    }
+}
+
+}  // namespace vantor::backend

@@ -1,7 +1,7 @@
 // Flexible vertex formats.
-#include "fvf.h"
+#include <vantor/backend/fvf.h>
 
-namespace vantor::render {
+namespace vantor::backend {
 
 HRESULT FvfLayout::parse(DWORD fvf, FvfLayout* out) {
     FvfLayout l;
@@ -52,4 +52,4 @@ HRESULT FvfLayout::parse(DWORD fvf, FvfLayout* out) {
     return D3D_OK;
 }
 
-}  // namespace vantor::render
+}  // namespace vantor::backend
