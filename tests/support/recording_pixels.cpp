@@ -24,17 +24,7 @@ DDPIXELFORMAT L8() { return standard_ddpf(StandardFormat::L8); }
 DDPIXELFORMAT A8L8() { return standard_ddpf(StandardFormat::A8L8); }
 DDPIXELFORMAT V8U8() { return standard_ddpf(StandardFormat::V8U8); }
 
-DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
-    DDPIXELFORMAT f{};
-    f.dwSize = sizeof f;
-    f.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
-    f.dwRGBBitCount = bits;
-    f.dwRBitMask = r;
-    f.dwGBitMask = g;
-    f.dwBBitMask = b;
-    f.dwRGBAlphaBitMask = a;
-    return f;
-}
+DDPIXELFORMAT rgb(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) { return backend::rgb_ddpf(bits, r, g, b, a); }
 
 DDPIXELFORMAT Z(DWORD bits) {
     DDPIXELFORMAT f{};

@@ -123,17 +123,22 @@ bool PixelLayout::from(const DDPIXELFORMAT& pf, PixelLayout* out) {
     return true;
 }
 
+DDPIXELFORMAT rgb_ddpf(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
+    DDPIXELFORMAT p{};
+    p.dwSize = sizeof p;
+    p.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
+    p.dwRGBBitCount = bits;
+    p.dwRBitMask = r;
+    p.dwGBitMask = g;
+    p.dwBBitMask = b;
+    p.dwRGBAlphaBitMask = a;
+    return p;
+}
+
 DDPIXELFORMAT standard_ddpf(StandardFormat f) {
     DDPIXELFORMAT p{};
     p.dwSize = sizeof p;
-    auto rgb = [&](DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) {
-        p.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
-        p.dwRGBBitCount = bits;
-        p.dwRBitMask = r;
-        p.dwGBitMask = g;
-        p.dwBBitMask = b;
-        p.dwRGBAlphaBitMask = a;
-    };
+    auto rgb = [&](DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a) { p = rgb_ddpf(bits, r, g, b, a); };
     switch (f) {
         case StandardFormat::R5G6B5: rgb(16, 0xF800, 0x07E0, 0x001F, 0); break;
         case StandardFormat::X1R5G5B5: rgb(16, 0x7C00, 0x03E0, 0x001F, 0); break;

@@ -62,6 +62,8 @@ struct PixelLayout {
 };
 
 DDPIXELFORMAT standard_ddpf(StandardFormat f);
+// An RGB format of `bits` bits with the given channel masks (alpha when `a` is not 0).
+DDPIXELFORMAT rgb_ddpf(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD a);
 // The desktop format of a display colour depth (8: P8, 16: R5G6B5, 24: R8G8B8, else X8R8G8B8).
 StandardFormat display_format(DWORD bpp);
 
