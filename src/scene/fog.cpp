@@ -35,7 +35,8 @@ public:
                 trace("Linear Fog Does Not Support Density.\n");
                 throw failure(E_FAIL, "Linear Fog does not support Density.");
             }
-            if (d < 0.0f || d > 1.0f) throw failure(E_FAIL, "Density must be between 0.0 and 1.0 inclusive.");
+            // Written so that NaN, which lies in no range, is refused with the values outside it.
+            if (!(d >= 0.0f && d <= 1.0f)) throw failure(E_FAIL, "Density must be between 0.0 and 1.0 inclusive.");
             trace("Fog Density --> ");
             trace("<TBC>");
             trace("\n");
