@@ -54,6 +54,15 @@ D3DCOLORVALUE checked_colour(IColour* colour) {
 // are 512 MB already, and the utility layer keeps copies of them besides.
 constexpr LONG kMaxRenderTargetSide = 8192;
 
+// Initialise and Resize refuse a render target larger than any the device can hold before the
+// context is touched. Zero, negative and default sizes stay the utility layer's to judge.
+void refuse_oversized_target(LONG width, LONG height) {
+    if (width <= kMaxRenderTargetSide && height <= kMaxRenderTargetSide) return;
+    trace("Render Target Too Large: %ld x %ld.\n", static_cast<long>(width), static_cast<long>(height));
+    throw failure(E_INVALIDARG, ("The render target may be at most " + std::to_string(kMaxRenderTargetSide) + " x " +
+                                 std::to_string(kMaxRenderTargetSide) + " pixels.").c_str());
+}
+
 }  // namespace
 
 // ---- construction and destruction ---------------------------------------------------------------
@@ -135,13 +144,7 @@ void CDevice3D::end_utility_layer() {
 HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_BOOL Fullscreen, LONG BackBuffers) {
     (void)BackBuffers;  // accepted, not used
     return guard([&] {
-        // A render target larger than any the device can hold is refused before anything is
-        // started or allocated. Zero, negative and default sizes stay the utility layer's to judge.
-        if (width > kMaxRenderTargetSide || Height > kMaxRenderTargetSide) {
-            trace("Render Target Too Large: %ld x %ld.\n", static_cast<long>(width), static_cast<long>(Height));
-            throw failure(E_INVALIDARG, ("The render target may be at most " + std::to_string(kMaxRenderTargetSide) + " x " +
-                                         std::to_string(kMaxRenderTargetSide) + " pixels.").c_str());
-        }
+        refuse_oversized_target(width, Height);  // before anything is started or allocated
         instance_ = hInstance;
         if (window_ == 0) {
             window_ = static_cast<LONG>(GetActiveWindow());
@@ -326,6 +329,7 @@ HRESULT CDevice3D::Free() {
 HRESULT CDevice3D::Resize(LONG width, LONG Height) {
     return guard([&] {
         if (!context_) throw failure(E_POINTER, "Context Not Initialised.");
+        refuse_oversized_target(width, Height);  // the buffers stay as they are
         trace("Resizing --> ");
         check(context_->Resize(static_cast<DWORD>(width), static_cast<DWORD>(Height)), "Failed. (Error Code=%x)\n",
               "Resize Failed.");
