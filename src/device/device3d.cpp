@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -415,7 +416,12 @@ HRESULT CDevice3D::get_FrameRate(FLOAT* pVal) {
 HRESULT CDevice3D::Debug(FLOAT X, FLOAT Y, Colours Colour, BSTR DebugText) {
     return guard([&] {
         if (!DebugText) throw failure(E_POINTER, "No Text Passed.");
-        std::string text = text::utf8(DebugText);
+        std::string text;
+        try {
+            text = text::utf8(DebugText);
+        } catch (const std::bad_alloc&) {
+            throw failure(E_OUTOFMEMORY, kStringOutOfMemory);
+        }
         HRESULT hr = check(need(context_.get())->DrawDebugText(X, Y, static_cast<D3DCOLOR>(Colour), text.data()),
                            "Failed. (Error Code=%x).\n", Site::Device3DDebug);
         trace("%s", text.c_str());
