@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -53,6 +54,15 @@ D3DCOLORVALUE checked_colour(IColour* colour) {
 // The largest render-target side the device takes: a back buffer and depth buffer of 8192 x 8192
 // are 512 MB already, and the utility layer keeps copies of them besides.
 constexpr LONG kMaxRenderTargetSide = 8192;
+
+// Initialise and Resize refuse a render target larger than any the device can hold before the
+// context is touched. Zero, negative and default sizes stay the utility layer's to judge.
+void refuse_oversized_target(LONG width, LONG height) {
+    if (width <= kMaxRenderTargetSide && height <= kMaxRenderTargetSide) return;
+    trace("Render Target Too Large: %ld x %ld.\n", static_cast<long>(width), static_cast<long>(height));
+    throw failure(E_INVALIDARG, ("The render target may be at most " + std::to_string(kMaxRenderTargetSide) + " x " +
+                                 std::to_string(kMaxRenderTargetSide) + " pixels.").c_str());
+}
 
 }  // namespace
 
@@ -135,13 +145,7 @@ void CDevice3D::end_utility_layer() {
 HRESULT CDevice3D::Initialise(LONG hInstance, LONG width, LONG Height, VARIANT_BOOL Fullscreen, LONG BackBuffers) {
     (void)BackBuffers;  // accepted, not used
     return guard([&] {
-        // A render target larger than any the device can hold is refused before anything is
-        // started or allocated. Zero, negative and default sizes stay the utility layer's to judge.
-        if (width > kMaxRenderTargetSide || Height > kMaxRenderTargetSide) {
-            trace("Render Target Too Large: %ld x %ld.\n", static_cast<long>(width), static_cast<long>(Height));
-            throw failure(E_INVALIDARG, ("The render target may be at most " + std::to_string(kMaxRenderTargetSide) + " x " +
-                                         std::to_string(kMaxRenderTargetSide) + " pixels.").c_str());
-        }
+        refuse_oversized_target(width, Height);  // before anything is started or allocated
         instance_ = hInstance;
         if (window_ == 0) {
             window_ = static_cast<LONG>(GetActiveWindow());
@@ -326,6 +330,7 @@ HRESULT CDevice3D::Free() {
 HRESULT CDevice3D::Resize(LONG width, LONG Height) {
     return guard([&] {
         if (!context_) throw failure(E_POINTER, "Context Not Initialised.");
+        refuse_oversized_target(width, Height);  // the buffers stay as they are
         trace("Resizing --> ");
         check(context_->Resize(static_cast<DWORD>(width), static_cast<DWORD>(Height)), "Failed. (Error Code=%x)\n",
               "Resize Failed.");
@@ -411,7 +416,12 @@ HRESULT CDevice3D::get_FrameRate(FLOAT* pVal) {
 HRESULT CDevice3D::Debug(FLOAT X, FLOAT Y, Colours Colour, BSTR DebugText) {
     return guard([&] {
         if (!DebugText) throw failure(E_POINTER, "No Text Passed.");
-        std::string text = text::utf8(DebugText);
+        std::string text;
+        try {
+            text = text::utf8(DebugText);
+        } catch (const std::bad_alloc&) {
+            throw failure(E_OUTOFMEMORY, kStringOutOfMemory);
+        }
         HRESULT hr = check(need(context_.get())->DrawDebugText(X, Y, static_cast<D3DCOLOR>(Colour), text.data()),
                            "Failed. (Error Code=%x).\n", Site::Device3DDebug);
         trace("%s", text.c_str());

@@ -62,7 +62,7 @@ Context::~Context() {
     back_.reset();
     depth_.reset();
     dd_.reset();
-    if (restore_mode_) set_display_mode(saved_mode_);
+    if (full_screen_) give_back_display_mode(this);
 }
 
 HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD width, DWORD height, ID3DXContext** out) {
@@ -121,9 +121,8 @@ HRESULT Context::create(DWORD device_index, DWORD flags, HWND window, DWORD widt
     if (!c->device_) return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
     if (fullscreen) {
         // The window takes the whole screen, whose recorded mode becomes the context's size.
-        c->saved_mode_ = mode;
-        c->restore_mode_ = true;
-        set_display_mode({width, height, mode.bpp, mode.refresh});
+        c->full_screen_ = true;
+        take_display_mode(c, {width, height, mode.bpp, mode.refresh});
         platform::resize_window(window, static_cast<int>(width), static_cast<int>(height));
     }
     *out = hold.get();

@@ -67,8 +67,7 @@ private:
     DWORD flags_ = 0;
     HWND window_ = 0;
     int kind_ = 0;  // kWindowKind*, kWindowKindNone off screen
-    bool restore_mode_ = false;
-    DisplayMode saved_mode_{};
+    bool full_screen_ = false;  // holds the display mode (take_display_mode) until released
     ComPtr<DirectDraw> dd_;
     ComPtr<Surface> back_, depth_, primary_;
     ComPtr<Device> device_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <vector>
 
 namespace vantor::render {
 namespace {
@@ -45,6 +46,36 @@ void set_display_mode(const DisplayMode& mode) {
 }
 
 void restore_display_mode() { set_display_mode(kInitialMode); }
+
+namespace {
+struct FullScreenHolders {
+    DisplayMode before{};
+    std::vector<std::pair<const void*, DisplayMode>> open;  // oldest first
+};
+FullScreenHolders& full_screen_holders() {
+    static FullScreenHolders* h = new FullScreenHolders;
+    return *h;
+}
+}  // namespace
+
+void take_display_mode(const void* holder, const DisplayMode& mode) {
+    std::lock_guard<std::mutex> g(mode_lock());
+    FullScreenHolders& h = full_screen_holders();
+    if (h.open.empty()) h.before = mode_storage();
+    h.open.emplace_back(holder, mode);
+    mode_storage() = mode;
+}
+
+void give_back_display_mode(const void* holder) {
+    std::lock_guard<std::mutex> g(mode_lock());
+    FullScreenHolders& h = full_screen_holders();
+    auto it = std::find_if(h.open.begin(), h.open.end(), [&](const auto& e) { return e.first == holder; });
+    if (it == h.open.end()) return;
+    const bool newest = std::next(it) == h.open.end();
+    h.open.erase(it);
+    // Only the newest holder's mode is in force; an older one going changes nothing.
+    if (newest) mode_storage() = h.open.empty() ? h.before : h.open.back().second;
+}
 
 ComPtr<DirectDraw> DirectDraw::create(int device_index, std::shared_ptr<GlContext> gl) {
     return adopt(new DirectDraw(device_index, std::move(gl)));

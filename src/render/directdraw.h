@@ -39,6 +39,11 @@ struct DisplayMode {
 DisplayMode current_display_mode();
 void set_display_mode(const DisplayMode& mode);
 void restore_display_mode();
+// Full-screen contexts take the display mode in turn. While any is open the mode is that of the
+// newest still open; the mode from before the first comes back when the last one goes, in
+// whatever order they go.
+void take_display_mode(const void* holder, const DisplayMode& mode);
+void give_back_display_mode(const void* holder);
 
 class DirectDraw final : public RefCounted, public IDirectDraw7, public IDirect3D7 {
 public:
