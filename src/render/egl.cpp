@@ -1,6 +1,8 @@
 // EGL devices and GL contexts.
 #include "gl.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -212,12 +214,37 @@ GlContext::~GlContext() {
     if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
 }
 
+namespace {
+
+// Mesa's GL library answers which of its contexts is current on the thread from a thread-local
+// variable. EGL's own answer costs a system call through the dispatch library, which asks for
+// the process id on every call (to notice a fork), and make_current runs once per draw. Null
+// where the driver is not Mesa's.
+using CurrentFn = void* (*)();
+CurrentFn mesa_current_context() {
+    static const CurrentFn f = [] {
+        void* glapi = dlopen("libglapi.so.0", RTLD_LAZY | RTLD_NOLOAD);
+        return glapi ? reinterpret_cast<CurrentFn>(dlsym(glapi, "_glapi_get_context")) : nullptr;
+    }();
+    return f;
+}
+
+}  // namespace
+
 bool GlContext::make_current() {
     if (glx_) return glx_make_current(glx_);
-    if (eglGetCurrentContext() == context_) return true;
-    glx_release_current();
-    eglBindAPI(EGL_OPENGL_API);
-    return eglMakeCurrent(display_, surface_, surface_, context_);
+    // Made current by us and nothing else made current on this thread since: whoever makes
+    // another Mesa context current changes the driver's answer, and another vendor's makes it
+    // give up ours.
+    const CurrentFn driver = mesa_current_context();
+    if (driver && driver_context_ && driver() == driver_context_) return true;
+    if (eglGetCurrentContext() != context_) {
+        glx_release_current();
+        eglBindAPI(EGL_OPENGL_API);
+        if (!eglMakeCurrent(display_, surface_, surface_, context_)) return false;
+    }
+    driver_context_ = driver ? driver() : nullptr;
+    return true;
 }
 
 bool GlContext::finish_setup() {

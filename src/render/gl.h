@@ -115,6 +115,9 @@ private:
     GlxSurface* glx_ = nullptr;  // the GLX context and window; EGL's members unused then
     ShmImage* shm_ = nullptr;    // the window's shared image (with an EGL context off screen)
     int swap_interval_ = -1;
+    // The driver's own context object while this context is current on some thread (Mesa's),
+    // for make_current's cheap check; null when the driver does not say.
+    void* driver_context_ = nullptr;
 };
 
 // The GLX side (glx.cpp). glx_create leaves nothing current; glx_make_current first releases

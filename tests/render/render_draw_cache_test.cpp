@@ -4,6 +4,9 @@
 // probes.
 #include "render_test_support.h"
 
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+
 namespace render_test {
 namespace {
 
@@ -200,6 +203,43 @@ TEST_F(RenderDrawCache, ShapeIndicesStayWithTheirShape) {
     clear(0xFF000000);
     draw_box(kGreen);
     EXPECT_TRUE(near_colour(pixel(32, 32), 0xFF000000, 0)) << "vertices moved away through GetVB";
+}
+
+// The device skips making its context current while the driver says it still is: a host that
+// makes a context of its own current between two calls must get it back untouched, and the
+// device's next draw must land in the device's target.
+TEST_F(RenderDrawCache, AContextTheHostMadeCurrentIsNoticed) {
+    draw_lit(kRed);
+    ASSERT_TRUE(near_colour(pixel(32, 32), kRed, 1));
+    EGLDisplay display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    ASSERT_TRUE(eglInitialize(display, nullptr, nullptr));
+    ASSERT_TRUE(eglBindAPI(EGL_OPENGL_API));
+    const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5, EGL_NONE};
+    EGLContext host = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+    ASSERT_NE(host, EGL_NO_CONTEXT);
+    auto host_draws_blue = [&](GLuint* framebuffer, GLuint* colour) {
+        ASSERT_TRUE(eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, host));
+        glCreateRenderbuffers(1, colour);
+        glNamedRenderbufferStorage(*colour, GL_RGBA8, 4, 4);
+        glCreateFramebuffers(1, framebuffer);
+        glNamedFramebufferRenderbuffer(*framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, *colour);
+        glBindFramebuffer(GL_FRAMEBUFFER, *framebuffer);
+        glClearColor(0, 0, 1, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    };
+    GLuint framebuffer = 0, colour = 0;
+    host_draws_blue(&framebuffer, &colour);
+    draw_lit(kGreen);  // with the host's context current
+    EXPECT_TRUE(near_colour(pixel(32, 32), kGreen, 1)) << "the draw went to the host's context";
+    ASSERT_TRUE(eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, host));
+    uint8_t rgba[4] = {};
+    glReadPixels(1, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    EXPECT_EQ(std::vector<int>(rgba, rgba + 4), (std::vector<int>{0, 0, 255, 255})) << "the host's target was drawn on";
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteRenderbuffers(1, &colour);
+    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroyContext(display, host);  // the display is the device's too: not terminated
+    EXPECT_TRUE(near_colour(pixel(32, 32), kGreen, 1)) << "the device's context after the host let go";
 }
 
 }  // namespace
