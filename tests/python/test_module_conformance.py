@@ -75,3 +75,21 @@ def test_registry_helpers_refuse_what_they_cannot_store(registered):
         assert registry.get_value(HKCR, "Scratch", "v") is None, name
         # The component's classes are all still there.
         assert registry.get_value(HKCR, "Vantor.Device3D\\CLSID", ""), name
+
+
+def test_a_class_served_by_a_fifo_is_refused_without_waiting(registered, tmp_path):
+    fifo = tmp_path / "server.so"
+    os.mkfifo(fifo)
+    clsid = "{0B1D5C8E-5A49-4C4B-9E8A-7F1E2D3C4B5A}"
+    registry.set_value(HKCR, f"CLSID\\{clsid}\\InprocServer32", "", str(fifo))
+    script = (
+        "import vantor\n"
+        "try:\n"
+        f"    vantor.Dispatch('{clsid}'); print('created')\n"
+        "except vantor.COMError as e:\n"
+        "    print('refused', e.hresult)\n"
+    )
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(vantor.__file__)))
+    # A child process, so that a loader blocked on the FIFO cannot stop the test run.
+    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
+    assert done.stdout.strip() == "refused -2147221000", done.stdout + done.stderr  # CO_E_DLLNOTFOUND
