@@ -93,3 +93,12 @@ def test_a_class_served_by_a_fifo_is_refused_without_waiting(registered, tmp_pat
     # A child process, so that a loader blocked on the FIFO cannot stop the test run.
     done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
     assert done.stdout.strip() == "refused -2147221000", done.stdout + done.stderr  # CO_E_DLLNOTFOUND
+
+
+@pytest.mark.parametrize("kind", ["folder", "fifo"])
+def test_bitmap_resources_are_read_from_regular_files_only(kind, tmp_path):
+    place = _unusable(kind, tmp_path)
+    # A FIFO without a writer would block a plain read for ever.
+    with pytest.raises(OSError):
+        vantor.resources.add_bitmap("wood.bmp", str(place))
+    assert not vantor.resources.remove("wood.bmp")
