@@ -806,6 +806,9 @@ std::shared_ptr<Dispatch> create(py::handle progid) {
     HRESULT hr = CLSIDFromProgID(w.c_str(), &clsid);
     if (FAILED(hr)) raise_com(hr, system_text(hr) + " '" + name + "' is not a registered class.", "");
     IDispatch* d = nullptr;
+    // Only what this creation reports may explain its failure: a record left on the thread by an
+    // earlier call (an owner that went on without a child) belongs to another object.
+    SetErrorInfo(0, nullptr);
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d));
     if (FAILED(hr)) {
         // Creation may have set error information (a class that reports during construction).
@@ -1123,22 +1126,32 @@ py::object registry_get(const std::string& root, const std::string& key, const s
 void registry_set(const std::string& root, const std::string& key, const std::string& name, py::handle value) {
     check_registry_text(key, "key");
     check_registry_text(name, "value name");
-    if (py::isinstance<py::str>(value)) check_registry_text(value.cast<std::string>(), "value");
+    std::string text_value;
+    if (py::isinstance<py::str>(value)) {
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+        if (!data) {  // a lone surrogate has no UTF-8 form
+            PyErr_Clear();
+            throw py::value_error("registry values are text without lone surrogates");
+        }
+        text_value.assign(data, static_cast<size_t>(size));
+        check_registry_text(text_value, "value");
+    }
     HKEY k;
     LONG e = RegCreateKeyExA(root_of(root), key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
     if (e != ERROR_SUCCESS) raise_registry(e, "creating " + key);
     if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value)) {
-        long long n = value.cast<long long>();
-        if (n < 0 || n > 0xFFFFFFFFLL) {
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+        if (overflow || n < 0 || n > 0xFFFFFFFFLL) {
             RegCloseKey(k);
             throw py::value_error("registry numbers are 32-bit unsigned values");
         }
         DWORD d = static_cast<DWORD>(n);
         e = RegSetValueExA(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&d), 4);
     } else if (py::isinstance<py::str>(value)) {
-        std::string s = value.cast<std::string>();
-        e = RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(s.c_str()),
-                           static_cast<DWORD>(s.size() + 1));
+        e = RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text_value.c_str()),
+                           static_cast<DWORD>(text_value.size() + 1));
     } else {
         RegCloseKey(k);
         throw py::type_error("registry values are str or int");
@@ -1149,6 +1162,9 @@ void registry_set(const std::string& root, const std::string& key, const std::st
 
 bool registry_delete(const std::string& root, const std::string& key) {
     check_registry_text(key, "key");
+    // An empty name would clear the whole root: every class of every component registered there.
+    if (key.find_first_not_of('\\') == std::string::npos)
+        throw py::value_error("delete_key needs the name of a key under the root");
     LONG e = RegDeleteTreeA(root_of(root), key.c_str());
     if (e == ERROR_FILE_NOT_FOUND) return false;
     if (e != ERROR_SUCCESS) raise_registry(e, "deleting " + key);

@@ -108,7 +108,7 @@ void Module::attach(HINSTANCE instance) {
         VantorAddResource(instance, "STRING", name, strings[i].text, std::strlen(strings[i].text) + 1, TRUE);
     }
     const ClassEntry* classes = class_table(&count);
-    factories_ = new IClassFactory*[count]();
+    factories_ = new std::atomic<IClassFactory*>[count]();
     for (size_t i = 0; i < count; ++i) {
         std::string script = fill(fill(kScriptTemplate, "NAME", classes[i].name), "CLSID", guid_text(*classes[i].clsid));
         script = fill(script, "LIBID", guid_text(generated::kTypeLib.libid));
@@ -123,8 +123,7 @@ void Module::detach() {
     size_t count = 0;
     class_table(&count);
     for (size_t i = 0; factories_ && i < count; ++i) {
-        if (factories_[i]) factories_[i]->Release();
-        factories_[i] = nullptr;
+        if (IClassFactory* f = factories_[i].exchange(nullptr)) f->Release();
     }
 }
 
@@ -166,14 +165,19 @@ HRESULT Module::get_class_object(REFCLSID clsid, REFIID riid, void** ppv) {
     const ClassEntry* classes = class_table(&count);
     for (size_t i = 0; i < count; ++i) {
         if (*classes[i].clsid != clsid) continue;
-        if (!factories_[i]) {
+        // Any thread may ask: the first creation is made under the module-wide lock, checked
+        // again inside it, and published whole before other threads can see it.
+        IClassFactory* factory = factories_[i].load(std::memory_order_acquire);
+        if (!factory) {
             std::lock_guard<std::recursive_mutex> g(lock_);
-            if (!factories_[i]) {
-                factories_[i] = new (std::nothrow) ClassFactory(classes[i]);
-                if (!factories_[i]) return E_OUTOFMEMORY;
+            factory = factories_[i].load(std::memory_order_relaxed);
+            if (!factory) {
+                factory = new (std::nothrow) ClassFactory(classes[i]);
+                if (!factory) return E_OUTOFMEMORY;
+                factories_[i].store(factory, std::memory_order_release);
             }
         }
-        return factories_[i]->QueryInterface(riid, ppv);
+        return factory->QueryInterface(riid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

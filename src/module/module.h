@@ -66,7 +66,7 @@ private:
     std::atomic<LONG> locks_{0};
     std::recursive_mutex lock_;  // the module-wide critical section
     ITypeLib* type_lib_ = nullptr;
-    IClassFactory** factories_ = nullptr;
+    std::atomic<IClassFactory*>* factories_ = nullptr;  // cached class factories, table order
 };
 
 Module& module();

@@ -370,6 +370,13 @@ void refresh(Registry& r) {
     r.problem.clear();
     clear_tree(r);
     if (!exists) return;
+    // Only a regular file is ours to read and to replace: a FIFO would block every reader, and a
+    // device or folder would be swapped for a file by the next write.
+    if (!S_ISREG(st.st_mode)) {
+        r.problem = "it is not a regular file";
+        report(r);
+        return;
+    }
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         r.problem = std::string("cannot read it: ") + std::strerror(errno);
@@ -675,6 +682,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
     const int root = a.root;
     std::vector<std::string>& path = a.path;
     Key* k = find(r, root, path);
+    if (!r.problem.empty()) return ERROR_BADDB;  // nothing can be removed from a file set aside
     if (!k || !k->values.count(lower(valueName ? valueName : ""))) return ERROR_FILE_NOT_FOUND;
     return change(r, [&]() -> LONG {
         k->values.erase(lower(valueName ? valueName : ""));
@@ -689,6 +697,7 @@ static LONG delete_key(HKEY key, LPCSTR subKey, bool tree) {
     const int root = a.root;
     std::vector<std::string>& path = a.path;
     Key* k = find(r, root, path);
+    if (!r.problem.empty()) return ERROR_BADDB;  // nothing can be removed from a file set aside
     if (!k) return ERROR_FILE_NOT_FOUND;
     if (path.empty()) {
         // A root itself (or, for a tree delete without a sub key, an open key) keeps existing:

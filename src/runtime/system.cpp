@@ -5,10 +5,12 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -134,6 +136,13 @@ HMODULE LoadLibraryA(LPCSTR name) {
     // Libraries are never unloaded, so a name loaded before names the same library: no dlopen
     // and no path resolution (every CoCreateInstance of a class comes through here).
     if (auto it = ms.loaded.find(name); it != ms.loaded.end()) return it->second->handle;
+    // A path (a registry's InprocServer32, say) must name a regular file: dlopen would wait
+    // forever on a FIFO and cannot load a folder or a device.
+    struct stat st{};
+    if (std::strchr(name, '/') && (::stat(name, &st) != 0 || !S_ISREG(st.st_mode))) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
     void* dl = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (!dl) {
         SetLastError(ERROR_MOD_NOT_FOUND);
