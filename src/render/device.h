@@ -123,6 +123,7 @@ private:
     // Per-draw vertices and indices: the streaming rings, or a buffer of their own when larger.
     // bind_vertices answers the index of the first vertex in the buffer it bound.
     GLint bind_vertices(const void* data, size_t bytes, GLsizei stride);
+    GLint bind_buffer_vertices(VertexBuffer* vb, DWORD start, DWORD count);
     GLintptr stream_indices(const void* data, size_t bytes);
     // Binds `buffer` (a vertex buffer's when `serial` is not 0) at vertex binding 0, or as the
     // element array buffer, unless it is bound there already.

@@ -204,6 +204,17 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* ver
     return D3D_OK;
 }
 
+// Binds `count` vertices of `vb` from `start`: its GL buffer in the buffer's own context, else
+// a copy streamed from its memory. The index of vertex `start` in what is bound.
+GLint Device::bind_buffer_vertices(VertexBuffer* vb, DWORD start, DWORD count) {
+    const GLsizei stride = static_cast<GLsizei>(vb->layout().stride);
+    if (VertexBuffer::GlBuffer b = vb->gl_buffer(gl_); b.name) {
+        bind_vertex_buffer(b.name, b.serial, 0, stride);
+        return static_cast<GLint>(start);
+    }
+    return bind_vertices(vb->data() + static_cast<size_t>(start) * stride, static_cast<size_t>(count) * stride, stride);
+}
+
 HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* vb_iface, DWORD start, DWORD count,
                                 DWORD flags) {
     if (HRESULT hr = check_draw(type, flags); FAILED(hr)) return hr;
@@ -213,14 +224,8 @@ HRESULT Device::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* v
     if (count == 0) return D3D_OK;
     if (uint64_t{start} + count > vb->vertex_count() || primitives(type, count) > D3DMAXNUMPRIMITIVES)
         return DDERR_INVALIDPARAMS;
-    const FvfLayout& l = vb->layout();
-    if (!prepare(l, type)) return DDERR_GENERIC;
-    GLint first = static_cast<GLint>(start);
-    if (VertexBuffer::GlBuffer b = vb->gl_buffer(gl_); b.name)
-        bind_vertex_buffer(b.name, b.serial, 0, static_cast<GLsizei>(l.stride));
-    else
-        first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride, static_cast<size_t>(count) * l.stride,
-                              static_cast<GLsizei>(l.stride));
+    if (!prepare(vb->layout(), type)) return DDERR_GENERIC;
+    const GLint first = bind_buffer_vertices(vb, start, count);
     glDrawArrays(gl_mode(type), first, static_cast<GLsizei>(count));
     return D3D_OK;
 }
@@ -242,14 +247,8 @@ HRESULT Device::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuf
     const WORD highest = list ? list->highest : highest_index(indices, index_count);
     if (highest >= vertex_count) return DDERR_INVALIDPARAMS;  // indices count from `start`
     if (in_gl && !list) vb->remember_index_list(indices, index_count, highest);
-    const FvfLayout& l = vb->layout();
-    if (!prepare(l, type)) return DDERR_GENERIC;
-    GLint first = static_cast<GLint>(start);
-    if (VertexBuffer::GlBuffer b = vb->gl_buffer(gl_); b.name)
-        bind_vertex_buffer(b.name, b.serial, 0, static_cast<GLsizei>(l.stride));
-    else
-        first = bind_vertices(vb->data() + static_cast<size_t>(start) * l.stride,
-                              static_cast<size_t>(vertex_count) * l.stride, static_cast<GLsizei>(l.stride));
+    if (!prepare(vb->layout(), type)) return DDERR_GENERIC;
+    const GLint first = bind_buffer_vertices(vb, start, vertex_count);
     GLintptr index_at = 0;
     if (VertexBuffer::GlBuffer b = vb->gl_index_list(list); b.name)
         bind_element_buffer(b.name, b.serial);
